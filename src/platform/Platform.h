@@ -1,0 +1,71 @@
+#pragma once
+// The operating-system seam. Everything the driver needs from the OS goes through these functions;
+// the POSIX backend lives in posix/, a Win32 backend can stand beside it.
+#include <cstdint>
+#include <string>
+
+namespace norvale::platform {
+
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+// ---- events -------------------------------------------------------------------------------------
+struct Event;  // opaque
+Event* CreateEvent(bool manualReset);
+void DestroyEvent(Event* ev);
+void SetEvent(Event* ev);
+void ResetEvent(Event* ev);
+// True if signalled within ms (an auto-reset event is consumed by the waiter that sees it).
+bool WaitEvent(Event* ev, uint32_t ms);
+// Index of the first signalled event, -1 on time-out or a bad list.
+int WaitAnyEvent(Event* const* events, int count, uint32_t ms);
+
+// ---- threads ------------------------------------------------------------------------------------
+struct Thread;  // opaque
+using ThreadEntry = void (*)(void* arg);
+// Starts a thread running entry(arg); null on failure. *id receives its 32-bit id.
+Thread* StartThread(ThreadEntry entry, void* arg, uint32_t* id);
+// True when the thread has finished within ms.
+bool WaitThread(Thread* t, uint32_t ms);
+// Asks the thread to die at its next cancellation point (deferred). Returns whether it ended
+// within a short grace time.
+bool TerminateThread(Thread* t);
+// Releases the handle: joins a finished thread, detaches one still running.
+void CloseThread(Thread* t);
+bool IsCurrentThread(const Thread* t);
+uint32_t CurrentThreadId();
+void SleepMs(uint32_t ms);
+
+// ---- time ---------------------------------------------------------------------------------------
+// Now as a FILETIME: 100-ns units since 1601-01-01 UTC.
+uint64_t FileTimeNow();
+// Milliseconds from an arbitrary start, monotonic, wrapping at 2^32.
+uint32_t TickCount();
+
+struct SystemTime {  // the fields of a Win32 SYSTEMTIME
+  uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+};
+SystemTime FileTimeToSystemTime(uint64_t fileTime);
+// 0 for a date outside what a FILETIME can hold.
+uint64_t SystemTimeToFileTime(const SystemTime& st);
+
+// ---- process and host ---------------------------------------------------------------------------
+// Full path of the running executable; empty if it cannot be read or is longer than maxChars.
+std::string ExecutablePath(size_t maxChars);
+constexpr char kPathSeparator = '/';
+struct Version {
+  uint16_t major, minor, build, revision;
+};
+// The host core's product version (STAVRIK_VERSION="major.minor.build.revision").
+bool HostCoreVersion(Version* out);
+unsigned ProcessorCount();
+uint32_t Random32();
+void DebugOutput(const char* text);
+// Environment variable, empty when unset.
+std::string GetEnv(const char* name);
+
+}  // namespace norvale::platform
+
+namespace norvale::platform {
+// First IPv4 address of a host name through the system resolver, in network byte order; 0 on failure.
+uint32_t ResolveIPv4(const char* host);
+}  // namespace norvale::platform

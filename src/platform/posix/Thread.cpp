@@ -1,0 +1,116 @@
+// Threads on pthreads. Termination is pthread_cancel (deferred): the thread unwinds at its next
+// cancellation point, running destructors, so scoped locks are released on the way out.
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "platform/Platform.h"
+
+namespace norvale::platform {
+
+struct Thread {
+  pthread_t handle{};
+  ThreadEntry entry = nullptr;
+  void* arg = nullptr;
+  std::atomic<uint32_t> id{0};
+  std::mutex m;
+  std::condition_variable done_cv;
+  bool done = false;
+  std::atomic<int> refs{2};  // the creator's handle and the running thread
+};
+
+namespace {
+void Release(Thread* t) {
+  if (t->refs.fetch_sub(1) == 1) delete t;
+}
+
+void* Trampoline(void* p) {
+  auto* t = static_cast<Thread*>(p);
+  t->id = CurrentThreadId();
+  // Marks the thread finished however it ends: by returning or by being cancelled.
+  struct Finish {
+    Thread* t;
+    ~Finish() {
+      {
+        std::lock_guard<std::mutex> lock(t->m);
+        t->done = true;
+      }
+      t->done_cv.notify_all();
+      Release(t);
+    }
+  } finish{t};
+  t->entry(t->arg);
+  return nullptr;
+}
+}  // namespace
+
+Thread* StartThread(ThreadEntry entry, void* arg, uint32_t* id) {
+  auto* t = new (std::nothrow) Thread;
+  if (!t) return nullptr;
+  t->entry = entry;
+  t->arg = arg;
+  if (pthread_create(&t->handle, nullptr, &Trampoline, t) != 0) {
+    delete t;
+    return nullptr;
+  }
+  // The id is stored by the thread itself; wait briefly so the caller sees it.
+  for (int i = 0; i < 1000 && t->id == 0; ++i) {
+    std::unique_lock<std::mutex> lock(t->m);
+    if (t->done) break;
+    lock.unlock();
+    std::this_thread::yield();
+  }
+  if (id) *id = t->id;
+  return t;
+}
+
+bool WaitThread(Thread* t, uint32_t ms) {
+  if (!t) return true;
+  std::unique_lock<std::mutex> lock(t->m);
+  if (ms == kInfinite) {
+    t->done_cv.wait(lock, [t] { return t->done; });
+    return true;
+  }
+  return t->done_cv.wait_for(lock, std::chrono::milliseconds(ms), [t] { return t->done; });
+}
+
+bool TerminateThread(Thread* t) {
+  if (!t) return true;
+  {
+    std::lock_guard<std::mutex> lock(t->m);
+    if (t->done) return true;
+  }
+  pthread_cancel(t->handle);
+  return WaitThread(t, 2000);
+}
+
+void CloseThread(Thread* t) {
+  if (!t) return;
+  bool finished;
+  {
+    std::lock_guard<std::mutex> lock(t->m);
+    finished = t->done;
+  }
+  if (finished)
+    pthread_join(t->handle, nullptr);
+  else
+    pthread_detach(t->handle);
+  Release(t);
+}
+
+bool IsCurrentThread(const Thread* t) { return t && pthread_equal(t->handle, pthread_self()); }
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace norvale::platform

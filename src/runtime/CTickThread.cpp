@@ -1,0 +1,10 @@
+#include "runtime/CTickThread.h"
+
+namespace norvale {
+
+void CTickThread::ThreadBody() {
+  if (tickAtStart_) Tick();
+  while (!StopEvent().Wait(period_)) Tick();
+}
+
+}  // namespace norvale

@@ -1,0 +1,153 @@
+#include "runtime/CXMLSettingsAPI.h"
+
+#include <pugixml.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "platform/Platform.h"
+#include "runtime/StringUtils.h"
+
+namespace norvale {
+
+namespace {
+pugi::xml_node FindElement(pugi::xml_node node, const std::string& elementPath, bool create) {
+  for (const std::string& name : Split(elementPath, "/")) {
+    if (name.empty()) continue;
+    pugi::xml_node child = node.child(name.c_str());
+    if (!child) {
+      if (!create) return {};
+      child = node.append_child(name.c_str());
+      if (!child) return {};
+    }
+    node = child;
+  }
+  return node;
+}
+
+void EnsureDeclaration(pugi::xml_document& document) {
+  pugi::xml_node first = document.first_child();
+  if (first.type() == pugi::node_declaration) document.remove_child(first);
+  pugi::xml_node declaration = document.prepend_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "utf-8";
+}
+}  // namespace
+
+CXMLSettingsAPI::CXMLSettingsAPI() = default;
+CXMLSettingsAPI::~CXMLSettingsAPI() = default;
+
+void CXMLSettingsAPI::SetBaseDirectory(const std::string& directory) {
+  RecursiveLockGuard guard(lock_);
+  baseDirectory_ = directory;
+}
+
+std::string CXMLSettingsAPI::FullPath(const std::string& fileName) {
+  RecursiveLockGuard guard(lock_);
+  std::string directory = baseDirectory_;
+  if (directory.empty()) {
+    const std::string exe = platform::ExecutablePath(499);
+    const size_t slash = exe.find_last_of(platform::kPathSeparator);
+    directory = slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
+  } else if (directory.back() != platform::kPathSeparator) {
+    directory += platform::kPathSeparator;
+  }
+  return directory + fileName;
+}
+
+bool CXMLSettingsAPI::Open(const std::string& fileName) {
+  RecursiveLockGuard guard(lock_);
+  if (openCount_ > 0) {
+    ++openCount_;
+    return true;
+  }
+  const std::string path = FullPath(fileName);
+  std::error_code ec;
+  if (fileName.empty() || !std::filesystem::is_regular_file(path, ec) || std::filesystem::file_size(path, ec) == 0 || ec)
+    return false;
+  auto document = std::make_unique<pugi::xml_document>();
+  if (!document->load_file(path.c_str(), pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single))
+    return false;
+  if (!document->document_element()) return false;
+  document_ = std::move(document);
+  path_ = path;
+  openCount_ = 1;
+  return true;
+}
+
+int CXMLSettingsAPI::Close() {
+  RecursiveLockGuard guard(lock_);
+  if (openCount_ > 0 && --openCount_ == 0) {
+    document_.reset();
+    path_.clear();
+  }
+  return openCount_;
+}
+
+bool CXMLSettingsAPI::IsOpen() {
+  RecursiveLockGuard guard(lock_);
+  return openCount_ > 0;
+}
+
+bool CXMLSettingsAPI::SaveTo(pugi::xml_document& document, const std::string& path) {
+  EnsureDeclaration(document);
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    document.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
+    out.flush();
+    if (!out) {
+      out.close();
+      std::remove(temporary.c_str());
+      return false;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporary, path, ec);
+  if (ec) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool CXMLSettingsAPI::Save() {
+  RecursiveLockGuard guard(lock_);
+  if (!document_) return false;
+  return SaveTo(*document_, path_);
+}
+
+bool CXMLSettingsAPI::Create(const std::string& rootName, const std::string& fileName) {
+  RecursiveLockGuard guard(lock_);
+  if (rootName.empty() || fileName.empty()) return false;
+  pugi::xml_document document;
+  if (!document.append_child(rootName.c_str())) return false;
+  return SaveTo(document, FullPath(fileName));
+}
+
+std::u16string CXMLSettingsAPI::ReadText(const std::string& elementPath) {
+  RecursiveLockGuard guard(lock_);
+  if (!document_) return {};
+  const pugi::xml_node node = FindElement(*document_, elementPath, false);
+  return node ? Widen(node.text().get()) : std::u16string();
+}
+
+bool CXMLSettingsAPI::WriteText(const std::string& elementPath, const std::u16string& text) {
+  RecursiveLockGuard guard(lock_);
+  if (!document_) return false;
+  pugi::xml_node node = FindElement(*document_, elementPath, true);
+  return node && node.text().set(Narrow(text).c_str());
+}
+
+bool CXMLSettingsAPI::Remove(const std::string& elementPath) {
+  RecursiveLockGuard guard(lock_);
+  if (!document_) return false;
+  const pugi::xml_node node = FindElement(*document_, elementPath, false);
+  if (!node || node == document_->document_element()) return false;
+  return node.parent().remove_child(node);
+}
+
+}  // namespace norvale

@@ -1,0 +1,31 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace norvale {
+
+// The identity of one device, shared by every object of that device. Objects that keep their own
+// copy copy it field by field.
+struct DEVICE_INFO {
+  virtual ~DEVICE_INFO() = default;
+
+  int32_t networkTimeout = 5000;  // ms: HTTP requests, RTSP connect and receive
+  int32_t streamTimeout = 15000;  // ms: the capture loop's frame watch
+  std::string address;
+  uint16_t port = 0;
+  std::string user;
+  std::string password;
+  std::string model;
+
+  void CopyFrom(const DEVICE_INFO& other) {
+    networkTimeout = other.networkTimeout;
+    streamTimeout = other.streamTimeout;
+    address = other.address;
+    port = other.port;
+    user = other.user;
+    password = other.password;
+    model = other.model;
+  }
+};
+
+}  // namespace norvale

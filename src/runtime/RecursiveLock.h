@@ -1,0 +1,45 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "platform/Platform.h"
+
+namespace norvale {
+
+// The one lock type of the driver: re-entrant for its owner, spinning briefly on a multi-processor
+// machine before it sleeps on an auto-reset event.
+class RecursiveLock {
+ public:
+  RecursiveLock();
+  ~RecursiveLock();
+  RecursiveLock(const RecursiveLock&) = delete;
+  RecursiveLock& operator=(const RecursiveLock&) = delete;
+
+  void Lock();
+  bool TryLock();
+  void Unlock();
+
+  // 4000 on a machine with more than one processor, 0 on a single processor.
+  static uint32_t SpinCount();
+
+ private:
+  platform::Event* event_;
+  uint32_t spinCount_;
+  std::atomic<int32_t> lockCount_{0};
+  std::atomic<uint32_t> owner_{0};
+  uint32_t recursion_ = 0;
+};
+
+// Scoped holder: every lock/unlock pair in the program is one of these.
+class RecursiveLockGuard {
+ public:
+  explicit RecursiveLockGuard(RecursiveLock& lock) : lock_(lock) { lock_.Lock(); }
+  ~RecursiveLockGuard() { lock_.Unlock(); }
+  RecursiveLockGuard(const RecursiveLockGuard&) = delete;
+  RecursiveLockGuard& operator=(const RecursiveLockGuard&) = delete;
+
+ private:
+  RecursiveLock& lock_;
+};
+
+}  // namespace norvale
