@@ -7,6 +7,13 @@
 
 namespace norvale::ipcapture {
 
+// Every object this library hands to the host derives from this root: slot 0 is its virtual
+// destructor, through which the host's delete export frees it.
+class IDeletable {
+ public:
+  virtual ~IDeletable() = default;  // slot 0
+};
+
 // A Win32 SYSTEMTIME record (UTC).
 struct SystemTimeRecord {
   uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
@@ -102,5 +109,333 @@ class DeviceSource {
   virtual void Reserved3() = 0;                              // slot 3
   virtual const char* GetParameter(uint32_t number) = 0;     // slot 4: from 1; null after the last
 };
+
+}  // namespace norvale::ipcapture
+
+namespace norvale::ipcapture {
+
+// Codec numbers at the host boundary; 0 and 5 stand for the device's default codec.
+enum : int32_t { CodecDefault = 0, CodecJPEG = 1, CodecMPEG4 = 2, CodecH264 = 3, CodecDefaultAlt = 5 };
+
+// ---- stream settings the host hands to the video capture object ------------------------------------
+class StreamResolution {
+ public:
+  virtual ~StreamResolution() = default;  // slot 0
+  virtual uint16_t GetWidth() = 0;        // slot 1
+  virtual uint16_t GetHeight() = 0;       // slot 2
+};
+
+class StreamFormat {
+ public:
+  virtual ~StreamFormat() = default;                // slot 0
+  virtual void Reserved1() = 0;                     // slot 1
+  virtual void Reserved2() = 0;                     // slot 2
+  virtual StreamResolution* GetResolution() = 0;    // slot 3
+  virtual int32_t GetCodec() = 0;                   // slot 4: codec number
+};
+
+class StreamRate {
+ public:
+  virtual ~StreamRate() = default;          // slot 0
+  virtual uint16_t GetFrameInterval() = 0;  // slot 1: stream value 1, ms per frame
+  virtual void Reserved2() = 0;             // slot 2
+  virtual uint16_t GetQuality() = 0;        // slot 3: stream value 2, 1 to 100
+  virtual bool WantsCompanion() = 0;        // slot 4: a companion channel is wanted
+};
+
+class StreamSettingsSource {
+ public:
+  virtual ~StreamSettingsSource() = default;  // slot 0
+  virtual StreamFormat* GetFormat() = 0;      // slot 1
+  virtual StreamRate* GetRate() = 0;          // slot 2
+  virtual void Reserved3() = 0;               // slot 3
+  virtual void Reserved4() = 0;               // slot 4
+  virtual int32_t GetHostValue() = 0;         // slot 5: handed to the channel's slot 1
+};
+
+// ---- video capture object ---------------------------------------------------------------------------
+class IIPVideoCapture {
+ public:
+  virtual ~IIPVideoCapture() = default;                                                          // slot 0
+  virtual uint32_t GetCameraCount() = 0;                                                         // slot 1
+  virtual bool StartCapture(uint32_t camera, FrameSink* sink, StreamSettingsSource* source) = 0;  // slot 2
+  virtual bool StopCapture(uint32_t camera) = 0;                                                 // slot 3
+  virtual bool ChangeResolution(uint32_t camera, StreamResolution* resolution,                   // slot 4
+                                int32_t frameInterval) = 0;
+  virtual int32_t Reserved5() = 0;                                                               // slot 5: 0
+  virtual bool GetCaptureStatus(uint32_t camera, int32_t* state, int32_t* value,                 // slot 6
+                                uint8_t* flagByte, bool flag) = 0;
+  virtual bool Reserved7(uint32_t a, uint32_t b, uint32_t c) = 0;                                // slot 7: false
+  virtual bool Reserved8(uint32_t a, uint32_t b, uint32_t c) = 0;                                // slot 8: false
+};
+
+class IIPVideoCaptureEx : public IIPVideoCapture {
+ public:
+  virtual bool ChannelQuery6(uint32_t camera) = 0;  // slot 9: stream 0's channel slot 6
+  virtual bool ChannelQuery5(uint32_t camera) = 0;  // slot 10: stream 0's channel slot 5
+};
+
+class IIPVideoCaptureEx2 : public IIPVideoCaptureEx {
+ public:
+  virtual bool StartStream(uint32_t camera, uint32_t stream, FrameSink* sink,  // slot 11
+                           StreamSettingsSource* source) = 0;
+  virtual bool StopStream(uint32_t camera, uint32_t stream) = 0;                // slot 12
+};
+
+// ---- digital I/O --------------------------------------------------------------------------------------
+// Input and output states: 0 undetermined, 1 inactive, 2 active.
+enum : uint32_t { IOStateUndetermined = 0, IOStateInactive = 1, IOStateActive = 2 };
+
+// The host's I/O sink.
+class IOSink {
+ public:
+  virtual ~IOSink() = default;                                      // slot 0
+  virtual void InputStateChanged(uint32_t input, uint32_t state) = 0;  // slot 1
+  virtual void IOFailed() = 0;                                      // slot 2: after every failed poll or command
+};
+
+class ICaptureIOApi {
+ public:
+  virtual ~ICaptureIOApi() = default;                               // slot 0
+  virtual bool SetCallback(IOSink* sink) = 0;                       // slot 1: false for a null sink
+  virtual bool StartIO() = 0;                                       // slot 2
+  virtual bool StopIO() = 0;                                        // slot 3
+  virtual uint32_t GetInputCount() = 0;                             // slot 4
+  virtual uint32_t GetOutputCount() = 0;                            // slot 5
+  virtual bool SetOutputState(uint32_t output, uint32_t state) = 0;  // slot 6
+};
+
+// ---- pan-tilt-zoom --------------------------------------------------------------------------------------
+// Status of every PTZ control operation.
+enum : int32_t {
+  PTZ_OK = 1,
+  PTZ_BadArgument = -3,
+  PTZ_Failed = -18,        // failed, or the control is not open
+  PTZ_NotSupported = -19,  // the camera cannot do it
+  PTZ_PresetNotFound = -23,
+  PTZ_PresetLimit = -26,
+};
+
+// The capability record the host hands to GetCapabilities (owned by the host). Field 0 is not touched.
+struct PTZCapabilityRecord {
+  int32_t reserved0;
+  int32_t pan, tilt, zoom, focus, iris;  // 1 or 0
+  int32_t reserved6;                     // 0
+  int32_t presetSlots;                   // preset slots of the camera
+  int32_t presetCount;                   // presets currently in the list
+  int32_t reserved9, reserved10;         // 0
+  int32_t areaZoom, center, unzoom;      // 1 or 0
+};
+static_assert(sizeof(PTZCapabilityRecord) == 14 * sizeof(int32_t));
+
+class IIPPTZApi {
+ public:
+  virtual ~IIPPTZApi() = default;                                                   // slot 0
+  virtual int32_t HasPTZ() = 0;                                                     // slot 1
+  virtual int32_t StartMove(int32_t direction, int32_t speed) = 0;                  // slot 2
+  virtual int32_t StopAll() = 0;                                                    // slot 3
+  virtual int32_t Center(int32_t a, int32_t b, int32_t c) = 0;                      // slot 4
+  virtual int32_t ZoomIn(int32_t speed) = 0;                                        // slot 5
+  virtual int32_t ZoomOut(int32_t speed) = 0;                                       // slot 6
+  virtual int32_t Unzoom(int32_t value) = 0;                                        // slot 7
+  virtual int32_t AreaZoom(int32_t a, int32_t b, int32_t c, int32_t d) = 0;         // slot 8
+  virtual int32_t StartFocusPositive(int32_t speed) = 0;                            // slot 9
+  virtual int32_t StartFocusNegative(int32_t speed) = 0;                            // slot 10
+  virtual int32_t StartIrisPositive(int32_t speed) = 0;                             // slot 11
+  virtual int32_t StartIrisNegative(int32_t speed) = 0;                             // slot 12
+  virtual int32_t GetCapabilities(PTZCapabilityRecord* record) = 0;                 // slot 13
+  virtual int32_t GetPresetCount() = 0;                                             // slot 14
+  virtual int32_t GetPresetName(uint32_t index, char* buffer, uint32_t size) = 0;   // slot 15
+  virtual int32_t GotoPreset(int32_t value, const char* name) = 0;                  // slot 16
+  virtual int32_t AddPreset(const char* name) = 0;                                  // slot 17
+  virtual int32_t RemovePreset(const char* name) = 0;                               // slot 18
+  virtual int32_t GetCurrentPresetName(char* buffer, uint32_t size) = 0;            // slot 19
+};
+
+class IIPPTZApiEx : public IIPPTZApi {
+ public:
+  virtual bool IsVersionSupported(int32_t version) = 0;  // slot 20: true exactly for 1
+};
+
+class IIPPTZDriver {
+ public:
+  virtual ~IIPPTZDriver() = default;                     // slot 0
+  virtual IIPPTZApi* GetPTZApi(uint32_t channel) = 0;    // slot 1
+};
+
+class IIPPTZDriverEx : public IIPPTZDriver {
+ public:
+  // The older entry hands out the newer control object.
+  IIPPTZApi* GetPTZApi(uint32_t channel) override { return GetPTZApiEx(channel); }  // slot 1
+  virtual IIPPTZApiEx* GetPTZApiEx(uint32_t channel) = 0;                         // slot 2
+};
+
+// ---- capture driver ---------------------------------------------------------------------------------------
+// Each version repeats its predecessor and appends slots, so one object serves hosts of every version.
+class IIPCaptureDriver : public IDeletable {
+ public:
+  // slot 0: the virtual destructor of IDeletable
+  virtual bool Open(LogSink* log, FrameAllocator* allocator, DeviceSource* device) = 0;      // slot 1
+  virtual void Close() = 0;                                                                  // slot 2
+  virtual IIPVideoCapture* GetVideoCapture() = 0;                                            // slot 3
+  virtual ICaptureIOApi* GetIOApi() = 0;                                                     // slot 4
+};
+
+class IIPCaptureDriverEx : public IIPCaptureDriver {
+ public:
+  virtual void* Reserved5() = 0;               // slot 5: null
+  virtual IIPPTZDriver* GetPTZDriver() = 0;    // slot 6
+};
+
+class IIPCaptureDriverEx2 : public IIPCaptureDriverEx {
+ public:
+  virtual void* Reserved7() = 0;                       // slot 7: null
+  virtual IIPVideoCaptureEx* GetVideoCaptureEx() = 0;  // slot 8: the video capture object again
+};
+
+class IIPCaptureDriverEx3 : public IIPCaptureDriverEx2 {
+ public:
+  virtual IIPPTZDriverEx* GetPTZDriverEx() = 0;  // slot 9: the PTZ handler again
+};
+
+class IIPCaptureDriverEx4 : public IIPCaptureDriverEx3 {
+ public:
+  virtual void* Reserved10() = 0;  // slot 10: null
+  virtual void* Reserved11() = 0;  // slot 11: null
+};
+
+class IIPCaptureDriverEx5 : public IIPCaptureDriverEx4 {
+ public:
+  virtual IIPVideoCaptureEx2* GetVideoCaptureEx2() = 0;  // slot 12: the video capture object again
+};
+
+// ---- capability query ------------------------------------------------------------------------------------
+// Reasons given to QueryFailed.
+enum : int32_t {
+  QueryAddressInvalid = 0,
+  QueryLoginFailed = 1,
+  QueryDeviceOffline = 2,
+  QueryOtherFailure = 3,
+};
+
+// The host's callback object of a capability query.
+class CapabilityCallback {
+ public:
+  virtual ~CapabilityCallback() = default;                          // slot 0
+  virtual void Reserved1() = 0;                                     // slot 1
+  virtual void QuerySucceeded() = 0;                                // slot 2
+  virtual void QueryFailed(int32_t reason, const char* text) = 0;   // slot 3
+  virtual void QueryAbandoned() = 0;                                // slot 4: the query thread was killed
+};
+
+// Items and lists the capability sink hands out; they belong to the sink.
+class CapabilityConnectionItem {
+ public:
+  virtual ~CapabilityConnectionItem() = default;    // slot 0
+  virtual void SetValue(const char* text) = 0;      // slot 1
+};
+
+class CapabilityPropertyItem {
+ public:
+  virtual ~CapabilityPropertyItem() = default;      // slot 0
+  virtual void SetValue(const char* text) = 0;      // slot 1
+  virtual void Reserved2() = 0;                     // slot 2
+  virtual void Reserved3() = 0;                     // slot 3
+  virtual void SetValueIsText(int32_t isText) = 0;  // slot 4: 1 for text, 0 for numeric and yes/no values
+  virtual void SetName(const char* name) = 0;       // slot 5
+  virtual void SetFlags(int32_t flags) = 0;         // slot 6: the driver passes 0
+};
+
+class CapabilityResolutionList {
+ public:
+  virtual ~CapabilityResolutionList() = default;                                        // slot 0
+  virtual void Add(const char* text, uint32_t width, uint32_t height,                   // slot 1
+                   uint32_t frameInterval) = 0;
+};
+
+class CapabilityFrameRateList {
+ public:
+  virtual ~CapabilityFrameRateList() = default;         // slot 0
+  virtual void SetDefault(uint32_t frameInterval) = 0;  // slot 1
+  virtual void Add(uint32_t frameInterval) = 0;         // slot 2
+};
+
+// The host's capability sink, filled by a query.
+class CapabilitySink {
+ public:
+  virtual ~CapabilitySink() = default;                                      // slot 0
+  virtual void SetCapability(uint32_t id, uint32_t value) = 0;              // slot 1
+  virtual void SetModelName(const char* text) = 0;                          // slot 2
+  virtual CapabilityConnectionItem* GetConnectionItem(uint32_t index) = 0;  // slot 3: 1 to 4
+  virtual void Reserved4() = 0;                                             // slot 4
+  virtual CapabilityPropertyItem* GetPropertyItem(int32_t id) = 0;          // slot 5
+  virtual CapabilityResolutionList* GetResolutionList() = 0;                // slot 6
+  virtual void Reserved7() = 0;                                             // slot 7
+  virtual CapabilityFrameRateList* GetFrameRateList(int32_t kind) = 0;      // slot 8: the driver passes 1
+};
+
+class IIPCapabilityQuery : public IDeletable {
+ public:
+  // slot 0: the virtual destructor of IDeletable
+  virtual int32_t Start(const char* address, uint16_t port, const char* user,  // slot 1: 1 = started
+                        const char* password, CapabilitySink* sink) = 0;
+  virtual void Terminate() = 0;                                                // slot 2
+};
+
+}  // namespace norvale::ipcapture
+
+namespace norvale {
+
+// ---- camera channels (inside the driver) ---------------------------------------------------------------
+// The stream request of one channel; passed by pointer and copied.
+struct ChannelSettings {
+  int32_t frameInterval = 0;  // stream value 1: ms per frame (40 = 25 frames per second)
+  int32_t quality = 0;        // stream value 2: 1 to 100; kept by Restart
+  uint16_t width = 0;
+  uint16_t height = 0;
+  int32_t streamKind = 0;     // 0 recording, 1 live, 2 remote
+};
+
+enum : int32_t { StreamRecording = 0, StreamLive = 1, StreamRemote = 2 };
+
+// Channel states; the host reads 3 as 2.
+enum : int32_t { ChannelStreaming = 0, ChannelSignalLost = 2, ChannelStopped = 3 };
+
+class ICameraChannel {
+ public:
+  virtual ~ICameraChannel() = default;                          // slot 0
+  virtual void SetHostValue(int32_t value) = 0;                 // slot 1
+  virtual bool Start(const ChannelSettings* settings) = 0;      // slot 2
+  virtual void Stop() = 0;                                      // slot 3
+  virtual bool Restart(const ChannelSettings* settings) = 0;    // slot 4: keeps the running quality
+  virtual bool Query5() = 0;                                    // slot 5
+  virtual bool Query6() = 0;                                    // slot 6
+  virtual int32_t GetState() = 0;                               // slot 7
+};
+
+// The driver's channel factory, used by the video capture object.
+class IVideoChannelCreator {
+ public:
+  virtual ~IVideoChannelCreator() = default;                                                       // slot 0
+  virtual ICameraChannel* CreateChannel(uint32_t camera, ipcapture::FrameSink* sink, int32_t codec) = 0;  // slot 1
+  virtual ICameraChannel* CreateCompanionChannel(uint32_t camera, ipcapture::FrameSink* sink) = 0;  // slot 2
+};
+
+}  // namespace norvale
+
+namespace norvale::ipcapture {
+
+// The exported entry points as the host declares them (C linkage). One create function stands behind
+// every CreateIPCapture* name and one delete function behind every DeleteIPCapture* name and
+// DeleteCapabilityQueryModule.
+using CreateIPCaptureFn = IIPCaptureDriverEx5* (*)();
+using DeleteObjectFn = void (*)(IDeletable* object);
+// videoStandard: non-zero = NTSC.
+using InitCapabilityQueryFn = int32_t (*)(CapabilityCallback* callback, int32_t videoStandard);
+using StartCapabilityQueryFn = int32_t (*)(const char* address, uint16_t port, const char* user,
+                                           const char* password, CapabilitySink* sink);
+using TerminateCapabilityQueryFn = int32_t (*)();
+using UninitCapabilityQueryFn = int32_t (*)();
+using CreateCapabilityQueryModuleFn = IIPCapabilityQuery* (*)(CapabilityCallback* callback, int32_t videoStandard);
 
 }  // namespace norvale::ipcapture
