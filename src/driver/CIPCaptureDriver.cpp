@@ -1,0 +1,166 @@
+#include "driver/CIPCaptureDriver.h"
+
+#include <cxxabi.h>
+
+#include <cstdarg>
+
+#include "driver/CDebugInfo.h"
+#include "runtime/StringUtils.h"
+
+namespace norvale {
+
+namespace {
+std::string TextOf(const char* text) { return text ? std::string(text) : std::string(); }
+
+// The executable's directory, ending in the path separator; the whole path when it has none.
+std::string HostDirectoryFromExecutable() {
+  const std::string path = platform::ExecutablePath(511);
+  const size_t separator = path.rfind(platform::kPathSeparator);
+  return separator == std::string::npos ? path : path.substr(0, separator + 1);
+}
+}  // namespace
+
+CIPCaptureDriver::CIPCaptureDriver() : hostDirectory_(HostDirectoryFromExecutable()) {
+  platform::Version version{};
+  if (platform::HostCoreVersion(&version)) hostVersion_ = version;
+}
+
+CIPCaptureDriver::~CIPCaptureDriver() { CIPCaptureDriver::Close(); }
+
+bool CIPCaptureDriver::ReadDeviceSource(ipcapture::DeviceSource* device) {
+  if (!device) return false;
+  ipcapture::ConnectionObject* connection = device->GetConnection();
+  ipcapture::CameraObject* camera = device->GetCamera();
+  if (!connection || !camera) return false;
+
+  defaultCodec_ = connection->GetDefaultCodec();
+  deviceInfo_.address = TextOf(connection->GetAddress());
+  deviceInfo_.port = connection->GetPort();
+  deviceInfo_.user = TextOf(connection->GetUser());
+  deviceInfo_.password = TextOf(connection->GetPassword());
+
+  cameraValue1_ = camera->GetCameraValue1();
+  cameraValue2_ = camera->GetCameraValue2();
+  cameraCount_ = camera->GetCameraCount();
+  deviceInfo_.model = TextOf(camera->GetModel());
+
+  // A driver opened again must not keep parameters of an earlier device description.
+  hostParams_.clear();
+  for (uint32_t number = 1; number <= kMaxHostParameters; ++number) {
+    const char* text = device->GetParameter(number);
+    if (!text) break;
+    hostParams_[static_cast<int32_t>(number)] = text;
+  }
+  return true;
+}
+
+bool CIPCaptureDriver::CreateVideoCapture() {
+  // Creation point of the video capture object: a CIPVideoCapture for cameraCount_ cameras with this
+  // driver as its IVideoChannelCreator, stored in videoCapture_. Until it is built the driver opens
+  // without one.
+  return true;
+}
+
+bool CIPCaptureDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* allocator,
+                            ipcapture::DeviceSource* device) {
+  try {
+    if (!ReadDeviceSource(device)) return false;
+    frameAllocator_ = allocator;
+    logSink_.store(log);
+    if (!CreateVideoCapture()) return false;
+    if (!CreateIOApi()) return false;
+    return CreatePTZDriver();
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    return false;
+  }
+}
+
+void CIPCaptureDriver::Close() {
+  delete std::exchange(videoCapture_, nullptr);
+  delete std::exchange(ioApi_, nullptr);
+  delete std::exchange(ptzHandler_, nullptr);
+}
+
+std::string CIPCaptureDriver::OpeningLine(const std::string& firmware, const std::string& unconvertedModel) {
+  std::string line = FormatString("DRIVER IS OPENED (name: %s, device model: %s", GetDriverName().c_str(),
+                                  deviceInfo_.model.c_str());
+  if (!unconvertedModel.empty() && deviceInfo_.model.find(unconvertedModel) == std::string::npos)
+    line += " (" + unconvertedModel + ")";
+  if (!firmware.empty()) line += ", FW: " + firmware;
+  line += FormatString(", address: %s:%u)", deviceInfo_.address.c_str(), static_cast<unsigned>(deviceInfo_.port));
+  return line;
+}
+
+void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {
+  if (GetDriverName().empty() || deviceInfo_.model.empty()) return;
+  Log(norvale::LogDriverOpened, "%s", OpeningLine(firmware, std::string()).c_str());
+}
+
+std::string CIPCaptureDriver::GetDeviceName() {
+  return FormatString("%s:%hu", deviceInfo_.address.c_str(), deviceInfo_.port);
+}
+
+uint8_t CIPCaptureDriver::HostLevel(uint8_t level) const {
+  const auto below = [this](uint16_t major, uint16_t minor) {
+    return hostVersion_.major < major || (hostVersion_.major == major && hostVersion_.minor < minor);
+  };
+  if (below(5, 12)) {
+    if (level == LogInfo || level == norvale::LogDriverOpened) return LogWarning;
+  } else if (below(6, 3)) {
+    if (level == norvale::LogDriverOpened) return LogInfo;
+  }
+  return level;
+}
+
+void CIPCaptureDriver::Log(uint8_t level, const char* format, ...) {
+  if (level == LogDebug) return;
+  ipcapture::LogSink* sink = logSink_.load();
+  if (!sink) return;
+  try {
+    std::string text;
+    bool formatted = false;
+    va_list args;
+    va_start(args, format);
+    try {
+      formatted = FormatStringV(text, format, args);
+    } catch (abi::__forced_unwind&) {
+      va_end(args);
+      throw;
+    } catch (...) {
+      formatted = false;
+    }
+    va_end(args);
+    if (!formatted || text.empty()) return;
+    const CDebugInfo record(HostLevel(level), text);
+    sink->Write(&record);
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    // A line that cannot be formed or delivered is dropped.
+  }
+}
+
+std::string CIPCaptureDriver::GetStringParam(int32_t key) {
+  try {
+    const auto it = hostParams_.find(key);
+    if (it == hostParams_.end() || it->second == "(none)") return {};
+    return it->second;
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    return {};
+  }
+}
+
+int32_t CIPCaptureDriver::GetIntParam(int32_t key) {
+  const auto it = hostParams_.find(key);
+  int32_t value = 0;
+  if (it == hostParams_.end() || !ParseInt(it->second, &value)) return ParamNotSet;
+  return value;
+}
+
+ICameraChannel* CIPCaptureDriver::CreateCompanionChannel(uint32_t, ipcapture::FrameSink*) { return nullptr; }
+
+}  // namespace norvale

@@ -1,0 +1,95 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "driver/HostInterfaces.h"
+#include "platform/Platform.h"
+#include "runtime/DeviceInfo.h"
+#include "runtime/IDriver.h"
+
+namespace norvale {
+
+// The driver object of one device: what the host opens through the capture-driver interface, and
+// the IDriver every other object of the device uses to log and to read the device description and
+// the host parameters. The camera family supplies the owned objects through CreateIOApi and
+// CreatePTZDriver and names the driver.
+class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5, public IDriver, public IVideoChannelCreator {
+ public:
+  CIPCaptureDriver();
+  ~CIPCaptureDriver() override;
+  CIPCaptureDriver(const CIPCaptureDriver&) = delete;
+  CIPCaptureDriver& operator=(const CIPCaptureDriver&) = delete;
+
+  // ---- capture driver (host-facing) ----
+  bool Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* allocator, ipcapture::DeviceSource* device) override;
+  void Close() override;
+  ipcapture::IIPVideoCapture* GetVideoCapture() override { return videoCapture_; }
+  ipcapture::ICaptureIOApi* GetIOApi() override { return ioApi_; }
+  void* Reserved5() override { return nullptr; }
+  ipcapture::IIPPTZDriver* GetPTZDriver() override { return ptzHandler_; }
+  void* Reserved7() override { return nullptr; }
+  ipcapture::IIPVideoCaptureEx* GetVideoCaptureEx() override { return videoCapture_; }
+  ipcapture::IIPPTZDriverEx* GetPTZDriverEx() override { return ptzHandler_; }
+  void* Reserved10() override { return nullptr; }
+  void* Reserved11() override { return nullptr; }
+  ipcapture::IIPVideoCaptureEx2* GetVideoCaptureEx2() override { return videoCapture_; }
+
+  // The driver's own operations, continuing the primary table.
+  virtual bool CreateIOApi() = 0;
+  virtual bool CreatePTZDriver() = 0;
+  virtual void LogDriverOpened(const std::string& firmware);
+
+  // ---- IDriver ----
+  std::string GetDeviceName() override;
+  void Log(uint8_t level, const char* format, ...) override NORVALE_PRINTF(3, 4);
+  std::string GetDriverName() override = 0;
+  std::string GetHostDirectory() override { return hostDirectory_; }
+  DEVICE_INFO* GetDeviceInfo() override { return &deviceInfo_; }
+  std::pair<int32_t, int32_t> GetCameraValues() override { return {cameraValue1_, cameraValue2_}; }
+  ipcapture::FrameAllocator* GetFrameAllocator() override { return frameAllocator_; }
+  int32_t GetVideoStandard() override { return videoStandard_; }
+  int32_t GetDefaultCodec() override { return defaultCodec_; }
+  int32_t GetCameraCount() override { return cameraCount_; }
+  std::string GetStringParam(int32_t key) override;
+  int32_t GetIntParam(int32_t key) override;
+
+  // ---- IVideoChannelCreator ----
+  ICameraChannel* CreateCompanionChannel(uint32_t camera, ipcapture::FrameSink* sink) override;
+
+  // The host core's product version, which decides how log levels are mapped.
+  const platform::Version& HostVersion() const { return hostVersion_; }
+  // The level a line of the given level reaches the host with.
+  uint8_t HostLevel(uint8_t level) const;
+
+  // Most host parameters one device source may hand over; a source that never ends its list is cut
+  // off here.
+  static constexpr uint32_t kMaxHostParameters = 1024;
+
+ protected:
+  // Opening line without the unconverted model name; the camera family adds it.
+  std::string OpeningLine(const std::string& firmware, const std::string& unconvertedModel);
+
+  std::atomic<ipcapture::LogSink*> logSink_{nullptr};  // read by Log on any thread
+  ipcapture::FrameAllocator* frameAllocator_ = nullptr;
+  std::map<int32_t, std::string> hostParams_;
+  platform::Version hostVersion_{5, 12, 0, 0};
+  std::string hostDirectory_;
+  DEVICE_INFO deviceInfo_;
+  int32_t cameraValue1_ = 0;
+  int32_t cameraValue2_ = 0;
+  int32_t cameraCount_ = 0;
+  int32_t defaultCodec_ = 0;
+  int32_t videoStandard_ = 0;
+  ipcapture::ICaptureIOApi* ioApi_ = nullptr;
+  ipcapture::IIPVideoCaptureEx2* videoCapture_ = nullptr;
+  ipcapture::IIPPTZDriverEx* ptzHandler_ = nullptr;
+
+ private:
+  bool ReadDeviceSource(ipcapture::DeviceSource* device);
+  bool CreateVideoCapture();
+};
+
+}  // namespace norvale

@@ -1,0 +1,88 @@
+#include "driver/CWendrickDriver.h"
+
+#include <cxxabi.h>
+
+namespace norvale {
+
+CWendrickDriver::CWendrickDriver() = default;
+
+CWendrickDriver::~CWendrickDriver() { CWendrickDriver::Close(); }
+
+bool CWendrickDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* allocator,
+                           ipcapture::DeviceSource* device) {
+  try {
+    if (!CIPCaptureDriver::Open(log, allocator, device)) {
+      Close();
+      return false;
+    }
+    const int32_t videoStandard = GetIntParam(1);
+    if (videoStandard == ParamNotSet) {
+      Close();
+      return false;
+    }
+    videoStandard_ = videoStandard;
+    deviceInfo_.networkTimeout = 5000;
+    deviceInfo_.streamTimeout = 10000;
+    CreateVideoSettingsManagers();
+    LogDriverOpened(GetStringParam(4));
+    return true;
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    Close();
+    return false;
+  }
+}
+
+void CWendrickDriver::Close() {
+  CIPCaptureDriver::Close();
+  ReleaseVideoSettingsManagers();
+}
+
+bool CWendrickDriver::CreateIOApi() {
+  // Creation point of the family's digital I/O object (CElmoDigitalIO for this driver), stored in
+  // ioApi_ when none exists yet. Until it is built the driver opens without digital I/O.
+  return true;
+}
+
+bool CWendrickDriver::CreatePTZDriver() {
+  // Creation point of the family's PTZ handler (CElmoPTZHandler for this driver and cameraCount_
+  // channels), stored in ptzHandler_ when none exists yet. Until it is built the driver opens
+  // without PTZ.
+  return true;
+}
+
+void CWendrickDriver::CreateVideoSettingsManagers() {
+  RecursiveLockGuard guard(lock_);
+  ReleaseVideoSettingsManagers();
+  // Creation point of one camera-family video settings manager per camera index 0 .. cameraCount_-1,
+  // kept in a map from index to TSmartPtr; a manager that cannot be created leaves its index out.
+}
+
+void CWendrickDriver::ReleaseVideoSettingsManagers() {
+  RecursiveLockGuard guard(lock_);
+  // The settings-manager map is emptied here; each manager goes with its last shared pointer.
+}
+
+ICameraChannel* CWendrickDriver::CreateChannel(uint32_t camera, ipcapture::FrameSink* sink, int32_t codec) {
+  if (!sink) return nullptr;
+  if (codec == ipcapture::CodecDefault || codec == ipcapture::CodecDefaultAlt) codec = GetDefaultCodec();
+  (void)camera;
+  switch (codec) {
+    case ipcapture::CodecJPEG:
+    case ipcapture::CodecMPEG4:
+    case ipcapture::CodecH264:
+      // Creation point of the RTSP channels (CMJPEGChannelRTSP, CMPEGChannelRTSP, CH264ChannelRTSP),
+      // built with the camera index, this driver, the sink and the camera's settings manager.
+      return nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+void CWendrickDriver::LogDriverOpened(const std::string& firmware) {
+  if (GetDriverName().empty() || deviceInfo_.model.empty()) return;
+  Log(norvale::LogDriverOpened, "%s", OpeningLine(firmware, GetStringParam(3)).c_str());
+}
+
+}  // namespace norvale

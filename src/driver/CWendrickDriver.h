@@ -1,0 +1,34 @@
+#pragma once
+#include <string>
+
+#include "driver/CIPCaptureDriver.h"
+#include "runtime/RecursiveLock.h"
+
+namespace norvale {
+
+// The driver object of this camera family: names the driver, creates the family's digital I/O
+// object, PTZ handler, video settings managers and RTSP channels, and writes the opening line.
+class CWendrickDriver : public CIPCaptureDriver {
+ public:
+  CWendrickDriver();
+  ~CWendrickDriver() override;
+
+  bool Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* allocator, ipcapture::DeviceSource* device) override;
+  void Close() override;
+  bool CreateIOApi() override;
+  bool CreatePTZDriver() override;
+  void LogDriverOpened(const std::string& firmware) override;
+  std::string GetDriverName() override { return "Zephrin"; }
+
+  ICameraChannel* CreateChannel(uint32_t camera, ipcapture::FrameSink* sink, int32_t codec) override;
+
+ private:
+  void CreateVideoSettingsManagers();
+  void ReleaseVideoSettingsManagers();
+
+  // Guards the per-camera video settings managers, which channel threads look up while the host may
+  // close the driver.
+  RecursiveLock lock_;
+};
+
+}  // namespace norvale

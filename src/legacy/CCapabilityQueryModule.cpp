@@ -1,0 +1,11 @@
+#include "legacy/CCapabilityQueryModule.h"
+
+namespace norvale {
+
+int32_t CCapabilityQueryModule::Start(const char*, uint16_t, const char*, const char*, ipcapture::CapabilitySink*) {
+  (void)videoStandard_;
+  if (callback_) callback_->QueryFailed(ipcapture::QueryOtherFailure, kSupersededText);
+  return 0;
+}
+
+}  // namespace norvale

@@ -1,0 +1,28 @@
+#pragma once
+#include <cstdint>
+
+#include "driver/HostInterfaces.h"
+
+namespace norvale {
+
+// The capability-query module of the superseded driver: every query fails at once, on the caller's
+// thread, with a notice that points the user to Zephrin.
+class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
+ public:
+  static constexpr const char* kSupersededText =
+      "This driver was replaced with Zephrin module and doesn't supported anymore";
+
+  CCapabilityQueryModule(ipcapture::CapabilityCallback* callback, bool videoStandard)
+      : videoStandard_(videoStandard), callback_(callback) {}
+
+  // Reports the notice through QueryFailed and answers 0: no query is ever started.
+  int32_t Start(const char* address, uint16_t port, const char* user, const char* password,
+                ipcapture::CapabilitySink* sink) override;
+  void Terminate() override {}
+
+ private:
+  bool videoStandard_;  // kept as the host gave it; never used
+  ipcapture::CapabilityCallback* callback_;
+};
+
+}  // namespace norvale
