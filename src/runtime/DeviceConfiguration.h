@@ -3,11 +3,9 @@
 #include <string>
 
 #include "runtime/IDriver.h"
+#include "runtime/RTPMode.h"
 
 namespace norvale {
-
-// How RTP reaches the driver; the RTP channels and the RTSP client take the number as it is.
-enum RTPMode : int32_t { RTPoverUDP = 0, RTPoverTCP = 1, RTPoverRTSP = 2 };
 
 // One reading of the optional device configuration file "<driver name>.xml" in the host's directory:
 //
