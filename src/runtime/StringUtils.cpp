@@ -76,18 +76,27 @@ bool ParseInt(const std::string& text, int32_t* value) {
 
 std::string FindParamValue(const std::string& key, const std::string& separator, const std::string& text,
                            const std::string& delimiters) {
-  if (key.empty()) return {};
-  for (size_t pos = text.find(key); pos != std::string::npos; pos = text.find(key, pos + 1)) {
-    const size_t lineStart = pos == 0 ? std::string::npos : text.find_last_of(delimiters, pos - 1);
+  if (key.empty() || separator.empty() || delimiters.empty()) return {};
+  size_t pos = text.find(key);
+  while (pos != std::string::npos) {
+    const size_t lineStart = text.find_last_of(delimiters, pos);  // at or before the occurrence
     const size_t nameStart = lineStart == std::string::npos ? 0 : lineStart + 1;
-    const size_t sep = text.find(separator, pos);
-    if (sep == std::string::npos) continue;
     const size_t lineEnd = text.find_first_of(delimiters, pos);
-    if (lineEnd != std::string::npos && lineEnd < sep + separator.size()) continue;
-    if (Trim(text.substr(nameStart, sep - nameStart)) != key) continue;
-    const size_t valueStart = sep + separator.size();
-    const size_t valueEnd = text.find_first_of(delimiters, valueStart);
-    return text.substr(valueStart, valueEnd == std::string::npos ? std::string::npos : valueEnd - valueStart);
+    const size_t sep = text.find(separator, pos);
+    if (sep == std::string::npos) return {};
+    size_t next = sep;
+    if (sep < lineEnd) {
+      if (nameStart <= sep && Trim(text.substr(nameStart, sep - nameStart)) == key) {
+        const size_t valueStart = sep + separator.size();
+        const size_t valueEnd = text.find_first_of(delimiters, valueStart);
+        std::string value =
+            text.substr(valueStart, valueEnd == std::string::npos ? std::string::npos : valueEnd - valueStart);
+        if (!value.empty()) return value;  // an empty value lets the search go on
+      }
+      next = lineEnd;
+    }
+    if (next == std::string::npos) break;
+    pos = text.find(key, next > pos ? next : pos + 1);
   }
   return {};
 }

@@ -23,7 +23,8 @@ std::string ToLower(const std::string& text);
 bool ParseInt(const std::string& text, int32_t* value);
 
 // In a multi-line text, the value of the line "key<separator>value"; the name before the separator,
-// trimmed, must equal key exactly. Lines end at any character of delimiters. Empty if none matches.
+// trimmed, must equal key exactly. Lines end at any character of delimiters. An empty value lets the search
+// go on; empty if none matches, or if key, separator or delimiters is empty.
 std::string FindParamValue(const std::string& key, const std::string& separator, const std::string& text,
                            const std::string& delimiters = "\r\n");
 // Digits 0-9 only give their value (wrapping on overflow); empty or any other character gives 0.

@@ -30,6 +30,9 @@ class CRTPPacket {
 
   uint32_t PayloadLength() const { return static_cast<uint32_t>(payload.size()); }
   const uint8_t* Payload() const { return payload.data(); }
+
+ private:
+  bool ParseInto(const uint8_t* data, size_t size);
 };
 
 }  // namespace norvale

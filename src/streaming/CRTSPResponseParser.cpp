@@ -1,0 +1,219 @@
+#include "streaming/CRTSPResponseParser.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cxxabi.h>
+
+#include "runtime/StringUtils.h"
+#include "streaming/CSDPResponseParser.h"
+
+namespace norvale {
+
+namespace {
+
+// Reads the line at pos: it ends at the first CR or LF, and the next line starts two characters
+// later (a CR LF pair). Without a CR or LF the line is empty and pos becomes npos.
+std::string ReadLine(const std::string& text, size_t& pos) {
+  if (pos == std::string::npos || pos >= text.size()) {
+    pos = std::string::npos;
+    return {};
+  }
+  const size_t end = text.find_first_of("\r\n", pos);
+  if (end == std::string::npos) {
+    pos = std::string::npos;
+    return {};
+  }
+  std::string line = text.substr(pos, end - pos);
+  pos = end + 2;
+  return line;
+}
+
+// An unsigned decimal number as a scanf "%u"/"%lu" reads it: leading white space, an optional sign,
+// at least one digit. Out-of-range values saturate as strtoul does.
+bool ScanUnsigned(const char* text, unsigned long* value) {
+  char* end = nullptr;
+  const unsigned long parsed = std::strtoul(text, &end, 10);
+  if (end == text) return false;
+  // strtoul also succeeds on "+" or "-" followed by nothing; require a digit.
+  bool digit = false;
+  for (const char* p = text; p < end; ++p) digit = digit || std::isdigit(static_cast<unsigned char>(*p));
+  if (!digit) return false;
+  *value = parsed;
+  return true;
+}
+
+// The text after a literal prefix, when the text begins with it.
+const char* AfterPrefix(const std::string& text, const char* prefix) {
+  const std::string p(prefix);
+  return text.compare(0, p.size(), p) == 0 ? text.c_str() + p.size() : nullptr;
+}
+
+// Leading decimal digits as atoi reads them, clamped to the 32-bit range.
+int32_t LeadingInteger(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > INT32_MAX) {
+      value = INT32_MAX;
+      break;
+    }
+  }
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
+}  // namespace
+
+void CRTSPResponseParser::Reset() {
+  description_.Clear();
+  version_.clear();
+  status_ = 0;
+  cseq_ = 0;
+  contentBase_.clear();
+  contentType_.clear();
+  contentLength_ = 0;
+  sessionId_.clear();
+  sessionTimeout_ = 0;
+  challengeScheme_ = AuthNone;
+  realm_.clear();
+  nonce_.clear();
+}
+
+bool CRTSPResponseParser::ParseResponse(const std::string& text, int method) {
+  try {
+    return Parse(text, method);
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    return false;  // out of memory: the response is not usable
+  }
+}
+
+bool CRTSPResponseParser::Parse(const std::string& text, int method) {
+  size_t pos = 0;
+  const std::string statusLine = ReadLine(text, pos);
+  if (statusLine.empty()) return false;
+
+  // "%127s %u": a token of at most 127 characters, then a number.
+  const char* p = statusLine.c_str();
+  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+  const char* tokenStart = p;
+  while (*p && !std::isspace(static_cast<unsigned char>(*p)) && p - tokenStart < 127) ++p;
+  if (p == tokenStart) return false;
+  unsigned long status = 0;
+  if (!ScanUnsigned(p, &status)) return false;
+  version_.assign(tokenStart, p);
+  status_ = static_cast<uint32_t>(status);
+  contentLength_ = 0;
+
+  if (status_ != 200 && status_ != 401) return false;
+
+  for (;;) {
+    const std::string line = ReadLine(text, pos);
+    if (line.empty()) break;
+    if (!ApplyHeader(line)) return false;
+  }
+
+  if (contentLength_ != 0 && pos == std::string::npos) return false;
+  std::string body;
+  if (pos != std::string::npos && pos < text.size()) body = text.substr(pos, contentLength_);
+  if (method == RTSP_DESCRIBE) {
+    CSDPResponseParser sdp;
+    if (!sdp.Parse(body)) return false;
+    description_ = sdp.Description();
+  }
+  return true;
+}
+
+bool CRTSPResponseParser::ApplyHeader(const std::string& line) {
+  const size_t colon = line.find(':');
+  if (colon == std::string::npos || colon < 2) return true;  // not a header we know
+  const std::string name = ToLower(Trim(line.substr(0, colon)));
+  const std::string lower = ToLower(line);
+  unsigned long number = 0;
+
+  if (name == "cseq") {
+    const char* value = AfterPrefix(lower, "cseq:");
+    if (!value || !ScanUnsigned(value, &number)) return false;
+    cseq_ = static_cast<uint32_t>(number);
+    return true;
+  }
+  if (name == "content-length") {
+    const char* value = AfterPrefix(lower, "content-length:");
+    if (!value || !ScanUnsigned(value, &number)) return false;
+    contentLength_ = static_cast<uint32_t>(number);
+    return true;
+  }
+  if (name == "content-type") {
+    const char* value = AfterPrefix(lower, "content-type:");
+    if (!value) return false;
+    while (*value && std::isspace(static_cast<unsigned char>(*value))) ++value;
+    const char* end = value;
+    while (*end && !std::isspace(static_cast<unsigned char>(*end)) && end - value < 255) ++end;
+    if (end == value) return false;
+    contentType_.assign(value, end);
+    return true;
+  }
+  if (name == "content-base") return ApplyContentBase(line);
+  if (name == "session") return ApplySession(line);
+  if (name == "www-authenticate") return ApplyChallenge(line);
+  // Date, Transport, Range, RTP-Info, Server, Accept-Ranges, RTCP-Interval and unknown headers.
+  return true;
+}
+
+bool CRTSPResponseParser::ApplyContentBase(const std::string& line) {
+  static const std::string kName = "Content-Base:";
+  const size_t at = line.find(kName);
+  if (at == std::string::npos) {
+    contentBase_.clear();
+    return false;
+  }
+  const size_t url = line.find("rtsp://", at + kName.size());
+  if (url != std::string::npos) contentBase_ = Trim(line.substr(url));
+  return true;
+}
+
+bool CRTSPResponseParser::ApplySession(const std::string& line) {
+  sessionId_ = FindParamValue("Session:", " ", line, ";\r\n");
+  if (line.find(';') != std::string::npos) {
+    const std::string timeout = FindParamValue("timeout", "=", line, ";\r\n");
+    if (timeout.empty()) {
+      sessionId_.clear();
+    } else {
+      const int32_t seconds = LeadingInteger(timeout);
+      sessionTimeout_ = seconds == 0 ? 30 : seconds;
+    }
+  }
+  return !sessionId_.empty();
+}
+
+bool CRTSPResponseParser::ApplyChallenge(const std::string& line) {
+  challengeScheme_ = AuthNone;
+  static const std::string kName = "WWW-Authenticate: ";
+  const size_t at = line.find(kName);
+  if (at == std::string::npos) return false;
+  const size_t start = at + kName.size();
+  const size_t blank = line.find_first_of(" \t\r\n", start);
+  if (blank == std::string::npos) return false;
+  const std::string token = line.substr(start, blank - start);
+  AuthScheme scheme;
+  if (token == "Digest")
+    scheme = AuthDigest;
+  else if (token == "Basic")
+    scheme = AuthBasic;
+  else
+    return true;  // a scheme the client cannot answer
+
+  const std::string rest = line.substr(blank + 1);
+  challengeScheme_ = scheme;
+  realm_ = RemoveChars(Trim(FindParamValue("realm", "=", rest, ",\r\n")), "\"");
+  nonce_ = RemoveChars(Trim(FindParamValue("nonce", "=", rest, ",\r\n")), "\"");
+  if (scheme == AuthDigest) return !realm_.empty() && !nonce_.empty();
+  return true;
+}
+
+}  // namespace norvale
