@@ -1,0 +1,172 @@
+#include "streaming/CUDPClient.h"
+
+#include <algorithm>
+#include <cxxabi.h>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "runtime/StringUtils.h"
+
+namespace norvale {
+
+namespace {
+constexpr uint32_t kMaxReceiveSize = 65535;
+constexpr uint32_t kReceiveSizeStep = 1024;
+constexpr uint32_t kWaitSlice = 100;  // ms: how often a waiting thread looks at its stop event
+constexpr int kDrainCount = 100;
+constexpr size_t kDrainSize = 1500;
+}  // namespace
+
+CUDPClient::CUDPClient(IDriver* driver) : CBaseThread(driver) {}
+
+CUDPClient::~CUDPClient() { Close(); }
+
+bool CUDPClient::OpenMulticast(IRTPClientUser* user, const char* group, uint16_t port) {
+  if (!group || !*group) {
+    Close();
+    return false;
+  }
+  return OpenSocket(user, group, port);
+}
+
+bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) { return OpenSocket(user, nullptr, port); }
+
+bool CUDPClient::OpenSocket(IRTPClientUser* user, const char* group, uint16_t port) {
+  bool opened = false;
+  {
+    RecursiveLockGuard guard(lock_);
+    if (user && socket_ == platform::kInvalidSocket) {
+      const platform::SocketHandle s = platform::CreateUdpSocket();
+      bool ok = s != platform::kInvalidSocket;
+      if (ok && group) ok = platform::SetReuseAddress(s);
+      ok = ok && platform::SetReceiveBufferSize(s, 65535) && platform::SetReceiveTimeout(s, kSocketReceiveTimeout) &&
+           platform::SetSendTimeout(s, kSocketSendTimeout) && platform::BindAny(s, port);
+      if (ok && group) ok = platform::JoinMulticastGroup(s, group);
+      if (ok) {
+        socket_ = s;
+        port_ = platform::LocalPort(s);
+        user_ = user;
+        group_ = group ? group : "";
+        opened = StartThread(FormatString("UDP client thread, port %u", static_cast<unsigned>(port_)));
+      } else {
+        platform::CloseSocket(s);
+      }
+    }
+  }
+  if (!opened) Close();
+  return opened;
+}
+
+uint32_t CUDPClient::StopLimit() const {
+  const uint32_t socketTimeout = std::max(kSocketSendTimeout, kSocketReceiveTimeout);
+  const uint32_t selectWhole = selectTimeout_ / 1000 * 1000;
+  return std::max<uint32_t>(5000, std::max(socketTimeout, selectWhole) + 1000);
+}
+
+bool CUDPClient::Close() {
+  StopEvent().Set();
+  platform::SocketHandle s = platform::kInvalidSocket;
+  IRTPClientUser* user = nullptr;
+  {
+    RecursiveLockGuard guard(lock_);
+    if (socket_ != platform::kInvalidSocket) {
+      if (!group_.empty()) platform::LeaveMulticastGroup(socket_, group_.c_str());
+      platform::ShutdownSocket(socket_);
+      s = socket_;
+      user = user_;
+      socket_ = platform::kInvalidSocket;
+      port_ = 0;
+      group_.clear();
+    }
+  }
+  StopThread(StopLimit());
+  if (s != platform::kInvalidSocket) {
+    std::vector<uint8_t> scratch(kDrainSize);
+    for (int i = 0; i < kDrainCount && platform::ReceiveFromNow(s, scratch.data(), scratch.size()) > 0; ++i) {
+    }
+    platform::CloseSocket(s);
+    if (user) {
+      try {
+        user->OnClientClosed(this);
+      } catch (abi::__forced_unwind&) {
+        throw;
+      } catch (...) {
+      }
+    }
+  }
+  return true;
+}
+
+void CUDPClient::SetReceiveSize(uint32_t bytes) { receiveSize_ = bytes; }
+
+void CUDPClient::SetSelectTimeout(uint32_t ms) { selectTimeout_ = ms; }
+
+uint16_t CUDPClient::LocalPort() {
+  RecursiveLockGuard guard(lock_);
+  return port_;
+}
+
+bool CUDPClient::SendTo(const platform::SocketAddress& to, const uint8_t* data, size_t size) {
+  RecursiveLockGuard guard(lock_);
+  if (socket_ == platform::kInvalidSocket || !data) return false;
+  return platform::SendTo(socket_, data, size, to) == static_cast<int>(size);
+}
+
+void CUDPClient::ThreadBody() {
+  platform::SocketHandle s;
+  IRTPClientUser* user;
+  {
+    RecursiveLockGuard guard(lock_);
+    s = socket_;
+    user = user_;
+  }
+  if (s == platform::kInvalidSocket || !user) return;
+  std::vector<uint8_t> buffer;
+  uint32_t waited = 0;
+  while (!StopRequested()) {
+    // The select time-out is waited for in short slices so that a stop is seen at once.
+    const uint32_t timeout = std::max<uint32_t>(selectTimeout_, 1);
+    const uint32_t slice = std::min(kWaitSlice, timeout - std::min(waited, timeout));
+    const platform::SocketWait wait = platform::WaitReadable(s, slice);
+    if (StopRequested()) break;
+    try {
+      switch (wait) {
+        case platform::SocketWait::Ready: {
+          waited = 0;
+          const uint32_t size = std::min(receiveSize_.load(), kMaxReceiveSize);
+          buffer.resize(size);
+          platform::SocketAddress from;
+          bool truncated = false;
+          const int n = platform::ReceiveFrom(s, buffer.data(), buffer.size(), &from, &truncated);
+          if (truncated) {
+            // The datagram's rest is lost; later reads get a larger buffer.
+            receiveSize_ = std::min(size + kReceiveSizeStep, kMaxReceiveSize);
+          } else if (n > 0 && !StopRequested()) {
+            user->OnClientPacket(this, from, buffer.data(), static_cast<size_t>(n));
+          }
+          break;
+        }
+        case platform::SocketWait::Timeout:
+          waited += slice;
+          if (waited >= timeout) {
+            waited = 0;
+            user->OnClientTimeout(this);
+          }
+          break;
+        case platform::SocketWait::Fatal:
+          user->OnClientClosed(this);
+          return;
+        case platform::SocketWait::Invalid:
+          return;
+        case platform::SocketWait::Retry:
+          break;
+      }
+    } catch (abi::__forced_unwind&) {
+      throw;
+    } catch (...) {
+      // A user's failure does not end the reading.
+    }
+  }
+}
+
+}  // namespace norvale

@@ -1,0 +1,263 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/Platform.h"
+#include "streaming/CRTPReceiver.h"
+#include "streaming/CUDPClient.h"
+#include "support/FakeDriver.h"
+#include "unit/streaming/RtpBytes.h"
+#include "unit/streaming/UdpTestSocket.h"
+
+using norvale::CRTPPacket;
+using norvale::CRTPReceiver;
+using norvale::CUDPClient;
+using norvale::IRTPClient;
+using norvale::platform::SocketAddress;
+using zephrin::test::BuildRtp;
+using zephrin::test::RtpSpec;
+using zephrin::test::UdpTestSocket;
+using zephrin::test::WaitUntil;
+
+namespace {
+
+class ClientRecorder : public norvale::IRTPClientUser {
+ public:
+  void OnClientPacket(IRTPClient*, const SocketAddress& from, const uint8_t* data, size_t size) override {
+    std::lock_guard<std::mutex> lock(m);
+    datagrams.emplace_back(data, data + size);
+    senders.push_back(from);
+    threads.push_back(norvale::platform::CurrentThreadId());
+  }
+  void OnClientTimeout(IRTPClient*) override { ++timeouts; }
+  void OnClientClosed(IRTPClient*) override { ++closed; }
+  size_t Count() {
+    std::lock_guard<std::mutex> lock(m);
+    return datagrams.size();
+  }
+  std::mutex m;
+  std::vector<std::vector<uint8_t>> datagrams;
+  std::vector<SocketAddress> senders;
+  std::vector<uint32_t> threads;
+  std::atomic<int> timeouts{0};
+  std::atomic<int> closed{0};
+};
+
+TEST(UDPClient, DeliversDatagramsWithTheSenderAddressOnItsOwnThread) {
+  ClientRecorder user;
+  CUDPClient client;
+  ASSERT_TRUE(client.Open(&user, 0));
+  const uint16_t port = client.LocalPort();
+  ASSERT_NE(port, 0);
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(port, {1, 2, 3}));
+  ASSERT_TRUE(sender.SendTo(port, std::vector<uint8_t>(1400, 7)));
+  ASSERT_TRUE(WaitUntil([&] { return user.Count() == 2; }));
+  EXPECT_EQ(user.datagrams[0], (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(user.datagrams[1].size(), 1400u);
+  EXPECT_EQ(user.senders[0].address, htonl(INADDR_LOOPBACK));
+  EXPECT_EQ(user.senders[0].HostPort(), sender.Port());
+  EXPECT_NE(user.threads[0], norvale::platform::CurrentThreadId());
+
+  // The client answers from its own port.
+  const std::vector<uint8_t> reply{9, 9};
+  ASSERT_TRUE(client.SendTo(user.senders[0], reply.data(), reply.size()));
+  EXPECT_EQ(sender.Receive(2000), reply);
+
+  EXPECT_TRUE(client.Close());
+  EXPECT_EQ(user.closed, 1);
+  EXPECT_EQ(client.LocalPort(), 0);
+  EXPECT_FALSE(client.SendTo(user.senders[0], reply.data(), reply.size()));
+}
+
+TEST(UDPClient, OversizedDatagramIsLostAndTheReceiveSizeGrows) {
+  ClientRecorder user;
+  CUDPClient client;
+  ASSERT_TRUE(client.Open(&user, 0));
+  client.SetReceiveSize(100);
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(client.LocalPort(), std::vector<uint8_t>(150, 1)));
+  ASSERT_TRUE(WaitUntil([&] { return client.ReceiveSize() == 1124u; }));
+  EXPECT_EQ(user.Count(), 0u);
+  ASSERT_TRUE(sender.SendTo(client.LocalPort(), std::vector<uint8_t>(150, 2)));
+  ASSERT_TRUE(WaitUntil([&] { return user.Count() == 1; }));
+  EXPECT_EQ(user.datagrams[0], std::vector<uint8_t>(150, 2));
+}
+
+TEST(UDPClient, QuietPortReportsSelectTimeouts) {
+  ClientRecorder user;
+  CUDPClient client;
+  client.SetSelectTimeout(150);
+  ASSERT_TRUE(client.Open(&user, 0));
+  EXPECT_TRUE(WaitUntil([&] { return user.timeouts >= 2; }));
+  client.Close();
+  const int seen = user.timeouts;
+  norvale::platform::SleepMs(400);
+  EXPECT_EQ(user.timeouts, seen);  // a closed client reports nothing more
+}
+
+TEST(UDPClient, OpenFailsWithoutUserOrWhenAlreadyOpenOrPortTaken) {
+  ClientRecorder user;
+  CUDPClient client;
+  EXPECT_FALSE(client.Open(nullptr, 0));
+  ASSERT_TRUE(client.Open(&user, 0));
+  const uint16_t port = client.LocalPort();
+
+  CUDPClient other;
+  ClientRecorder otherUser;
+  EXPECT_FALSE(other.Open(&otherUser, port));  // port in use
+  EXPECT_EQ(other.LocalPort(), 0);
+
+  // A second open fails and leaves the client closed.
+  EXPECT_FALSE(client.Open(&user, 0));
+  EXPECT_EQ(client.LocalPort(), 0);
+  EXPECT_EQ(user.closed, 1);
+  // The port is free again and the client can be reopened.
+  ASSERT_TRUE(other.Open(&otherUser, port));
+  ASSERT_TRUE(client.Open(&user, 0));
+}
+
+TEST(UDPClient, ClosedPortCanBeOpenedAgain) {
+  ClientRecorder user;
+  CUDPClient client;
+  ASSERT_TRUE(client.Open(&user, 0));
+  const uint16_t port = client.LocalPort();
+  client.Close();
+  ASSERT_TRUE(client.Open(&user, port));
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(port, {5}));
+  ASSERT_TRUE(WaitUntil([&] { return user.Count() == 1; }));
+}
+
+// ---- receiver ------------------------------------------------------------------------------------
+
+class ReceiverRecorder : public norvale::IRTPReceiverUser {
+ public:
+  void OnRTPPacket(const SocketAddress& from, const CRTPPacket& packet) override {
+    {
+      std::unique_lock<std::mutex> lock(m);
+      sequences.push_back(packet.sequenceNumber);
+      senders.push_back(from);
+      threads.push_back(norvale::platform::CurrentThreadId());
+      cv.notify_all();
+      cv.wait(lock, [this] { return !hold; });
+    }
+    if (throwAlways) throw std::runtime_error("user failure");
+  }
+  void OnRTPTimeout() override {}
+  void OnRTPClosed() override { ++closed; }
+  size_t Count() {
+    std::lock_guard<std::mutex> lock(m);
+    return sequences.size();
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(m);
+    hold = false;
+    cv.notify_all();
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  bool hold = false;
+  bool throwAlways = false;
+  std::vector<uint16_t> sequences;
+  std::vector<SocketAddress> senders;
+  std::vector<uint32_t> threads;
+  std::atomic<int> closed{0};
+};
+
+std::vector<uint8_t> Rtp(uint16_t sequence) {
+  RtpSpec spec;
+  spec.sequence = sequence;
+  return BuildRtp(spec);
+}
+
+TEST(RTPReceiver, DeliversParsedPacketsInOrderAndDropsGarbage) {
+  zephrin::test::FakeDriver driver;
+  ReceiverRecorder user;
+  user.throwAlways = true;  // a throwing user does not stop delivery
+  CRTPReceiver receiver(&driver);
+  receiver.SetUser(&user);
+  ASSERT_TRUE(receiver.Start(0));
+  const uint16_t port = receiver.LocalPort();
+  ASSERT_NE(port, 0);
+  UdpTestSocket sender;
+  for (uint16_t seq = 100; seq < 110; ++seq) {
+    ASSERT_TRUE(sender.SendTo(port, Rtp(seq)));
+    if (seq == 104) {
+      ASSERT_TRUE(sender.SendTo(port, std::vector<uint8_t>(12, 0x80)));  // too short
+      ASSERT_TRUE(sender.SendTo(port, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'}));
+    }
+  }
+  ASSERT_TRUE(WaitUntil([&] { return user.Count() == 10; }));
+  std::vector<uint16_t> expected;
+  for (uint16_t seq = 100; seq < 110; ++seq) expected.push_back(seq);
+  EXPECT_EQ(user.sequences, expected);
+  EXPECT_EQ(user.senders[0].HostPort(), sender.Port());
+  EXPECT_NE(user.threads[0], norvale::platform::CurrentThreadId());
+  receiver.Stop();
+  EXPECT_EQ(receiver.LocalPort(), 0);
+  EXPECT_EQ(user.closed, 1);
+}
+
+TEST(RTPReceiver, StalledUserCostsTheOldestPacketsWithOneLogLinePerRun) {
+  zephrin::test::FakeDriver driver;
+  ReceiverRecorder user;
+  user.hold = true;
+  CRTPReceiver receiver(&driver);
+  receiver.SetUser(&user);
+  receiver.SetQueueLimit(10);
+  ASSERT_TRUE(receiver.Start(0));
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(1)));
+  ASSERT_TRUE(WaitUntil([&] { return user.Count() == 1; }));  // the user now holds packet 1
+  for (uint16_t seq = 2; seq <= 50; ++seq) {
+    ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(seq)));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return receiver.DroppedPackets() == 39; }));
+  EXPECT_EQ(receiver.QueuedPackets(), 10u);
+  user.Release();
+  ASSERT_TRUE(WaitUntil([&] { return user.Count() == 11; }));
+  std::vector<uint16_t> expected{1};
+  for (uint16_t seq = 41; seq <= 50; ++seq) expected.push_back(seq);
+  EXPECT_EQ(user.sequences, expected);
+  EXPECT_EQ(driver.Count("RTP packet queue"), 1u);
+
+  // A second stall starts a second run with its own line.
+  {
+    std::lock_guard<std::mutex> lock(user.m);
+    user.hold = true;
+  }
+  for (uint16_t seq = 51; seq <= 70; ++seq) {
+    ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(seq)));
+    if (seq == 51) {
+      ASSERT_TRUE(WaitUntil([&] { return user.Count() == 12; }));
+    }
+  }
+  ASSERT_TRUE(WaitUntil([&] { return receiver.DroppedPackets() == 39 + 9; }));
+  EXPECT_EQ(driver.Count("RTP packet queue"), 2u);
+  user.Release();
+  receiver.Stop();
+}
+
+TEST(RTPReceiver, StartFailsOnAPortInUseAndCanStartAgain) {
+  zephrin::test::FakeDriver driver;
+  ReceiverRecorder user;
+  CRTPReceiver first(&driver), second(&driver);
+  first.SetUser(&user);
+  second.SetUser(&user);
+  ASSERT_TRUE(first.Start(0));
+  EXPECT_FALSE(second.Start(first.LocalPort()));
+  EXPECT_EQ(second.LocalPort(), 0);
+  const uint16_t port = first.LocalPort();
+  first.Stop();
+  ASSERT_TRUE(second.Start(port));
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(port, Rtp(7)));
+  ASSERT_TRUE(WaitUntil([&] { return user.Count() == 1; }));
+}
+
+}  // namespace
