@@ -107,8 +107,8 @@ TEST(UDPClient, OpenFailsWithoutUserOrWhenAlreadyOpenOrPortTaken) {
   ASSERT_TRUE(client.Open(&user, 0));
   const uint16_t port = client.LocalPort();
 
-  CUDPClient other;
   ClientRecorder otherUser;
+  CUDPClient other;
   EXPECT_FALSE(other.Open(&otherUser, port));  // port in use
   EXPECT_EQ(other.LocalPort(), 0);
 
