@@ -1,0 +1,57 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/DeviceInfo.h"
+
+namespace Web {
+
+// One request to the camera's web interface.
+struct HttpRequest {
+  std::string verb = "GET";
+  // The path with its query string exactly as it goes on the request line; never escaped or altered.
+  std::string path;
+  // Sent only when not empty.
+  std::vector<uint8_t> body;
+};
+
+// Sends one request at a time to one device over a kept-alive connection and reads the answer.
+// Calling order for one exchange: SendRequest; then, if wanted, ReadResponse (or a loop of
+// GetAvailableSize and ReadChunk); then CloseRequest. A new SendRequest closes the previous request.
+// The slot order of the operations is fixed.
+class CBaseHttpSender {
+ public:
+  // The longest answer ReadResponse collects; beyond it (at the next chunk boundary) the rest is dropped.
+  static constexpr uint32_t kMaxResponseSize = 0x100000;
+  static constexpr uint32_t kChunkSize = 8192;
+
+  explicit CBaseHttpSender(const norvale::DEVICE_INFO& device);
+  virtual ~CBaseHttpSender();  // slot 0
+  CBaseHttpSender(const CBaseHttpSender&) = delete;
+  CBaseHttpSender& operator=(const CBaseHttpSender&) = delete;
+
+  // False when the request could not be sent or no answer arrived.
+  virtual bool SendRequest(const HttpRequest& request) = 0;  // slot 1
+  // Safe from another thread: a transfer in progress on the owner's thread is abandoned.
+  virtual void CloseRequest() = 0;  // slot 2
+  // Body bytes ready to be read; waits up to the network time-out for the next data and answers 0
+  // at the end of the body.
+  virtual uint32_t GetAvailableSize() = 0;  // slot 3
+  // Empties body, then reads the answer in chunks up to about kMaxResponseSize; the byte count.
+  virtual uint32_t ReadResponse(std::vector<uint8_t>& body);  // slot 4
+  // Appends up to maxBytes body bytes, waiting for them until the body ends or the network
+  // time-out passes; the number appended.
+  virtual uint32_t ReadChunk(std::vector<uint8_t>& body, uint32_t maxBytes, bool clearFirst) = 0;  // slot 5
+
+  // HTTP status of the last answer; 0 before one arrived and after a failed send.
+  uint32_t GetStatusCode() const { return statusCode_.load(); }
+  const norvale::DEVICE_INFO& GetDeviceInfo() const { return device_; }
+
+ protected:
+  norvale::DEVICE_INFO device_;
+  std::atomic<uint32_t> statusCode_{0};
+};
+
+}  // namespace Web

@@ -1,0 +1,562 @@
+// The HTTP sender and the CGI request functions against a raw HTTP server on a loopback port.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "camera/HUtils.h"
+#include "camera/HttpSender.h"
+#include "runtime/MD5.h"
+#include "runtime/StringUtils.h"
+#include "support/FakeDriver.h"
+#include "unit/camera/LoopbackHttpServer.h"
+
+using norvale::CResultDef;
+using norvale::DEVICE_INFO;
+using zephrin::test::FakeDriver;
+using zephrin::test::HttpConnection;
+using zephrin::test::HttpServerRequest;
+using zephrin::test::LoopbackHttpServer;
+
+namespace HUtils = norvale::HUtils;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+DEVICE_INFO Device(uint16_t port, int timeoutMs = 3000, const std::string& user = "", const std::string& password = "") {
+  DEVICE_INFO device;
+  device.address = "127.0.0.1";
+  device.port = port;
+  device.networkTimeout = timeoutMs;
+  device.user = user;
+  device.password = password;
+  return device;
+}
+
+std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Every answer is a 200 with this body.
+LoopbackHttpServer::Handler Answer(int status, std::string body, std::string headers = "") {
+  return [=](const HttpServerRequest&, HttpConnection& c) { return c.Reply(status, body, headers); };
+}
+
+std::string Pattern(size_t size) {
+  std::string body(size, '\0');
+  for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>('a' + (i * 7 + i / 8192) % 26);
+  return body;
+}
+
+// ---- what goes on the wire ----------------------------------------------------------------------
+
+TEST(HttpSenderWire, RequestLineAndHeadersAreTheSendersOwn) {
+  LoopbackHttpServer server(Answer(200, "root.Brand.Brand=ELMO\r\n"));
+  Web::CHttpSender sender(Device(server.Port()));
+  std::vector<uint8_t> body;
+  const std::string path = "/cgi-bin/admin/param.cgi?action=list&group=Brand&group=Image.I0.Appearance";
+  const CResultDef result = HUtils::RequestGetRD(body, sender, path, true);
+  EXPECT_EQ(result.Code(), 0);
+  EXPECT_EQ(result.Level(), 3);
+  EXPECT_EQ(result.Message(), "");
+  EXPECT_EQ(Text(body), "root.Brand.Brand=ELMO\r\n");
+  ASSERT_EQ(server.Requests().size(), 1u);
+  const HttpServerRequest request = server.Requests()[0];
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.target, path);
+  EXPECT_EQ(request.version, "HTTP/1.1");
+  EXPECT_EQ(request.Header("user-agent"), "Norvale::WinInetSender");
+  EXPECT_EQ(request.Header("accept"), "*/*");
+  EXPECT_EQ(request.Header("host"), "127.0.0.1:" + std::to_string(server.Port()));
+  EXPECT_EQ(request.Header("authorization"), "");  // no credentials, no login
+}
+
+TEST(HttpSenderWire, PathGoesOutUnescapedAndUnaltered) {
+  LoopbackHttpServer server(Answer(200, "ok"));
+  Web::CHttpSender sender(Device(server.Port()));
+  for (const std::string path : {"/cgi-bin/com/ptz.cgi?move=left&speed=%41", "/a/../b/./c?x=[1]|{2}~'\"", "/"}) {
+    EXPECT_EQ(HUtils::RequestGetRD(sender, path).Code(), 0) << path;
+    EXPECT_EQ(server.Requests().back().target, path);
+  }
+}
+
+TEST(HttpSenderWire, PathsThatWouldBreakTheRequestLineAreRefused) {
+  LoopbackHttpServer server(Answer(200, "ok"));
+  Web::CHttpSender sender(Device(server.Port()));
+  for (const std::string& path : std::vector<std::string>{"/a b", "/a\r\nX-Injected: 1", std::string("/a\0b", 4), "/\x7f"}) {
+    const CResultDef result = HUtils::RequestGetRD(sender, path);
+    EXPECT_EQ(result.Code(), 11);
+  }
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST(HttpSenderWire, OneConnectionServesEveryRequest) {
+  LoopbackHttpServer server(Answer(200, "state=1\r\n"));
+  Web::CHttpSender sender(Device(server.Port()));
+  std::vector<uint8_t> body;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(HUtils::RequestGetRD(body, sender, "/cgi-bin/io/input.cgi?check=1", true).Code(), 0);
+    EXPECT_EQ(HUtils::RequestGetRD(sender, "/cgi-bin/io/output.cgi?action=1:/").Code(), 0);  // body left unread
+    std::string text;
+    EXPECT_TRUE(HUtils::RequestGetString(sender, text, "/cgi-bin/admin/param.cgi?action=list"));
+  }
+  EXPECT_EQ(server.Requests().size(), 9u);
+  EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST(HttpSenderWire, ClosedConnectionIsReopenedForTheNextRequest) {
+  LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
+    c.Reply(200, "x", "Connection: close\r\n");
+    return false;
+  });
+  Web::CHttpSender sender(Device(server.Port()));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(HUtils::RequestGetRD(sender, "/x").Code(), 0);
+  EXPECT_EQ(server.Connections(), 3);
+}
+
+// ---- status classification ----------------------------------------------------------------------
+
+TEST(RequestGetRDStatus, SuccessfulStatuses) {
+  for (int status : {200, 201, 202, 299}) {
+    LoopbackHttpServer server(Answer(status, "body"));
+    Web::CHttpSender sender(Device(server.Port()));
+    std::vector<uint8_t> body;
+    const CResultDef result = HUtils::RequestGetRD(body, sender, "/x", true);
+    EXPECT_EQ(result.Code(), 0) << status;
+    EXPECT_EQ(Text(body), "body");
+    EXPECT_EQ(sender.GetStatusCode(), static_cast<uint32_t>(status));
+  }
+}
+
+TEST(RequestGetRDStatus, NoContentSucceedsOnlyWhenNoBodyIsWanted) {
+  LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
+    return c.Send("HTTP/1.1 204 No Content\r\n\r\n");
+  });
+  Web::CHttpSender sender(Device(server.Port()));
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/x").Code(), 0);
+  std::vector<uint8_t> body;
+  const CResultDef result = HUtils::RequestGetRD(body, sender, "/cgi-bin/io/input.cgi?check=1", true);
+  EXPECT_EQ(result.Code(), 12);
+  EXPECT_EQ(result.Level(), 2);
+  EXPECT_EQ(result.Message(), "norvale::HUtils::RequestGetRD: Incorrect response for request "
+                              "\"/cgi-bin/io/input.cgi?check=1\" from device 127.0.0.1:" +
+                                  std::to_string(server.Port()));
+  std::string text = "stale";
+  EXPECT_FALSE(HUtils::RequestGetString(sender, text, "/x"));
+  EXPECT_EQ(text, "");
+}
+
+TEST(RequestGetRDStatus, EmptyOkAnswer) {
+  LoopbackHttpServer server(Answer(200, ""));
+  Web::CHttpSender sender(Device(server.Port()));
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/x").Code(), 0);
+  std::vector<uint8_t> body;
+  EXPECT_EQ(HUtils::RequestGetRD(body, sender, "/x", true).Code(), 12);
+  std::string text;
+  EXPECT_FALSE(HUtils::RequestGetString(sender, text, "/x"));
+}
+
+TEST(RequestGetRDStatus, RedirectIsNotFollowed) {
+  LoopbackHttpServer server(Answer(302, "moved", "Location: /elsewhere\r\n"));
+  Web::CHttpSender sender(Device(server.Port()));
+  std::vector<uint8_t> body;
+  const CResultDef result = HUtils::RequestGetRD(body, sender, "/cgi-bin/admin/param.cgi?action=list", true);
+  EXPECT_EQ(result.Code(), 8);
+  EXPECT_EQ(result.Level(), 1);
+  EXPECT_EQ(result.Message(), "norvale::HUtils::RequestGetRD: device 127.0.0.1:" + std::to_string(server.Port()) +
+                                  " is unable to process \"/cgi-bin/admin/param.cgi?action=list\" request. HTTP "
+                                  "status code is 302");
+  EXPECT_TRUE(body.empty());
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST(RequestGetRDStatus, OtherErrorStatuses) {
+  for (int status : {100, 300, 400, 403, 405, 500, 503, 600}) {
+    LoopbackHttpServer server([status](const HttpServerRequest&, HttpConnection& c) {
+      if (status == 100) return c.Send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 500 Oops\r\nContent-Length: 0\r\n\r\n");
+      return c.Reply(status, "error");
+    });
+    Web::CHttpSender sender(Device(server.Port()));
+    const CResultDef result = HUtils::RequestGetRD(sender, "/x");
+    EXPECT_EQ(result.Code(), 8) << status;
+    EXPECT_EQ(result.Level(), 1);
+    const uint32_t seen = status == 100 ? 500u : static_cast<uint32_t>(status);
+    EXPECT_NE(result.Message().find("HTTP status code is " + std::to_string(seen)), std::string::npos) << status;
+    std::string text;
+    EXPECT_FALSE(HUtils::RequestGetString(sender, text, "/x"));
+  }
+}
+
+TEST(RequestGetRDStatus, NotFound) {
+  LoopbackHttpServer server(Answer(404, "<html>Not Found</html>"));
+  Web::CHttpSender sender(Device(server.Port()));
+  std::vector<uint8_t> body;
+  const CResultDef result = HUtils::RequestGetRD(body, sender, "/cgi-bin/com/ptzconfig.cgi?", true);
+  EXPECT_EQ(result.Code(), 9);
+  EXPECT_EQ(result.Level(), 1);
+  EXPECT_EQ(result.Message(), "norvale::HUtils::RequestGetRD: The \"/cgi-bin/com/ptzconfig.cgi?\" URL was not found "
+                              "on device 127.0.0.1:" + std::to_string(server.Port()));
+  std::string text;
+  EXPECT_FALSE(HUtils::RequestGetString(sender, text, "/x"));
+}
+
+TEST(RequestGetRDStatus, UnauthorisedWithoutCredentials) {
+  LoopbackHttpServer server(Answer(401, "denied", "WWW-Authenticate: Basic realm=\"cam\"\r\n"));
+  Web::CHttpSender sender(Device(server.Port()));
+  const CResultDef result = HUtils::RequestGetRD(sender, "/cgi-bin/io/output.cgi?action=1:/");
+  EXPECT_EQ(result.Code(), 10);
+  EXPECT_EQ(result.Level(), 1);
+  EXPECT_EQ(result.Message(), "norvale::HUtils::RequestGetRD: device 127.0.0.1:" + std::to_string(server.Port()) +
+                                  " is unable to process \"/cgi-bin/io/output.cgi?action=1:/\" request: credentials "
+                                  "are invalid");
+  EXPECT_EQ(sender.GetStatusCode(), 401u);
+}
+
+TEST(RequestGetRDStatus, ErrorsReachTheHostLogButUnsentRequestsDoNot) {
+  FakeDriver driver;
+  LoopbackHttpServer server(Answer(404, ""));
+  Web::CHttpSender sender(Device(server.Port()));
+  HUtils::RequestGetRD(sender, "/missing").Report(&driver);
+  Web::CHttpSender nowhere(Device(zephrin::test::ClosedLoopbackPort()));
+  HUtils::RequestGetRD(nowhere, "/x").Report(&driver);
+  ASSERT_EQ(driver.Lines().size(), 1u);
+  EXPECT_EQ(driver.Lines()[0].level, 1);
+  EXPECT_TRUE(driver.Contains("\"/missing\" URL was not found"));
+}
+
+// ---- requests that get no answer ----------------------------------------------------------------
+
+TEST(RequestGetRDNotSent, EmptyPath) {
+  LoopbackHttpServer server(Answer(200, "ok"));
+  Web::CHttpSender sender(Device(server.Port()));
+  const CResultDef result = HUtils::RequestGetRD(sender, "");
+  EXPECT_EQ(result.Code(), 11);
+  EXPECT_EQ(result.Level(), 4);
+  EXPECT_EQ(result.Message(), "norvale::HUtils::RequestGetRD: Cannot send request \"\" to device 127.0.0.1:" +
+                                  std::to_string(server.Port()));
+  EXPECT_FALSE(sender.SendRequest(Web::HttpRequest{"", "/x", {}}));
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST(RequestGetRDNotSent, RefusedConnection) {
+  Web::CHttpSender sender(Device(zephrin::test::ClosedLoopbackPort()));
+  const CResultDef result = HUtils::RequestGetRD(sender, "/x");
+  EXPECT_EQ(result.Code(), 11);
+  EXPECT_EQ(result.Level(), 4);
+  EXPECT_EQ(sender.GetStatusCode(), 0u);
+  std::string text;
+  EXPECT_FALSE(HUtils::RequestGetString(sender, text, "/x"));
+}
+
+TEST(RequestGetRDNotSent, UnknownHost) {
+  DEVICE_INFO device = Device(80, 2000);
+  device.address = "no-such-camera.invalid";
+  Web::CHttpSender sender(device);
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/x").Code(), 11);
+}
+
+TEST(RequestGetRDNotSent, UnreachableCameraGivesUpAfterTheConnectTimeout) {
+  // A listener whose backlog is full drops further connection attempts without an answer.
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(fd, 0), 0);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  const int filler = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+  Web::CHttpSender sender(Device(ntohs(addr.sin_port), 700));
+  const auto start = Clock::now();
+  const CResultDef result = HUtils::RequestGetRD(sender, "/x");
+  const double elapsed = SecondsSince(start);
+  EXPECT_EQ(result.Code(), 11);
+  EXPECT_EQ(result.Level(), 4);
+  EXPECT_GE(elapsed, 0.5);  // it did wait for the connection
+  EXPECT_LT(elapsed, 5.0);  // and gave up
+  close(filler);
+  close(fd);
+}
+
+TEST(RequestGetRDNotSent, SilentCameraGivesUpAfterTheReceiveTimeout) {
+  LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
+    c.WaitForStop(20000);
+    return false;
+  });
+  Web::CHttpSender sender(Device(server.Port(), 700));
+  const auto start = Clock::now();
+  const CResultDef result = HUtils::RequestGetRD(sender, "/x");
+  const double elapsed = SecondsSince(start);
+  EXPECT_EQ(result.Code(), 11);
+  EXPECT_GE(elapsed, 0.5);
+  EXPECT_LT(elapsed, 5.0);
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST(RequestGetRDNotSent, ConnectionClosedOrGarbageInsteadOfAnAnswer) {
+  LoopbackHttpServer closing([](const HttpServerRequest&, HttpConnection&) { return false; });
+  Web::CHttpSender a(Device(closing.Port()));
+  EXPECT_EQ(HUtils::RequestGetRD(a, "/x").Code(), 11);
+
+  LoopbackHttpServer garbage([](const HttpServerRequest&, HttpConnection& c) {
+    c.Send("SSH-2.0-OpenSSH_9.2\r\n\r\n");
+    return false;
+  });
+  Web::CHttpSender b(Device(garbage.Port()));
+  EXPECT_EQ(HUtils::RequestGetRD(b, "/x").Code(), 11);
+}
+
+// ---- reading the body ---------------------------------------------------------------------------
+
+TEST(HttpSenderBody, ChunkedReadingGivesTheWholeBodyInPieces) {
+  const std::string payload = Pattern(20000);
+  LoopbackHttpServer server(Answer(200, payload));
+  Web::CHttpSender sender(Device(server.Port()));
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest{"GET", "/big", {}}));
+  EXPECT_EQ(sender.GetStatusCode(), 200u);
+  std::vector<uint8_t> body = {'o', 'l', 'd'};
+  EXPECT_EQ(sender.ReadChunk(body, 0, false), 0u);
+  EXPECT_EQ(sender.ReadChunk(body, 10, true), 10u);
+  EXPECT_EQ(Text(body), payload.substr(0, 10));
+  EXPECT_EQ(sender.ReadChunk(body, 90, false), 90u);
+  std::string collected = Text(body);
+  for (uint32_t n = sender.GetAvailableSize(); n != 0; n = sender.GetAvailableSize()) {
+    std::vector<uint8_t> piece;
+    ASSERT_EQ(sender.ReadChunk(piece, n, true), n);
+    collected += Text(piece);
+  }
+  EXPECT_EQ(collected, payload);
+  std::vector<uint8_t> more;
+  EXPECT_EQ(sender.ReadChunk(more, 100, false), 0u);  // the body has ended
+  sender.CloseRequest();
+  EXPECT_EQ(sender.GetAvailableSize(), 0u);
+  EXPECT_EQ(sender.ReadChunk(more, 100, false), 0u);
+}
+
+TEST(HttpSenderBody, ReadChunkWaitsForASlowCamerasData) {
+  LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
+    c.Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234");
+    c.WaitForStop(200);
+    c.Send("56789");
+    return true;
+  });
+  Web::CHttpSender sender(Device(server.Port()));
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest{"GET", "/x", {}}));
+  std::vector<uint8_t> body;
+  EXPECT_EQ(sender.ReadChunk(body, 100, true), 10u);
+  EXPECT_EQ(Text(body), "0123456789");
+}
+
+TEST(HttpSenderBody, ChunkedTransferEncodingIsDecoded) {
+  LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
+    return c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nroot.\r\nB\r\nBrand=ELMO\n\r\n0\r\n\r\n");
+  });
+  Web::CHttpSender sender(Device(server.Port()));
+  std::string text;
+  EXPECT_TRUE(HUtils::RequestGetString(sender, text, "/x"));
+  EXPECT_EQ(text, "root.Brand=ELMO\n");
+}
+
+TEST(HttpSenderBody, HugeBodyStopsAtTheBound) {
+  const std::string payload = Pattern(3 * 1024 * 1024);
+  LoopbackHttpServer server(Answer(200, payload));
+  Web::CHttpSender sender(Device(server.Port()));
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest{"GET", "/huge", {}}));
+  std::vector<uint8_t> body;
+  const uint32_t total = sender.ReadResponse(body);
+  EXPECT_GE(total, Web::CBaseHttpSender::kMaxResponseSize);
+  EXPECT_LT(total, Web::CBaseHttpSender::kMaxResponseSize + Web::CBaseHttpSender::kChunkSize);
+  ASSERT_EQ(body.size(), total);
+  EXPECT_EQ(Text(body), payload.substr(0, total));
+  sender.CloseRequest();
+
+  // The same through the request function; the sender remains usable afterwards.
+  std::vector<uint8_t> viaRequest;
+  EXPECT_EQ(HUtils::RequestGetRD(viaRequest, sender, "/huge", true).Code(), 0);
+  EXPECT_GE(viaRequest.size(), Web::CBaseHttpSender::kMaxResponseSize);
+  EXPECT_LT(viaRequest.size(), Web::CBaseHttpSender::kMaxResponseSize + Web::CBaseHttpSender::kChunkSize);
+  EXPECT_EQ(Text(viaRequest), payload.substr(0, viaRequest.size()));
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/huge").Code(), 0);
+}
+
+TEST(HttpSenderBody, HugeChunkedBodyWithoutLengthStopsAtTheBound) {
+  LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
+    if (!c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")) return false;
+    const std::string piece = Pattern(4000);
+    for (int i = 0; i < 1000 && !c.WaitForStop(0); ++i)  // about 4 MB, more than anyone should read
+      if (!c.Send("FA0\r\n" + piece + "\r\n")) return false;
+    c.Send("0\r\n\r\n");
+    return true;
+  });
+  Web::CHttpSender sender(Device(server.Port()));
+  std::vector<uint8_t> body;
+  EXPECT_EQ(HUtils::RequestGetRD(body, sender, "/stream", true).Code(), 0);
+  EXPECT_GE(body.size(), Web::CBaseHttpSender::kMaxResponseSize);
+  EXPECT_LT(body.size(), Web::CBaseHttpSender::kMaxResponseSize + Web::CBaseHttpSender::kChunkSize);
+}
+
+TEST(HttpSenderBody, StallingBodyEndsAfterTheReceiveTimeout) {
+  LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
+    c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\npartial");
+    c.WaitForStop(20000);
+    return false;
+  });
+  Web::CHttpSender sender(Device(server.Port(), 700));
+  std::vector<uint8_t> body;
+  const auto start = Clock::now();
+  const CResultDef result = HUtils::RequestGetRD(body, sender, "/x", true);
+  EXPECT_LT(SecondsSince(start), 5.0);
+  EXPECT_EQ(result.Code(), 0);
+  EXPECT_EQ(Text(body), "partial");
+}
+
+TEST(HttpSenderBody, SecondSendClosesTheFirstRequest) {
+  LoopbackHttpServer server([](const HttpServerRequest& r, HttpConnection& c) {
+    return c.Reply(r.target == "/first" ? 200 : 404, r.target == "/first" ? Pattern(50000) : "second");
+  });
+  Web::CHttpSender sender(Device(server.Port()));
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest{"GET", "/first", {}}));
+  std::vector<uint8_t> body;
+  EXPECT_EQ(sender.ReadChunk(body, 10, true), 10u);
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest{"GET", "/second", {}}));
+  EXPECT_EQ(sender.GetStatusCode(), 404u);
+  EXPECT_EQ(sender.ReadResponse(body), 6u);
+  EXPECT_EQ(Text(body), "second");
+  sender.CloseRequest();
+}
+
+TEST(HttpSenderBody, CloseFromAnotherThreadAbandonsAWaitingRequest) {
+  LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
+    c.WaitForStop(30000);
+    return false;
+  });
+  Web::CHttpSender sender(Device(server.Port(), 20000));
+  const auto start = Clock::now();
+  auto pending = std::async(std::launch::async, [&] { return HUtils::RequestGetRD(sender, "/slow").Code(); });
+  while (server.Requests().empty() && SecondsSince(start) < 10) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  sender.CloseRequest();
+  ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(pending.get(), 11);
+  EXPECT_LT(SecondsSince(start), 15.0);
+}
+
+// ---- authentication -----------------------------------------------------------------------------
+
+TEST(HttpSenderAuth, BasicChallengeIsAnsweredWithTheDevicesCredentials) {
+  std::string expected;
+  ASSERT_TRUE(norvale::BasicCredentials("admin", "s3cret", &expected));
+  LoopbackHttpServer server([&](const HttpServerRequest& r, HttpConnection& c) {
+    if (r.Header("authorization") == "Basic " + expected) return c.Reply(200, "welcome");
+    return c.Reply(401, "login", "WWW-Authenticate: Basic realm=\"camera\"\r\n");
+  });
+  Web::CHttpSender good(Device(server.Port(), 3000, "admin", "s3cret"));
+  std::vector<uint8_t> body;
+  EXPECT_EQ(HUtils::RequestGetRD(body, good, "/x", true).Code(), 0);
+  EXPECT_EQ(Text(body), "welcome");
+  Web::CHttpSender bad(Device(server.Port(), 3000, "admin", "wrong"));
+  EXPECT_EQ(HUtils::RequestGetRD(body, bad, "/x", true).Code(), 10);
+  EXPECT_EQ(bad.GetStatusCode(), 401u);
+}
+
+// A camera that accepts only Digest (RFC 2617, qop=auth) and checks every field of the answer.
+class DigestCamera {
+ public:
+  DigestCamera(std::string user, std::string password)
+      : user_(std::move(user)), password_(std::move(password)),
+        server_([this](const HttpServerRequest& r, HttpConnection& c) { return Handle(r, c); }) {}
+  uint16_t Port() const { return server_.Port(); }
+  LoopbackHttpServer& Server() { return server_; }
+
+ private:
+  static std::string Param(const std::string& header, const std::string& name) {
+    size_t pos = 0;
+    while ((pos = header.find(name + "=", pos)) != std::string::npos) {
+      if (pos == 0 || header[pos - 1] == ' ' || header[pos - 1] == ',') {
+        size_t start = pos + name.size() + 1;
+        if (start < header.size() && header[start] == '"') return header.substr(start + 1, header.find('"', start + 1) - start - 1);
+        return header.substr(start, header.find(',', start) - start);
+      }
+      ++pos;
+    }
+    return {};
+  }
+
+  bool Handle(const HttpServerRequest& r, HttpConnection& c) {
+    const std::string auth = r.Header("authorization");
+    if (auth.rfind("Digest ", 0) == 0) {
+      const std::string ha1 = norvale::MD5::Hex(user_ + ":camera:" + password_);
+      const std::string ha2 = norvale::MD5::Hex(r.method + ":" + r.target);
+      const std::string expected = norvale::MD5::Hex(ha1 + ":" + kNonce + ":" + Param(auth, "nc") + ":" +
+                                                     Param(auth, "cnonce") + ":auth:" + ha2);
+      if (Param(auth, "username") == user_ && Param(auth, "realm") == "camera" && Param(auth, "nonce") == kNonce &&
+          Param(auth, "uri") == r.target && Param(auth, "qop") == "auth" && Param(auth, "response") == expected)
+        return c.Reply(200, "digest ok");
+    }
+    return c.Reply(401, "<html>401</html>",
+                   std::string("WWW-Authenticate: Digest realm=\"camera\", nonce=\"") + kNonce +
+                       "\", qop=\"auth\", algorithm=MD5\r\n");
+  }
+
+  static constexpr const char* kNonce = "6f1b3c2a9d8e7f60";
+  std::string user_, password_;
+  LoopbackHttpServer server_;
+};
+
+TEST(HttpSenderAuth, DigestChallengeIsAnsweredEndToEnd) {
+  DigestCamera camera("root", "pass word");
+  Web::CHttpSender sender(Device(camera.Port(), 3000, "root", "pass word"));
+  std::string text;
+  const std::string path = "/cgi-bin/admin/param.cgi?action=list&group=Brand";
+  ASSERT_TRUE(HUtils::RequestGetString(sender, text, path));
+  EXPECT_EQ(text, "digest ok");
+  std::vector<uint8_t> body;
+  EXPECT_EQ(HUtils::RequestGetRD(body, sender, "/cgi-bin/com/ptz.cgi?info=1", true).Code(), 0);
+  EXPECT_EQ(Text(body), "digest ok");
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/cgi-bin/io/output.cgi?action=1:\\").Code(), 0);
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/cgi-bin/com/ptz.cgi?continuouspantiltmove=0,0").Code(), 0);
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/a/../b/./c?x=%41&y=[1]").Code(), 0);
+  EXPECT_EQ(camera.Server().Connections(), 1);  // the challenge rounds keep the connection
+}
+
+TEST(HttpSenderAuth, WrongDigestPasswordEndsAsUnauthorised) {
+  DigestCamera camera("root", "right");
+  Web::CHttpSender sender(Device(camera.Port(), 3000, "root", "wrong"));
+  std::vector<uint8_t> body;
+  const CResultDef result = HUtils::RequestGetRD(body, sender, "/x", true);
+  EXPECT_EQ(result.Code(), 10);
+  EXPECT_TRUE(body.empty());
+  std::string text;
+  EXPECT_FALSE(HUtils::RequestGetString(sender, text, "/x"));
+  EXPECT_EQ(sender.GetStatusCode(), 401u);
+}
+
+TEST(HttpSenderAuth, SenderKeepsTheDeviceItWasBuiltWith) {
+  LoopbackHttpServer server(Answer(200, "ok"));
+  DEVICE_INFO device = Device(server.Port());
+  Web::CHttpSender sender(device);
+  device.port = zephrin::test::ClosedLoopbackPort();
+  device.address = "192.0.2.1";
+  EXPECT_EQ(sender.GetDeviceInfo().port, server.Port());
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/x").Code(), 0);
+}
+
+TEST(HttpSenderFactory, CreatesAWorkingSender) {
+  LoopbackHttpServer server(Answer(200, "ok"));
+  std::unique_ptr<Web::CBaseHttpSender> sender = Web::CreateHttpSender(Device(server.Port()));
+  std::string text;
+  EXPECT_TRUE(HUtils::RequestGetString(*sender, text, "/x"));
+  EXPECT_EQ(text, "ok");
+}
+
+}  // namespace
