@@ -18,7 +18,8 @@ pugi::xml_node FindElement(pugi::xml_node node, const std::string& elementPath, 
     if (name.empty()) continue;
     pugi::xml_node child = node.child(name.c_str());
     if (!child) {
-      if (!create) return {};
+      // A document holds one root element: a path naming another root cannot be created.
+      if (!create || (node.type() == pugi::node_document && node.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; }))) return {};
       child = node.append_child(name.c_str());
       if (!child) return {};
     }
@@ -126,6 +127,11 @@ bool CXMLSettingsAPI::Create(const std::string& rootName, const std::string& fil
   pugi::xml_document document;
   if (!document.append_child(rootName.c_str())) return false;
   return SaveTo(document, FullPath(fileName));
+}
+
+std::string CXMLSettingsAPI::RootName() {
+  RecursiveLockGuard guard(lock_);
+  return document_ ? std::string(document_->document_element().name()) : std::string();
 }
 
 std::u16string CXMLSettingsAPI::ReadText(const std::string& elementPath) {

@@ -31,7 +31,11 @@ class CXMLSettingsAPI {
   // A new document with the declaration and an empty root element, saved under fileName.
   bool Create(const std::string& rootName, const std::string& fileName);
 
+  // Name of the document's root element; empty when closed.
+  std::string RootName();
+
   std::u16string ReadText(const std::string& elementPath);
+  // Creates missing elements below the root; never a second root element.
   bool WriteText(const std::string& elementPath, const std::u16string& text);
   bool Remove(const std::string& elementPath);
 

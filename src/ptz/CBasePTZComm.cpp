@@ -1,0 +1,138 @@
+#include "ptz/CBasePTZComm.h"
+
+#include <cstdarg>
+#include <new>
+
+#include "ptz/PtzStatus.h"
+#include "runtime/StringUtils.h"
+
+namespace norvale {
+
+CBasePTZComm::CBasePTZComm(IDriver* driver, const CPtzCapabilities& capabilities, uint16_t channel)
+    : CQueueThread<CPTZItem>(driver), channel_(channel), capabilities_(capabilities), driver_(driver) {}
+
+CBasePTZComm::~CBasePTZComm() { Close(); }
+
+bool CBasePTZComm::Open() {
+  if (!IsRunning()) opened_ = StartQueue(FormatString("BaseIPPTZThread_Ch%u", channel_ + 1u));
+  if (!IsRunning()) {
+    Log(LogError, "%s: unable to start thread for PTZ channel %u", "norvale::CBasePTZComm::Open", channel_ + 1u);
+    opened_ = false;
+  }
+  return opened_;
+}
+
+bool CBasePTZComm::Close() {
+  if (!opened_) return false;
+  const bool stopped = StopQueue();
+  opened_ = false;
+  return stopped;
+}
+
+bool CBasePTZComm::HasPTZ() {
+  const CPtzCapabilities& c = capabilities_;
+  return c.pan || c.tilt || c.zoom || c.focus || c.iris;
+}
+
+int32_t CBasePTZComm::GetCapabilities(int32_t* record) {
+  if (!record) return PtzBadArgument;
+  const CPtzCapabilities& c = capabilities_;
+  record[PtzFieldPan] = c.pan ? 1 : 0;
+  record[PtzFieldTilt] = c.tilt ? 1 : 0;
+  record[PtzFieldZoom] = c.zoom ? 1 : 0;
+  record[PtzFieldFocus] = c.focus ? 1 : 0;
+  record[PtzFieldIris] = c.iris ? 1 : 0;
+  record[PtzFieldReserved6] = 0;
+  record[PtzFieldPresetSlots] = c.presetCount;
+  record[PtzFieldPresetCount] = 0;
+  record[PtzFieldReserved9] = 0;
+  record[PtzFieldReserved10] = 0;
+  record[PtzFieldAreaZoom] = c.areaZoom ? 1 : 0;
+  record[PtzFieldCenter] = c.center ? 1 : 0;
+  record[PtzFieldUnzoom] = c.unzoom ? 1 : 0;
+  return PtzOk;
+}
+
+std::string CBasePTZComm::GetDeviceName() { return driver_ ? driver_->GetDeviceName() : std::string(); }
+
+void CBasePTZComm::Log(uint8_t level, const char* format, ...) {
+  if (!driver_ || !format) return;
+  std::string text;
+  va_list args;
+  va_start(args, format);
+  const bool ok = FormatStringV(text, format, args);
+  va_end(args);
+  if (ok && !text.empty()) driver_->Log(level, "%s", text.c_str());
+}
+
+bool CBasePTZComm::Post(int32_t type, int32_t subtype, IIPParams* params, int32_t speed, int32_t extraA,
+                        int32_t extraB, int32_t extraC, const char* function) {
+  bool queued = false;
+  if (!StopRequested()) {
+    if (CPTZItem* item = new (std::nothrow) CPTZItem(type, subtype, params, speed, extraA, extraB, extraC)) {
+      // Trim and append under one hold of the queue lock, so concurrent pushes never exceed the bound.
+      RecursiveLockGuard guard(QueueLock());
+      auto& waiting = CQueueThread<CPTZItem>::Queue();
+      while (waiting.size() >= kMaxWaiting) {
+        delete waiting.front();
+        waiting.pop_front();
+      }
+      queued = Push(item);
+    }
+  }
+  if (!queued) Log(LogError, "%s: cannot send message (%d) to thread", function, type);
+  return queued;
+}
+
+int32_t CBasePTZComm::StartMove(IIPParams* params, int32_t direction, int32_t speed) {
+  const CPtzCapabilities& c = capabilities_;
+  const bool zoomDirection = direction == CPTZItem::kZoomIn || direction == CPTZItem::kZoomOut;
+  if (zoomDirection ? !c.zoom : !(c.pan || c.tilt)) return PtzNotSupported;
+  return Status(Post(CPTZItem::Move, CPTZItem::None, params, speed, direction, 0, 0,
+                     "norvale::CBasePTZComm::StartMove"));
+}
+
+int32_t CBasePTZComm::StartIris(IIPParams* params, bool positive, int32_t speed) {
+  if (!capabilities_.iris) return PtzNotSupported;
+  return Status(Post(CPTZItem::Iris, positive ? CPTZItem::IrisPositive : CPTZItem::IrisNegative, params, speed, 0, 0,
+                     0, "norvale::CBasePTZComm::StartIris"));
+}
+
+int32_t CBasePTZComm::StartFocus(IIPParams* params, bool positive, int32_t speed) {
+  if (!capabilities_.focus) return PtzNotSupported;
+  return Status(Post(CPTZItem::Focus, positive ? CPTZItem::FocusPositive : CPTZItem::FocusNegative, params, speed, 0,
+                     0, 0, "norvale::CBasePTZComm::StartFocus"));
+}
+
+int32_t CBasePTZComm::AreaZoom(IIPParams* params, int32_t a, int32_t b, int32_t c, int32_t d) {
+  if (!capabilities_.areaZoom) return PtzNotSupported;
+  return Status(Post(CPTZItem::AreaZoom, CPTZItem::None, params, d, a, b, c, "norvale::CBasePTZComm::AreaZoom"));
+}
+
+int32_t CBasePTZComm::Unzoom(IIPParams* params, int32_t value) {
+  if (!capabilities_.unzoom) return PtzNotSupported;
+  return Status(Post(CPTZItem::Unzoom, CPTZItem::None, params, value, 0, 0, 0, "norvale::CBasePTZComm::Unzoom"));
+}
+
+int32_t CBasePTZComm::Center(IIPParams* params, int32_t a, int32_t b, int32_t c) {
+  if (!capabilities_.center) return PtzNotSupported;
+  return Status(Post(CPTZItem::Center, CPTZItem::None, params, c, a, b, 0, "norvale::CBasePTZComm::Center"));
+}
+
+bool CBasePTZComm::StopMoving(IIPParams* params) {
+  return Post(CPTZItem::Stop, CPTZItem::StopMoving, params, 0, 0, 0, 0, "norvale::CBasePTZComm::StopMoving");
+}
+
+bool CBasePTZComm::StopZooming(IIPParams* params) {
+  return Post(CPTZItem::Stop, CPTZItem::StopZooming, params, 0, 0, 0, 0, "norvale::CBasePTZComm::StopZooming");
+}
+
+bool CBasePTZComm::StopFocusing(IIPParams* params) {
+  return Post(CPTZItem::Stop, CPTZItem::StopFocusing, params, 0, 0, 0, 0, "norvale::CBasePTZComm::StopFocusing");
+}
+
+bool CBasePTZComm::StopIrisChanging(IIPParams* params) {
+  return Post(CPTZItem::Stop, CPTZItem::StopIris, params, 0, 0, 0, 0, "norvale::CBasePTZComm::StopIrisChanging");
+}
+
+}  // namespace norvale
