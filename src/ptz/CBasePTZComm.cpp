@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <new>
 
-#include "ptz/PtzStatus.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -34,23 +33,23 @@ bool CBasePTZComm::HasPTZ() {
   return c.pan || c.tilt || c.zoom || c.focus || c.iris;
 }
 
-int32_t CBasePTZComm::GetCapabilities(int32_t* record) {
-  if (!record) return PtzBadArgument;
+int32_t CBasePTZComm::GetCapabilities(ipcapture::PTZCapabilityRecord* record) {
+  if (!record) return ipcapture::PTZ_BadArgument;
   const CPtzCapabilities& c = capabilities_;
-  record[PtzFieldPan] = c.pan ? 1 : 0;
-  record[PtzFieldTilt] = c.tilt ? 1 : 0;
-  record[PtzFieldZoom] = c.zoom ? 1 : 0;
-  record[PtzFieldFocus] = c.focus ? 1 : 0;
-  record[PtzFieldIris] = c.iris ? 1 : 0;
-  record[PtzFieldReserved6] = 0;
-  record[PtzFieldPresetSlots] = c.presetCount;
-  record[PtzFieldPresetCount] = 0;
-  record[PtzFieldReserved9] = 0;
-  record[PtzFieldReserved10] = 0;
-  record[PtzFieldAreaZoom] = c.areaZoom ? 1 : 0;
-  record[PtzFieldCenter] = c.center ? 1 : 0;
-  record[PtzFieldUnzoom] = c.unzoom ? 1 : 0;
-  return PtzOk;
+  record->pan = c.pan ? 1 : 0;
+  record->tilt = c.tilt ? 1 : 0;
+  record->zoom = c.zoom ? 1 : 0;
+  record->focus = c.focus ? 1 : 0;
+  record->iris = c.iris ? 1 : 0;
+  record->reserved6 = 0;
+  record->presetSlots = c.presetCount;
+  record->presetCount = 0;
+  record->reserved9 = 0;
+  record->reserved10 = 0;
+  record->areaZoom = c.areaZoom ? 1 : 0;
+  record->center = c.center ? 1 : 0;
+  record->unzoom = c.unzoom ? 1 : 0;
+  return ipcapture::PTZ_OK;
 }
 
 std::string CBasePTZComm::GetDeviceName() { return driver_ ? driver_->GetDeviceName() : std::string(); }
@@ -87,35 +86,35 @@ bool CBasePTZComm::Post(int32_t type, int32_t subtype, IIPParams* params, int32_
 int32_t CBasePTZComm::StartMove(IIPParams* params, int32_t direction, int32_t speed) {
   const CPtzCapabilities& c = capabilities_;
   const bool zoomDirection = direction == CPTZItem::kZoomIn || direction == CPTZItem::kZoomOut;
-  if (zoomDirection ? !c.zoom : !(c.pan || c.tilt)) return PtzNotSupported;
+  if (zoomDirection ? !c.zoom : !(c.pan || c.tilt)) return ipcapture::PTZ_NotSupported;
   return Status(Post(CPTZItem::Move, CPTZItem::None, params, speed, direction, 0, 0,
                      "norvale::CBasePTZComm::StartMove"));
 }
 
 int32_t CBasePTZComm::StartIris(IIPParams* params, bool positive, int32_t speed) {
-  if (!capabilities_.iris) return PtzNotSupported;
+  if (!capabilities_.iris) return ipcapture::PTZ_NotSupported;
   return Status(Post(CPTZItem::Iris, positive ? CPTZItem::IrisPositive : CPTZItem::IrisNegative, params, speed, 0, 0,
                      0, "norvale::CBasePTZComm::StartIris"));
 }
 
 int32_t CBasePTZComm::StartFocus(IIPParams* params, bool positive, int32_t speed) {
-  if (!capabilities_.focus) return PtzNotSupported;
+  if (!capabilities_.focus) return ipcapture::PTZ_NotSupported;
   return Status(Post(CPTZItem::Focus, positive ? CPTZItem::FocusPositive : CPTZItem::FocusNegative, params, speed, 0,
                      0, 0, "norvale::CBasePTZComm::StartFocus"));
 }
 
 int32_t CBasePTZComm::AreaZoom(IIPParams* params, int32_t a, int32_t b, int32_t c, int32_t d) {
-  if (!capabilities_.areaZoom) return PtzNotSupported;
+  if (!capabilities_.areaZoom) return ipcapture::PTZ_NotSupported;
   return Status(Post(CPTZItem::AreaZoom, CPTZItem::None, params, d, a, b, c, "norvale::CBasePTZComm::AreaZoom"));
 }
 
 int32_t CBasePTZComm::Unzoom(IIPParams* params, int32_t value) {
-  if (!capabilities_.unzoom) return PtzNotSupported;
+  if (!capabilities_.unzoom) return ipcapture::PTZ_NotSupported;
   return Status(Post(CPTZItem::Unzoom, CPTZItem::None, params, value, 0, 0, 0, "norvale::CBasePTZComm::Unzoom"));
 }
 
 int32_t CBasePTZComm::Center(IIPParams* params, int32_t a, int32_t b, int32_t c) {
-  if (!capabilities_.center) return PtzNotSupported;
+  if (!capabilities_.center) return ipcapture::PTZ_NotSupported;
   return Status(Post(CPTZItem::Center, CPTZItem::None, params, c, a, b, 0, "norvale::CBasePTZComm::Center"));
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/HostInterfaces.h"
 #include "ptz/CPTZItem.h"
 #include "ptz/CPtzCapabilities.h"
 #include "ptz/IPrepositionComm.h"
@@ -25,8 +26,8 @@ class CBasePTZComm : public CQueueThread<CPTZItem>, public IPrepositionComm {
   virtual bool Open();
   virtual bool Close();
   virtual bool HasPTZ();
-  // Fills fields 1-13 of the host's fourteen-integer capability record; returns 1.
-  virtual int32_t GetCapabilities(int32_t* record);
+  // Fills every field of the host's capability record but the first; returns 1.
+  virtual int32_t GetCapabilities(ipcapture::PTZCapabilityRecord* record);
 
   // IDebugMessage: the device's.
   std::string GetDeviceName() override;
@@ -56,7 +57,7 @@ class CBasePTZComm : public CQueueThread<CPTZItem>, public IPrepositionComm {
   // Builds and queues one command; false after logging when it could not be queued.
   bool Post(int32_t type, int32_t subtype, IIPParams* params, int32_t speed, int32_t extraA, int32_t extraB,
             int32_t extraC, const char* function);
-  static int32_t Status(bool queued) { return queued ? 1 : -18; }
+  static int32_t Status(bool queued) { return queued ? ipcapture::PTZ_OK : ipcapture::PTZ_Failed; }
 
   uint16_t channel_;
   const CPtzCapabilities capabilities_;

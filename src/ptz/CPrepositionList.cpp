@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "driver/HostInterfaces.h"
+
 namespace norvale {
 
 CPrepositionList::CPrepositionList(int32_t channel) : channel_(channel) {}
@@ -99,45 +101,45 @@ bool CPrepositionList::IsValidName(const std::string& name) {
 
 int32_t CPrepositionList::Add(const std::string& name) {
   RecursiveLockGuard guard(lock_);
-  if (!comm_) return -18;
+  if (!comm_) return ipcapture::PTZ_Failed;
   if (!IsValidName(name)) {
     comm_->Log(LogError, "%s: A preposition \"%s\" cannot be added - the name is invalid.",
                "norvale::CPrepositionList::AddPreposition", name.c_str());
-    return -3;
+    return ipcapture::PTZ_BadArgument;
   }
   if (current_ >= 0) return RenameCurrentPreposition(name);
   if (order_.size() >= slotCount_) {
     comm_->Log(LogError,
                "%s: A preposition \"%s\" cannot be added. Camera supports saving not more than %u prepositions.",
                "norvale::CPrepositionList::AddPreposition", name.c_str(), slotCount_);
-    return -26;
+    return ipcapture::PTZ_PresetLimit;
   }
   uint32_t slot = 0;
   while (slot < slotCount_ && names_.count(slot)) ++slot;
-  if (slot >= slotCount_) return -26;
-  if (!comm_->StorePreposition(slot, name)) return -18;
+  if (slot >= slotCount_) return ipcapture::PTZ_PresetLimit;
+  if (!comm_->StorePreposition(slot, name)) return ipcapture::PTZ_Failed;
   names_[slot] = name;
   order_.push_back(slot);
   current_ = static_cast<int32_t>(order_.size() - 1);
   // A preset the camera stored stays in the list even when the file cannot be written; the next
   // SaveAll writes it.
-  return StoreEntry(current_, slot, name) ? 1 : -18;
+  return StoreEntry(current_, slot, name) ? ipcapture::PTZ_OK : ipcapture::PTZ_Failed;
 }
 
 int32_t CPrepositionList::RenameCurrentPreposition(const std::string& name) {
   RecursiveLockGuard guard(lock_);
-  if (current_ < 0) return -18;
-  if (static_cast<size_t>(current_) >= order_.size()) return -3;
+  if (current_ < 0) return ipcapture::PTZ_Failed;
+  if (static_cast<size_t>(current_) >= order_.size()) return ipcapture::PTZ_BadArgument;
   const uint32_t slot = order_[static_cast<size_t>(current_)];
   auto it = names_.find(slot);
-  if (it == names_.end()) return -18;
+  if (it == names_.end()) return ipcapture::PTZ_Failed;
   const std::string oldName = it->second;
-  if (!StoreEntry(current_, slot, name)) return -18;
+  if (!StoreEntry(current_, slot, name)) return ipcapture::PTZ_Failed;
   if (comm_)
     comm_->Log(LogInfo, "%s: A preposition with index %d was renamed from \"%s\" to \"%s\".",
                "norvale::CPrepositionList::RenameCurrentPreposition", current_, oldName.c_str(), name.c_str());
   it->second = name;
-  return 1;
+  return ipcapture::PTZ_OK;
 }
 
 bool CPrepositionList::Remove(const std::string& name) {

@@ -3,18 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "ptz/CBasePTZComm.h"
-#include "ptz/PtzStatus.h"
 #include "runtime/CEvent.h"
 #include "support/FakeDriver.h"
 
 namespace norvale {
 namespace {
+
+using namespace ipcapture;
+constexpr int32_t PtzOk = PTZ_OK, PtzFailed = PTZ_Failed, PtzNotSupported = PTZ_NotSupported;
 
 struct Executed {
   int32_t type, subtype, speed, a, b, c;
@@ -260,11 +263,15 @@ TEST(PtzCommQueue, CapabilitiesAndHasPtz) {
   EXPECT_TRUE(RecordingComm(&driver, Caps(false, false, false, false, true)).HasPTZ());
 
   RecordingComm comm(&driver, Caps(true, false, true, false, true, true, false, true, 8));
-  int32_t record[PtzRecordFields];
-  for (int32_t& field : record) field = 77;
-  EXPECT_EQ(1, comm.GetCapabilities(record));
-  const int32_t want[PtzRecordFields] = {77, 1, 0, 1, 0, 1, 0, 8, 0, 0, 0, 1, 0, 1};
-  for (int i = 0; i < PtzRecordFields; ++i) EXPECT_EQ(want[i], record[i]) << "field " << i;
+  int32_t raw[14];
+  for (int32_t& field : raw) field = 77;
+  PTZCapabilityRecord host;
+  std::memcpy(&host, raw, sizeof host);
+  EXPECT_EQ(1, comm.GetCapabilities(&host));
+  int32_t record[14];
+  std::memcpy(record, &host, sizeof record);
+  const int32_t want[14] = {77, 1, 0, 1, 0, 1, 0, 8, 0, 0, 0, 1, 0, 1};
+  for (int i = 0; i < 14; ++i) EXPECT_EQ(want[i], record[i]) << "field " << i;
 }
 
 TEST(PtzCommQueue, ForwardsItsLogToTheDevice) {
