@@ -1,0 +1,187 @@
+#include "ptz/CBasePTZControl.h"
+
+#include <cxxabi.h>
+
+#include <cstring>
+
+namespace norvale {
+
+using namespace ipcapture;
+
+namespace {
+// No exception crosses the host interface: one escaping a preset operation is a failure.
+template <typename F>
+int32_t Guarded(F&& operation) {
+  try {
+    return operation();
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    return PTZ_Failed;
+  }
+}
+}  // namespace
+
+CBasePTZControl::CBasePTZControl(IDriver* driver, int32_t channel)
+    : driver_(driver), channel_(channel), presets_(channel) {}
+
+CBasePTZControl::~CBasePTZControl() { CBasePTZControl::Close(); }
+
+void CBasePTZControl::Close() {
+  if (!comm_) return;
+  // The list must not keep a communicator that is about to be deleted.
+  presets_.SetCommunicator(nullptr, presets_.SlotCount());
+  comm_->Close();
+  delete comm_;
+  comm_ = nullptr;
+}
+
+bool CBasePTZControl::Open(TSmartPtr<CXMLPrepositionReader> reader) {
+  return Guarded([&]() -> int32_t {
+           comm_ = CreateComm();
+           if (comm_ && comm_->Open() && reader) {
+             const int32_t slots = comm_->Capabilities().presetCount;
+             presets_.SetCommunicator(comm_, slots > 0 ? static_cast<uint32_t>(slots) : 0u);
+             presets_.SetStorage(reader);
+             return 1;
+           }
+           Close();
+           reader.Release();
+           return 0;
+         }) == 1;
+}
+
+int32_t CBasePTZControl::Moved(int32_t status, std::atomic<bool>* activity) {
+  if (status == PTZ_OK) {
+    if (activity) *activity = true;
+    presets_.ClearCurrent();
+  }
+  return status;
+}
+
+int32_t CBasePTZControl::HasPTZ() {
+  if (!comm_) return PTZ_Failed;
+  return comm_->HasPTZ() ? 1 : 0;
+}
+
+int32_t CBasePTZControl::StartMove(int32_t direction, int32_t speed) {
+  if (!comm_) return PTZ_Failed;
+  if (direction == 10) return PTZ_BadArgument;
+  const bool zoom = direction == CPTZItem::kZoomIn || direction == CPTZItem::kZoomOut;
+  return Moved(comm_->StartMove(this, direction, speed), zoom ? &zooming_ : &moving_);
+}
+
+int32_t CBasePTZControl::StopAll() {
+  if (!comm_) return PTZ_Failed;
+  bool all = true;
+  auto stop = [&](std::atomic<bool>& activity, bool (CBasePTZComm::*queueStop)(IIPParams*)) {
+    if (!activity) return;
+    if ((comm_->*queueStop)(this))
+      activity = false;
+    else
+      all = false;
+  };
+  stop(moving_, &CBasePTZComm::StopMoving);
+  stop(zooming_, &CBasePTZComm::StopZooming);
+  stop(iris_, &CBasePTZComm::StopIrisChanging);
+  stop(focusing_, &CBasePTZComm::StopFocusing);
+  return all ? PTZ_OK : PTZ_Failed;
+}
+
+int32_t CBasePTZControl::Center(int32_t a, int32_t b, int32_t c) {
+  if (!comm_) return PTZ_Failed;
+  return Moved(comm_->Center(this, a, b, c));
+}
+
+int32_t CBasePTZControl::ZoomIn(int32_t speed) {
+  if (!comm_) return PTZ_Failed;
+  return Moved(comm_->StartMove(this, CPTZItem::kZoomIn, speed), &zooming_);
+}
+
+int32_t CBasePTZControl::ZoomOut(int32_t speed) {
+  if (!comm_) return PTZ_Failed;
+  return Moved(comm_->StartMove(this, CPTZItem::kZoomOut, speed), &zooming_);
+}
+
+int32_t CBasePTZControl::Unzoom(int32_t value) {
+  if (!comm_) return PTZ_Failed;
+  return Moved(comm_->Unzoom(this, value));
+}
+
+int32_t CBasePTZControl::AreaZoom(int32_t a, int32_t b, int32_t c, int32_t d) {
+  if (!comm_) return PTZ_Failed;
+  return Moved(comm_->AreaZoom(this, a, b, c, d));
+}
+
+int32_t CBasePTZControl::StartFocusPositive(int32_t speed) {
+  if (!comm_) return PTZ_Failed;
+  return Moved(comm_->StartFocus(this, true, speed), &focusing_);
+}
+
+int32_t CBasePTZControl::StartFocusNegative(int32_t speed) {
+  if (!comm_) return PTZ_Failed;
+  return Moved(comm_->StartFocus(this, false, speed), &focusing_);
+}
+
+int32_t CBasePTZControl::StartIrisPositive(int32_t speed) {
+  if (!comm_) return PTZ_Failed;
+  return Moved(comm_->StartIris(this, true, speed), &iris_);
+}
+
+int32_t CBasePTZControl::StartIrisNegative(int32_t speed) {
+  if (!comm_) return PTZ_Failed;
+  return Moved(comm_->StartIris(this, false, speed), &iris_);
+}
+
+int32_t CBasePTZControl::GetCapabilities(PTZCapabilityRecord* record) {
+  if (!comm_) return PTZ_Failed;
+  if (!record) return PTZ_BadArgument;
+  const int32_t status = comm_->GetCapabilities(record);
+  record->presetSlots = static_cast<int32_t>(presets_.SlotCount());
+  record->presetCount = presets_.GetCount();
+  return status;
+}
+
+int32_t CBasePTZControl::GetPresetCount() { return presets_.GetCount(); }
+
+int32_t CBasePTZControl::CopyName(bool found, const std::string& name, char* buffer, uint32_t size) {
+  if (!found) return PTZ_PresetNotFound;
+  if (!buffer || name.size() >= size) return PTZ_BadArgument;
+  std::memcpy(buffer, name.c_str(), name.size() + 1);
+  return PTZ_OK;
+}
+
+int32_t CBasePTZControl::GetPresetName(uint32_t index, char* buffer, uint32_t size) {
+  return Guarded([&] {
+    std::string name;
+    const bool found = index <= 0x7FFFFFFFu && presets_.GetName(static_cast<int32_t>(index), name);
+    return CopyName(found, name, buffer, size);
+  });
+}
+
+int32_t CBasePTZControl::GetCurrentPresetName(char* buffer, uint32_t size) {
+  return Guarded([&] {
+    std::string name;
+    const bool found = presets_.GetCurrentName(name);
+    return CopyName(found, name, buffer, size);
+  });
+}
+
+int32_t CBasePTZControl::GotoPreset(int32_t value, const char* name) {
+  if (!name) return PTZ_BadArgument;
+  return Guarded([&] { return presets_.Goto(name, value) ? PTZ_OK : PTZ_PresetNotFound; });
+}
+
+int32_t CBasePTZControl::AddPreset(const char* name) {
+  if (!name) return PTZ_BadArgument;
+  return Guarded([&] { return presets_.Add(name); });
+}
+
+int32_t CBasePTZControl::RemovePreset(const char* name) {
+  if (!name) return PTZ_BadArgument;
+  return Guarded([&] { return presets_.Remove(name) ? PTZ_OK : PTZ_PresetNotFound; });
+}
+
+bool CBasePTZControl::IsVersionSupported(int32_t version) { return version == 1; }
+
+}  // namespace norvale

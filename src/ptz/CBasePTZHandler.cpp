@@ -1,0 +1,67 @@
+#include "ptz/CBasePTZHandler.h"
+
+#include <cxxabi.h>
+
+#include <memory>
+#include <new>
+
+#include "runtime/CResultDef.h"
+
+namespace norvale {
+
+CBasePTZHandler::CBasePTZHandler(IDriver* driver, uint32_t channelCount, const std::string& storageRoot)
+    : driver_(driver), channelCount_(channelCount), storageRoot_(storageRoot) {}
+
+CBasePTZHandler::~CBasePTZHandler() {
+  ReleaseControls();
+  reader_.Release();
+}
+
+void CBasePTZHandler::ReleaseControls() {
+  RecursiveLockGuard guard(lock_);
+  for (auto& [channel, control] : controls_) delete control;
+  controls_.clear();
+}
+
+bool CBasePTZHandler::InitializeXMLStorage() {
+  RecursiveLockGuard guard(lock_);
+  CResultDef result;
+  const char* function = "norvale::CBasePTZHandler::InitializeXMLStorage";
+  const std::string fileName = GetXMLStorageFileName();
+  if (fileName.empty()) {
+    result.SetResultEx(LogError, 3, "%s: PTZ module cannot be initialized! Name of file for preset storing was not defined",
+                       function);
+  } else {
+    reader_ = TSmartPtr<CXMLPrepositionReader>(new (std::nothrow) CXMLPrepositionReader(storageRoot_, driver_));
+    if (!reader_) {
+      result.SetResultEx(LogError, 6, "%s: not enough memory for creating CXMLPrepositionReader object", function);
+    } else {
+      if (driver_) reader_->SetBaseDirectory(driver_->GetHostDirectory());
+      if (!reader_->Init(fileName))
+        result.SetResultEx(LogError, 1, "%s: cannot initialize CXMLPrepositionReader object with parameter \"%s\"",
+                           function, fileName.c_str());
+    }
+  }
+  result.Report(driver_);
+  return result.Succeeded();
+}
+
+ipcapture::IIPPTZApiEx* CBasePTZHandler::GetPTZApiEx(uint32_t channel) {
+  try {
+    RecursiveLockGuard guard(lock_);
+    if (channel >= channelCount_) return nullptr;
+    if (auto it = controls_.find(channel); it != controls_.end()) return it->second;
+    if (storageRoot_.empty()) return nullptr;
+    if (!reader_ && !InitializeXMLStorage()) return nullptr;
+    std::unique_ptr<CBasePTZControl> control(CreateControl(channel));
+    if (!control || !control->Open(reader_)) return nullptr;
+    controls_[channel] = control.get();
+    return control.release();
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    return nullptr;  // nothing crosses the host interface
+  }
+}
+
+}  // namespace norvale

@@ -1,0 +1,9 @@
+#pragma once
+#include "driver/HostInterfaces.h"
+
+namespace norvale {
+
+// The PTZ driver as the host sees it; the control lookup (GetPTZApiEx) is left to the handler.
+class CIPPTZDriverIf : public ipcapture::IIPPTZDriverEx {};
+
+}  // namespace norvale
