@@ -74,17 +74,17 @@ int32_t CBasePTZControl::StartMove(int32_t direction, int32_t speed) {
 int32_t CBasePTZControl::StopAll() {
   if (!comm_) return PTZ_Failed;
   bool all = true;
-  auto stop = [&](std::atomic<bool>& activity, bool (CBasePTZComm::*queueStop)(IIPParams*)) {
-    if (!activity) return;
-    if ((comm_->*queueStop)(this))
+  // A flag is cleared only when its stop was queued, so a later StopAll sends it again.
+  auto settle = [&all](std::atomic<bool>& activity, bool queued) {
+    if (queued)
       activity = false;
     else
       all = false;
   };
-  stop(moving_, &CBasePTZComm::StopMoving);
-  stop(zooming_, &CBasePTZComm::StopZooming);
-  stop(iris_, &CBasePTZComm::StopIrisChanging);
-  stop(focusing_, &CBasePTZComm::StopFocusing);
+  if (moving_) settle(moving_, comm_->StopMoving(this));
+  if (zooming_) settle(zooming_, comm_->StopZooming(this));
+  if (iris_) settle(iris_, comm_->StopIrisChanging(this));
+  if (focusing_) settle(focusing_, comm_->StopFocusing(this));
   return all ? PTZ_OK : PTZ_Failed;
 }
 
