@@ -1,0 +1,46 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "streaming/CRTPMediaParser.h"
+
+namespace norvale {
+
+// H.264 over RTP (single NAL units, STAP-A and FU-A) to Annex B access units. A frame that starts with
+// a sequence parameter set giving a picture size is a key frame ("H264"); the frames after it are
+// "I264". After a start or a reset nothing is delivered until such a key frame.
+class CH264RTPMediaParser : public CRTPMediaParser {
+ public:
+  explicit CH264RTPMediaParser(IDriver* driver);
+
+  void Reset() override;
+  void SetParameterSets(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps,
+                        const std::vector<uint8_t>& config) override;
+
+  // Picture size from an SPS NAL unit (header byte included): the coded size less the cropping.
+  // False when the bits run out, a field is out of its range or a dimension is 0 or above 65535.
+  static bool ReadSPSSize(const uint8_t* nal, size_t size, uint16_t* width, uint16_t* height);
+  // Looks for a start code followed by an SPS within the first 64 bytes of an Annex B sequence and
+  // reads its picture size.
+  static bool FindSPSSize(const uint8_t* data, size_t size, uint16_t* width, uint16_t* height);
+
+ protected:
+  void HandlePacket(const CRTPPacket& packet) override;
+  void ProcessFrame(uint32_t timestamp) override;
+
+ private:
+  bool HandleSingle(const uint8_t* payload, size_t size);
+  bool HandleStapA(const uint8_t* payload, size_t size);
+  bool HandleFuA(const uint8_t* payload, size_t size);
+  void AppendUnit(const uint8_t* unit, size_t size);
+  void InsertParameterSets();
+
+  bool waitingForKeyFrame_ = true;
+  bool parameterSetsPending_ = true;
+  // What the frame being assembled already holds.
+  bool frameHasSlice_ = false;
+  bool frameHasSps_ = false;
+};
+
+}  // namespace norvale

@@ -1,0 +1,89 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "driver/HostInterfaces.h"
+#include "runtime/IDriver.h"
+#include "streaming/CRTPPacket.h"
+#include "streaming/IMediaParserClient.h"
+
+namespace norvale {
+
+// A four-character code as the host reads it: the first character in the lowest byte.
+constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(a)) | (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
+}
+
+// The common part of the RTP depacketizers: turns the ordered RTP packets of one video stream into
+// whole compressed frames and hands each one to the client in a frame buffer of the host's allocator.
+// Any gap in the sequence numbers, malformed payload, oversize frame or failed hand-over makes the
+// depacketizer start over (Reset); the kinds then wait for a frame they can decode on its own.
+class CRTPMediaParser {
+ public:
+  // Largest frame assembled; a larger one is discarded.
+  static constexpr size_t kMaxFrameSize = 10485760;
+
+  explicit CRTPMediaParser(IDriver* driver);
+  virtual ~CRTPMediaParser();  // slot 0
+  CRTPMediaParser(const CRTPMediaParser&) = delete;
+  CRTPMediaParser& operator=(const CRTPMediaParser&) = delete;
+
+  // Slot 1: one packet, in receive order. Never throws.
+  virtual void ProcessPacket(const CRTPPacket& packet);
+  // Slot 2: drops the frame being assembled and waits for a fresh start.
+  virtual void Reset();
+  // Slot 3: the codec parameters a session description announced (H.264 SPS and PPS NAL units,
+  // MPEG-4 configuration bytes); empty when absent.
+  virtual void SetParameterSets(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps,
+                                const std::vector<uint8_t>& config);
+
+  void SetClient(IMediaParserClient* client) { client_ = client; }
+
+  size_t FrameBufferSize() const { return frame_.size(); }
+  uint16_t Width() const { return width_; }
+  uint16_t Height() const { return height_; }
+
+  // Capacity asked from the allocator for a frame of n bytes, rounded up so the host can reuse buffers.
+  static uint32_t CapacityClass(size_t n);
+  // The picture size class passed with each frame.
+  static uint32_t SizeClass(uint16_t width, uint16_t height);
+
+ protected:
+  // The kind's packet handling, after the sequence check. May throw (allocation); the caller resets.
+  virtual void HandlePacket(const CRTPPacket& packet) = 0;
+  // Completes the frame in the buffer and hands it on; the buffer is emptied afterwards by the caller.
+  virtual void ProcessFrame(uint32_t timestamp) = 0;
+
+  // Appends to the frame buffer.
+  void Append(const uint8_t* data, size_t size) { frame_.insert(frame_.end(), data, data + size); }
+  // False (with the overflow line logged) when the frame buffer has grown past its cap.
+  bool CheckBufferSize();
+  // Runs ProcessFrame for the finished frame and empties the buffer.
+  void CompleteFrame(uint32_t timestamp);
+
+  enum class HandOver { Delivered, Skipped, AllocationFailed, CopyFailed, Refused };
+  // Obtains a frame buffer from the host's allocator, fills it with head followed by body and gives it
+  // to the client. The buffer is released to the allocator in every case.
+  HandOver Deliver(uint32_t fourCC, uint32_t capacity, const uint8_t* head, size_t headSize, const uint8_t* body,
+                   size_t bodySize, uint32_t timestamp);
+
+  IDriver* driver_;
+  uint16_t lastSequence_ = 0;
+  bool firstPacket_ = true;
+  IMediaParserClient* client_ = nullptr;
+  std::vector<uint8_t> frame_;
+  std::vector<uint8_t> sps_;
+  std::vector<uint8_t> pps_;
+  std::vector<uint8_t> config_;
+  uint16_t width_ = 0;
+  uint16_t height_ = 0;
+
+ private:
+  // After an overflow the rest of that frame is skipped up to its last packet.
+  bool skipToFrameEnd_ = false;
+  bool overflowed_ = false;
+};
+
+}  // namespace norvale
