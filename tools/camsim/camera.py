@@ -25,6 +25,19 @@ RESOLUTIONS = {
     "qcif": ((176, 144), (176, 120)),
 }
 
+# RTSP stream path -> (codec, parameter group).
+STREAMS = {
+    "h264": ("h264", "H264"),
+    "h264_2": ("h264", "H264_2"),
+    "h264_3": ("h264", "H264_3"),
+    "jpeg": ("jpeg", "Mjpeg"),
+    "mpeg4": ("mpeg4", "Mpeg4"),
+}
+# Codec names of "Properties.Image.Format" -> the codec of the clips.
+FORMATS = {"h264": "h264", "mjpeg": "jpeg", "mpeg4": "mpeg4"}
+# Frame-skip option by the position stored in "Frameskip.<group>", unless the profile names its own.
+FRAMESKIP_OPTIONS = (0, 5, 10, 15, 2, 3, 4)
+
 PAN_RANGE = (-180.0, 180.0)
 TILT_RANGE = (-90.0, 90.0)
 ZOOM_RANGE = (1.0, 9999.0)
@@ -42,6 +55,23 @@ class CgiError(Exception):
         super().__init__(body)
         self.status = status
         self.body = body
+
+
+def resolution_entry(path, count):
+    """The entry of a resolution set of count entries that configures the stream path: entry 0 is
+    JPEG, entry 1 MPEG-4 and the first H.264 stream, entry 2 the second H.264 stream; four-entry
+    sets keep H.264 in entry 2, five-entry sets the three H.264 streams in entries 1 to 3."""
+    if path == "jpeg":
+        return 0
+    if path == "mpeg4":
+        return 1
+    if count == 4:
+        return 2
+    if path == "h264" or count == 2:
+        return 1
+    if path == "h264_3" and count == 5:
+        return 3
+    return 2
 
 
 def _clamp(value, bounds):
@@ -301,6 +331,37 @@ class Camera:
                         self.order.remove(key)
                 else:
                     self._set(key, value)
+
+    def stream_codecs(self):
+        """The clip codecs of the formats in "Properties.Image.Format"."""
+        formats = self.get("Properties.Image.Format").split(",")
+        return {FORMATS[item] for item in formats if item in FORMATS}
+
+    def stream_setting(self, path):
+        """(resolution name or "", (width, height) or None, frame rate) that the stored parameters
+        give the stream path."""
+        with self.lock:
+            _, group = STREAMS[path]
+            entries = self.params.get("Image.I0.Appearance.Resolution", "").split(",")
+            index = resolution_entry(path, len(entries))
+            name = entries[index] if index < len(entries) else ""
+            sizes = RESOLUTIONS.get(name)
+            size = sizes[1 if self.is_ntsc() else 0] if sizes else None
+            full = 30 if self.is_ntsc() else 25
+            rate = full
+            framerate = self.params.get("Framerate." + group, "")
+            frameskip = self.params.get("Frameskip." + group, "")
+            if framerate.isdigit() and int(framerate) > 0:
+                rate = min(int(framerate), 30)
+            elif frameskip.isdigit():
+                options = self.profile.frameskip_options or FRAMESKIP_OPTIONS
+                position = int(frameskip)
+                option = options[position] if position < len(options) else 0
+                if option == 100:
+                    rate = 1
+                elif option > 1:
+                    rate = max(1, full // option)
+            return name, size, rate
 
     # --- digital I/O ----------------------------------------------------------------------------
 

@@ -117,10 +117,11 @@ def main(argv=None):
     if not args.no_rtsp:
         try:
             from rtspserver import RtspSide  # noqa: E402 - GStreamer is loaded only when streaming
-        except ImportError:
-            RtspSide = None
-            print("zephrin-camsim: the RTSP side is not available yet; serving CGI only", file=sys.stderr)
-    if not args.no_rtsp and RtspSide is not None:
+        except (ImportError, ValueError) as error:
+            http.server_close()
+            print("zephrin-camsim: GStreamer's RTSP server is not available (%s); install python3-gi and "
+                  "gir1.2-gst-rtsp-server-1.0, or use --no-rtsp" % error, file=sys.stderr)
+            return 2
         try:
             sim.rtsp = RtspSide(sim)
             rtsp_port = sim.rtsp.start(args.address, args.rtsp_port)

@@ -2,7 +2,7 @@
 
 A rule is written "<target> <action>[=<value>] ..." on the command line, or given as query terms of a
 control request. HTTP rules match requests whose target (path and query exactly as sent) begins with
-<target> ("*" matches every request); RTSP rules name a stream path ("h264", "jpeg", ... or "*").
+<target> ("*" matches every request), and all matching rules act together; RTSP rules name a stream path ("h264", "jpeg", ... or "*").
 """
 
 import threading
@@ -79,7 +79,7 @@ def parse_spec(actions, spec):
 
 
 class HttpFaults:
-    """The active HTTP rules; the most recently added matching rule wins."""
+    """The active HTTP rules."""
 
     def __init__(self):
         self._rules = []
@@ -88,8 +88,6 @@ class HttpFaults:
     def add(self, target, actions):
         if not set(actions) - {"count"}:
             raise FaultError("a fault needs an action besides count")
-        if "refuse" in actions:
-            raise FaultError("refuse is an RTSP fault")
         with self._lock:
             self._rules.append({"target": target, "actions": dict(actions), "hits": 0})
 
@@ -98,16 +96,19 @@ class HttpFaults:
             self._rules = [rule for rule in self._rules if target is not None and rule["target"] != target]
 
     def take(self, request_target):
-        """Returns the actions for this request (consuming one use of a counted rule), or None."""
+        """The combined actions of every rule that matches this request (a later rule overrides the
+        same action of an earlier one), consuming one use of each counted rule; None when none
+        matches."""
+        combined = None
         with self._lock:
-            for rule in reversed(self._rules):
+            for rule in list(self._rules):
                 if rule["target"] == "*" or request_target.startswith(rule["target"]):
+                    combined = dict(combined or {}, **rule["actions"])
                     rule["hits"] += 1
                     count = rule["actions"].get("count")
                     if count is not None and rule["hits"] >= count:
                         self._rules.remove(rule)
-                    return rule["actions"]
-        return None
+        return combined
 
     def describe(self):
         with self._lock:
@@ -122,7 +123,10 @@ class RtspFaults:
         self._rules = []
         self._lock = threading.Lock()
 
-    def add(self, path, actions):
+    def add(self, path, actions, immediate=False):
+        """immediate (control requests): a stall without "after" starts now and covers the running
+        streams; otherwise stalls and closes apply to each stream that starts, "after" seconds
+        (default 0) after its PLAY."""
         actions = dict(actions)
         if not set(actions) - {"count", "after"}:
             raise FaultError("an RTSP fault needs an action besides count and after")
@@ -133,7 +137,7 @@ class RtspFaults:
                 raise FaultError("refuse is METHOD:STATUS with METHOD one of %s, e.g. SETUP:503" % ", ".join(RTSP_METHODS))
             actions["refuse"] = (method, int(code))
         rule = {"path": path.strip("/"), "actions": actions, "hits": 0, "added": time.monotonic()}
-        if "stall" in actions and "after" not in actions:
+        if immediate and "stall" in actions and "after" not in actions:
             rule["stall_until"] = rule["added"] + actions["stall"]
         with self._lock:
             self._rules.append(rule)
@@ -172,10 +176,10 @@ class RtspFaults:
                     plan["drop"] = actions["drop"]
                 if "reorder" in actions:
                     plan["reorder"] = actions["reorder"]
-                if "stall" in actions and "after" in actions:
-                    plan["stall"] = (actions["after"], actions["stall"])
-                if "close" in actions and "after" in actions:
-                    plan["close_after"] = actions["after"]
+                if "stall" in actions and "stall_until" not in rule:
+                    plan["stall"] = (actions.get("after", 0.0), actions["stall"])
+                if "close" in actions:
+                    plan["close_after"] = actions.get("after", 0.0)
                 count = actions.get("count")
                 if count is not None:
                     rule["hits"] += 1
@@ -184,8 +188,12 @@ class RtspFaults:
         return plan
 
     def live_stall_until(self, path):
-        """The end of an immediate stall that covers this path, or 0."""
+        """The end of an immediate stall that covers this path, or 0. Stalls that have ended and
+        carry no other action are dropped."""
+        now = time.monotonic()
         with self._lock:
+            self._rules = [rule for rule in self._rules
+                           if rule.get("stall_until", now + 1) > now or set(rule["actions"]) - {"stall", "count"}]
             ends = [rule.get("stall_until", 0) for rule in self._matching(path)]
         return max(ends, default=0)
 

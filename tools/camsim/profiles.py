@@ -4,6 +4,8 @@ A profile is a JSON file in profiles/ (or any path given to --profile):
     description  text shown by --list-profiles
     series       the camera series the driver is expected to derive (documentation and status only)
     ptz          null for a camera without PTZ, else {"pan", "tilt", "zoom", "focus", "presets": bool}
+    frameskip_options  optional: the frame-skip option at each position of "Frameskip.<group>"
+                 (default 0, 5, 10, 15, 2, 3, 4; 0 = full rate, 100 = 1 frame/s, n = full rate / n)
     params       ordered object of parameter names (without "root.") and values; "{address}" in a
                  value is replaced by the simulator's address
 """
@@ -48,6 +50,10 @@ class Profile:
             if not isinstance(key, str) or not key or key.startswith("root.") or "=" in key:
                 raise ProfileError("%s: bad parameter name %r (names are given without 'root.')" % (name, key))
             self.params.append((key, str(value).replace("{address}", address)))
+        options = data.get("frameskip_options")
+        if options is not None and (not isinstance(options, list) or not all(isinstance(o, int) for o in options)):
+            raise ProfileError("%s: 'frameskip_options' must be a list of integers" % name)
+        self.frameskip_options = options
         ptz = data.get("ptz")
         if ptz is None:
             self.ptz = None

@@ -215,9 +215,13 @@ class CgiHandler(BaseHTTPRequestHandler):
                     self._answer(200, "OK\n")
                     return
                 actions = parse_terms(HTTP_ACTIONS if name == "fault" else RTSP_ACTIONS, list(values.items()))
-                faults.add(target, actions)
-                if name == "rtsp-fault" and sim.rtsp is not None:
-                    sim.rtsp.fault_added(target, actions)
+                if name == "fault":
+                    faults.add(target, actions)
+                elif "close" in actions and "after" not in actions:
+                    if sim.rtsp is not None:
+                        sim.rtsp.close_now(target)
+                else:
+                    faults.add(target, actions, immediate=True)
                 self._answer(200, "OK\n")
                 return
             raise CgiError(404, "unknown control request; see tools/camsim/README.md\n")
