@@ -18,7 +18,7 @@ CVideoSettingsHelper::CVideoSettingsHelper(int32_t videoStandard, bool secondStr
                                            const std::string& supportedResolutions)
     : CFramerateHelper(videoStandard, series, secondStream) {
   std::set<std::string> names;
-  for (const std::string& item : Split(supportedResolutions, ",")) names.insert(Trim(item));
+  for (const std::string& item : Split(supportedResolutions, ",")) names.insert(item);
   auto has = [&](const char* name) { return names.count(name) != 0; };
   auto add = [&](std::initializer_list<const char*> sets) { sets_.insert(sets_.end(), sets.begin(), sets.end()); };
 

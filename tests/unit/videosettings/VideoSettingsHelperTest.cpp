@@ -53,7 +53,7 @@ TEST(ResolutionSetsTwoStreams, QuadVgaCameraAndSdCamera) {
   EXPECT_EQ(CVideoSettingsHelper(kPal, false, 5, "quadvga,vga,d1,cif").GetResolutionSets(), (Sets{"d1,d1", "cif,d1"}));
   EXPECT_TRUE(CVideoSettingsHelper(kPal, false, 5, "").GetResolutionSets().empty());
   EXPECT_TRUE(CVideoSettingsHelper(kPal, false, 5, "720P,D1,CIF").GetResolutionSets().empty());  // names are lower case
-  EXPECT_EQ(CVideoSettingsHelper(kPal, false, 5, "d1, cif").GetResolutionSets(), (Sets{"d1,d1", "cif,d1"}));
+  EXPECT_TRUE(CVideoSettingsHelper(kPal, false, 5, "d1, cif").GetResolutionSets().empty());  // names are exact
 }
 
 // ---- rule A: cameras with two or three streams, from the helper's own sets ----------------------
