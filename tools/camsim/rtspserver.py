@@ -36,6 +36,8 @@ ROLE = "camera-user"
 CHECK_URL = "auth.check.url"
 TOKEN_ROLE = "media.factory.role"
 CLEANUP_PERIOD_S = 2
+UDP_PORT_MIN = 20000
+UDP_PORT_MAX = 59999
 
 
 def _stream_path(uri_path):
@@ -266,6 +268,12 @@ class RtspSide:
             auth.set_default_token(token)
         self.server.set_auth(auth)
 
+        # Unicast addresses in the pool make the server bind its RTP and RTCP sockets to the camera's
+        # address; bound to any address, packets to a loopback client would come from 127.0.0.1, and
+        # a client that takes only packets from the camera's address would see none.
+        pool = GstRtspServer.RTSPAddressPool()
+        if not pool.add_range(address, address, UDP_PORT_MIN, UDP_PORT_MAX, 0):
+            raise RuntimeError("cannot use %s for RTP" % address)
         codecs = self.sim.camera.stream_codecs() & self.clips.codecs()
         mounts = self.server.get_mount_points()
         role = Gst.Structure.new_from_string(
@@ -274,6 +282,7 @@ class RtspSide:
             if codec in codecs:
                 factory = Factory(self, path)
                 factory.add_role_from_structure(role)
+                factory.set_address_pool(pool)
                 mounts.add_factory("/" + path, factory)
                 self.paths.append(path)
         self.server.connect("client-connected", self.on_client_connected)

@@ -658,6 +658,56 @@ class RtspSessionTest(unittest.TestCase):
             self.assertEqual(sim.stop(), 0)
 
 
+    def test_udp_packets_come_from_the_camera_address(self):
+        sim = Sim("127.0.0.31", profile="ptz-dome", auth="none", rtsp=True)
+        try:
+            self.check_udp_session(sim)
+        finally:
+            self.assertEqual(sim.stop(), 0)
+
+    def check_udp_session(self, sim):
+        rtp, rtcp = udp_port_pair("127.0.0.1")
+        url = sim.rtsp_url("h264", user=None)
+        try:
+            with socket.create_connection((sim.address, sim.rtsp_port), timeout=10) as sock:
+                rtsp_exchange(sock, "DESCRIBE %s RTSP/1.0\r\nCSeq: 1\r\n\r\n" % url)
+                head, _ = rtsp_exchange(sock, "SETUP %s/stream=0 RTSP/1.0\r\nCSeq: 2\r\nTransport: "
+                                        "RTP/AVP;unicast;client_port=%d-%d\r\n\r\n"
+                                        % (url, rtp.getsockname()[1], rtcp.getsockname()[1]))
+                server_rtp = int(re.search(r"server_port=(\d+)-\d+", head).group(1))
+                session = re.search(r"Session: ([^;\r\n]+)", head).group(1)
+                head, _ = rtsp_exchange(sock, "PLAY %s RTSP/1.0\r\nCSeq: 3\r\nSession: %s\r\n\r\n" % (url, session))
+                self.assertTrue(head.startswith("RTSP/1.0 200"), head)
+                packet, source = rtp.recvfrom(2048)
+                self.assertEqual(source, (sim.address, server_rtp))
+                self.assertEqual((packet[0] >> 6, packet[1] & 0x7F), (2, 96))
+                report, source = rtcp.recvfrom(2048)
+                self.assertEqual(source, (sim.address, server_rtp + 1))
+                self.assertEqual(report[1], 200)  # sender report
+                rtsp_exchange(sock, "TEARDOWN %s RTSP/1.0\r\nCSeq: 4\r\nSession: %s\r\n\r\n" % (url, session))
+        finally:
+            rtp.close()
+            rtcp.close()
+
+
+def udp_port_pair(address):
+    """Two UDP sockets on consecutive ports, the first even, as an RTP client uses them."""
+    for port in range(43556, 44556, 2):
+        first = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        second = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            first.bind((address, port))
+            second.bind((address, port + 1))
+        except OSError:
+            first.close()
+            second.close()
+            continue
+        first.settimeout(10)
+        second.settimeout(10)
+        return first, second
+    raise AssertionError("no free UDP port pair")
+
+
 @unittest.skipUnless(HAVE_FFMPEG, "ffmpeg is needed to check the RTSP streams")
 class PrivilegedPortsTest(unittest.TestCase):
     def test_default_ports_80_and_554(self):
