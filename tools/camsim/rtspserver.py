@@ -45,6 +45,17 @@ def _stream_path(uri_path):
     return uri_path.strip("/").split("/", 1)[0] if uri_path else ""
 
 
+def _transport_has_destination(message):
+    """False for a Transport header whose first choice is RTP over UDP without client ports."""
+    result, transport = message.get_header(GstRtsp.RTSPHeaderField.TRANSPORT, 0)
+    if result != GstRtsp.RTSPResult.OK or not transport:
+        return True
+    parts = [part.strip() for part in transport.split(",", 1)[0].split(";")]
+    if "/TCP" in parts[0].upper() or "multicast" in parts[1:]:
+        return True
+    return any(part.startswith("client_port=") for part in parts[1:])
+
+
 class Feeder:
     """Pushes one clip's frames into one client's appsrc, paced by a GLib timer, with regular time
     stamps. The first frame goes out at once (it gives the payloader the parameter sets for the
@@ -342,6 +353,10 @@ class RtspSide:
 
     def on_pre_request(self, _client, ctx, method):
         path = _stream_path(ctx.uri.abspath if ctx.uri is not None else "")
+        if method == "SETUP" and ctx.request is not None and not _transport_has_destination(ctx.request):
+            # GStreamer would accept it and send the packets nowhere; say so instead.
+            self.sim.log.write("EVENT RTSP SETUP on %s refused with 461: RTP over UDP without client_port" % path)
+            return GstRtsp.RTSPStatusCode.UNSUPPORTED_TRANSPORT
         code = self.sim.rtsp_faults.refusal(path, method)
         if code is None:
             return GstRtsp.RTSPStatusCode.OK

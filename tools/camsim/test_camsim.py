@@ -644,6 +644,8 @@ class RtspSessionTest(unittest.TestCase):
                 self.assertIn("m=video 0 RTP/AVP 26", sdp)
                 control = re.search(r"m=video.*?a=control:(\S+)", sdp, re.S).group(1)
                 setup_url = control if "://" in control else url + "/" + control
+                head, _ = rtsp_exchange(sock, "SETUP %s RTSP/1.0\r\nCSeq: 2\r\nTransport: RTP/AVP;unicast\r\n\r\n" % setup_url)
+                self.assertTrue(head.startswith("RTSP/1.0 461"), head)
                 head, _ = rtsp_exchange(sock, "SETUP %s RTSP/1.0\r\nCSeq: 2\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n" % setup_url)
                 self.assertRegex(head, r"Session: [^;\r\n]+;timeout=2")
                 self.assertEqual(len(sim.status()["rtsp"]["streams"]), 1)
