@@ -2,6 +2,10 @@
 
 #include <cxxabi.h>
 
+#include <new>
+
+#include "ptz/CElmoPTZHandler.h"
+
 namespace norvale {
 
 CWendrickDriver::CWendrickDriver() = default;
@@ -46,10 +50,9 @@ bool CWendrickDriver::CreateIOApi() {
 }
 
 bool CWendrickDriver::CreatePTZDriver() {
-  // Creation point of the family's PTZ handler (CElmoPTZHandler for this driver and cameraCount_
-  // channels), stored in ptzHandler_ when none exists yet. Until it is built the driver opens
-  // without PTZ.
-  return true;
+  if (!ptzHandler_)
+    ptzHandler_ = new (std::nothrow) CElmoPTZHandler(this, cameraCount_ > 0 ? static_cast<uint32_t>(cameraCount_) : 0u);
+  return ptzHandler_ != nullptr;
 }
 
 void CWendrickDriver::CreateVideoSettingsManagers() {

@@ -28,7 +28,8 @@ void PrintPtzUsage(FILE* out) {
                "\n"
                "Opens the driver for the device and runs the actions in order on one camera channel,\n"
                "printing every status. Commands are queued by the driver and sent to the camera by its\n"
-               "worker thread; before closing, the tool waits --settle milliseconds for them.\n"
+               "worker thread; before closing, and before a preset action that follows commands, the tool\n"
+               "waits --settle milliseconds for them, as a user would before storing a position.\n"
                "\n"
                "options:\n"
                "  --address A        camera address (required)\n"
@@ -208,22 +209,28 @@ bool ParseOptions(const Arguments& args, Options* o) {
 // Runs the actions; returns the exit status (0 all succeeded, 1 some failed, 2 usage error).
 class ActionRunner {
  public:
-  ActionRunner(IIPPTZApi* api, const std::vector<std::string>& actions) : api_(api), actions_(actions) {}
+  ActionRunner(IIPPTZApi* api, const std::vector<std::string>& actions, int settleMs)
+      : api_(api), actions_(actions), settleMs_(settleMs) {}
 
-  int Run(int settleMs) {
+  int Run() {
     while (next_ < actions_.size()) {
       const std::string action = actions_[next_++];
       if (!RunOne(action)) return 2;
     }
-    if (queued_ && settleMs > 0) {
-      std::printf("waiting %d ms for queued commands\n", settleMs);
-      std::fflush(stdout);
-      std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
-    }
+    Settle();
     return failed_ ? 1 : 0;
   }
 
  private:
+  // Gives the worker thread time to send the commands queued since the last wait.
+  void Settle() {
+    if (!queued_ || settleMs_ <= 0) return;
+    std::printf("waiting %d ms for queued commands\n", settleMs_);
+    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::milliseconds(settleMs_));
+    queued_ = false;
+  }
+
   bool Word(std::string* out) {
     if (next_ >= actions_.size()) return false;
     *out = actions_[next_++];
@@ -257,6 +264,7 @@ class ActionRunner {
   std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
   bool RunOne(const std::string& action) {
+    if (action == "add" || action == "goto" || action == "remove" || action == "rename") Settle();
     std::string word, name;
     int32_t a = 0, b = 0, c = 0, d = 0;
     bool positive = true;
@@ -343,6 +351,7 @@ class ActionRunner {
 
   IIPPTZApi* api_;
   const std::vector<std::string>& actions_;
+  const int settleMs_;
   size_t next_ = 0;
   bool failed_ = false;
   bool queued_ = false;
@@ -390,7 +399,7 @@ int RunPtz(const Arguments& args) {
                  "host parameters 5 and 6 given?)\n",
                  options.channel);
   } else {
-    status = ActionRunner(api, options.actions).Run(options.settleMs);
+    status = ActionRunner(api, options.actions, options.settleMs).Run();
   }
   driver->Close();
   destroy(driver);
