@@ -9,8 +9,10 @@ CBaseThread::CBaseThread(IDriver* driver) : driver_(driver) {}
 CBaseThread::~CBaseThread() { StopThread(2000); }
 
 void CBaseThread::Entry(void* self) {
+  auto* thread = static_cast<CBaseThread*>(self);
+  { RecursiveLockGuard gate(thread->startGate_); }
   try {
-    static_cast<CBaseThread*>(self)->ThreadBody();
+    thread->ThreadBody();
   } catch (abi::__forced_unwind&) {
     throw;  // termination: let the unwinder finish the thread
   } catch (...) {
@@ -29,6 +31,7 @@ bool CBaseThread::StartThread(const std::string& name) {
     platform::CloseThread(handle_);
     handle_ = nullptr;
   }
+  RecursiveLockGuard gate(startGate_);
   name_ = name;
   handle_ = platform::StartThread(&CBaseThread::Entry, this, &id_);
   return handle_ != nullptr;

@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 #include "runtime/CEvent.h"
 #include "runtime/IDriver.h"
+#include "runtime/RecursiveLock.h"
 
 namespace norvale {
 
@@ -38,6 +39,9 @@ class CBaseThread {
   static void Entry(void* self);
   bool FinishStop(uint32_t ms, bool terminate);
 
+  // Held by StartThread until handle, id and name are stored; the new thread passes through it
+  // before its body runs, so a body that stops or joins itself sees its own handle.
+  RecursiveLock startGate_;
   std::string name_;
   platform::Thread* handle_ = nullptr;
   uint32_t id_ = 0;

@@ -17,7 +17,10 @@ class CEvent {
   void Reset();
   // True if signalled within ms; false on time-out or a missing handle.
   bool Wait(uint32_t ms);
-  // Index of the first signalled event, -1 on time-out, failure or a null list.
+  // As many events as one Win32 wait accepts.
+  static constexpr int kMaxWaitEvents = 64;
+  // Index of the first signalled event, -1 on time-out, failure, a null list or more than
+  // kMaxWaitEvents events.
   static int WaitAny(CEvent* const* events, int count, uint32_t ms);
 
   platform::Event* Handle() const { return handle_; }

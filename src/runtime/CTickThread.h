@@ -1,4 +1,6 @@
 #pragma once
+#include <atomic>
+
 #include "runtime/CBaseThread.h"
 
 namespace norvale {
@@ -20,7 +22,7 @@ class CTickThread : public CBaseThread {
   virtual void Tick() = 0;     // slot 5
 
  private:
-  uint32_t period_;
+  std::atomic<uint32_t> period_;  // may be changed while the thread runs
   bool tickAtStart_ = false;
 };
 

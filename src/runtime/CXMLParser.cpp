@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <exception>
 
 namespace norvale {
 
@@ -33,9 +34,13 @@ bool CXMLParser::Open(const std::string& path) {
   RecursiveLockGuard guard(lock_);
   if (open_) return true;
   if (path.empty()) return false;
-  auto document = std::make_unique<pugi::xml_document>();
-  if (!document->load_file(path.c_str(), pugi::parse_default | pugi::parse_ws_pcdata_single)) return false;
-  document_ = std::move(document);
+  try {
+    auto document = std::make_unique<pugi::xml_document>();
+    if (!document->load_file(path.c_str(), pugi::parse_default | pugi::parse_ws_pcdata_single)) return false;
+    document_ = std::move(document);
+  } catch (const std::exception&) {
+    return false;
+  }
   path_ = path;
   open_ = true;
   return true;
@@ -51,7 +56,7 @@ bool CXMLParser::NodeExists(const std::string& xpath) {
   if (!open_) return false;
   try {
     return static_cast<bool>(document_->select_node(xpath.c_str()));
-  } catch (const pugi::xpath_exception&) {
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -62,7 +67,7 @@ std::string CXMLParser::Text(const std::string& xpath) {
   try {
     const pugi::xpath_node node = document_->select_node(xpath.c_str());
     return node ? NodeText(node) : std::string();
-  } catch (const pugi::xpath_exception&) {
+  } catch (const std::exception&) {
     return {};
   }
 }
@@ -72,8 +77,11 @@ std::vector<std::string> CXMLParser::Texts(const std::string& xpath) {
   std::vector<std::string> texts;
   if (!open_) return texts;
   try {
-    for (const pugi::xpath_node& node : document_->select_nodes(xpath.c_str())) texts.push_back(NodeText(node));
-  } catch (const pugi::xpath_exception&) {
+    // A union is not necessarily in document order until sorted.
+    pugi::xpath_node_set nodes = document_->select_nodes(xpath.c_str());
+    nodes.sort();
+    for (const pugi::xpath_node& node : nodes) texts.push_back(NodeText(node));
+  } catch (const std::exception&) {
     texts.clear();
   }
   return texts;

@@ -28,12 +28,14 @@ pugi::xml_node FindElement(pugi::xml_node node, const std::string& elementPath, 
   return node;
 }
 
-void EnsureDeclaration(pugi::xml_document& document) {
-  pugi::xml_node first = document.first_child();
-  if (first.type() == pugi::node_declaration) document.remove_child(first);
-  pugi::xml_node declaration = document.prepend_child(pugi::node_declaration);
-  declaration.append_attribute("version") = "1.0";
-  declaration.append_attribute("encoding") = "utf-8";
+// The declaration every saved file starts with, byte for byte.
+constexpr char kDeclaration[] = "<?xml version='1.0' encoding='utf-8'?>\n";
+
+// The document as UTF-8 under kDeclaration; a declaration the file was loaded with is replaced.
+void Write(const pugi::xml_document& document, std::ostream& out) {
+  out << kDeclaration;
+  for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling())
+    if (node.type() != pugi::node_declaration) node.print(out, "  ", pugi::format_default, pugi::encoding_utf8);
 }
 }  // namespace
 
@@ -93,15 +95,13 @@ bool CXMLSettingsAPI::IsOpen() {
 }
 
 bool CXMLSettingsAPI::SaveTo(pugi::xml_document& document, const std::string& path) {
-  EnsureDeclaration(document);
   const std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out) return false;
-    document.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
-    out.flush();
-    if (!out) {
-      out.close();
+    Write(document, out);
+    out.close();
+    if (out.fail()) {
       std::remove(temporary.c_str());
       return false;
     }

@@ -202,7 +202,9 @@ std::u16string Widen(const std::string& text) {
       if ((cc >> 6) != 0x2) break;
       cp = cp << 6 | (cc & 0x3F);
     }
-    if (j != extra + 1 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    // Over-long forms are refused: they would smuggle characters such as "/" past checks.
+    static constexpr uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
+    if (j != extra + 1 || cp < kSmallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
       cp = 0xFFFD;
       j = 1;
     }

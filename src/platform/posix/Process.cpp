@@ -21,6 +21,16 @@ std::string ExecutablePath(size_t maxChars) {
 bool HostCoreVersion(Version* out) {
   const char* text = std::getenv("STAVRIK_VERSION");
   if (!text || !out) return false;
+  // Digits and dots only, at most five digits a part: sscanf alone would also take blanks and
+  // signs, and wrap numbers too long for it.
+  int digits = 0;
+  for (const char* c = text; *c; ++c) {
+    if (*c == '.') {
+      digits = 0;
+    } else if (*c < '0' || *c > '9' || ++digits > 5) {
+      return false;
+    }
+  }
   unsigned parts[4];
   int consumed = 0;
   if (std::sscanf(text, "%u.%u.%u.%u%n", &parts[0], &parts[1], &parts[2], &parts[3], &consumed) != 4 ||

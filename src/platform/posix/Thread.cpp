@@ -35,7 +35,11 @@ void Release(Thread* t) {
 
 void* Trampoline(void* p) {
   auto* t = static_cast<Thread*>(p);
-  t->id = CurrentThreadId();
+  {
+    std::lock_guard<std::mutex> lock(t->m);
+    t->id = CurrentThreadId();
+  }
+  t->done_cv.notify_all();
   // Marks the thread finished however it ends: by returning or by being cancelled.
   struct Finish {
     Thread* t;
@@ -62,12 +66,11 @@ Thread* StartThread(ThreadEntry entry, void* arg, uint32_t* id) {
     delete t;
     return nullptr;
   }
-  // The id is stored by the thread itself; wait briefly so the caller sees it.
-  for (int i = 0; i < 1000 && t->id == 0; ++i) {
+  // The id is stored by the thread itself as its first action; wait for it so the caller always
+  // gets the real id (Win32 hands it out with the handle).
+  {
     std::unique_lock<std::mutex> lock(t->m);
-    if (t->done) break;
-    lock.unlock();
-    std::this_thread::yield();
+    t->done_cv.wait(lock, [t] { return t->id != 0 || t->done; });
   }
   if (id) *id = t->id;
   return t;

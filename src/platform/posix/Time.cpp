@@ -47,7 +47,7 @@ SystemTime FileTimeToSystemTime(uint64_t fileTime) {
 uint64_t SystemTimeToFileTime(const SystemTime& st) {
   using namespace std::chrono;
   const year_month_day ymd{year{st.year}, month{st.month}, day{st.day}};
-  if (!ymd.ok() || st.year < 1601 || st.hour > 23 || st.minute > 59 || st.second > 59 || st.milliseconds > 999)
+  if (!ymd.ok() || st.year < 1601 || st.year > 30827 || st.hour > 23 || st.minute > 59 || st.second > 59 || st.milliseconds > 999)
     return 0;
   const int64_t days1601 = sys_days{ymd}.time_since_epoch().count() + kDays1601To1970;
   return static_cast<uint64_t>(days1601) * kUnitsPerDay + st.hour * 36000000000ull + st.minute * 600000000ull +

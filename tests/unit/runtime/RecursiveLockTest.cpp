@@ -1,0 +1,125 @@
+// The driver's one lock: re-entrant for its owner, exclusive against everyone else.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "runtime/RecursiveLock.h"
+
+namespace norvale {
+namespace {
+
+bool TryLockFromAnotherThread(RecursiveLock& lock) {
+  bool acquired = false;
+  std::thread other([&] {
+    acquired = lock.TryLock();
+    if (acquired) lock.Unlock();
+  });
+  other.join();
+  return acquired;
+}
+
+TEST(RecursiveLock, OwnerMayTakeItAgainAndOthersWaitUntilTheLastUnlock) {
+  RecursiveLock lock;
+  lock.Lock();
+  lock.Lock();
+  EXPECT_TRUE(lock.TryLock());
+  EXPECT_FALSE(TryLockFromAnotherThread(lock));
+  lock.Unlock();
+  EXPECT_FALSE(TryLockFromAnotherThread(lock));
+  lock.Unlock();
+  EXPECT_FALSE(TryLockFromAnotherThread(lock));
+  lock.Unlock();
+  EXPECT_TRUE(TryLockFromAnotherThread(lock));
+  EXPECT_TRUE(lock.TryLock());
+  lock.Unlock();
+}
+
+TEST(RecursiveLock, GuardReleasesOnScopeExitAndOnException) {
+  RecursiveLock lock;
+  {
+    RecursiveLockGuard outer(lock);
+    RecursiveLockGuard inner(lock);
+    EXPECT_FALSE(TryLockFromAnotherThread(lock));
+  }
+  EXPECT_TRUE(TryLockFromAnotherThread(lock));
+  try {
+    RecursiveLockGuard guard(lock);
+    throw 1;
+  } catch (int) {
+  }
+  EXPECT_TRUE(TryLockFromAnotherThread(lock));
+}
+
+TEST(RecursiveLock, BlockedLockerGetsTheLockOnlyAfterRelease) {
+  RecursiveLock lock;
+  std::atomic<bool> released{false};
+  std::atomic<bool> sawReleased{false};
+  std::atomic<bool> trying{false};
+  lock.Lock();
+  std::thread waiter([&] {
+    trying = true;
+    RecursiveLockGuard guard(lock);
+    sawReleased = released.load();
+  });
+  while (!trying) std::this_thread::yield();
+  platform::SleepMs(30);  // the waiter is spinning or asleep on the event by now
+  released = true;
+  lock.Unlock();
+  waiter.join();
+  EXPECT_TRUE(sawReleased);
+}
+
+TEST(RecursiveLock, ContendedCounterIsExact) {
+  RecursiveLock lock;
+  long counter = 0;  // deliberately unsynchronised apart from the lock
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 20000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        RecursiveLockGuard guard(lock);
+        if ((i + t) % 3 == 0) {
+          RecursiveLockGuard again(lock);
+          ++counter;
+        } else {
+          ++counter;
+        }
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(static_cast<long>(kThreads) * kRounds, counter);
+}
+
+TEST(RecursiveLock, TryLockUnderContentionNeverLetsTwoIn) {
+  RecursiveLock lock;
+  std::atomic<int> inside{0};
+  std::atomic<int> overlaps{0};
+  std::atomic<long> successes{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 5000; ++i) {
+        if (!lock.TryLock()) continue;
+        if (inside.fetch_add(1) != 0) ++overlaps;
+        inside.fetch_sub(1);
+        ++successes;
+        lock.Unlock();
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(0, overlaps.load());
+  EXPECT_GT(successes.load(), 0);
+}
+
+TEST(RecursiveLock, SpinsOnlyOnAMultiProcessorMachine) {
+  EXPECT_EQ(platform::ProcessorCount() > 1 ? 4000u : 0u, RecursiveLock::SpinCount());
+  EXPECT_EQ(RecursiveLock::SpinCount(), RecursiveLock::SpinCount());
+}
+
+}  // namespace
+}  // namespace norvale
