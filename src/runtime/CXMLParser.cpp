@@ -3,6 +3,8 @@
 #include <pugixml.hpp>
 
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 namespace norvale {
 
@@ -33,7 +35,9 @@ CXMLParser::~CXMLParser() { Close(); }
 bool CXMLParser::Open(const std::string& path) {
   RecursiveLockGuard guard(lock_);
   if (open_) return true;
-  if (path.empty()) return false;
+  // Only regular files: the loader would size a directory as a huge file.
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return false;
   try {
     auto document = std::make_unique<pugi::xml_document>();
     if (!document->load_file(path.c_str(), pugi::parse_default | pugi::parse_ws_pcdata_single)) return false;
