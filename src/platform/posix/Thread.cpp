@@ -24,7 +24,7 @@ struct Thread {
   std::atomic<uint32_t> id{0};
   std::mutex m;
   std::condition_variable done_cv;
-  bool done = false;
+  std::atomic<bool> done{false};  // written under m; atomic so a cancelled thread's last write stays ordered
   std::atomic<int> refs{2};  // the creator's handle and the running thread
 };
 
@@ -70,7 +70,7 @@ Thread* StartThread(ThreadEntry entry, void* arg, uint32_t* id) {
   // gets the real id (Win32 hands it out with the handle).
   {
     std::unique_lock<std::mutex> lock(t->m);
-    t->done_cv.wait(lock, [t] { return t->id != 0 || t->done; });
+    t->done_cv.wait(lock, [t] { return t->id != 0 || t->done.load(); });
   }
   if (id) *id = t->id;
   return t;
@@ -80,10 +80,10 @@ bool WaitThread(Thread* t, uint32_t ms) {
   if (!t) return true;
   std::unique_lock<std::mutex> lock(t->m);
   if (ms == kInfinite) {
-    t->done_cv.wait(lock, [t] { return t->done; });
+    t->done_cv.wait(lock, [t] { return t->done.load(); });
     return true;
   }
-  return t->done_cv.wait_for(lock, std::chrono::milliseconds(ms), [t] { return t->done; });
+  return t->done_cv.wait_for(lock, std::chrono::milliseconds(ms), [t] { return t->done.load(); });
 }
 
 bool TerminateThread(Thread* t) {

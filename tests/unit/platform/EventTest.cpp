@@ -1,9 +1,8 @@
-// The OS event seam: Win32 event semantics on which every worker thread's stop and wake-up rely.
+// The OS event seam below CEvent: bad handles and waiters that leave a wait early.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
-#include <vector>
 
 #include "platform/Platform.h"
 
@@ -15,24 +14,6 @@ struct EventHolder {
   ~EventHolder() { DestroyEvent(ev); }
   Event* ev;
 };
-
-TEST(PlatformEvent, AutoResetEventIsConsumedByTheWaitThatSeesIt) {
-  EventHolder e(false);
-  EXPECT_FALSE(WaitEvent(e.ev, 0));
-  SetEvent(e.ev);
-  SetEvent(e.ev);  // an event is a flag, not a counter
-  EXPECT_TRUE(WaitEvent(e.ev, 0));
-  EXPECT_FALSE(WaitEvent(e.ev, 0));
-}
-
-TEST(PlatformEvent, ManualResetEventStaysSignalledUntilReset) {
-  EventHolder e(true);
-  SetEvent(e.ev);
-  EXPECT_TRUE(WaitEvent(e.ev, 0));
-  EXPECT_TRUE(WaitEvent(e.ev, 10));
-  ResetEvent(e.ev);
-  EXPECT_FALSE(WaitEvent(e.ev, 0));
-}
 
 TEST(PlatformEvent, MissingHandlesAndBadListsFailInsteadOfBlocking) {
   EXPECT_FALSE(WaitEvent(nullptr, kInfinite));
@@ -47,23 +28,10 @@ TEST(PlatformEvent, MissingHandlesAndBadListsFailInsteadOfBlocking) {
   EXPECT_TRUE(WaitEvent(e.ev, 0)) << "a refused wait must not consume the signal";
 }
 
-TEST(PlatformEvent, WaitAnyWakesOnTheEventSetByAnotherThread) {
-  EventHolder a(false), b(false), c(false);
-  Event* list[3] = {a.ev, b.ev, c.ev};
-  std::thread setter([&] {
-    SleepMs(20);
-    SetEvent(c.ev);
-  });
-  EXPECT_EQ(2, WaitAnyEvent(list, 3, kInfinite));
-  setter.join();
-  EXPECT_EQ(-1, WaitAnyEvent(list, 3, 0));
-}
-
 TEST(PlatformEvent, TimedOutWaiterIsForgottenByLaterSets) {
-  // A waiter that timed out (or was cancelled) must not be notified afterwards; under ASan a
-  // dangling registration shows up as a use after its stack frame ended.
+  // A waiter that timed out must not be notified afterwards; under ASan a dangling registration
+  // shows up as a use of a finished stack frame.
   EventHolder e(false);
-  EXPECT_FALSE(WaitEvent(e.ev, 5));
   std::thread t([&] { EXPECT_FALSE(WaitEvent(e.ev, 5)); });
   t.join();
   SetEvent(e.ev);

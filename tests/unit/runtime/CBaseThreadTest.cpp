@@ -175,16 +175,6 @@ TEST(CBaseThread, StopTerminatesAThreadThatIgnoresItsStopEventAndLogsIt) {
                 ", name=\"stubborn\") for device 10.1.2.3:8080 was not stopped during 100 milliseconds and will be "
                 "terminated!",
             lines[0].text);
-
-  // The object is usable again after a termination.
-  running = false;
-  BodyThread polite(&driver, [&](BodyThread& self) {
-    running = true;
-    self.StopEvent().Wait(platform::kInfinite);
-  });
-  ASSERT_TRUE(polite.StartThread("polite"));
-  EXPECT_TRUE(polite.StopThread(5000));
-  EXPECT_EQ(1u, driver.Lines().size());
 }
 
 TEST(CBaseThread, TerminatedObjectCanBeStartedAgain) {
@@ -233,18 +223,6 @@ TEST(CBaseThread, JoinWaitsPastItsLimitAndLogsBothLines) {
   EXPECT_EQ(who + " for device 127.0.0.1:80 was not stopped during 50 milliseconds", lines[0].text);
   EXPECT_EQ(LogInfo, lines[1].level);
   EXPECT_EQ(who + " was stopped correctly", lines[1].text);
-}
-
-TEST(CBaseThread, ThreadWithoutDriverIsStoppedWithoutLogging) {
-  std::atomic<bool> running{false};
-  BodyThread thread(nullptr, [&](BodyThread&) {
-    running = true;
-    for (;;) platform::SleepMs(5);
-  });
-  ASSERT_TRUE(thread.StartThread("anonymous"));
-  WaitUntil([&] { return running.load(); });
-  EXPECT_TRUE(thread.StopThread(20));
-  EXPECT_FALSE(thread.IsRunning());
 }
 
 }  // namespace

@@ -63,14 +63,6 @@ TEST(TSmartPtr, AssignmentReleasesTheOldObject) {
   EXPECT_EQ(1, deletionsB.load());
 }
 
-TEST(TSmartPtr, EmptyPointerHasNoCount) {
-  TSmartPtr<Base> empty(nullptr);
-  EXPECT_FALSE(empty);
-  EXPECT_EQ(0, empty.UseCount());
-  TSmartPtr<Base> copy(empty);
-  EXPECT_EQ(0, copy.UseCount());
-}
-
 TEST(TSmartPtr, CopiesReleasedOnManyThreadsDeleteOnce) {
   std::atomic<int> deletions{0};
   for (int round = 0; round < 20; ++round) {
