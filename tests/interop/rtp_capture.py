@@ -20,7 +20,7 @@ def encoder(args):
     if args.codec == "h264":
         return (f"x264enc tune=zerolatency speed-preset=veryfast bitrate={args.bitrate} bframes=0 "
                 f"key-int-max={args.keyint} byte-stream=true ! video/x-h264,profile=high ! "
-                "h264parse config-interval=-1",
+                "h264parse config-interval=-1 ! video/x-h264,stream-format=byte-stream,alignment=au",
                 "rtph264pay mtu=1400 config-interval=-1 pt=96")
     if args.codec == "jpeg":
         return (f"jpegenc quality={args.quality}", "rtpjpegpay mtu=1400 pt=26")
@@ -46,8 +46,12 @@ def main():
 
     Gst.init(None)
     enc, pay = encoder(args)
+    pattern = args.pattern
+    if pattern == "zone-plate":
+        # Moving rings: detailed pictures that change every frame.
+        pattern += " kx2=20 ky2=20 kt=1"
     description = (
-        f"videotestsrc num-buffers={args.frames} pattern={args.pattern} ! "
+        f"videotestsrc num-buffers={args.frames} pattern={pattern} ! "
         f"video/x-raw,format=I420,width={args.width},height={args.height},framerate={args.fps}/1 ! "
         f"{enc} ! tee name=t "
         f"t. ! queue ! {pay} ! appsink name=rtp sync=false emit-signals=false max-buffers=0 "
