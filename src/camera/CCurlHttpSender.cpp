@@ -37,30 +37,17 @@ bool IsToken(const std::string& text) {
   return true;
 }
 
-// The request line carries the path verbatim, but the library computes a Digest answer from the
-// URL's path and query. The URL takes the path when it reads back exactly as given (no fragment,
-// no empty query, nothing the URL syntax would change), else the host's root.
-std::string UrlFor(const std::string& base, const std::string& target) {
-  const std::string full = base + (target.front() == '/' ? target.substr(1) : target);
-  CURLU* url = curl_url();
-  if (!url) return base;
-  std::string rebuilt;
-  if (curl_url_set(url, CURLUPART_URL, full.c_str(), CURLU_PATH_AS_IS) == CURLUE_OK) {
-    char* path = nullptr;
-    char* query = nullptr;
-    if (curl_url_get(url, CURLUPART_PATH, &path, 0) == CURLUE_OK && path) rebuilt = path;
-    if (curl_url_get(url, CURLUPART_QUERY, &query, 0) == CURLUE_OK && query) rebuilt += std::string("?") + query;
-    curl_free(path);
-    curl_free(query);
-  }
-  curl_url_cleanup(url);
-  const std::string wanted = target.front() == '/' ? target : "/" + target;
-  return rebuilt == wanted ? full : base;
+std::string RemoveLineEnd(std::string_view text) {
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
+  return std::string(text);
 }
 
 }  // namespace
 
-CCurlHttpSender::CCurlHttpSender(const norvale::DEVICE_INFO& device) : CBaseHttpSender(device) { Initialize(); }
+CCurlHttpSender::CCurlHttpSender(const norvale::DEVICE_INFO& device)
+    : CBaseHttpSender(device), auth_(device.user, device.password) {
+  Initialize();
+}
 
 CCurlHttpSender::~CCurlHttpSender() {
   {
@@ -84,8 +71,7 @@ void CCurlHttpSender::Initialize() {
     }
     multi_ = curl_multi_init();
     easy_ = curl_easy_init();
-    headers_ = curl_slist_append(nullptr, "Accept: */*");
-    if (!multi_ || !easy_ || !headers_) {
+    if (!multi_ || !easy_) {
       code = CURLE_OUT_OF_MEMORY;
       break;
     }
@@ -104,7 +90,6 @@ void CCurlHttpSender::Initialize() {
         curl_easy_setopt(e, CURLOPT_PROXY, ""),  // direct, whatever the environment says
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeout),
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L),
-        curl_easy_setopt(e, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(headers_)),
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)),
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http"),
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L),
@@ -120,16 +105,6 @@ void CCurlHttpSender::Initialize() {
     for (CURLcode r : results)
       if (r != CURLE_OK && code == 0) code = r;
     if (code) break;
-    if (!device_.user.empty() || !device_.password.empty()) {
-      // The camera's challenge decides between Basic and Digest.
-      const CURLcode auth[] = {
-          curl_easy_setopt(e, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST)),
-          curl_easy_setopt(e, CURLOPT_USERNAME, device_.user.c_str()),
-          curl_easy_setopt(e, CURLOPT_PASSWORD, device_.password.c_str()),
-      };
-      for (CURLcode r : auth)
-        if (r != CURLE_OK && code == 0) code = r;
-    }
   } while (false);
 
   if (code != 0) {
@@ -171,11 +146,19 @@ size_t CCurlHttpSender::OnHeader(char* data, size_t size, size_t count, void* se
     s->headerBlockEnded_ = s->headersFinal_ = s->bodyStarted_ = false;
     s->buffer_.clear();
     s->bufferPos_ = 0;
+    s->challenges_.clear();
   } else if (line == "\r\n" || line == "\n") {
     s->headerBlockEnded_ = true;
-    // Interim answers are followed by the real one; a 401 may be followed by the library's
-    // authenticated retry, so it counts only once its body arrives or the transfer ends.
-    if (s->responseStatus_ >= 200 && s->responseStatus_ != 401) s->headersFinal_ = true;
+    // Interim answers are followed by the real one.
+    if (s->responseStatus_ >= 200) s->headersFinal_ = true;
+  } else if (line.size() > 17 && norvale::ToLower(std::string(line.substr(0, 17))) == "www-authenticate:") {
+    try {
+      if (s->challenges_.size() < 16) s->challenges_.push_back(norvale::Trim(RemoveLineEnd(line.substr(17))));
+    } catch (abi::__forced_unwind&) {
+      throw;
+    } catch (...) {
+      return 0;
+    }
   }
   return total;
 }
@@ -275,22 +258,54 @@ bool CCurlHttpSender::SendRequest(const HttpRequest& request) {
 
   norvale::RecursiveLockGuard guard(lock_);
   CloseLocked(true);
-  if (cancel_.load()) return false;
-
   target_ = request.path;
   verb_ = request.verb;
   requestBody_ = request.body;
+
+  // A login challenge is answered once; a Digest answer whose nonce has meanwhile expired is
+  // repeated with the new one.
+  uint32_t status = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (attempt > 0) CloseLocked(true);
+    if (cancel_.load()) return false;
+    const std::string authorization = auth_.Authorization(verb_, target_);
+    status = Transfer(authorization);
+    if (status != 401 || !auth_.HasCredentials()) break;
+    const std::string usedNonce = auth_.Nonce();
+    if (!auth_.Challenge(challenges_)) break;
+    if (!authorization.empty() && !auth_.IsStale() && auth_.Nonce() == usedNonce) break;  // refused
+  }
+  if (status == 0) {
+    CloseLocked(false);
+    return false;
+  }
+  statusCode_ = status;
+  return true;
+}
+
+uint32_t CCurlHttpSender::Transfer(const std::string& authorization) {
   finished_ = stalled_ = connected_ = false;
   result_ = CURLE_OK;
   responseStatus_ = 0;
   headerBlockEnded_ = headersFinal_ = bodyStarted_ = paused_ = false;
+  challenges_.clear();
   buffer_.clear();
   bufferPos_ = 0;
 
+  curl_slist* headers = curl_slist_append(nullptr, "Accept: */*");
+  if (headers && !authorization.empty()) {
+    curl_slist* more = curl_slist_append(headers, ("Authorization: " + authorization).c_str());
+    if (!more) {
+      curl_slist_free_all(headers);
+      headers = nullptr;
+    }
+  }
+  if (!headers) return 0;
+  if (headers_) curl_slist_free_all(static_cast<curl_slist*>(headers_));
+  headers_ = headers;
+
   CURL* e = Easy(easy_);
-  url_ = UrlFor(baseUrl_, target_);
-  curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
-  curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target_.c_str());
   curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);  // resets any body of an earlier request
   if (!requestBody_.empty()) {
@@ -299,26 +314,17 @@ bool CCurlHttpSender::SendRequest(const HttpRequest& request) {
   }
   curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST,
                    verb_ == "GET" && requestBody_.empty() ? static_cast<const char*>(nullptr) : verb_.c_str());
-  if (curl_multi_add_handle(Multi(multi_), e) != CURLM_OK) return false;
+  if (curl_multi_add_handle(Multi(multi_), e) != CURLM_OK) return 0;
   requestOpen_ = true;
 
-  const bool answered = Pump([this] { return headersFinal_ || bodyStarted_; });
-  uint32_t status = 0;
-  if (answered) {
-    status = responseStatus_;
-  } else if (finished_ && result_ == CURLE_OK) {
+  if (Pump([this] { return headersFinal_ || bodyStarted_; })) return responseStatus_;
+  if (finished_ && result_ == CURLE_OK) {
     long code = 0;
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
-    status = code > 0 ? static_cast<uint32_t>(code) : 0;
-  } else if (finished_ && headerBlockEnded_) {
-    status = responseStatus_;  // the connection broke after a complete header block
+    return code > 0 ? static_cast<uint32_t>(code) : 0;
   }
-  if (status == 0) {
-    CloseLocked(false);
-    return false;
-  }
-  statusCode_ = status;
-  return true;
+  // A connection that broke after a complete header block still gave its status.
+  return finished_ && headerBlockEnded_ ? responseStatus_ : 0;
 }
 
 void CCurlHttpSender::CloseLocked(bool drain) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "camera/CBaseHttpSender.h"
+#include "camera/CHttpAuthenticator.h"
 #include "runtime/RecursiveLock.h"
 
 namespace Web {
@@ -13,8 +14,9 @@ namespace Web {
 // The HTTP sender on libcurl. One easy handle (and its own connection cache of one) per sender keeps
 // one connection to the device alive across requests. Connecting is bounded by the device's
 // network time-out, and so is every wait for the answer: a request fails when nothing arrives for
-// that long. Basic and Digest challenges are answered with the device's user name and password; a
-// rejected login ends as status 401.
+// that long. Basic and Digest challenges are answered with the device's user name and password (the
+// Digest answer names the request target exactly as it goes on the request line); a rejected login
+// ends as status 401.
 class CCurlHttpSender : public CBaseHttpSender {
  public:
   explicit CCurlHttpSender(const norvale::DEVICE_INFO& device);
@@ -31,6 +33,9 @@ class CCurlHttpSender : public CBaseHttpSender {
  private:
   void Initialize();
   void Release();
+  // Sends the current request once with that Authorization value (none when empty) and waits for
+  // the answer's status; 0 when none came.
+  uint32_t Transfer(const std::string& authorization);
   // Ends the current transfer. With drain, a short rest of the answer is read away first so that the
   // connection stays usable for the next request.
   void CloseLocked(bool drain);
@@ -53,12 +58,12 @@ class CCurlHttpSender : public CBaseHttpSender {
 
   void* multi_ = nullptr;    // CURLM*
   void* easy_ = nullptr;     // CURL*
-  void* headers_ = nullptr;  // curl_slist*
-  std::string baseUrl_;
+  void* headers_ = nullptr;  // curl_slist* of the current transfer
+  std::string baseUrl_;  // scheme, host and port; the request target is set apart
+  CHttpAuthenticator auth_;
 
   // The current request.
   bool requestOpen_ = false;
-  std::string url_;
   std::string target_;
   std::string verb_;
   std::vector<uint8_t> requestBody_;
@@ -71,6 +76,7 @@ class CCurlHttpSender : public CBaseHttpSender {
   bool headerBlockEnded_ = false;
   bool headersFinal_ = false;  // the header block of the answer the caller gets is complete
   bool bodyStarted_ = false;
+  std::vector<std::string> challenges_;  // WWW-Authenticate values of the answer
   bool paused_ = false;
   std::vector<uint8_t> buffer_;
   size_t bufferPos_ = 0;

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <map>
 #include <future>
 #include <thread>
 
@@ -469,47 +471,88 @@ TEST(HttpSenderAuth, BasicChallengeIsAnsweredWithTheDevicesCredentials) {
   EXPECT_EQ(bad.GetStatusCode(), 401u);
 }
 
-// A camera that accepts only Digest (RFC 2617, qop=auth) and checks every field of the answer.
+// A camera that accepts only Digest and checks every field of the answer (RFC 7616 quoting).
+struct DigestOptions {
+  std::string qop = "auth";          // empty: RFC 2069 style
+  std::string algorithm = "MD5";     // or "MD5-sess"
+  std::string extraChallenge;        // another challenge in front of the Digest one, same header
+  int rotateEvery = 0;               // a new nonce after that many accepted answers (old: stale)
+};
+
 class DigestCamera {
  public:
-  DigestCamera(std::string user, std::string password)
-      : user_(std::move(user)), password_(std::move(password)),
+  DigestCamera(std::string user, std::string password, DigestOptions options = {})
+      : user_(std::move(user)), password_(std::move(password)), options_(std::move(options)),
         server_([this](const HttpServerRequest& r, HttpConnection& c) { return Handle(r, c); }) {}
   uint16_t Port() const { return server_.Port(); }
   LoopbackHttpServer& Server() { return server_; }
+  int Challenges() const { return challenges_.load(); }
+
+  // The parameters of an Authorization value, quoted strings unescaped.
+  static std::map<std::string, std::string> Params(const std::string& header) {
+    std::map<std::string, std::string> params;
+    size_t i = header.find(' ');
+    while (i != std::string::npos && i < header.size()) {
+      while (i < header.size() && (header[i] == ' ' || header[i] == ',')) ++i;
+      const size_t eq = header.find('=', i);
+      if (eq == std::string::npos) break;
+      const std::string name = header.substr(i, eq - i);
+      std::string value;
+      i = eq + 1;
+      if (i < header.size() && header[i] == '"') {
+        for (++i; i < header.size() && header[i] != '"'; ++i) {
+          if (header[i] == '\\' && i + 1 < header.size()) ++i;
+          value += header[i];
+        }
+        ++i;
+      } else {
+        const size_t end = header.find(',', i);
+        value = header.substr(i, end == std::string::npos ? std::string::npos : end - i);
+        i = end;
+      }
+      params[name] = value;
+    }
+    return params;
+  }
 
  private:
-  static std::string Param(const std::string& header, const std::string& name) {
-    size_t pos = 0;
-    while ((pos = header.find(name + "=", pos)) != std::string::npos) {
-      if (pos == 0 || header[pos - 1] == ' ' || header[pos - 1] == ',') {
-        size_t start = pos + name.size() + 1;
-        if (start < header.size() && header[start] == '"') return header.substr(start + 1, header.find('"', start + 1) - start - 1);
-        return header.substr(start, header.find(',', start) - start);
-      }
-      ++pos;
-    }
-    return {};
-  }
-
   bool Handle(const HttpServerRequest& r, HttpConnection& c) {
     const std::string auth = r.Header("authorization");
+    bool stale = false;
     if (auth.rfind("Digest ", 0) == 0) {
-      const std::string ha1 = norvale::MD5::Hex(user_ + ":camera:" + password_);
+      auto p = Params(auth);
+      std::string ha1 = norvale::MD5::Hex(user_ + ":camera:" + password_);
+      if (options_.algorithm == "MD5-sess") ha1 = norvale::MD5::Hex(ha1 + ":" + p["nonce"] + ":" + p["cnonce"]);
       const std::string ha2 = norvale::MD5::Hex(r.method + ":" + r.target);
-      const std::string expected = norvale::MD5::Hex(ha1 + ":" + kNonce + ":" + Param(auth, "nc") + ":" +
-                                                     Param(auth, "cnonce") + ":auth:" + ha2);
-      if (Param(auth, "username") == user_ && Param(auth, "realm") == "camera" && Param(auth, "nonce") == kNonce &&
-          Param(auth, "uri") == r.target && Param(auth, "qop") == "auth" && Param(auth, "response") == expected)
-        return c.Reply(200, "digest ok");
+      const std::string expected =
+          options_.qop.empty() ? norvale::MD5::Hex(ha1 + ":" + p["nonce"] + ":" + ha2)
+                               : norvale::MD5::Hex(ha1 + ":" + p["nonce"] + ":" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2);
+      const bool fieldsOk = p["username"] == user_ && p["realm"] == "camera" && p["uri"] == r.target &&
+                            p["algorithm"] == options_.algorithm && p["opaque"] == "0paque" &&
+                            (options_.qop.empty() ? !p.count("qop") : p["qop"] == "auth" && p["nc"].size() == 8);
+      if (fieldsOk && p["response"] == expected) {
+        if (p["nonce"] == Nonce()) {
+          if (options_.rotateEvery && ++accepted_ % options_.rotateEvery == 0) ++generation_;
+          return c.Reply(200, "digest ok");
+        }
+        stale = true;  // right password, old nonce
+      }
     }
-    return c.Reply(401, "<html>401</html>",
-                   std::string("WWW-Authenticate: Digest realm=\"camera\", nonce=\"") + kNonce +
-                       "\", qop=\"auth\", algorithm=MD5\r\n");
+    ++challenges_;
+    std::string challenge = "WWW-Authenticate: " + options_.extraChallenge + "Digest realm=\"camera\", nonce=\"" + Nonce() +
+                            "\", opaque=\"0paque\", algorithm=" + options_.algorithm;
+    if (!options_.qop.empty()) challenge += ", qop=\"" + options_.qop + "\"";
+    if (stale) challenge += ", stale=true";
+    return c.Reply(401, "<html>401</html>", challenge + "\r\n");
   }
 
-  static constexpr const char* kNonce = "6f1b3c2a9d8e7f60";
+  std::string Nonce() const { return "6f1b3c2a9d8e7f" + std::to_string(generation_.load()); }
+
   std::string user_, password_;
+  DigestOptions options_;
+  std::atomic<int> challenges_{0};
+  std::atomic<int> accepted_{0};
+  std::atomic<int> generation_{0};
   LoopbackHttpServer server_;
 };
 
@@ -527,6 +570,53 @@ TEST(HttpSenderAuth, DigestChallengeIsAnsweredEndToEnd) {
   EXPECT_EQ(HUtils::RequestGetRD(sender, "/cgi-bin/com/ptz.cgi?continuouspantiltmove=0,0").Code(), 0);
   EXPECT_EQ(HUtils::RequestGetRD(sender, "/a/../b/./c?x=%41&y=[1]").Code(), 0);
   EXPECT_EQ(camera.Server().Connections(), 1);  // the challenge rounds keep the connection
+  EXPECT_EQ(camera.Challenges(), 1);             // later requests answer from the start
+}
+
+TEST(HttpSenderAuth, DigestVariants) {
+  const DigestOptions variants[] = {
+      {"", "MD5", "", 0},                                    // no qop
+      {"auth", "MD5-sess", "", 0},                           // per-session key
+      {"auth-int,auth", "MD5", "", 0},                       // only auth is answered
+      {"auth", "MD5", "Basic realm=\"camera\", ", 0},        // Digest preferred over Basic
+  };
+  for (const DigestOptions& options : variants) {
+    DigestCamera camera("root", "pw", options);
+    Web::CHttpSender sender(Device(camera.Port(), 3000, "root", "pw"));
+    for (int i = 0; i < 2; ++i)
+      EXPECT_EQ(HUtils::RequestGetRD(sender, "/cgi-bin/io/output.cgi?action=1:\\").Code(), 0)
+          << options.qop << " " << options.algorithm << " " << options.extraChallenge;
+  }
+}
+
+TEST(HttpSenderAuth, ExpiredNonceIsRenewedWithoutFailing) {
+  DigestOptions options;
+  options.rotateEvery = 2;
+  DigestCamera camera("root", "pw", options);
+  Web::CHttpSender sender(Device(camera.Port(), 3000, "root", "pw"));
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(HUtils::RequestGetRD(sender, "/cgi-bin/io/input.cgi?check=1").Code(), 0) << i;
+  EXPECT_EQ(camera.Challenges(), 4);  // the first one and one per new nonce
+}
+
+TEST(HttpSenderAuth, ChallengesThatCannotBeAnsweredEndAsUnauthorised) {
+  LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
+    return c.Reply(401, "", "WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", algorithm=SHA-256\r\n"
+                            "WWW-Authenticate: Negotiate\r\n"
+                            "WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", qop=\"auth-int\"\r\n"
+                            "WWW-Authenticate: Digest realm=\"x\"\r\n");
+  });
+  Web::CHttpSender sender(Device(server.Port(), 3000, "root", "pw"));
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/x").Code(), 10);
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST(HttpSenderAuth, RefusedLoginIsTriedAFewTimesAtMost) {
+  DigestOptions options;
+  options.rotateEvery = 1;  // a fresh nonce for every challenge
+  DigestCamera camera("root", "right", options);
+  Web::CHttpSender sender(Device(camera.Port(), 3000, "root", "wrong"));
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/x").Code(), 10);
+  EXPECT_LE(camera.Server().Requests().size(), 3u);
 }
 
 TEST(HttpSenderAuth, WrongDigestPasswordEndsAsUnauthorised) {
