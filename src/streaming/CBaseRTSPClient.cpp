@@ -1,0 +1,442 @@
+#include "streaming/CBaseRTSPClient.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cxxabi.h>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "runtime/MD5.h"
+#include "runtime/StringUtils.h"
+#include "streaming/CRTSPStreamParser.h"
+
+namespace norvale {
+
+namespace {
+constexpr uint32_t kConnectPoll = 100;  // ms per wait for a connect in progress
+constexpr uint32_t kWaitSlice = 100;    // ms: how often a waiting read looks at the stop event
+constexpr size_t kFirstRead = 256;
+constexpr size_t kHeaderRead = 512;
+constexpr size_t kInterleavedRead = 8192;
+constexpr uint32_t kInterleavedWait = 200;  // ms per read of the interleaved loop
+constexpr int kReceiveFailed = -1;
+constexpr int kReceiveTimeout = -2;         // or stopped
+constexpr const char* kVersion = "RTSP/1.0\r\n";
+constexpr const char* kUserAgent = "User-Agent: Norvale\r\n";
+
+// Milliseconds from one tick count to another, across the 32-bit wrap.
+uint32_t TicksSince(uint32_t start) { return platform::TickCount() - start; }
+}  // namespace
+
+CBaseRTSPClient::CBaseRTSPClient(IDriver* driver) : CBaseThread(driver) {}
+
+CBaseRTSPClient::~CBaseRTSPClient() { Stop(); }
+
+uint32_t CBaseRTSPClient::StopLimit() const {
+  return 2 * std::max(settings_.receiveTimeout, settings_.sendTimeout) + 1000;
+}
+
+bool CBaseRTSPClient::Start(const RTSPConnectionSettings& settings, IRTSPClientUser* user, int mode) {
+  if (IsRunning()) Stop();
+  parser_.Reset();
+  settings_ = settings;
+  mode_ = mode;
+  user_ = user;
+  paused_ = false;
+  bool ok = user_ != nullptr && Connect();
+  if (ok) {
+    const std::string device = Driver() ? Driver()->GetDeviceName() : std::string();
+    ok = StartThread(FormatString("RTSP Client Thread (%s)", device.c_str()));
+  }
+  if (!ok) Stop();
+  return ok;
+}
+
+void CBaseRTSPClient::Stop() {
+  StopThread(StopLimit());
+  CloseSocket();
+  lastKeepAlive_ = 0;
+  user_ = nullptr;
+}
+
+void CBaseRTSPClient::CloseSocket() {
+  if (socket_ != platform::kInvalidSocket) {
+    platform::CloseSocket(socket_);
+    socket_ = platform::kInvalidSocket;
+  }
+}
+
+bool CBaseRTSPClient::Connect() {
+  CloseSocket();
+  const platform::SocketHandle s = platform::CreateTcpSocket();
+  if (s == platform::kInvalidSocket) return false;
+  auto fail = [&](const char* why) {
+    platform::CloseSocket(s);
+    LogFailure("Connect", "cannot connect to %s:%u (%s)", settings_.host.c_str(),
+               static_cast<unsigned>(settings_.serverPort), why);
+    return false;
+  };
+  if (!platform::SetReceiveBufferSize(s, static_cast<int>(std::min<uint32_t>(settings_.receiveBufferSize, 0x7FFFFFFF))) ||
+      !platform::SetReceiveTimeout(s, settings_.receiveTimeout) || !platform::SetSendTimeout(s, settings_.sendTimeout))
+    return fail("socket options");
+  const uint32_t address = platform::ResolveIPv4(settings_.host.c_str());
+  if (address == 0) return fail("host name not resolved");
+  if (!platform::SetBlocking(s, false)) return fail("socket mode");
+
+  switch (platform::StartConnect(s, address, settings_.serverPort)) {
+    case platform::ConnectStart::Connected:
+      break;
+    case platform::ConnectStart::InProgress: {
+      const uint32_t polls = settings_.connectTimeout / kConnectPoll;
+      bool connected = false;
+      // Below 100 ms one poll is still made, but only a connect that completed at once counts.
+      for (uint32_t i = 0; i < std::max<uint32_t>(polls, 1) && !connected; ++i) {
+        const platform::SocketWait wait = platform::WaitConnected(s, kConnectPoll);
+        if (wait == platform::SocketWait::Ready)
+          connected = polls > 0;
+        else if (wait == platform::SocketWait::Invalid || wait == platform::SocketWait::Fatal)
+          return fail("refused");
+        if (polls == 0) break;
+      }
+      if (!connected) return fail("time-out");
+      break;
+    }
+    case platform::ConnectStart::Failed:
+      return fail("connect failed");
+  }
+  if (!platform::SetBlocking(s, true)) return fail("socket mode");
+  socket_ = s;
+  return true;
+}
+
+// ---- request texts ---------------------------------------------------------------------------------
+
+std::string CBaseRTSPClient::GetBaseURL() const {
+  const std::string& base = parser_.ContentBase();
+  if (base.find("rtsp://") != std::string::npos) return base;
+  const size_t pathStart = settings_.path.find_first_not_of('/');
+  const std::string path = pathStart == std::string::npos ? std::string() : settings_.path.substr(pathStart);
+  return FormatString("rtsp://%s:%u/", settings_.host.c_str(), static_cast<unsigned>(settings_.serverPort)) + path;
+}
+
+std::string CBaseRTSPClient::GetSetupURL() const {
+  const SDPMedia* media = parser_.Description().Media(settings_.mediaSlot);
+  const std::string control = media ? media->control : std::string();
+  if (control.find("://") != std::string::npos) return control;
+  std::string url = GetBaseURL();
+  if (url.empty() || control.empty()) return url;
+  if (url.back() == '/') url.pop_back();
+  if (control.front() != '/') url += '/';
+  return url + control;
+}
+
+std::string CBaseRTSPClient::BuildTransport() const {
+  // Both TCP modes ask for RTP inside the RTSP connection on channels 0 (RTP) and 1 (RTCP).
+  if (mode_ != RTPoverUDP) return "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
+  const SDPMedia* media = parser_.Description().Media(settings_.mediaSlot);
+  const uint16_t mediaPort = media ? media->port : 0;
+  std::string protocol = media ? media->protocol : std::string();
+  if (protocol.empty()) protocol = "RTP/AVP/UDP";
+  const unsigned rtp = mediaPort != 0 ? mediaPort : settings_.clientRTPPort;
+  const unsigned rtcp = mediaPort != 0 ? mediaPort + 1u : settings_.clientRTCPPort;
+  return "Transport: " + protocol + (mediaPort != 0 ? ";multicast" : ";unicast") +
+         FormatString(";client_port=%u-%u", rtp, rtcp) + "\r\n";
+}
+
+std::string CBaseRTSPClient::BuildAuthorizationHeader(int method, const std::string& url) const {
+  switch (settings_.authScheme) {
+    case AuthBasic: {
+      std::string credentials;
+      if (!BasicCredentials(settings_.user, settings_.password, &credentials)) return {};
+      return FormatString("Authorization: Basic %s\r\n", credentials.c_str());
+    }
+    case AuthDigest: {
+      const std::string uri = url.empty() ? GetBaseURL() : url;
+      const std::string methodName = RTSPMethodName(method);
+      if (parser_.ChallengeScheme() != AuthDigest || parser_.Realm().empty() || parser_.Nonce().empty() ||
+          settings_.user.empty() || settings_.password.empty() || uri.empty() || methodName.empty())
+        return {};
+      const std::string ha1 = MD5::Hex(settings_.user + ":" + parser_.Realm() + ":" + settings_.password);
+      const std::string ha2 = MD5::Hex(methodName + ":" + uri);
+      const std::string response = MD5::Hex(ha1 + ":" + parser_.Nonce() + ":" + ha2);
+      return FormatString(
+          "Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", response=\"%s\"\r\n",
+          settings_.user.c_str(), parser_.Realm().c_str(), parser_.Nonce().c_str(), uri.c_str(), response.c_str());
+    }
+    default:
+      return {};
+  }
+}
+
+std::string CBaseRTSPClient::BuildRequest(int method) {
+  const char* name = RTSPMethodName(method);
+  if (!*name) return {};
+  const std::string base = GetBaseURL();
+  const std::string cseq = FormatString("CSeq: %u\r\n", parser_.NextCSeq());
+  const std::string authorization = BuildAuthorizationHeader(method, base);
+  const std::string session =
+      parser_.SessionId().empty() ? std::string() : FormatString("Session: %s\r\n", parser_.SessionId().c_str());
+  const std::string range = "Range: " + (settings_.range.empty() ? std::string("npt=0.000-") : settings_.range) + "\r\n";
+  const std::string head = std::string(kVersion) + cseq + authorization + kUserAgent;
+  switch (method) {
+    case RTSP_DESCRIBE:
+      return "DESCRIBE " + base + " " + head + "Accept: application/sdp\r\n" + "\r\n";
+    case RTSP_SETUP:
+      return "SETUP " + GetSetupURL() + " " + head + BuildTransport() + "\r\n";
+    case RTSP_PLAY:
+      return "PLAY " + base + " " + head + session + range + "\r\n";
+    case RTSP_TEARDOWN:
+      return "TEARDOWN " + base + " " + head + session + "\r\n";
+    case RTSP_OPTIONS:
+      return "OPTIONS " + base + " " + head + session + "\r\n";
+    case RTSP_PAUSE:
+      return "PAUSE " + base + " " + head + session + range + "\r\n";
+    default:
+      return {};
+  }
+}
+
+// ---- exchanges ---------------------------------------------------------------------------------------
+
+bool CBaseRTSPClient::SendText(const std::string& text) {
+  if (socket_ == platform::kInvalidSocket || text.empty()) return false;
+  return platform::Send(socket_, text.data(), text.size()) == static_cast<int>(text.size());
+}
+
+int CBaseRTSPClient::ReceiveSome(uint8_t* buffer, size_t size, uint32_t ms, bool honourStop) {
+  const uint32_t start = platform::TickCount();
+  for (;;) {
+    if (honourStop && StopRequested()) return kReceiveTimeout;
+    const uint32_t elapsed = TicksSince(start);
+    if (elapsed >= ms) return kReceiveTimeout;
+    switch (platform::WaitReadable(socket_, std::min(kWaitSlice, ms - elapsed))) {
+      case platform::SocketWait::Ready: {
+        const int n = platform::Receive(socket_, buffer, size);
+        return n < 0 ? kReceiveFailed : n;
+      }
+      case platform::SocketWait::Timeout:
+      case platform::SocketWait::Retry:
+        break;
+      case platform::SocketWait::Fatal:
+      case platform::SocketWait::Invalid:
+        return kReceiveFailed;
+    }
+  }
+}
+
+bool CBaseRTSPClient::ReadResponse(int method, std::string* text) {
+  // TEARDOWN is read even while stopping; every other reply gives way to a stop.
+  const bool honourStop = method != RTSP_TEARDOWN;
+  const uint32_t start = platform::TickCount();
+  std::vector<uint8_t> buffer(kHeaderRead);
+  size_t expected = kHeaderRead;
+  size_t consumed = 0;     // bytes taken from the socket for this response, skipped frames included
+  size_t skipFrame = 0;    // bytes of an interleaved frame still to be skipped
+  bool headerEnd = false;
+  size_t want = kFirstRead;
+  std::string pending;     // received bytes before the response text starts
+  text->clear();
+  for (;;) {
+    // The whole response must arrive within the receive time-out.
+    const uint32_t elapsed = TicksSince(start);
+    if (elapsed >= settings_.receiveTimeout) break;
+    const int n = ReceiveSome(buffer.data(), want, settings_.receiveTimeout - elapsed, honourStop);
+    if (n <= 0) break;
+    consumed += static_cast<size_t>(n);
+    if (consumed > kMaxResponseSize) {
+      LogFailure("SendRequest", "%s response exceeds %zu bytes", RTSPMethodName(method), kMaxResponseSize);
+      text->clear();
+      return false;
+    }
+    size_t offset = std::min(skipFrame, static_cast<size_t>(n));
+    skipFrame -= offset;
+    if (text->empty()) {
+      // Interleaved frames that still arrive before the reply are not part of it.
+      pending.append(reinterpret_cast<const char*>(buffer.data()) + offset, static_cast<size_t>(n) - offset);
+      while (!pending.empty() && pending[0] == '$') {
+        if (pending.size() < 4) break;
+        const size_t frame = 4 + (static_cast<uint8_t>(pending[2]) << 8 | static_cast<uint8_t>(pending[3]));
+        if (pending.size() >= frame) {
+          pending.erase(0, frame);
+        } else {
+          skipFrame = frame - pending.size();
+          pending.clear();
+        }
+      }
+      if (pending.empty() || pending[0] == '$') {
+        want = kHeaderRead;
+        continue;
+      }
+      text->swap(pending);
+    } else {
+      text->append(reinterpret_cast<const char*>(buffer.data()) + offset, static_cast<size_t>(n) - offset);
+    }
+
+    if (!headerEnd) {
+      const size_t end = text->find("\r\n\r\n");
+      if (end != std::string::npos) {
+        headerEnd = true;
+        const std::string header = ToLower(text->substr(0, end + 2));
+        const uint64_t length = ToUnsigned(FindParamValue("content-length", ": ", header, "\r\n"));
+        const uint64_t total = end + 4 + length;
+        if (total > kMaxResponseSize) {
+          LogFailure("SendRequest", "%s response announces %llu bytes of content", RTSPMethodName(method),
+                     static_cast<unsigned long long>(length));
+          text->clear();
+          return false;
+        }
+        expected = static_cast<size_t>(total);
+      } else {
+        // A header block longer than the first reads is read on to its end.
+        expected = text->size() + kHeaderRead;
+      }
+    }
+    if (text->size() >= expected) break;
+    want = std::min(expected - text->size(), kHeaderRead);
+  }
+  return !text->empty();
+}
+
+bool CBaseRTSPClient::SendRequest(int method) {
+  if (socket_ == platform::kInvalidSocket) return false;
+  if (!SendText(BuildRequest(method))) return false;
+  if (method == RTSP_PLAY && mode_ != RTPoverUDP) return ReadInterleaved();
+  std::string text;
+  if (!ReadResponse(method, &text)) return false;
+  return parser_.ParseResponse(text, method);
+}
+
+bool CBaseRTSPClient::ExecuteRequest(int method) {
+  if (StopRequested() && method != RTSP_TEARDOWN) return false;
+  bool ok = SendRequest(method);
+  if (ok && parser_.Status() == 401 && parser_.ChallengeScheme() != settings_.authScheme) {
+    settings_.authScheme = parser_.ChallengeScheme();
+    ok = SendRequest(method);
+  }
+  ok = ok && parser_.Status() / 100 == 2;
+  if (!ok && (method == RTSP_DESCRIBE || method == RTSP_SETUP) && !StopRequested())
+    LogFailure("ExecuteRequest", "%s %s failed (status %u)", RTSPMethodName(method), GetBaseURL().c_str(),
+               parser_.Status());
+  return ok;
+}
+
+// ---- keep-alive ----------------------------------------------------------------------------------------
+
+bool CBaseRTSPClient::KeepAliveDue() {
+  const int64_t seconds = parser_.SessionTimeout() > 0 ? parser_.SessionTimeout() : settings_.keepAlivePeriod;
+  const uint64_t periodMs = static_cast<uint64_t>(seconds) * 1000;
+  const uint64_t now = platform::FileTimeNow();
+  const uint64_t elapsedMs = now >= lastKeepAlive_ ? (now - lastKeepAlive_) / 10000 : 0;
+  return elapsedMs > periodMs / 2;
+}
+
+void CBaseRTSPClient::KeepAlive() {
+  if (!KeepAliveDue()) return;
+  ExecuteRequest(RTSP_OPTIONS);
+  lastKeepAlive_ = platform::FileTimeNow();
+}
+
+void CBaseRTSPClient::KeepAliveInStream() {
+  if (!KeepAliveDue() || StopRequested()) return;
+  SendText(BuildRequest(RTSP_OPTIONS));
+  lastKeepAlive_ = platform::FileTimeNow();
+}
+
+bool CBaseRTSPClient::ReadInterleaved() {
+  CRTSPStreamParser stream(user_);
+  std::vector<uint8_t> buffer(kInterleavedRead);
+  size_t want = kInterleavedRead;
+  uint32_t lastCheck = platform::TickCount();
+  uint32_t lastData = lastCheck;
+  while (!StopRequested()) {
+    // The keep-alive is checked as often as in the event loop, between reads.
+    if (TicksSince(lastCheck) >= kEventWait) {
+      KeepAliveInStream();
+      lastCheck = platform::TickCount();
+    }
+    if (TicksSince(lastData) >= settings_.receiveTimeout) return true;  // the receive timed out
+    const int n = ReceiveSome(buffer.data(), want, kInterleavedWait, true);
+    if (n == 0 || n == kReceiveFailed) return true;  // closed or failed
+    if (n == kReceiveTimeout) continue;
+    lastData = platform::TickCount();
+    stream.Feed(buffer.data(), static_cast<size_t>(n));
+    want = static_cast<size_t>(n) < kInterleavedRead / 2 ? kInterleavedRead : static_cast<size_t>(n);
+  }
+  return false;
+}
+
+// ---- the session thread --------------------------------------------------------------------------------
+
+bool CBaseRTSPClient::CallOnDescribe() {
+  if (!user_) return false;
+  try {
+    return user_->OnDescribe(parser_.Description());
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    return false;
+  }
+}
+
+void CBaseRTSPClient::CallOnClientStopped() {
+  if (!user_) return;
+  try {
+    user_->OnClientStopped();
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+  }
+}
+
+void CBaseRTSPClient::ThreadBody() {
+  try {
+    Run();
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    // Nothing leaves the session thread; the user still hears that the client stopped.
+  }
+  CallOnClientStopped();
+}
+
+void CBaseRTSPClient::Run() {
+  pauseEvent_.Reset();
+  playEvent_.Reset();
+  if (StopRequested() || !ExecuteRequest(RTSP_DESCRIBE)) return;
+  if (CallOnDescribe() && !StopRequested() && ExecuteRequest(RTSP_SETUP)) {
+    failureLogged_ = false;  // a session that gets this far ends a run of failures
+    if (!paused_) playEvent_.Set();
+    CEvent* events[] = {&StopEvent(), &pauseEvent_, &playEvent_};
+    for (bool running = true; running;) {
+      switch (CEvent::WaitAny(events, 3, kEventWait)) {
+        case 0:
+          running = false;
+          break;
+        case 1:
+          if (ExecuteRequest(RTSP_PAUSE)) paused_ = true;
+          break;
+        case 2:
+          paused_ = false;
+          ExecuteRequest(RTSP_PLAY);
+          break;
+        default:
+          KeepAlive();
+          break;
+      }
+    }
+  }
+  ExecuteRequest(RTSP_TEARDOWN);
+}
+
+void CBaseRTSPClient::LogFailure(const char* method, const char* format, ...) {
+  if (!Driver() || failureLogged_.exchange(true)) return;
+  std::string text;
+  va_list args;
+  va_start(args, format);
+  FormatStringV(text, format, args);
+  va_end(args);
+  const std::string prefix = FormatString("norvale::CBaseRTSPClient::%s", method);
+  Driver()->Log(LogWarning, "%s: %s", prefix.c_str(), text.c_str());
+}
+
+}  // namespace norvale

@@ -1,0 +1,81 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/Socket.h"
+#include "runtime/CBaseThread.h"
+#include "runtime/CEvent.h"
+#include "runtime/RTPMode.h"
+#include "streaming/CRTSPResponseParser.h"
+#include "streaming/IRTSPClientUser.h"
+#include "streaming/RTSPConnectionSettings.h"
+
+namespace norvale {
+
+// One RTSP session with one camera over one TCP connection, on a thread of its own: DESCRIBE, the
+// description to the user, SETUP of one media, PLAY, OPTIONS keep-alives, TEARDOWN. In the two TCP
+// modes the RTP packets arrive interleaved in the same connection and go to the user from here.
+class CBaseRTSPClient : public CBaseThread {
+ public:
+  explicit CBaseRTSPClient(IDriver* driver = nullptr);
+  ~CBaseRTSPClient() override;
+
+  // Connects and starts the session thread; false (after Stop) when the connection or thread fails.
+  bool Start(const RTSPConnectionSettings& settings, IRTSPClientUser* user, int mode);
+  // Ends the session; returns within 2 x max(receive, send time-out) + 1000 ms.
+  void Stop();
+
+  virtual std::string BuildRequest(int method);
+  // The read loop of the interleaved modes: true when the connection closed or failed, false on stop.
+  virtual bool ReadInterleaved();
+
+  // One complete Authorization line for the scheme in use, or empty.
+  std::string BuildAuthorizationHeader(int method, const std::string& url) const;
+  std::string GetBaseURL() const;
+  std::string GetSetupURL() const;
+  std::string BuildTransport() const;
+
+  const CRTSPResponseParser& Parser() const { return parser_; }
+  AuthScheme CurrentAuthScheme() const { return settings_.authScheme; }
+
+  // Most bytes one response may take: a longer one fails its request.
+  static constexpr size_t kMaxResponseSize = 1 << 20;
+  static constexpr uint32_t kEventWait = 2000;  // ms between keep-alive checks
+
+ protected:
+  void ThreadBody() override;
+  bool ExecuteRequest(int method);
+  bool SendRequest(int method);
+
+ private:
+  bool Connect();
+  void CloseSocket();
+  void Run();
+  // Receives up to size bytes within ms (the stop event cuts the wait short when honourStop):
+  // the count, 0 when the peer closed, -1 on failure, time-out or stop.
+  int ReceiveSome(uint8_t* buffer, size_t size, uint32_t ms, bool honourStop);
+  bool ReadResponse(int method, std::string* text);
+  bool KeepAliveDue();
+  void KeepAlive();
+  // Keep-alive while the interleaved stream runs: OPTIONS is sent, its reply arrives in the stream.
+  void KeepAliveInStream();
+  bool SendText(const std::string& text);
+  bool CallOnDescribe();
+  void CallOnClientStopped();
+  void LogFailure(const char* method, const char* format, ...) NORVALE_PRINTF(3, 4);
+  uint32_t StopLimit() const;
+
+  CRTSPResponseParser parser_;
+  platform::SocketHandle socket_ = platform::kInvalidSocket;
+  uint64_t lastKeepAlive_ = 0;  // 100-ns units of UTC system time
+  IRTSPClientUser* user_ = nullptr;
+  RTSPConnectionSettings settings_;
+  int mode_ = RTPoverUDP;
+  CEvent pauseEvent_;
+  CEvent playEvent_;
+  bool paused_ = false;
+  std::atomic<bool> failureLogged_{false};  // one log line per run of failed sessions
+};
+
+}  // namespace norvale

@@ -1,0 +1,191 @@
+#pragma once
+// A loopback RTSP server for client tests: it records every request byte, answers what the test's
+// handler tells it, and can stream interleaved RTP frames after a reply.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "unit/streaming/RtpBytes.h"
+
+namespace zephrin::test {
+
+struct RtspRequest {
+  std::string text;  // the whole request, request line to empty line
+  std::string method;
+  std::string url;
+  uint32_t cseq = 0;
+  int64_t atMs = 0;  // since the server started
+
+  // Value of the first header of that name (exact case), empty if absent.
+  std::string Header(const std::string& name) const {
+    const std::string key = "\r\n" + name + ": ";
+    const size_t at = text.find(key);
+    if (at == std::string::npos) return {};
+    const size_t start = at + key.size();
+    return text.substr(start, text.find("\r\n", start) - start);
+  }
+};
+
+struct RtspReply {
+  std::string text;          // sent as it stands (may be empty)
+  bool close = false;        // close the connection after sending
+  size_t chunk = 0;          // send in pieces of this size, 2 ms apart (0: at once)
+  bool startStream = false;  // after sending, stream interleaved RTP on channel 0 (and RTCP on 1)
+};
+
+class ScriptedRtspServer {
+ public:
+  using Handler = std::function<RtspReply(const RtspRequest&)>;
+
+  explicit ScriptedRtspServer(Handler handler) : handler_(std::move(handler)) {
+    listen_ = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listen_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    socklen_t length = sizeof sa;
+    getsockname(listen_, reinterpret_cast<sockaddr*>(&sa), &length);
+    port_ = ntohs(sa.sin_port);
+    listen(listen_, 4);
+    start_ = std::chrono::steady_clock::now();
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~ScriptedRtspServer() {
+    stop_ = true;
+    thread_.join();
+    close(listen_);
+  }
+  ScriptedRtspServer(const ScriptedRtspServer&) = delete;
+  ScriptedRtspServer& operator=(const ScriptedRtspServer&) = delete;
+
+  uint16_t Port() const { return port_; }
+  std::vector<RtspRequest> Requests() {
+    std::lock_guard<std::mutex> lock(m_);
+    return requests_;
+  }
+  std::vector<RtspRequest> Requests(const std::string& method) {
+    std::vector<RtspRequest> out;
+    for (auto& r : Requests())
+      if (r.method == method) out.push_back(r);
+    return out;
+  }
+  size_t Count(const std::string& method) { return Requests(method).size(); }
+  std::string Received() {
+    std::lock_guard<std::mutex> lock(m_);
+    return received_;
+  }
+  int Connections() const { return connections_; }
+  uint16_t FramesSent() const { return sequence_; }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      pollfd p{listen_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      const int fd = accept(listen_, nullptr, nullptr);
+      if (fd < 0) continue;
+      ++connections_;
+      ServeConnection(fd);
+      close(fd);
+    }
+  }
+
+  void ServeConnection(int fd) {
+    std::string pending;
+    bool streaming = false;
+    auto nextFrame = std::chrono::steady_clock::now();
+    while (!stop_) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 5) > 0) {
+        char buffer[4096];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return;
+        {
+          std::lock_guard<std::mutex> lock(m_);
+          received_.append(buffer, static_cast<size_t>(n));
+        }
+        pending.append(buffer, static_cast<size_t>(n));
+        for (size_t end; (end = pending.find("\r\n\r\n")) != std::string::npos;) {
+          RtspRequest request = Parse(pending.substr(0, end + 4));
+          pending.erase(0, end + 4);
+          {
+            std::lock_guard<std::mutex> lock(m_);
+            requests_.push_back(request);
+          }
+          const RtspReply reply = handler_(request);
+          if (!SendAll(fd, reply.text, reply.chunk)) return;
+          if (reply.close) return;
+          if (reply.startStream) streaming = true;
+        }
+      }
+      if (streaming && std::chrono::steady_clock::now() >= nextFrame) {
+        nextFrame += std::chrono::milliseconds(20);
+        RtpSpec spec;
+        spec.sequence = ++sequence_;
+        spec.payload.assign(1000, static_cast<uint8_t>(sequence_));
+        const auto rtp = Interleave(0, BuildRtp(spec));
+        const std::vector<uint8_t> rtcp = Interleave(1, {0x80, 0xC8, 0x00, 0x01, 0x24, 0x00, 0x00, 0x10});
+        std::string bytes(rtp.begin(), rtp.end());
+        if (sequence_ % 5 == 0) bytes.append(rtcp.begin(), rtcp.end());
+        if (!SendAll(fd, bytes, 0)) return;
+      }
+    }
+  }
+
+  static bool SendAll(int fd, const std::string& text, size_t chunk) {
+    size_t sent = 0;
+    while (sent < text.size()) {
+      const size_t piece = chunk ? std::min(chunk, text.size() - sent) : text.size() - sent;
+      const ssize_t n = send(fd, text.data() + sent, piece, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      sent += static_cast<size_t>(n);
+      if (chunk) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+
+  RtspRequest Parse(const std::string& text) {
+    RtspRequest r;
+    r.text = text;
+    const size_t space = text.find(' ');
+    r.method = text.substr(0, space);
+    if (space != std::string::npos) r.url = text.substr(space + 1, text.find(' ', space + 1) - space - 1);
+    r.cseq = static_cast<uint32_t>(std::strtoul(r.Header("CSeq").c_str(), nullptr, 10));
+    r.atMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
+    return r;
+  }
+
+  Handler handler_;
+  int listen_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::atomic<uint16_t> sequence_{0};
+  std::chrono::steady_clock::time_point start_;
+  std::mutex m_;
+  std::vector<RtspRequest> requests_;
+  std::string received_;
+  std::thread thread_;
+};
+
+// "RTSP/1.0 200 OK" with the request's CSeq, the extra header lines and an optional body.
+inline std::string Ok(const RtspRequest& request, const std::string& headers = "", const std::string& body = "") {
+  std::string text = "RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(request.cseq) + "\r\n" + headers;
+  if (!body.empty()) text += "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+  return text + "\r\n" + body;
+}
+
+}  // namespace zephrin::test
