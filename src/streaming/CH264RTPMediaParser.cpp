@@ -38,6 +38,8 @@ void CH264RTPMediaParser::Reset() {
   parameterSetsPending_ = true;
   frameHasSlice_ = false;
   frameHasSps_ = false;
+  fragmentOpen_ = false;
+  frameIntact_ = true;
 }
 
 void CH264RTPMediaParser::SetParameterSets(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps,
@@ -140,12 +142,18 @@ void CH264RTPMediaParser::AppendUnit(const uint8_t* unit, size_t size) {
   Append(unit, size);
   if (IsSlice(type)) frameHasSlice_ = true;
   if (type == kNalSps) frameHasSps_ = true;
+  fragmentOpen_ = false;
 }
 
-void CH264RTPMediaParser::InsertParameterSets() {
-  // Only ahead of the first slice of a frame that does not carry its own SPS. Units that may come
-  // before a slice (SEI) stay behind the parameter sets, so the SPS opens the frame.
-  if (sps_.empty() || pps_.empty() || frameHasSlice_ || frameHasSps_) return;
+void CH264RTPMediaParser::InsertParameterSets(const uint8_t* sliceData, size_t size) {
+  // Only ahead of the first slice of an intact frame that does not carry its own SPS. Units that may
+  // come before a slice (SEI) stay behind the parameter sets, so the SPS opens the frame.
+  if (sps_.empty() || pps_.empty() || frameHasSlice_ || frameHasSps_ || !frameIntact_) return;
+  // A slice that does not start at the first macroblock means the picture's first slice was lost:
+  // such a frame must not pass for a key frame.
+  CBitReader reader(sliceData, size, true);
+  uint32_t firstMacroblock = 1;
+  if (!reader.ReadUE(&firstMacroblock) || firstMacroblock != 0) return;
   std::vector<uint8_t> sets;
   sets.reserve(sps_.size() + pps_.size() + 6);
   sets.insert(sets.end(), kStartCode, kStartCode + 3);
@@ -166,7 +174,7 @@ bool CH264RTPMediaParser::HandleSingle(const uint8_t* payload, size_t size) {
   }
   // Every delivered frame ends with its own delimiter.
   if (type == kNalAud) return true;
-  if (type == kNalIdr) InsertParameterSets();
+  if (type == kNalIdr) InsertParameterSets(payload + 1, size - 1);
   AppendUnit(payload, size);
   return true;
 }
@@ -190,19 +198,25 @@ bool CH264RTPMediaParser::HandleFuA(const uint8_t* payload, size_t size) {
   const uint8_t fuHeader = payload[1];
   const uint8_t type = fuHeader & 0x1F;
   if (fuHeader & 0x80) {
-    if (type == kNalIdr && !parameterSetsPending_) InsertParameterSets();
+    if (type == kNalIdr && !parameterSetsPending_) InsertParameterSets(payload + 2, size - 2);
     const uint8_t header = static_cast<uint8_t>((payload[0] & 0xE0) | type);
     Append(kStartCode, 3);
     Append(&header, 1);
     if (IsSlice(type)) frameHasSlice_ = true;
     if (type == kNalSps) frameHasSps_ = true;
+    fragmentOpen_ = true;
+  } else if (!fragmentOpen_) {
+    frameIntact_ = false;
   }
   Append(payload + 2, size - 2);
   return true;
 }
 
 void CH264RTPMediaParser::HandlePacket(const CRTPPacket& packet) {
-  if (frame_.empty()) frameHasSlice_ = frameHasSps_ = false;
+  if (frame_.empty()) {
+    frameHasSlice_ = frameHasSps_ = fragmentOpen_ = false;
+    frameIntact_ = true;
+  }
   const uint8_t* payload = packet.Payload();
   const size_t size = packet.payload.size();
   bool ok = false;

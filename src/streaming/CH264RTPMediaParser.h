@@ -34,13 +34,18 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   bool HandleStapA(const uint8_t* payload, size_t size);
   bool HandleFuA(const uint8_t* payload, size_t size);
   void AppendUnit(const uint8_t* unit, size_t size);
-  void InsertParameterSets();
+  // sliceData: the slice after its NAL header byte.
+  void InsertParameterSets(const uint8_t* sliceData, size_t size);
 
   bool waitingForKeyFrame_ = true;
   bool parameterSetsPending_ = true;
   // What the frame being assembled already holds.
   bool frameHasSlice_ = false;
   bool frameHasSps_ = false;
+  // A fragmented unit is open (its start fragment was appended).
+  bool fragmentOpen_ = false;
+  // False once fragments without their start (after a loss) went into the frame.
+  bool frameIntact_ = true;
 };
 
 }  // namespace norvale

@@ -35,13 +35,15 @@ Bytes StapA(std::initializer_list<Bytes> units) {
   return out;
 }
 
-const Bytes kIdrHeader = {0x65};
-const Bytes kSliceHeader = {0x41};
+// NAL header and a first slice-header byte (first_mb_in_slice 0).
+const Bytes kIdrHeader = {0x65, 0x88};
+const Bytes kSliceHeader = {0x41, 0x9A};
+const Bytes kFirstSlice = {0x88};
 
 class H264Depacketizer : public DepacketizerFixture<CH264RTPMediaParser> {
  protected:
   void SendIdrAsFuA(uint32_t ts, const Bytes& a, const Bytes& b, const Bytes& c) {
-    Feed(ts, false, FuA(0x65, true, false, a));
+    Feed(ts, false, FuA(0x65, true, false, Concat({kFirstSlice, a})));
     Feed(ts, false, FuA(0x65, false, false, b));
     Feed(ts, true, FuA(0x65, false, true, c));
   }
@@ -163,6 +165,20 @@ TEST_F(H264Depacketizer, LossReorderingAndDuplicatesDropEverythingUntilTheNextKe
   SendKeyFrameInBand(4000);
   EXPECT_EQ(client.frames.size(), 2u);
 
+  // The first slice of a key frame is lost; the second one must not pass for a whole key frame.
+  Feed(4500, false, FuA(0x65, true, false, Concat({kFirstSlice, Filler(100, 1)})));
+  ++sequence;
+  Feed(4500, false, FuA(0x65, false, true, Filler(100, 2)));
+  Feed(4500, true, Concat({{0x65, 0x40}, Filler(50, 3)}));  // first_mb_in_slice 1
+  EXPECT_EQ(client.frames.size(), 2u);
+  Feed(4550, false, Concat({{0x65, 0x88}, Filler(50, 3)}));
+  ++sequence;
+  Feed(4550, true, Concat({{0x65, 0x40}, Filler(50, 4)}));
+  EXPECT_EQ(client.frames.size(), 2u);
+  SendKeyFrameInBand(4600);
+  EXPECT_EQ(client.frames.size(), 3u);
+  client.frames.pop_back();
+
   // A duplicate.
   Feed(MakePacket(sequence, 5000, false, FuA(0x41, true, false, Filler(100, 1))));
   Feed(MakePacket(sequence, 5000, false, FuA(0x41, true, false, Filler(100, 1))));
@@ -243,21 +259,6 @@ TEST_F(H264Depacketizer, OversizeFrameIsDiscardedWithOneLogLine) {
             1u);
   SendKeyFrameInBand(3000);
   EXPECT_EQ(client.frames.size(), 2u);
-}
-
-TEST(DepacketizerClasses, CapacityAndSizeClasses) {
-  using norvale::CRTPMediaParser;
-  EXPECT_EQ(CRTPMediaParser::CapacityClass(1), 4096u);
-  EXPECT_EQ(CRTPMediaParser::CapacityClass(4096), 4096u);
-  EXPECT_EQ(CRTPMediaParser::CapacityClass(4097), 16384u);
-  EXPECT_EQ(CRTPMediaParser::CapacityClass(32769), 131072u);
-  EXPECT_EQ(CRTPMediaParser::CapacityClass(131073), 131073u);
-  EXPECT_EQ(CRTPMediaParser::SizeClass(199, 100), 1u);
-  EXPECT_EQ(CRTPMediaParser::SizeClass(200, 100), 2u);
-  EXPECT_EQ(CRTPMediaParser::SizeClass(399, 100), 2u);
-  EXPECT_EQ(CRTPMediaParser::SizeClass(720, 288), 3u);   // wide half-height picture
-  EXPECT_EQ(CRTPMediaParser::SizeClass(720, 360), 4u);
-  EXPECT_EQ(CRTPMediaParser::SizeClass(1024, 100), 4u);
 }
 
 // ---- SPS picture size ----------------------------------------------------------------------------

@@ -161,6 +161,13 @@ TEST_F(JpegDepacketizer, LargePicturesTakeTheirSizeFromTheRequest) {
   EXPECT_EQ(client.frames[2].width, 320);
   EXPECT_EQ(client.frames[2].height, 240);
   EXPECT_EQ(client.frames[2].sizeClass, 2u);
+
+  SendFrame(12000, 1, 50, 90, 36, Filler(100, 1));  // 720 x 288: wide, half height
+  EXPECT_EQ(client.frames[3].sizeClass, 3u);
+  SendFrame(15000, 1, 50, 90, 45, Filler(100, 1));  // 720 x 360
+  EXPECT_EQ(client.frames[4].sizeClass, 4u);
+  SendFrame(18000, 1, 50, 24, 18, Filler(100, 1));  // 192 x 144
+  EXPECT_EQ(client.frames[5].sizeClass, 1u);
 }
 
 TEST_F(JpegDepacketizer, RestartIntervalAndInBandTables) {
