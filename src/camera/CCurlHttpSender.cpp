@@ -58,7 +58,8 @@ CCurlHttpSender::~CCurlHttpSender() {
 }
 
 uint32_t CCurlHttpSender::TimeoutMs() const {
-  return device_.networkTimeout > 0 ? static_cast<uint32_t>(device_.networkTimeout) : 1u;
+  // A time-out that is not positive would mean no wait at all, or none without end: the default.
+  return device_.networkTimeout > 0 ? static_cast<uint32_t>(device_.networkTimeout) : 5000u;
 }
 
 void CCurlHttpSender::Initialize() {

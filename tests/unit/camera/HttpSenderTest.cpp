@@ -306,6 +306,19 @@ TEST(RequestGetRDNotSent, SilentCameraGivesUpAfterTheReceiveTimeout) {
   EXPECT_EQ(server.Requests().size(), 1u);
 }
 
+TEST(RequestGetRDNotSent, UnsetTimeoutMeansTheDefaultNotNoWait) {
+  LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
+    c.WaitForStop(300);
+    return c.Reply(200, "late");
+  });
+  for (int timeout : {0, -1}) {
+    Web::CHttpSender sender(Device(server.Port(), timeout));
+    std::string text;
+    EXPECT_TRUE(HUtils::RequestGetString(sender, text, "/x")) << timeout;
+    EXPECT_EQ(text, "late");
+  }
+}
+
 TEST(RequestGetRDNotSent, ConnectionClosedOrGarbageInsteadOfAnAnswer) {
   LoopbackHttpServer closing([](const HttpServerRequest&, HttpConnection&) { return false; });
   Web::CHttpSender a(Device(closing.Port()));
