@@ -67,7 +67,11 @@ struct Script {
 
   RtspReply operator()(const RtspRequest& r) const {
     RtspReply reply;
-    if (r.method == "DESCRIBE") reply.text = Ok(r, describeHeaders, sdp);
+    if (r.method == "TEARDOWN") {
+      reply.text = Ok(r, "Session: closed\r\n");
+      reply.framesBefore = stream ? 3 : 0;
+    }
+    else if (r.method == "DESCRIBE") reply.text = Ok(r, describeHeaders, sdp);
     else if (r.method == "SETUP") reply.text = Ok(r, session + "Transport: x\r\n");
     else if (r.method == "PLAY") {
       reply.text = Ok(r, "Range: npt=0.000-\r\n");
@@ -369,6 +373,8 @@ TEST(RTSPClient, InterleavedModesDeliverChannelZeroAndKeepTheSessionAlive) {
     ASSERT_TRUE(WaitUntil([&] { return user.Packets() > before + 10; })) << mode;
     client.Stop();
     EXPECT_EQ(server.Count("TEARDOWN"), 1u) << mode;
+    // The TEARDOWN reply was found behind the frames still in flight.
+    EXPECT_EQ(client.Parser().SessionId(), "closed") << mode;
     EXPECT_EQ(user.stopped, 1) << mode;
     // Every packet of channel 0 in order, none of channel 1.
     std::lock_guard<std::mutex> lock(user.m);

@@ -42,6 +42,7 @@ struct RtspReply {
   bool close = false;        // close the connection after sending
   size_t chunk = 0;          // send in pieces of this size, 2 ms apart (0: at once)
   bool startStream = false;  // after sending, stream interleaved RTP on channel 0 (and RTCP on 1)
+  int framesBefore = 0;      // interleaved frames sent ahead of the reply (as if already in flight)
 };
 
 class ScriptedRtspServer {
@@ -126,6 +127,8 @@ class ScriptedRtspServer {
             requests_.push_back(request);
           }
           const RtspReply reply = handler_(request);
+          for (int i = 0; i < reply.framesBefore; ++i)
+            if (!SendAll(fd, NextFrame(), 0)) return;
           if (!SendAll(fd, reply.text, reply.chunk)) return;
           if (reply.close) return;
           if (reply.startStream) streaming = true;
@@ -133,16 +136,21 @@ class ScriptedRtspServer {
       }
       if (streaming && std::chrono::steady_clock::now() >= nextFrame) {
         nextFrame += std::chrono::milliseconds(20);
-        RtpSpec spec;
-        spec.sequence = ++sequence_;
-        spec.payload.assign(1000, static_cast<uint8_t>(sequence_));
-        const auto rtp = Interleave(0, BuildRtp(spec));
-        const std::vector<uint8_t> rtcp = Interleave(1, {0x80, 0xC8, 0x00, 0x01, 0x24, 0x00, 0x00, 0x10});
-        std::string bytes(rtp.begin(), rtp.end());
-        if (sequence_ % 5 == 0) bytes.append(rtcp.begin(), rtcp.end());
-        if (!SendAll(fd, bytes, 0)) return;
+        if (!SendAll(fd, NextFrame(), 0)) return;
       }
     }
+  }
+
+  // The next RTP packet on channel 0, with an RTCP frame on channel 1 after every fifth.
+  std::string NextFrame() {
+    RtpSpec spec;
+    spec.sequence = ++sequence_;
+    spec.payload.assign(1000, static_cast<uint8_t>(sequence_));
+    const auto rtp = Interleave(0, BuildRtp(spec));
+    const std::vector<uint8_t> rtcp = Interleave(1, {0x80, 0xC8, 0x00, 0x01, 0x24, 0x00, 0x00, 0x10});
+    std::string bytes(rtp.begin(), rtp.end());
+    if (sequence_ % 5 == 0) bytes.append(rtcp.begin(), rtcp.end());
+    return bytes;
   }
 
   static bool SendAll(int fd, const std::string& text, size_t chunk) {
