@@ -24,6 +24,18 @@ constexpr int kReceiveTimeout = -2;         // or stopped
 constexpr const char* kVersion = "RTSP/1.0\r\n";
 constexpr const char* kUserAgent = "User-Agent: Norvale\r\n";
 
+// The Content-Length of a lower-cased header block: its digits, 0 when missing or not all digits.
+// Saturates instead of wrapping, so that a huge value stays huge.
+uint64_t ContentLength(const std::string& header) {
+  const std::string value = FindParamValue("content-length", ": ", header, "\r\n");
+  uint64_t length = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return 0;
+    length = std::min<uint64_t>(length * 10 + static_cast<uint64_t>(c - '0'), UINT64_C(1) << 40);
+  }
+  return length;
+}
+
 // Milliseconds from one tick count to another, across the 32-bit wrap.
 uint32_t TicksSince(uint32_t start) { return platform::TickCount() - start; }
 }  // namespace
@@ -277,7 +289,7 @@ bool CBaseRTSPClient::ReadResponse(int method, std::string* text) {
       if (end != std::string::npos) {
         headerEnd = true;
         const std::string header = ToLower(text->substr(0, end + 2));
-        const uint64_t length = ToUnsigned(FindParamValue("content-length", ": ", header, "\r\n"));
+        const uint64_t length = ContentLength(header);
         const uint64_t total = end + 4 + length;
         if (total > kMaxResponseSize) {
           LogFailure("SendRequest", "%s response announces %llu bytes of content", RTSPMethodName(method),
