@@ -114,7 +114,10 @@ void CRTCPHandler::SendReceiverReport() {
   rtcp::BuildReceiverReport(report, ownSsrc_, reporteeSsrc_, statistics_.ExtendedHighest(), lastSrStamp_,
                             rtcp::DelaySinceLastSr(tick_(), reportTime_));
   report[0] = receiverReportFirstByte_;
-  if (!udp_.SendTo(sender_, report, sizeof(report))) senderKnown_ = false;
+  if (udp_.SendTo(sender_, report, sizeof(report)))
+    ++reportsSent_;
+  else
+    senderKnown_ = false;
 }
 
 void CRTCPHandler::ThreadBody() {

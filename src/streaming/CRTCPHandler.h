@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -42,6 +43,8 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
   uint16_t LocalPort() { return udp_.LocalPort(); }
   // Our own source identifier as it goes on the wire.
   uint32_t OwnSsrc() const;
+  // Receiver reports sent since construction.
+  uint32_t ReportsSent() const { return reportsSent_.load(); }
 
   // IRTPClientUser: the RTCP datagrams.
   void OnClientPacket(IRTPClient* client, const platform::SocketAddress& from, const uint8_t* data,
@@ -75,6 +78,7 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
   uint8_t reporteeSsrc_[4] = {};
   uint8_t lastSrStamp_[4] = {};
   CRTPSequenceStatistics statistics_;
+  std::atomic<uint32_t> reportsSent_{0};
 };
 
 }  // namespace norvale

@@ -122,6 +122,7 @@ TEST_F(RtcpHandler, SenderReportIsAnsweredWithAReceiverReportAndStopSaysGoodbye)
   EXPECT_EQ(Word(rr, 24), 0xA1B2C3D4u);
   EXPECT_EQ(Word(rr, 28), 32768u);  // the report went out 500 ms after the sender report came in
   EXPECT_TRUE(camera.Receive(200).empty()) << "one report per sender report";
+  EXPECT_EQ(handler.ReportsSent(), 1u);
 
   handler.Stop();
   const Bytes bye = camera.Receive(3000);
