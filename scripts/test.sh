@@ -1,23 +1,62 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, then builds and runs ctest for the default and
-# AddressSanitizer presets, the threading tests under ThreadSanitizer, and a short smoke run of
-# every fuzz target.
-set -euo pipefail
+# Runs every test: installs what is missing, then builds and runs ctest for the default preset (all
+# tests), the AddressSanitizer preset (unit and integration tests), the ThreadSanitizer preset (unit
+# tests) and a short smoke run of every fuzz target. The sanitizer and fuzz presets build only the
+# programs their tests need. Every stage runs even when an earlier one failed; the summary at the end
+# lists each stage's time and result, and the exit status is non-zero when any stage failed.
+#
+# Environment: ZEPHRIN_JOBS (parallel build and test jobs, default: the processor count),
+# ZEPHRIN_FUZZ_SECONDS (seconds per fuzz target, default 20), ZEPHRIN_PRESETS (the presets to run,
+# default "default asan tsan fuzz").
+set -uo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-jobs=$(nproc)
+bash scripts/install-deps.sh || exit 1
+jobs=${ZEPHRIN_JOBS:-$(nproc)}
+presets=${ZEPHRIN_PRESETS:-default asan tsan fuzz}
+summary=()
+failed=0
 
-run_preset() {
-  local preset=$1; shift
-  echo "=== ${preset}: configure and build"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-  echo "=== ${preset}: test"
-  (cd "build/${preset}" && ctest --output-on-failure --timeout 600 -j "$jobs" "$@")
+# stage <name> <command>...: runs one step, times it and records the result.
+stage() {
+  local name=$1; shift
+  local start=$SECONDS
+  echo "=== ${name}"
+  if "$@"; then
+    summary+=("$(printf '%-24s %5ds  ok' "$name" $((SECONDS - start)))")
+    return 0
+  fi
+  summary+=("$(printf '%-24s %5ds  FAILED' "$name" $((SECONDS - start)))")
+  failed=1
+  return 1
 }
 
-run_preset default
-run_preset asan -L 'unit|integration'
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_preset tsan -L unit
-run_preset fuzz -L fuzz-smoke
+# run_preset <preset> "<build targets or empty for all>" <ctest arguments>...
+run_preset() {
+  local preset=$1 targets=$2; shift 2
+  local configure=(cmake --preset "$preset")
+  [ "$preset" = fuzz ] && configure+=("-DZEPHRIN_FUZZ_SECONDS=${ZEPHRIN_FUZZ_SECONDS:-20}")
+  local build=(cmake --build --preset "$preset" -j "$jobs")
+  [ -n "$targets" ] && build+=(--target $targets)
+  stage "${preset}: configure" "${configure[@]}" >/dev/null || return
+  stage "${preset}: build" "${build[@]}" || return
+  stage "${preset}: test" ctest --test-dir "build/${preset}" --output-on-failure --timeout 600 -j "$jobs" "$@"
+}
+
+for preset in $presets; do
+  case $preset in
+    default) run_preset default "" ;;
+    asan) run_preset asan "unit_programs integration_programs" -L 'unit|integration' ;;
+    tsan) TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
+            run_preset tsan unit_programs -L unit ;;
+    fuzz) run_preset fuzz fuzz_programs -L fuzz-smoke ;;
+    *) echo "unknown preset: $preset" >&2; failed=1 ;;
+  esac
+done
+
+echo "=== summary (${jobs} jobs)"
+printf '%s\n' "${summary[@]}"
+if ((failed)); then
+  echo "=== some tests FAILED"
+  exit 1
+fi
 echo "=== all tests passed"
