@@ -16,6 +16,13 @@ presets=${ZEPHRIN_PRESETS:-default asan tsan fuzz}
 summary=()
 failed=0
 
+# The tests bind loopback addresses besides 127.0.0.1 and the cameras' RTSP port 554. A normal user
+# runs them in a network namespace of its own in which it is root (when the kernel allows it).
+in_test_net=()
+if [ "$(id -u)" -ne 0 ] && unshare -rn sh -c 'ip link set lo up' 2>/dev/null; then
+  in_test_net=(unshare -rn sh -c 'ip link set lo up && exec "$@"' sh)
+fi
+
 # stage <name> <command>...: runs one step, times it and records the result.
 stage() {
   local name=$1; shift
@@ -39,7 +46,7 @@ run_preset() {
   [ -n "$targets" ] && build+=(--target $targets)
   stage "${preset}: configure" "${configure[@]}" >/dev/null || return
   stage "${preset}: build" "${build[@]}" || return
-  stage "${preset}: test" ctest --test-dir "build/${preset}" --output-on-failure --timeout 600 -j "$jobs" "$@"
+  stage "${preset}: test" "${in_test_net[@]}" ctest --test-dir "build/${preset}" --output-on-failure --timeout 600 -j "$jobs" "$@"
 }
 
 for preset in $presets; do
