@@ -37,6 +37,8 @@ stage() {
   return 1
 }
 
+quiet() { "$@" >/dev/null; }
+
 # run_preset <preset> "<build targets or empty for all>" <ctest arguments>...
 run_preset() {
   local preset=$1 targets=$2; shift 2
@@ -44,7 +46,7 @@ run_preset() {
   [ "$preset" = fuzz ] && configure+=("-DZEPHRIN_FUZZ_SECONDS=${ZEPHRIN_FUZZ_SECONDS:-20}")
   local build=(cmake --build --preset "$preset" -j "$jobs")
   [ -n "$targets" ] && build+=(--target $targets)
-  stage "${preset}: configure" "${configure[@]}" >/dev/null || return
+  stage "${preset}: configure" quiet "${configure[@]}" || return
   stage "${preset}: build" "${build[@]}" || return
   stage "${preset}: test" "${in_test_net[@]}" ctest --test-dir "build/${preset}" --output-on-failure --timeout 600 -j "$jobs" "$@"
 }
