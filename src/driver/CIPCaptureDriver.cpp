@@ -3,8 +3,10 @@
 #include <cxxabi.h>
 
 #include <cstdarg>
+#include <new>
 
 #include "driver/CDebugInfo.h"
+#include "driver/CIPVideoCapture.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -55,10 +57,11 @@ bool CIPCaptureDriver::ReadDeviceSource(ipcapture::DeviceSource* device) {
 }
 
 bool CIPCaptureDriver::CreateVideoCapture() {
-  // Creation point of the video capture object: a CIPVideoCapture for cameraCount_ cameras with this
-  // driver as its IVideoChannelCreator, stored in videoCapture_. Until it is built the driver opens
-  // without one.
-  return true;
+  // A driver opened again gets a table for the camera count of its new description.
+  delete std::exchange(videoCapture_, nullptr);
+  const uint32_t cameras = cameraCount_ > 0 ? static_cast<uint32_t>(cameraCount_) : 0u;
+  videoCapture_ = new (std::nothrow) CIPVideoCapture(cameras, this);
+  return videoCapture_ != nullptr;
 }
 
 bool CIPCaptureDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* allocator,

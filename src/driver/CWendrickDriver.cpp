@@ -63,8 +63,20 @@ void CWendrickDriver::CreateVideoSettingsManagers() {
 }
 
 void CWendrickDriver::ReleaseVideoSettingsManagers() {
+  std::map<uint32_t, TSmartPtr<IVideoSettingsManager>> managers;
+  {
+    RecursiveLockGuard guard(lock_);
+    managers.swap(settingsManagers_);
+  }
+  // Each manager goes with its last shared pointer; here unless a channel still holds one. Its worker
+  // is stopped outside the lock, so channel threads looking managers up are not held up meanwhile.
+  managers.clear();
+}
+
+TSmartPtr<IVideoSettingsManager> CWendrickDriver::GetVideoSettingsManager(uint32_t camera) {
   RecursiveLockGuard guard(lock_);
-  // The settings-manager map is emptied here; each manager goes with its last shared pointer.
+  const auto it = settingsManagers_.find(camera);
+  return it == settingsManagers_.end() ? TSmartPtr<IVideoSettingsManager>() : it->second;
 }
 
 ICameraChannel* CWendrickDriver::CreateChannel(uint32_t camera, ipcapture::FrameSink* sink, int32_t codec) {

@@ -1,8 +1,11 @@
 #pragma once
+#include <map>
 #include <string>
 
 #include "driver/CIPCaptureDriver.h"
 #include "runtime/RecursiveLock.h"
+#include "runtime/TSmartPtr.h"
+#include "videosettings/IVideoSettingsManager.h"
 
 namespace norvale {
 
@@ -22,6 +25,9 @@ class CWendrickDriver : public CIPCaptureDriver {
 
   ICameraChannel* CreateChannel(uint32_t camera, ipcapture::FrameSink* sink, int32_t codec) override;
 
+  // The camera's video settings manager; empty when it has none.
+  TSmartPtr<IVideoSettingsManager> GetVideoSettingsManager(uint32_t camera);
+
  private:
   void CreateVideoSettingsManagers();
   void ReleaseVideoSettingsManagers();
@@ -29,6 +35,7 @@ class CWendrickDriver : public CIPCaptureDriver {
   // Guards the per-camera video settings managers, which channel threads look up while the host may
   // close the driver.
   RecursiveLock lock_;
+  std::map<uint32_t, TSmartPtr<IVideoSettingsManager>> settingsManagers_;
 };
 
 }  // namespace norvale

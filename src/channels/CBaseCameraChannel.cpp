@@ -1,0 +1,160 @@
+#include "channels/CBaseCameraChannel.h"
+
+#include <cxxabi.h>
+
+#include <cctype>
+
+#include "platform/SocketLibrary.h"
+#include "runtime/StringUtils.h"
+
+namespace norvale {
+
+CBaseCameraChannel::CBaseCameraChannel(uint32_t camera, IDriver* driver) : camera_(camera), driver_(driver) {}
+
+CBaseCameraChannel::~CBaseCameraChannel() { CBaseCameraChannel::Stop(); }
+
+bool CBaseCameraChannel::Start(const ChannelSettings* settings) {
+  Stop();
+  {
+    RecursiveLockGuard guard(stateLock_);
+    settings_ = settings ? *settings : ChannelSettings();
+  }
+  StartSockets();
+  if (StartThread()) return true;
+  StopSockets();
+  return false;
+}
+
+void CBaseCameraChannel::Stop() {
+  SetState(ChannelStopped);
+  SetCameraState(false);
+  StopThread();
+  StopSockets();
+}
+
+bool CBaseCameraChannel::Restart(const ChannelSettings* settings) {
+  SetState(ChannelStopped);
+  // The thread is stopped before the request changes, so that it never reads a half-written one.
+  StopThread();
+  {
+    RecursiveLockGuard guard(stateLock_);
+    const int32_t quality = settings_.quality;
+    settings_ = settings ? *settings : ChannelSettings();
+    settings_.quality = quality;
+  }
+  return StartThread();
+}
+
+int32_t CBaseCameraChannel::GetState() {
+  RecursiveLockGuard guard(stateLock_);
+  return state_;
+}
+
+void CBaseCameraChannel::SetState(int32_t state) {
+  RecursiveLockGuard guard(stateLock_);
+  state_ = state;
+}
+
+bool CBaseCameraChannel::IsOnline() {
+  RecursiveLockGuard guard(stateLock_);
+  return online_;
+}
+
+ChannelSettings CBaseCameraChannel::Settings() {
+  RecursiveLockGuard guard(stateLock_);
+  return settings_;
+}
+
+std::string CBaseCameraChannel::CameraText(bool capital) {
+  const DEVICE_INFO* device = driver_ ? driver_->GetDeviceInfo() : nullptr;
+  const std::string address = device ? device->address : std::string();
+  std::string text;
+  if (driver_ && driver_->GetCameraCount() > 1)
+    text = FormatString("video-server %s (channel %u)", address.c_str(), camera_);
+  else
+    text = FormatString("camera %s", address.c_str());
+  if (capital && !text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+void CBaseCameraChannel::SetCameraState(bool online) {
+  int32_t state;
+  {
+    RecursiveLockGuard guard(stateLock_);
+    if (online == online_) return;
+    online_ = online;
+    state = state_;
+  }
+  if (!driver_) return;
+  static const char* const kFunction = "norvale::CBaseCameraChannel::SetCameraState";
+  if (online) {
+    driver_->Log(LogInfo, "%s: %s is online", kFunction, CameraText(true).c_str());
+  } else if (state == ChannelSignalLost) {
+    driver_->Log(LogError, "%s: Signal was lost for %s", kFunction, CameraText(false).c_str());
+  } else if (state == ChannelStopped) {
+    driver_->Log(LogInfo, "%s: %s is offline. Channel was stopped", kFunction, CameraText(true).c_str());
+  } else {
+    driver_->Log(LogError, "%s: %s is offline or failed", kFunction, CameraText(true).c_str());
+  }
+}
+
+uint32_t CBaseCameraChannel::StopLimit() {
+  const DEVICE_INFO* device = driver_ ? driver_->GetDeviceInfo() : nullptr;
+  const int32_t timeout = device ? device->networkTimeout : 5000;
+  return timeout > 0 ? 2u * static_cast<uint32_t>(timeout) : 0u;
+}
+
+void CBaseCameraChannel::ThreadEntry(void* self) {
+  try {
+    static_cast<CBaseCameraChannel*>(self)->CaptureThreadBody();
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    // Nothing escapes the capture thread.
+  }
+}
+
+bool CBaseCameraChannel::StartThread() {
+  // A stop in progress holds the lock; starting then fails at once instead of waiting for it.
+  if (!threadLock_.TryLock()) return false;
+  bool started = false;
+  if (!thread_) {
+    stopEvent_.Reset();
+    thread_ = platform::StartThread(&CBaseCameraChannel::ThreadEntry, this, &threadId_);
+    started = thread_ != nullptr;
+  }
+  threadLock_.Unlock();
+  return started;
+}
+
+void CBaseCameraChannel::StopThread() {
+  stopEvent_.Set();
+  RecursiveLockGuard guard(threadLock_);
+  if (!thread_) return;
+  AbortCapture();
+  if (platform::IsCurrentThread(thread_)) return;
+  if (!platform::WaitThread(thread_, StopLimit())) {
+    if (driver_)
+      driver_->Log(LogWarning, "%s: Video capture thread for %s cannot be stopped and will be terminated now",
+                   "norvale::CBaseCameraChannel::StopThread", CameraText(false).c_str());
+    platform::TerminateThread(thread_);
+  }
+  platform::CloseThread(thread_);
+  thread_ = nullptr;
+  threadId_ = 0;
+}
+
+bool CBaseCameraChannel::StartSockets() {
+  RecursiveLockGuard guard(stateLock_);
+  if (!socketsStarted_) socketsStarted_ = platform::StartSocketLibrary();
+  return socketsStarted_;
+}
+
+void CBaseCameraChannel::StopSockets() {
+  RecursiveLockGuard guard(stateLock_);
+  if (!socketsStarted_) return;
+  platform::StopSocketLibrary();
+  socketsStarted_ = false;
+}
+
+}  // namespace norvale

@@ -1,0 +1,60 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "driver/HostInterfaces.h"
+#include "runtime/RecursiveLock.h"
+
+namespace norvale {
+
+// What the host receives from GetVideoCapture: a table of cameras with up to four video streams and
+// one companion channel each, through which the host starts and stops streams and reads their
+// status. Channels come from the driver's channel factory and belong to this object.
+class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
+ public:
+  static constexpr uint32_t kStreams = 4;
+
+  CIPVideoCapture(uint32_t cameraCount, IVideoChannelCreator* creator);
+  ~CIPVideoCapture() override;
+  CIPVideoCapture(const CIPVideoCapture&) = delete;
+  CIPVideoCapture& operator=(const CIPVideoCapture&) = delete;
+
+  uint32_t GetCameraCount() override;
+  bool StartCapture(uint32_t camera, ipcapture::FrameSink* sink, ipcapture::StreamSettingsSource* source) override;
+  bool StopCapture(uint32_t camera) override;
+  bool ChangeResolution(uint32_t camera, ipcapture::StreamResolution* resolution, int32_t frameInterval) override;
+  int32_t Reserved5() override { return 0; }
+  bool GetCaptureStatus(uint32_t camera, int32_t* state, int32_t* value, uint8_t* flagByte, bool flag) override;
+  bool Reserved7(uint32_t, uint32_t, uint32_t) override { return false; }
+  bool Reserved8(uint32_t, uint32_t, uint32_t) override { return false; }
+  bool ChannelQuery6(uint32_t camera) override;
+  bool ChannelQuery5(uint32_t camera) override;
+  bool StartStream(uint32_t camera, uint32_t stream, ipcapture::FrameSink* sink,
+                   ipcapture::StreamSettingsSource* source) override;
+  bool StopStream(uint32_t camera, uint32_t stream) override;
+
+ private:
+  struct Row {
+    std::array<ICameraChannel*, kStreams> streams{};
+    ICameraChannel* companion = nullptr;
+    // Serialises the host's start, stop and change operations on this camera, so that a channel
+    // is never deleted while another of them still uses it. Status queries need only the table lock.
+    RecursiveLock control;
+  };
+
+  // The request of a host stream settings source; false when the source lacks a part.
+  static bool ReadSettings(ipcapture::StreamSettingsSource* source, int32_t streamKind, ChannelSettings* settings,
+                           int32_t* codec);
+  static void StopAndDelete(ICameraChannel* channel);
+  // Runs f(channel) for stream 0 of the camera under the table lock; false without one.
+  template <typename F>
+  bool WithStream0(uint32_t camera, F f);
+
+  IVideoChannelCreator* creator_;
+  RecursiveLock lock_;  // the table's pointers
+  std::vector<std::unique_ptr<Row>> rows_;
+};
+
+}  // namespace norvale

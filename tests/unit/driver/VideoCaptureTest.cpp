@@ -1,0 +1,214 @@
+// The video capture object: the camera/stream table, what reaches the channels from the host's
+// stream settings, ownership of channels and the status the host reads.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "driver/CIPVideoCapture.h"
+#include "support/HostObjects.h"
+#include "support/StreamSettings.h"
+
+namespace {
+
+using norvale::ChannelSettings;
+using norvale::CIPVideoCapture;
+using norvale::ICameraChannel;
+using zephrin::test::RecordingFrameSink;
+using zephrin::test::TestStreamSettings;
+
+struct ChannelLog {
+  std::vector<ChannelSettings> starts;
+  std::vector<ChannelSettings> restarts;
+  std::vector<int32_t> hostValues;
+  int stops = 0;
+  bool deleted = false;
+};
+
+class FakeChannel : public ICameraChannel {
+ public:
+  FakeChannel(ChannelLog* log, bool startResult) : log_(log), startResult_(startResult) {}
+  ~FakeChannel() override { log_->deleted = true; }
+  void SetHostValue(int32_t value) override { log_->hostValues.push_back(value); }
+  bool Start(const ChannelSettings* settings) override {
+    log_->starts.push_back(*settings);
+    return startResult_;
+  }
+  void Stop() override { ++log_->stops; }
+  bool Restart(const ChannelSettings* settings) override {
+    log_->restarts.push_back(*settings);
+    return true;
+  }
+  bool Query5() override { return true; }
+  bool Query6() override { return false; }
+  int32_t GetState() override { return state; }
+
+  int32_t state = norvale::ChannelStopped;
+
+ private:
+  ChannelLog* log_;
+  bool startResult_;
+};
+
+class FakeCreator : public norvale::IVideoChannelCreator {
+ public:
+  ICameraChannel* CreateChannel(uint32_t camera, norvale::ipcapture::FrameSink* sink, int32_t codec) override {
+    if (!sink || refuse) return nullptr;
+    logs.push_back(std::make_unique<ChannelLog>());
+    auto* channel = new FakeChannel(logs.back().get(), startResult);
+    channels.push_back(channel);
+    requests.push_back({camera, codec});
+    return channel;
+  }
+  ICameraChannel* CreateCompanionChannel(uint32_t, norvale::ipcapture::FrameSink*) override {
+    ++companionRequests;
+    return nullptr;
+  }
+
+  bool refuse = false;
+  bool startResult = true;
+  int companionRequests = 0;
+  std::vector<std::unique_ptr<ChannelLog>> logs;
+  std::vector<FakeChannel*> channels;  // not owned
+  std::vector<std::pair<uint32_t, int32_t>> requests;
+};
+
+class VideoCapture : public ::testing::Test {
+ protected:
+  VideoCapture() {
+    settings_.format.codec = norvale::ipcapture::CodecJPEG;
+    settings_.format.resolution = {704, 576};
+    settings_.rate.frameInterval = 200;
+    settings_.rate.quality = 33;
+    settings_.hostValue = 1234;
+  }
+  FakeCreator creator_;
+  RecordingFrameSink sink_;
+  TestStreamSettings settings_;
+};
+
+TEST_F(VideoCapture, StartCaptureCreatesStream0FromTheHostsSettings) {
+  CIPVideoCapture capture(2, &creator_);
+  EXPECT_EQ(capture.GetCameraCount(), 2u);
+  settings_.rate.companion = true;
+  ASSERT_TRUE(capture.StartCapture(1, &sink_, &settings_));
+  ASSERT_EQ(creator_.requests.size(), 1u);
+  EXPECT_EQ(creator_.requests[0], (std::pair<uint32_t, int32_t>{1u, norvale::ipcapture::CodecJPEG}));
+  const ChannelLog& log = *creator_.logs[0];
+  ASSERT_EQ(log.starts.size(), 1u);
+  EXPECT_EQ(log.starts[0].frameInterval, 200);
+  EXPECT_EQ(log.starts[0].quality, 33);
+  EXPECT_EQ(log.starts[0].width, 704);
+  EXPECT_EQ(log.starts[0].height, 576);
+  EXPECT_EQ(log.starts[0].streamKind, 0);
+  EXPECT_EQ(log.hostValues, std::vector<int32_t>{1234});
+  EXPECT_EQ(creator_.companionRequests, 1);  // asked for, and this driver has none
+
+  // Starting again replaces the running channel.
+  ASSERT_TRUE(capture.StartCapture(1, &sink_, &settings_));
+  EXPECT_EQ(creator_.logs[0]->stops, 1);
+  EXPECT_TRUE(creator_.logs[0]->deleted);
+  EXPECT_FALSE(creator_.logs[1]->deleted);
+}
+
+TEST_F(VideoCapture, RequestsOutsideTheTableAreRefused) {
+  CIPVideoCapture capture(2, &creator_);
+  EXPECT_FALSE(capture.StartCapture(2, &sink_, &settings_));
+  EXPECT_FALSE(capture.StartStream(2, 0, &sink_, &settings_));
+  EXPECT_FALSE(capture.StartStream(0, 4, &sink_, &settings_));
+  EXPECT_TRUE(creator_.requests.empty());
+  EXPECT_FALSE(capture.StopCapture(2));
+  EXPECT_FALSE(capture.StopStream(0, 4));
+  int32_t state = -1;
+  EXPECT_FALSE(capture.GetCaptureStatus(7, &state, nullptr, nullptr, false));
+  EXPECT_FALSE(capture.StartCapture(0, &sink_, nullptr));
+  EXPECT_FALSE(capture.StartCapture(0, nullptr, &settings_));  // no sink, no channel
+}
+
+TEST_F(VideoCapture, StreamsOfOneCameraRunSideBySide) {
+  CIPVideoCapture capture(1, &creator_);
+  ASSERT_TRUE(capture.StartCapture(0, &sink_, &settings_));
+  settings_.format.codec = norvale::ipcapture::CodecH264;
+  ASSERT_TRUE(capture.StartStream(0, 1, &sink_, &settings_));
+  ASSERT_EQ(creator_.logs.size(), 2u);
+  EXPECT_EQ(creator_.logs[1]->starts[0].streamKind, 1);
+  EXPECT_TRUE(creator_.logs[1]->hostValues.empty());  // only StartCapture hands the value on
+  EXPECT_EQ(creator_.logs[0]->stops, 0);
+  EXPECT_EQ(creator_.companionRequests, 0);
+
+  // Stopping stream 1 leaves stream 0 alone; stopping the camera takes everything.
+  EXPECT_TRUE(capture.StopStream(0, 1));
+  EXPECT_TRUE(creator_.logs[1]->deleted);
+  EXPECT_FALSE(creator_.logs[0]->deleted);
+  EXPECT_FALSE(capture.StopStream(0, 1));
+  ASSERT_TRUE(capture.StartStream(0, 2, &sink_, &settings_));
+  EXPECT_TRUE(capture.StopCapture(0));
+  EXPECT_TRUE(creator_.logs[0]->deleted);
+  EXPECT_TRUE(creator_.logs[2]->deleted);
+  EXPECT_FALSE(capture.StopCapture(0));
+}
+
+TEST_F(VideoCapture, AChannelWhoseStartFailedIsFreedByTheNextStop) {
+  CIPVideoCapture capture(1, &creator_);
+  creator_.startResult = false;
+  EXPECT_FALSE(capture.StartCapture(0, &sink_, &settings_));
+  ASSERT_EQ(creator_.logs.size(), 1u);
+  EXPECT_FALSE(creator_.logs[0]->deleted);
+  EXPECT_TRUE(capture.StopCapture(0));
+  EXPECT_EQ(creator_.logs[0]->stops, 1);
+  EXPECT_TRUE(creator_.logs[0]->deleted);
+}
+
+TEST_F(VideoCapture, StatusReportsStoppedAsSignalLost) {
+  CIPVideoCapture capture(1, &creator_);
+  int32_t state = -1;
+  int32_t value = 99;
+  uint8_t flagByte = 99;
+  EXPECT_FALSE(capture.GetCaptureStatus(0, &state, &value, &flagByte, true));
+  EXPECT_EQ(value, 0);
+  EXPECT_EQ(flagByte, 0);
+  EXPECT_FALSE(capture.ChannelQuery5(0));
+
+  ASSERT_TRUE(capture.StartCapture(0, &sink_, &settings_));
+  FakeChannel* channel = creator_.channels[0];
+  for (auto [channelState, reported] : std::vector<std::pair<int32_t, int32_t>>{{0, 0}, {2, 2}, {3, 2}}) {
+    channel->state = channelState;
+    flagByte = 99;
+    EXPECT_TRUE(capture.GetCaptureStatus(0, &state, &value, &flagByte, false));
+    EXPECT_EQ(state, reported);
+    EXPECT_EQ(flagByte, 99);  // untouched without the flag
+  }
+  EXPECT_TRUE(capture.ChannelQuery5(0));
+  EXPECT_FALSE(capture.ChannelQuery6(0));
+}
+
+TEST_F(VideoCapture, ChangeResolutionRestartsStream0) {
+  CIPVideoCapture capture(1, &creator_);
+  zephrin::test::TestStreamResolution resolution(320, 240);
+  EXPECT_FALSE(capture.ChangeResolution(0, &resolution, 66));
+  settings_.rate.quality = 90;
+  ASSERT_TRUE(capture.StartStream(0, 0, &sink_, &settings_));
+  EXPECT_TRUE(capture.ChangeResolution(0, &resolution, 66));
+  const ChannelLog& log = *creator_.logs[0];
+  ASSERT_EQ(log.restarts.size(), 1u);
+  EXPECT_EQ(log.restarts[0].frameInterval, 66);
+  EXPECT_EQ(log.restarts[0].width, 320);
+  EXPECT_EQ(log.restarts[0].height, 240);
+  EXPECT_EQ(log.restarts[0].streamKind, 0);
+}
+
+TEST_F(VideoCapture, DestructionStopsAndFreesEveryChannel) {
+  {
+    CIPVideoCapture capture(3, &creator_);
+    ASSERT_TRUE(capture.StartCapture(0, &sink_, &settings_));
+    ASSERT_TRUE(capture.StartStream(2, 3, &sink_, &settings_));
+  }
+  ASSERT_EQ(creator_.logs.size(), 2u);
+  for (const auto& log : creator_.logs) {
+    EXPECT_EQ(log->stops, 1);
+    EXPECT_TRUE(log->deleted);
+  }
+}
+
+}  // namespace
