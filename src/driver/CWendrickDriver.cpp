@@ -5,6 +5,7 @@
 #include <new>
 
 #include "ptz/CElmoPTZHandler.h"
+#include "videosettings/CElmoVideoSettingsManager.h"
 
 namespace norvale {
 
@@ -56,10 +57,20 @@ bool CWendrickDriver::CreatePTZDriver() {
 }
 
 void CWendrickDriver::CreateVideoSettingsManagers() {
-  RecursiveLockGuard guard(lock_);
   ReleaseVideoSettingsManagers();
-  // Creation point of one camera-family video settings manager per camera index 0 .. cameraCount_-1,
-  // kept in a map from index to TSmartPtr; a manager that cannot be created leaves its index out.
+  std::map<uint32_t, TSmartPtr<IVideoSettingsManager>> managers;
+  for (int32_t camera = 0; camera < cameraCount_; ++camera) {
+    try {
+      managers[static_cast<uint32_t>(camera)] =
+          TSmartPtr<IVideoSettingsManager>(new CElmoVideoSettingsManager(this, static_cast<uint32_t>(camera)));
+    } catch (abi::__forced_unwind&) {
+      throw;
+    } catch (...) {
+      // That camera streams without a settings manager; its channels cannot prepare the camera.
+    }
+  }
+  RecursiveLockGuard guard(lock_);
+  settingsManagers_.swap(managers);
 }
 
 void CWendrickDriver::ReleaseVideoSettingsManagers() {

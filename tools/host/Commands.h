@@ -18,4 +18,7 @@ struct Command {
 int RunPtz(const Arguments& args);
 void PtzUsage();
 
+int RunRecord(const Arguments& args);
+void RecordUsage();
+
 }  // namespace zephrin::host

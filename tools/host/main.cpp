@@ -13,6 +13,7 @@ using zephrin::host::Command;
 // Add a command here: its name, one line about it, its entry and its usage text.
 const Command kCommands[] = {
     {"ptz", "pan, tilt, zoom, focus and presets of a camera", zephrin::host::RunPtz, zephrin::host::PtzUsage},
+    {"record", "record one stream of a camera to a file", zephrin::host::RunRecord, zephrin::host::RecordUsage},
 };
 
 void Usage() {

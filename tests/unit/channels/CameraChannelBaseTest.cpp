@@ -29,6 +29,7 @@ class ScriptedChannel : public norvale::CBaseCameraChannel {
   std::atomic<int> runs{0};
   std::atomic<int> aborts{0};
   std::atomic<bool> bodyStarted{false};
+  std::atomic<bool> selfStopped{false};
   ChannelSettings seen;  // the request as the capture thread saw it
 
  protected:
@@ -44,6 +45,7 @@ class ScriptedChannel : public norvale::CBaseCameraChannel {
         for (;;) norvale::platform::SleepMs(10);  // a cancellation point every round
       case Body::StopItself:
         Stop();
+        selfStopped = true;
         break;
     }
   }
@@ -181,11 +183,14 @@ TEST_F(CameraChannelBase, ACaptureThreadMayStopItsOwnChannel) {
   ScriptedChannel channel(0, &driver_, ScriptedChannel::Body::StopItself);
   const ChannelSettings request = Request(40, 50, 640, 480, 0);
   ASSERT_TRUE(channel.Start(&request));
-  ASSERT_TRUE(WaitUntil([&] { return channel.bodyStarted.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return channel.selfStopped.load(); }));
   // The host's stop later collects the finished thread, and the channel starts again.
   channel.Stop();
+  channel.selfStopped = false;
   ASSERT_TRUE(channel.Start(&request));
-  EXPECT_TRUE(WaitUntil([&] { return channel.runs.load() == 2; }));
+  EXPECT_TRUE(WaitUntil([&] { return channel.selfStopped.load(); }));
+  EXPECT_EQ(channel.runs.load(), 2);
+  channel.Stop();
   EXPECT_EQ(driver_.Count("cannot be stopped"), 0u);
 }
 

@@ -1,0 +1,486 @@
+// zephrin-host record: opens the driver for one device, starts one stream of one camera and writes
+// the frames the driver hands over to a file, with a live progress line and a summary at the end.
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Commands.h"
+#include "HostParameters.h"
+#include "driver/HostInterfaces.h"
+#include "support/HostLibrary.h"
+#include "support/HostObjects.h"
+#include "support/StreamSettings.h"
+
+namespace zephrin::host {
+
+namespace {
+
+using namespace norvale::ipcapture;
+
+void PrintRecordUsage(FILE* out) {
+  std::fprintf(out,
+               "usage: zephrin-host record [options]\n"
+               "\n"
+               "Opens the driver for the device, starts one stream of one camera and writes every frame\n"
+               "it delivers to a file: H.264 as an Annex B stream, JPEG as concatenated pictures, MPEG-4\n"
+               "as an elementary stream. Runs until Ctrl-C or for --duration seconds. The driver's log\n"
+               "lines go to stderr with their levels; progress and the summary go to stdout. How RTP is\n"
+               "carried (UDP, TCP, interleaved) is chosen by Zephrin.xml beside zephrin-host.\n"
+               "\n"
+               "device:\n"
+               "  --address A        camera address (required)\n"
+               "  --port N           HTTP port (default 80)\n"
+               "  --user U           user name (default admin)\n"
+               "  --password P       password (default admin)\n"
+               "  --model M          device model text (default ELMO)\n"
+               "  --cameras N        number of cameras of the device (default 1)\n"
+               "  --params FILE      host parameters 1..9, one N=TEXT per line (as 'probe' writes them)\n"
+               "  --param N=TEXT     one host parameter (repeatable; after --params it wins)\n"
+               "  --library PATH     the driver library (default: libZephrin.so beside zephrin-host)\n"
+               "\n"
+               "stream:\n"
+               "  --camera N         camera index, from 0 (default 0)\n"
+               "  --stream KIND      recording, live, remote or a stream index 0..3 (default recording)\n"
+               "  --codec C          h264, jpeg, mpeg4 or default (default h264)\n"
+               "  --size WxH         requested picture size (default 640x480)\n"
+               "  --interval MS      frame interval in milliseconds (default 40, 25 frames per second)\n"
+               "  --fps N            frame rate instead of --interval\n"
+               "  --quality Q        picture quality 1..100 (default 70)\n"
+               "\n"
+               "output:\n"
+               "  --out FILE         where the frames go (default: nowhere, only counted)\n"
+               "  --duration S       stop after S seconds (default: until Ctrl-C)\n"
+               "  --progress MS      progress line period (default 1000; 0: none)\n"
+               "  --quiet            do not echo the driver's log lines\n");
+}
+
+std::atomic<bool> gInterrupted{false};
+
+void OnInterrupt(int) { gInterrupted = true; }
+
+bool ParseNumber(const std::string& text, long long low, long long high, long long* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long long parsed = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
+  *value = parsed;
+  return true;
+}
+
+std::string ExecutableDirectory() {
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  std::string text(path, static_cast<size_t>(n));
+  const size_t slash = text.rfind('/');
+  return slash == std::string::npos ? std::string(".") : text.substr(0, slash);
+}
+
+std::string CodeText(uint32_t code) {
+  std::string text;
+  for (int i = 0; i < 4; ++i) {
+    const char c = static_cast<char>((code >> (8 * i)) & 0xFF);
+    text += (c >= 32 && c < 127) ? c : '?';
+  }
+  return text;
+}
+
+const char* StateText(int32_t state) {
+  switch (state) {
+    case 0: return "streaming";
+    case 2: return "no signal";
+    default: return "stopped";
+  }
+}
+
+// The driver's log lines, on stderr with their levels; nothing is kept.
+class StderrLogSink : public LogSink {
+ public:
+  explicit StderrLogSink(bool echo) : echo_(echo) {}
+  void Write(const CDebugInfoIf* record) override {
+    if (!record) return;
+    const char* text = record->GetText();
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++lines_;
+    if (echo_) std::fprintf(stderr, "[%u] %s\n", record->GetLevel(), text ? text : "");
+  }
+  size_t Lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  std::mutex mutex_;
+  bool echo_;
+  size_t lines_ = 0;
+};
+
+// The host's frame sink of the recording: writes each frame and counts what arrives.
+class FileFrameSink : public FrameSink {
+ public:
+  explicit FileFrameSink(FILE* file) : file_(file) {}
+
+  bool OnFrame(FrameBuffer* frame) override {
+    if (!frame) return false;
+    const uint32_t length = frame->GetLength();
+    const uint8_t* data = frame->GetData();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (file_ && data && length > 0 && std::fwrite(data, 1, length, file_) != length) {
+      writeFailed_ = true;
+      return false;
+    }
+    ++frames_;
+    bytes_ += length;
+    ++codes_[frame->GetCode()];
+    sizes_[{frame->GetWidth(), frame->GetHeight()}]++;
+    return true;
+  }
+  void Reserved2() override {}
+  void OnSignalLost() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++signalLost_;
+  }
+
+  struct Counts {
+    uint64_t frames = 0;
+    uint64_t bytes = 0;
+    uint64_t signalLost = 0;
+    bool writeFailed = false;
+    std::map<uint32_t, uint64_t> codes;
+    std::map<std::pair<uint16_t, uint16_t>, uint64_t> sizes;
+  };
+  Counts Snapshot() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Counts{frames_, bytes_, signalLost_, writeFailed_, codes_, sizes_};
+  }
+
+ private:
+  std::mutex mutex_;
+  FILE* file_;
+  uint64_t frames_ = 0;
+  uint64_t bytes_ = 0;
+  uint64_t signalLost_ = 0;
+  bool writeFailed_ = false;
+  std::map<uint32_t, uint64_t> codes_;
+  std::map<std::pair<uint16_t, uint16_t>, uint64_t> sizes_;
+};
+
+struct Options {
+  test::TestDeviceSource device;
+  HostParameters params;
+  std::string library;
+  uint32_t camera = 0;
+  uint32_t stream = 0;
+  test::TestStreamSettings settings;
+  std::string out;
+  double duration = 0;  // seconds; 0 = until interrupted
+  uint32_t progressMs = 1000;
+  bool quiet = false;
+};
+
+bool ParseStream(const std::string& text, uint32_t* stream) {
+  if (text == "recording" || text == "rec") {
+    *stream = 0;
+  } else if (text == "live") {
+    *stream = 1;
+  } else if (text == "remote") {
+    *stream = 2;
+  } else {
+    long long n = 0;
+    if (!ParseNumber(text, 0, 3, &n)) return false;
+    *stream = static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool ParseCodec(const std::string& text, int32_t* codec) {
+  if (text == "h264" || text == "H264") *codec = CodecH264;
+  else if (text == "jpeg" || text == "mjpeg" || text == "JPEG") *codec = CodecJPEG;
+  else if (text == "mpeg4" || text == "MPEG4") *codec = CodecMPEG4;
+  else if (text == "default") *codec = CodecDefault;
+  else return false;
+  return true;
+}
+
+bool ParseSize(const std::string& text, uint16_t* width, uint16_t* height) {
+  const size_t x = text.find('x');
+  long long w = 0, h = 0;
+  if (x == std::string::npos || !ParseNumber(text.substr(0, x), 1, 65535, &w) ||
+      !ParseNumber(text.substr(x + 1), 1, 65535, &h))
+    return false;
+  *width = static_cast<uint16_t>(w);
+  *height = static_cast<uint16_t>(h);
+  return true;
+}
+
+bool ParseOptions(const Arguments& args, Options* o) {
+  o->device.connection.address.clear();
+  o->device.camera.model = "ELMO";
+  o->settings.format.resolution = {640, 480};
+  o->settings.format.codec = CodecH264;
+  o->settings.rate.frameInterval = 40;
+  o->settings.rate.quality = 70;
+  std::vector<std::string> assignments;
+  std::string paramFile;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--quiet") {
+      o->quiet = true;
+      continue;
+    }
+    if (i + 1 >= args.size()) {
+      std::fprintf(stderr, "zephrin-host record: %s needs a value\n", arg.c_str());
+      return false;
+    }
+    const std::string& v = args[++i];
+    long long n = 0;
+    bool ok = true;
+    if (arg == "--address") {
+      o->device.connection.address = v;
+    } else if (arg == "--port") {
+      ok = ParseNumber(v, 1, 65535, &n);
+      o->device.connection.port = static_cast<uint16_t>(n);
+    } else if (arg == "--user") {
+      o->device.connection.user = v;
+    } else if (arg == "--password") {
+      o->device.connection.password = v;
+    } else if (arg == "--model") {
+      o->device.camera.model = v;
+    } else if (arg == "--cameras") {
+      ok = ParseNumber(v, 1, 256, &n);
+      o->device.camera.cameraCount = static_cast<int32_t>(n);
+    } else if (arg == "--params") {
+      paramFile = v;
+    } else if (arg == "--param") {
+      assignments.push_back(v);
+    } else if (arg == "--library") {
+      o->library = v;
+    } else if (arg == "--camera") {
+      ok = ParseNumber(v, 0, 255, &n);
+      o->camera = static_cast<uint32_t>(n);
+    } else if (arg == "--stream") {
+      ok = ParseStream(v, &o->stream);
+    } else if (arg == "--codec") {
+      ok = ParseCodec(v, &o->settings.format.codec);
+    } else if (arg == "--size") {
+      ok = ParseSize(v, &o->settings.format.resolution.width, &o->settings.format.resolution.height);
+    } else if (arg == "--interval") {
+      ok = ParseNumber(v, 0, 65535, &n);
+      o->settings.rate.frameInterval = static_cast<uint16_t>(n);
+    } else if (arg == "--fps") {
+      ok = ParseNumber(v, 1, 1000, &n);
+      o->settings.rate.frameInterval = static_cast<uint16_t>((1000 + n / 2) / n);
+    } else if (arg == "--quality") {
+      ok = ParseNumber(v, 1, 100, &n);
+      o->settings.rate.quality = static_cast<uint16_t>(n);
+    } else if (arg == "--out") {
+      o->out = v;
+    } else if (arg == "--duration") {
+      char* end = nullptr;
+      o->duration = std::strtod(v.c_str(), &end);
+      ok = end && *end == '\0' && o->duration > 0;
+    } else if (arg == "--progress") {
+      ok = ParseNumber(v, 0, 3600000, &n);
+      o->progressMs = static_cast<uint32_t>(n);
+    } else {
+      std::fprintf(stderr, "zephrin-host record: unknown option %s\n", arg.c_str());
+      return false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "zephrin-host record: bad value for %s: '%s'\n", arg.c_str(), v.c_str());
+      return false;
+    }
+  }
+  std::string error;
+  if (!paramFile.empty() && !o->params.LoadFile(paramFile, &error)) {
+    std::fprintf(stderr, "zephrin-host record: %s\n", error.c_str());
+    return false;
+  }
+  for (const std::string& assignment : assignments) {
+    if (!o->params.Set(assignment, &error)) {
+      std::fprintf(stderr, "zephrin-host record: %s\n", error.c_str());
+      return false;
+    }
+  }
+  if (o->device.connection.address.empty()) {
+    std::fprintf(stderr, "zephrin-host record: --address is required\n");
+    return false;
+  }
+  if (o->camera >= static_cast<uint32_t>(o->device.camera.cameraCount)) {
+    std::fprintf(stderr, "zephrin-host record: --camera %u is not below --cameras %d\n", o->camera,
+                 o->device.camera.cameraCount);
+    return false;
+  }
+  if (!o->params.Has(1)) {
+    std::fprintf(stderr, "zephrin-host record: note: host parameter 1 (video standard) not given; using 0 (PAL)\n");
+    o->params.Put(1, "0");
+  }
+  for (unsigned number = 1; number <= HostParameters::kCount; ++number)
+    o->device.SetParam(number, o->params.ForHost(number));
+  if (o->settings.format.codec != CodecDefault) o->device.connection.defaultCodec = o->settings.format.codec;
+  if (o->library.empty()) o->library = ExecutableDirectory() + "/libZephrin.so";
+  return true;
+}
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Runs the recording until interrupted or the duration has passed; returns the exit status.
+int Record(IIPCaptureDriverEx5* driver, Options& options, FileFrameSink& sink) {
+  IIPVideoCaptureEx2* capture = driver->GetVideoCaptureEx2();
+  if (!capture) {
+    std::fprintf(stderr, "zephrin-host record: the driver has no video capture object\n");
+    return 3;
+  }
+  const bool started = options.stream == 0
+                           ? capture->StartCapture(options.camera, &sink, &options.settings)
+                           : capture->StartStream(options.camera, options.stream, &sink, &options.settings);
+  if (!started) {
+    std::fprintf(stderr, "zephrin-host record: the driver did not start the stream\n");
+    if (options.stream == 0)
+      capture->StopCapture(options.camera);
+    else
+      capture->StopStream(options.camera, options.stream);
+    return 3;
+  }
+  const bool tty = ::isatty(STDOUT_FILENO) != 0;
+  const auto begin = Clock::now();
+  auto nextProgress = begin + std::chrono::milliseconds(options.progressMs);
+  FileFrameSink::Counts last{};
+  auto lastTime = begin;
+  int32_t previousState = 3;
+  uint64_t interruptions = 0;
+  bool printed = false;
+  while (!gInterrupted) {
+    const auto now = Clock::now();
+    if (options.duration > 0 && Seconds(now - begin) >= options.duration) break;
+    int32_t state = 3;
+    int32_t value = 0;
+    uint8_t flag = 0;
+    if (!capture->GetCaptureStatus(options.camera, &state, &value, &flag, true)) state = 3;
+    if (options.stream != 0) state = 0;  // the status covers stream 0 only
+    if (previousState == 0 && state != 0) ++interruptions;
+    previousState = state;
+    if (options.progressMs > 0 && now >= nextProgress) {
+      const FileFrameSink::Counts counts = sink.Snapshot();
+      const double span = Seconds(now - lastTime);
+      const double fps = span > 0 ? static_cast<double>(counts.frames - last.frames) / span : 0;
+      const double kbits = span > 0 ? static_cast<double>(counts.bytes - last.bytes) * 8 / 1000 / span : 0;
+      std::printf("%s%7.1f s  frames %8llu  %6.1f fps  %9.1f kbit/s  %s%s", tty ? "\r" : "", Seconds(now - begin),
+                  static_cast<unsigned long long>(counts.frames), fps, kbits,
+                  options.stream == 0 ? StateText(state) : "", tty ? "   " : "\n");
+      std::fflush(stdout);
+      printed = true;
+      last = counts;
+      lastTime = now;
+      nextProgress = now + std::chrono::milliseconds(options.progressMs);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (printed && tty) std::printf("\n");
+  const auto stopBegin = Clock::now();
+  if (options.stream == 0)
+    capture->StopCapture(options.camera);
+  else
+    capture->StopStream(options.camera, options.stream);
+  const double stopSeconds = Seconds(Clock::now() - stopBegin);
+  const double total = Seconds(stopBegin - begin);
+
+  const FileFrameSink::Counts counts = sink.Snapshot();
+  std::printf("recorded %.1f s: %llu frames, %llu bytes (%.1f fps, %.1f kbit/s)%s%s\n", total,
+              static_cast<unsigned long long>(counts.frames), static_cast<unsigned long long>(counts.bytes),
+              total > 0 ? static_cast<double>(counts.frames) / total : 0.0,
+              total > 0 ? static_cast<double>(counts.bytes) * 8 / 1000 / total : 0.0,
+              options.out.empty() ? "" : " to ", options.out.c_str());
+  for (const auto& [code, count] : counts.codes)
+    std::printf("  %s: %llu frames\n", CodeText(code).c_str(), static_cast<unsigned long long>(count));
+  for (const auto& [size, count] : counts.sizes)
+    std::printf("  %ux%u: %llu frames\n", size.first, size.second, static_cast<unsigned long long>(count));
+  std::printf("  interruptions (reconnects): %llu, signal losses: %llu, stop took %.2f s\n",
+              static_cast<unsigned long long>(interruptions), static_cast<unsigned long long>(counts.signalLost),
+              stopSeconds);
+  if (counts.writeFailed) {
+    std::fprintf(stderr, "zephrin-host record: writing %s failed\n", options.out.c_str());
+    return 1;
+  }
+  return counts.frames > 0 ? 0 : 1;
+}
+
+}  // namespace
+
+void RecordUsage() { PrintRecordUsage(stdout); }
+
+int RunRecord(const Arguments& args) {
+  Options options;
+  if (!ParseOptions(args, &options)) {
+    PrintRecordUsage(stderr);
+    return 2;
+  }
+  FILE* file = nullptr;
+  if (!options.out.empty()) {
+    file = std::fopen(options.out.c_str(), "wb");
+    if (!file) {
+      std::fprintf(stderr, "zephrin-host record: cannot write %s: %s\n", options.out.c_str(), std::strerror(errno));
+      return 2;
+    }
+  }
+  test::HostLibrary library = test::HostLibrary::FromPath(options.library);
+  if (!library.IsLoaded()) {
+    std::fprintf(stderr, "zephrin-host record: cannot load %s: %s\n", options.library.c_str(),
+                 library.Error().c_str());
+    if (file) std::fclose(file);
+    return 3;
+  }
+  auto create = library.Function<CreateIPCaptureFn>("CreateIPCaptureEx5");
+  auto destroy = library.Function<DeleteObjectFn>("DeleteIPCaptureEx5");
+  if (!create || !destroy) {
+    std::fprintf(stderr, "zephrin-host record: %s lacks the driver exports\n", options.library.c_str());
+    if (file) std::fclose(file);
+    return 3;
+  }
+  gInterrupted = false;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  StderrLogSink log(!options.quiet);
+  test::TestFrameAllocator allocator;
+  FileFrameSink sink(file);
+  int status = 3;
+  IIPCaptureDriverEx5* driver = create();
+  if (!driver) {
+    std::fprintf(stderr, "zephrin-host record: the driver could not be created\n");
+  } else {
+    if (!driver->Open(&log, &allocator, &options.device))
+      std::fprintf(stderr, "zephrin-host record: the driver did not open the device\n");
+    else
+      status = Record(driver, options, sink);
+    driver->Close();
+    destroy(driver);
+  }
+  if (file && std::fclose(file) != 0) status = status == 0 ? 1 : status;
+  if (allocator.Outstanding() != 0 || allocator.BadReleases() != 0) {
+    std::fprintf(stderr, "zephrin-host record: frame buffers: %zu not released, %zu bad releases\n",
+                 allocator.Outstanding(), allocator.BadReleases());
+    if (status == 0) status = 1;
+  }
+  return status;
+}
+
+}  // namespace zephrin::host
