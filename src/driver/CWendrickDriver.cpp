@@ -4,6 +4,9 @@
 
 #include <new>
 
+#include "channels/CH264ChannelRTSP.h"
+#include "channels/CMJPEGChannelRTSP.h"
+#include "channels/CMPEGChannelRTSP.h"
 #include "ptz/CElmoPTZHandler.h"
 #include "videosettings/CElmoVideoSettingsManager.h"
 
@@ -93,16 +96,18 @@ TSmartPtr<IVideoSettingsManager> CWendrickDriver::GetVideoSettingsManager(uint32
 ICameraChannel* CWendrickDriver::CreateChannel(uint32_t camera, ipcapture::FrameSink* sink, int32_t codec) {
   if (!sink) return nullptr;
   if (codec == ipcapture::CodecDefault || codec == ipcapture::CodecDefaultAlt) codec = GetDefaultCodec();
-  (void)camera;
-  switch (codec) {
-    case ipcapture::CodecJPEG:
-    case ipcapture::CodecMPEG4:
-    case ipcapture::CodecH264:
-      // Creation point of the RTSP channels (CMJPEGChannelRTSP, CMPEGChannelRTSP, CH264ChannelRTSP),
-      // built with the camera index, this driver, the sink and the camera's settings manager.
-      return nullptr;
-    default:
-      return nullptr;
+  try {
+    const TSmartPtr<IVideoSettingsManager> manager = GetVideoSettingsManager(camera);
+    switch (codec) {
+      case ipcapture::CodecJPEG: return new CMJPEGChannelRTSP(camera, this, sink, manager);
+      case ipcapture::CodecMPEG4: return new CMPEGChannelRTSP(camera, this, sink, manager);
+      case ipcapture::CodecH264: return new CH264ChannelRTSP(camera, this, sink, manager);
+      default: return nullptr;
+    }
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    return nullptr;
   }
 }
 

@@ -1,0 +1,162 @@
+#include "channels/CBaseRTPChannel.h"
+
+#include <cxxabi.h>
+
+#include "runtime/StringUtils.h"
+
+namespace norvale {
+
+CBaseRTPChannel::CBaseRTPChannel(uint32_t camera, IDriver* driver, ipcapture::FrameSink* sink)
+    : CBaseCameraChannel(camera, driver),
+      sink_(sink),
+      deviceAddress_(driver ? ResolveHost(driver->GetDeviceInfo()->address) : 0),
+      receiver_(driver),
+      rtcp_(driver) {
+  if (driver) configuration_.Read(driver);
+  receiver_.SetUser(this);
+}
+
+CBaseRTPChannel::~CBaseRTPChannel() { Shutdown(); }
+
+void CBaseRTPChannel::Shutdown() {
+  Stop();
+  DisconnectStream();
+}
+
+uint32_t CBaseRTPChannel::StreamTimeout() {
+  const DEVICE_INFO* device = Driver() ? Driver()->GetDeviceInfo() : nullptr;
+  return device && device->streamTimeout > 0 ? static_cast<uint32_t>(device->streamTimeout) : 15000u;
+}
+
+void CBaseRTPChannel::CaptureThreadBody() {
+  OnThreadStart();
+  LastFrameTime().Reset();
+  lossReported_ = false;
+  const uint32_t limit = StreamTimeout();
+  while (!StopRequested()) {
+    uint32_t wait = kRound;
+    if (GetState() == ChannelStreaming) {
+      if (keepAlive_.Elapsed() > kKeepAlivePeriod) {
+        KeepAlive();
+        keepAlive_.Reset();
+      }
+    } else if (ConnectStream()) {
+      CEvent* events[2] = {&StopEvent(), &frameEvent_};
+      if (CEvent::WaitAny(events, 2, limit) == 1) {
+        SetState(ChannelStreaming);
+        keepAlive_.Reset();
+      } else {
+        wait = 10;
+      }
+    }
+    StopEvent().Wait(wait);
+
+    const uint32_t silence = LastFrameTime().Elapsed();
+    if (silence >= limit / 2) {
+      if (StopRequested()) break;
+      SetState(ChannelSignalLost);  // the next round reconnects
+      if (silence >= limit && !lossReported_) {
+        // Told once per loss: the sink hears of it again only after frames came back in between.
+        lossReported_ = true;
+        try {
+          if (sink_) sink_->OnSignalLost();
+        } catch (abi::__forced_unwind&) {
+          throw;
+        } catch (...) {
+        }
+        SetCameraState(false);
+      }
+    } else if (StopRequested()) {
+      break;
+    }
+  }
+  DisconnectStream();
+  SetCameraState(false);
+}
+
+bool CBaseRTPChannel::ConnectStream() {
+  DisconnectStream();
+  frameEvent_.Reset();
+  if (Prepare()) return Connect();
+  DisconnectStream();
+  return false;
+}
+
+void CBaseRTPChannel::DisconnectStream() {
+  SetState(ChannelStopped);
+  Disconnect();
+}
+
+bool CBaseRTPChannel::Connect() {
+  if (configuration_.rtpMode != RTPoverUDP) return true;
+  receiver_.SetUser(this);
+  for (uint32_t port = kFirstPort; port < kPortLimit; port += 2) {
+    if (StopRequested()) return false;
+    packetEvent_.Reset();
+    probing_ = true;
+    if (receiver_.Start(static_cast<uint16_t>(port))) {
+      CEvent* events[2] = {&StopEvent(), &packetEvent_};
+      const int seen = CEvent::WaitAny(events, 2, kPortProbe);
+      probing_ = false;
+      if (seen == 0) {
+        receiver_.Stop();
+        return false;
+      }
+      // No packets from the device arrive here: the pair is free of old sessions.
+      if (seen < 0 && rtcp_.Start(deviceAddress_, static_cast<uint16_t>(port + 1))) return true;
+    }
+    probing_ = false;
+    receiver_.Stop();
+    rtcp_.Stop();
+  }
+  return false;
+}
+
+void CBaseRTPChannel::Disconnect() {
+  receiver_.Stop();
+  rtcp_.Stop();
+}
+
+void CBaseRTPChannel::OnRTPPacket(const platform::SocketAddress& from, const CRTPPacket& packet) {
+  // Only the device's packets; the port may differ from the one the camera announced.
+  if (deviceAddress_ == 0 || from.address != deviceAddress_) return;
+  TakePacket(packet);
+}
+
+void CBaseRTPChannel::TakePacket(const CRTPPacket& packet) {
+  packetEvent_.Set();
+  if (probing_) return;
+  rtcp_.UpdateSequence(packet.sequenceNumber);
+  HandleRTPPacket(packet);
+}
+
+bool CBaseRTPChannel::OnFrameCompleted(ipcapture::FrameBuffer* frame) {
+  frameEvent_.Set();
+  bool accepted = false;
+  try {
+    accepted = sink_ && sink_->OnFrame(frame);
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    accepted = false;
+  }
+  if (!accepted) return false;
+  LastFrameTime().Reset();
+  lossReported_ = false;
+  SetCameraState(true);
+  return true;
+}
+
+std::pair<uint16_t, uint16_t> CBaseRTPChannel::GetRequestedSize() {
+  const ChannelSettings settings = Settings();
+  return {settings.width, settings.height};
+}
+
+std::string CBaseRTPChannel::GetStreamName() { return Driver() ? Driver()->GetDriverName() : std::string(); }
+
+void CBaseRTPChannel::ConvertTime(uint32_t rtpTimestamp, ipcapture::SystemTimeRecord* time) {
+  timeStamps_.Update(rtpTimestamp);
+  timeStamps_.GetTime(time);
+}
+
+}  // namespace norvale

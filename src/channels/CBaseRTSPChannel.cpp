@@ -1,0 +1,38 @@
+#include "channels/CBaseRTSPChannel.h"
+
+namespace norvale {
+
+CBaseRTSPChannel::CBaseRTSPChannel(uint32_t camera, IDriver* driver, ipcapture::FrameSink* sink)
+    : CBaseRTPChannel(camera, driver, sink), client_(driver) {}
+
+CBaseRTSPChannel::~CBaseRTSPChannel() { Shutdown(); }
+
+RTSPConnectionSettings CBaseRTSPChannel::ConnectionSettings() {
+  RTSPConnectionSettings settings;
+  if (const DEVICE_INFO* device = Driver() ? Driver()->GetDeviceInfo() : nullptr) {
+    settings.host = device->address;
+    settings.user = device->user;
+    settings.password = device->password;
+    const uint32_t timeout = device->networkTimeout > 0 ? static_cast<uint32_t>(device->networkTimeout) : 0u;
+    settings.connectTimeout = timeout;
+    settings.receiveTimeout = timeout;
+  }
+  settings.clientRTPPort = Receiver().LocalPort();
+  settings.clientRTCPPort = RTCPHandler().LocalPort();
+  FillStreamPath(settings);
+  return settings;
+}
+
+bool CBaseRTSPChannel::Connect() {
+  if (!CBaseRTPChannel::Connect()) return false;
+  const RTSPConnectionSettings settings = ConnectionSettings();
+  if (StopRequested()) return false;
+  return client_.Start(settings, this, RTPMode());
+}
+
+void CBaseRTSPChannel::Disconnect() {
+  client_.Stop();
+  CBaseRTPChannel::Disconnect();
+}
+
+}  // namespace norvale

@@ -1,0 +1,35 @@
+#include "channels/CCommonChannelRTSP.h"
+
+namespace norvale {
+
+CCommonChannelRTSP::CCommonChannelRTSP(uint32_t camera, IDriver* driver, ipcapture::FrameSink* sink,
+                                       const TSmartPtr<IVideoSettingsManager>& manager, int32_t codec)
+    : CBaseRTSPChannel(camera, driver, sink),
+      codec_(codec),
+      manager_(manager),
+      series_(driver ? driver->GetIntParam(2) : ParamNotSet) {}
+
+CCommonChannelRTSP::~CCommonChannelRTSP() {
+  Shutdown();
+  if (manager_) manager_->Reset(Settings().streamKind != StreamRecording);
+  manager_.Release();
+}
+
+std::string CCommonChannelRTSP::GetStreamName() {
+  const std::string name = Driver() ? Driver()->GetDriverName() : std::string();
+  switch (Settings().streamKind) {
+    case StreamRecording: return name + "::RecStream";
+    case StreamLive: return name + "::LiveStream";
+    case StreamRemote: return name + "::RemoteStream";
+    default: return name;
+  }
+}
+
+bool CCommonChannelRTSP::OnDescribe(const SDPDescription&) { return true; }
+
+bool CCommonChannelRTSP::Prepare() {
+  if (!manager_ || StopRequested()) return false;
+  return manager_->Apply(&StopEvent(), codec_, CameraRequest());
+}
+
+}  // namespace norvale

@@ -1,0 +1,323 @@
+// The RTP channel's capture loop with a short stream time-out, its packet filter and its frame
+// hand-off, and the codec channels' stream paths and camera requests.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "channels/CBaseRTPChannel.h"
+#include "channels/CH264ChannelRTSP.h"
+#include "channels/CMJPEGChannelRTSP.h"
+#include "channels/CMPEGChannelRTSP.h"
+#include "support/FakeDriver.h"
+#include "runtime/StringUtils.h"
+#include "support/HostObjects.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using norvale::ChannelSettings;
+using zephrin::test::FakeDriver;
+using zephrin::test::RecordingFrameSink;
+using zephrin::test::TestFrameBuffer;
+
+bool WaitUntil(const std::function<bool()>& done, int ms = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+ChannelSettings Request(uint16_t w, uint16_t h, int32_t kind) {
+  ChannelSettings s;
+  s.frameInterval = 40;
+  s.quality = 50;
+  s.width = w;
+  s.height = h;
+  s.streamKind = kind;
+  return s;
+}
+
+// A device whose configuration file carries RTP over TCP, so the loop opens no UDP port, with a
+// stream time-out short enough to watch the loop's rules.
+class ChannelDevice : public ::testing::Test {
+ protected:
+  ChannelDevice() {
+    dir_ = fs::temp_directory_path() / ("zephrin-channel-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "Zephrin.xml") << "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default>"
+                                           "</Configuration>";
+    driver_.hostDirectory = dir_.string() + "/";
+    driver_.deviceInfo.address = "127.0.0.1";
+    driver_.deviceInfo.streamTimeout = 600;  // lost after 300 ms, gone after 600 ms
+  }
+  ~ChannelDevice() override { fs::remove_all(dir_); }
+
+  fs::path dir_;
+  FakeDriver driver_;
+};
+
+// The receiving side with the network left out: every connection succeeds at once, and the test
+// plays the depacketizer.
+class LoopChannel : public norvale::CBaseRTPChannel {
+ public:
+  LoopChannel(norvale::IDriver* driver, norvale::ipcapture::FrameSink* sink) : CBaseRTPChannel(0, driver, sink) {}
+  ~LoopChannel() override { Shutdown(); }
+
+  // One finished frame, as a depacketizer hands it over.
+  bool Deliver() {
+    TestFrameBuffer frame(0x34363248, 4096, "test");
+    frame.SetLength(100);
+    return OnFrameCompleted(&frame);
+  }
+
+  std::atomic<int> prepares{0};
+  std::atomic<bool> prepareResult{true};
+  std::mutex mutex;
+  std::vector<uint16_t> handled;  // sequence numbers given to the depacketizer
+
+ protected:
+  bool Prepare() override {
+    ++prepares;
+    return prepareResult;
+  }
+  void HandleRTPPacket(const norvale::CRTPPacket& packet) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    handled.push_back(packet.sequenceNumber);
+  }
+};
+
+TEST_F(ChannelDevice, TheLoopReconnectsAfterHalfTheTimeOutAndReportsALossOncePerOutage) {
+  RecordingFrameSink sink;
+  LoopChannel channel(&driver_, &sink);
+  ASSERT_EQ(channel.RTPMode(), norvale::RTPoverTCP);
+  const ChannelSettings request = Request(640, 480, 0);
+  ASSERT_TRUE(channel.Start(&request));
+
+  // Frames flow: the channel streams and the camera comes online.
+  std::atomic<bool> feeding{true};
+  std::thread feeder([&] {
+    while (feeding) {
+      channel.Deliver();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return channel.GetState() == norvale::ChannelStreaming; }));
+  ASSERT_TRUE(WaitUntil([&] { return driver_.Contains("Camera 127.0.0.1 is online"); }));
+  const int preparesWhileStreaming = channel.prepares.load();
+
+  // The frames stop: reconnects, and the host hears of the loss once however long it lasts.
+  feeding = false;
+  feeder.join();
+  ASSERT_TRUE(WaitUntil([&] { return channel.GetState() != norvale::ChannelStreaming; }));
+  ASSERT_TRUE(sink.WaitForSignalLost(1, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return channel.prepares.load() >= preparesWhileStreaming + 3; }));
+  EXPECT_EQ(sink.SignalLostCount(), 1u);
+  EXPECT_EQ(driver_.Count("Signal was lost for camera 127.0.0.1"), 1u);
+
+  // Frames return: online again; a second outage is reported again.
+  ASSERT_TRUE(WaitUntil([&] {
+    channel.Deliver();
+    return channel.GetState() == norvale::ChannelStreaming;
+  }));
+  EXPECT_EQ(driver_.Count("is online"), 2u);
+  ASSERT_TRUE(sink.WaitForSignalLost(2, 10000));
+  EXPECT_EQ(driver_.Count("Signal was lost"), 2u);
+
+  channel.Stop();
+  EXPECT_EQ(channel.GetState(), norvale::ChannelStopped);
+  EXPECT_EQ(driver_.Count("cannot be stopped"), 0u);
+}
+
+TEST_F(ChannelDevice, ASinkThatRefusesOrThrowsNeitherStopsTheStreamNorBringsTheCameraOnline) {
+  RecordingFrameSink sink;
+  LoopChannel channel(&driver_, &sink);
+  const ChannelSettings request = Request(640, 480, 0);
+  ASSERT_TRUE(channel.Start(&request));
+  ASSERT_TRUE(WaitUntil([&] { return channel.prepares.load() >= 1; }));
+
+  for (auto mode : {RecordingFrameSink::Mode::Throw, RecordingFrameSink::Mode::Refuse}) {
+    sink.SetMode(mode);
+    for (int i = 0; i < 20; ++i) {
+      EXPECT_FALSE(channel.Deliver());
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_FALSE(channel.IsOnline());
+  }
+  // The loop kept going (it reconnects, as no frame was taken), and a sink that accepts again is fed.
+  EXPECT_TRUE(WaitUntil([&] { return channel.prepares.load() >= 2; }));
+  sink.SetMode(RecordingFrameSink::Mode::Accept);
+  ASSERT_TRUE(WaitUntil([&] { return channel.Deliver() && channel.IsOnline(); }));
+  EXPECT_GE(sink.FrameCount(), 41u);
+}
+
+TEST_F(ChannelDevice, AFailedPreparationIsRetriedEveryRoundWithoutConnecting) {
+  RecordingFrameSink sink;
+  LoopChannel channel(&driver_, &sink);
+  channel.prepareResult = false;
+  const ChannelSettings request = Request(640, 480, 0);
+  ASSERT_TRUE(channel.Start(&request));
+  ASSERT_TRUE(WaitUntil([&] { return channel.prepares.load() >= 3; }));
+  EXPECT_NE(channel.GetState(), norvale::ChannelStreaming);
+  // The host hears once that no video comes.
+  ASSERT_TRUE(sink.WaitForSignalLost(1, 5000));
+  channel.Stop();
+  EXPECT_EQ(sink.SignalLostCount(), 1u);
+  EXPECT_EQ(driver_.Count("Signal was lost"), 0u);  // it never was online
+}
+
+TEST_F(ChannelDevice, OnlyTheDevicesPacketsReachTheDepacketizer) {
+  RecordingFrameSink sink;
+  LoopChannel channel(&driver_, &sink);
+  norvale::CRTPPacket packet;
+  const uint32_t device = norvale::ResolveHost("127.0.0.1");
+  ASSERT_EQ(channel.DeviceAddress(), device);
+  packet.sequenceNumber = 1;
+  channel.OnRTPPacket(norvale::platform::SocketAddress::IPv4(device, 40000), packet);
+  packet.sequenceNumber = 2;
+  channel.OnRTPPacket(norvale::platform::SocketAddress::IPv4(norvale::ResolveHost("127.0.0.5"), 40000), packet);
+  packet.sequenceNumber = 3;
+  channel.OnRTPPacket(norvale::platform::SocketAddress::IPv4(device, 1), packet);  // any port of the device
+  std::lock_guard<std::mutex> lock(channel.mutex);
+  EXPECT_EQ(channel.handled, (std::vector<uint16_t>{1, 3}));
+}
+
+// ---- codec channels -------------------------------------------------------------------------------
+
+class RecordingManager : public norvale::IVideoSettingsManager {
+ public:
+  bool Apply(norvale::CEvent*, int32_t codec, const ChannelSettings& settings) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    codecs.push_back(codec);
+    requests.push_back(settings);
+    return true;
+  }
+  void Reset(bool keep) override { resets.push_back(keep); }
+
+  std::mutex mutex;
+  std::vector<int32_t> codecs;
+  std::vector<ChannelSettings> requests;
+  std::vector<bool> resets;
+};
+
+// A codec channel whose capture thread only waits for its stop, so that the test runs the steps the
+// loop would run before connecting.
+template <typename Channel>
+class Probe : public Channel {
+ public:
+  using Channel::Channel;
+  ~Probe() override { this->Shutdown(); }
+  bool RunPrepare() { return this->Prepare(); }
+
+ protected:
+  void CaptureThreadBody() override { this->StopEvent().Wait(norvale::platform::kInfinite); }
+};
+using H264Probe = Probe<norvale::CH264ChannelRTSP>;
+using JpegProbe = Probe<norvale::CMJPEGChannelRTSP>;
+
+TEST_F(ChannelDevice, H264StreamPathsFollowTheStreamKindAndTheSecondStream) {
+  driver_.params = {{7, "1"}};
+  RecordingFrameSink sink;
+  auto* manager = new RecordingManager;
+  norvale::TSmartPtr<norvale::IVideoSettingsManager> shared(manager);
+  struct Case {
+    uint16_t w, h;
+    int32_t kind;
+    const char* path;
+  } cases[] = {{640, 480, 0, "h264_2"}, {1280, 720, 0, "h264"}, {1280, 720, 1, "h264_2"}, {1920, 1080, 2, "h264_3"}};
+  for (const Case& c : cases) {
+    H264Probe channel(0, &driver_, &sink, shared);
+    const ChannelSettings request = Request(c.w, c.h, c.kind);
+    ASSERT_TRUE(channel.Start(&request));
+    ASSERT_TRUE(channel.RunPrepare());
+    EXPECT_EQ(channel.ConnectionSettings().path, c.path) << c.w << "x" << c.h << " kind " << c.kind;
+  }
+  driver_.params = {};  // without the second stream, recording always uses "h264"
+  H264Probe channel(0, &driver_, &sink, shared);
+  const ChannelSettings request = Request(640, 480, 0);
+  ASSERT_TRUE(channel.Start(&request));
+  ASSERT_TRUE(channel.RunPrepare());
+  EXPECT_EQ(channel.ConnectionSettings().path, "h264");
+  EXPECT_EQ(manager->codecs.back(), norvale::ipcapture::CodecH264);
+}
+
+TEST_F(ChannelDevice, SessionSettingsComeFromTheDevice) {
+  driver_.deviceInfo.user = "operator";
+  driver_.deviceInfo.password = "pw";
+  driver_.deviceInfo.networkTimeout = 3000;
+  RecordingFrameSink sink;
+  norvale::TSmartPtr<norvale::IVideoSettingsManager> manager(new RecordingManager);
+  norvale::CMPEGChannelRTSP channel(0, &driver_, &sink, manager);
+  const norvale::RTSPConnectionSettings settings = channel.ConnectionSettings();
+  EXPECT_EQ(settings.host, "127.0.0.1");
+  EXPECT_EQ(settings.user, "operator");
+  EXPECT_EQ(settings.password, "pw");
+  EXPECT_EQ(settings.connectTimeout, 3000u);
+  EXPECT_EQ(settings.receiveTimeout, 3000u);
+  EXPECT_EQ(settings.serverPort, 554);
+  EXPECT_EQ(settings.path, "mpeg4");
+}
+
+TEST_F(ChannelDevice, LargeJPEGRequestsAreLoweredOnSeries7Only) {
+  RecordingFrameSink sink;
+  auto* manager = new RecordingManager;
+  norvale::TSmartPtr<norvale::IVideoSettingsManager> shared(manager);
+  for (const char* series : {"7", "5"}) {
+    driver_.params = {{2, series}};
+    JpegProbe channel(0, &driver_, &sink, shared);
+    const ChannelSettings request = Request(2592, 1944, 0);
+    ASSERT_TRUE(channel.Start(&request));
+    ASSERT_TRUE(channel.RunPrepare());
+    EXPECT_EQ(channel.ConnectionSettings().path, "jpeg");
+  }
+  ASSERT_EQ(manager->requests.size(), 2u);
+  EXPECT_EQ(manager->codecs[0], norvale::ipcapture::CodecJPEG);
+  EXPECT_EQ(manager->requests[0].width, 1920);
+  EXPECT_EQ(manager->requests[0].height, 1080);
+  EXPECT_EQ(manager->requests[1].width, 2592);
+  EXPECT_EQ(manager->requests[1].height, 1944);
+}
+
+TEST_F(ChannelDevice, PreparationNeedsAManagerAndNoStop) {
+  RecordingFrameSink sink;
+  const ChannelSettings request = Request(640, 480, 0);
+  JpegProbe withoutManager(0, &driver_, &sink, {});
+  ASSERT_TRUE(withoutManager.Start(&request));
+  EXPECT_FALSE(withoutManager.RunPrepare());
+
+  auto* manager = new RecordingManager;
+  norvale::TSmartPtr<norvale::IVideoSettingsManager> shared(manager);
+  JpegProbe stopped(0, &driver_, &sink, shared);
+  ASSERT_TRUE(stopped.Start(&request));
+  stopped.Stop();  // its stop event is set
+  EXPECT_FALSE(stopped.RunPrepare());
+  EXPECT_TRUE(manager->requests.empty());
+}
+
+TEST_F(ChannelDevice, TheEndOfARecordingStreamForgetsTheCamerasRequests) {
+  RecordingFrameSink sink;
+  auto* manager = new RecordingManager;
+  norvale::TSmartPtr<norvale::IVideoSettingsManager> shared(manager);
+  for (int32_t kind : {0, 1, 2}) {
+    H264Probe channel(0, &driver_, &sink, shared);
+    const ChannelSettings request = Request(640, 480, kind);
+    ASSERT_TRUE(channel.Start(&request));
+    EXPECT_EQ(channel.GetStreamName(), std::string("Zephrin::") + (kind == 0 ? "RecStream" : kind == 1 ? "LiveStream"
+                                                                                                       : "RemoteStream"));
+  }
+  EXPECT_EQ(manager->resets, (std::vector<bool>{false, true, true}));
+  EXPECT_EQ(shared.UseCount(), 1);  // the channels gave their share back
+}
+
+}  // namespace
