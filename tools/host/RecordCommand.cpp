@@ -142,6 +142,8 @@ class FileFrameSink : public FrameSink {
       writeFailed_ = true;
       return false;
     }
+    static const uint8_t kDelimiter[5] = {0, 0, 1, 0x09, 0x30};
+    endsWithDelimiter_ = data && length >= 5 && std::memcmp(data + length - 5, kDelimiter, 5) == 0;
     ++frames_;
     bytes_ += length;
     ++codes_[frame->GetCode()];
@@ -152,6 +154,15 @@ class FileFrameSink : public FrameSink {
   void OnSignalLost() override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++signalLost_;
+  }
+
+  // H.264 frames end with an access unit delimiter; the one after the last frame announces a
+  // picture that never comes, so it is cut from the file.
+  bool TrimTrailingDelimiter() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!file_ || !endsWithDelimiter_ || std::fflush(file_) != 0) return true;
+    const long size = std::ftell(file_);
+    return size >= 5 && ::ftruncate(::fileno(file_), size - 5) == 0;
   }
 
   struct Counts {
@@ -174,6 +185,7 @@ class FileFrameSink : public FrameSink {
   uint64_t bytes_ = 0;
   uint64_t signalLost_ = 0;
   bool writeFailed_ = false;
+  bool endsWithDelimiter_ = false;
   std::map<uint32_t, uint64_t> codes_;
   std::map<std::pair<uint16_t, uint16_t>, uint64_t> sizes_;
 };
@@ -474,7 +486,10 @@ int RunRecord(const Arguments& args) {
     driver->Close();
     destroy(driver);
   }
-  if (file && std::fclose(file) != 0) status = status == 0 ? 1 : status;
+  if (file) {
+    const bool trimmed = sink.TrimTrailingDelimiter();
+    if (std::fclose(file) != 0 || !trimmed) status = status == 0 ? 1 : status;
+  }
   if (allocator.Outstanding() != 0 || allocator.BadReleases() != 0) {
     std::fprintf(stderr, "zephrin-host record: frame buffers: %zu not released, %zu bad releases\n",
                  allocator.Outstanding(), allocator.BadReleases());
