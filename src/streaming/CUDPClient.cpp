@@ -15,6 +15,10 @@ constexpr uint32_t kReceiveSizeStep = 1024;
 constexpr uint32_t kWaitSlice = 100;  // ms: how often a waiting thread looks at its stop event
 constexpr int kDrainCount = 100;
 constexpr size_t kDrainSize = 1500;
+// The socket's receive buffer must hold a whole key frame that a camera sends in one burst (a few
+// hundred kilobytes at high bit rates); 64 KB lost packets of every large frame. The system caps
+// the request at its own limit.
+constexpr int kSocketReceiveBuffer = 2 * 1024 * 1024;
 }  // namespace
 
 CUDPClient::CUDPClient(IDriver* driver) : CBaseThread(driver) {}
@@ -39,7 +43,7 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const char* group, uint16_t po
       const platform::SocketHandle s = platform::CreateUdpSocket();
       bool ok = s != platform::kInvalidSocket;
       if (ok && group) ok = platform::SetReuseAddress(s);
-      ok = ok && platform::SetReceiveBufferSize(s, 65535) && platform::SetReceiveTimeout(s, kSocketReceiveTimeout) &&
+      ok = ok && platform::SetReceiveBufferSize(s, kSocketReceiveBuffer) && platform::SetReceiveTimeout(s, kSocketReceiveTimeout) &&
            platform::SetSendTimeout(s, kSocketSendTimeout) && platform::BindAny(s, port);
       if (ok && group) ok = platform::JoinMulticastGroup(s, group);
       if (ok) {
