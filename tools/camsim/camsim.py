@@ -71,6 +71,8 @@ def parse_args(argv):
                         help="CGI fault rule, e.g. '/cgi-bin/io/input.cgi status=500 count=2' (repeatable)")
     parser.add_argument("--rtsp-fault", action="append", default=[], metavar="'PATH ACTION[=VALUE] ...'",
                         help="RTSP fault rule, e.g. 'h264 stall=5 after=3' or '* refuse=SETUP:503' (repeatable)")
+    parser.add_argument("--clips", metavar="DIR",
+                        help="stream the clips of DIR (named like those of clips/) instead of the committed ones")
     parser.add_argument("--verbose", action="store_true", help="log requests and GStreamer warnings to stderr")
     args = parser.parse_args(argv)
     for port in (args.http_port, args.rtsp_port):

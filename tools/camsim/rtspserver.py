@@ -250,7 +250,8 @@ class Auth(GstRtspServer.RTSPAuth):
 class RtspSide:
     def __init__(self, sim):
         self.sim = sim
-        self.clips = ClipLibrary()
+        clip_dir = getattr(sim.args, "clips", None)
+        self.clips = ClipLibrary(clip_dir) if clip_dir else ClipLibrary()
         self.server = GstRtspServer.RTSPServer()
         self.feeders = []
         self.clients = {}
