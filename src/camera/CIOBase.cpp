@@ -1,0 +1,185 @@
+#include "camera/CIOBase.h"
+
+#include <algorithm>
+
+#include "runtime/StringUtils.h"
+
+namespace norvale {
+
+namespace {
+uint32_t ClampCount(int32_t value) {
+  return value <= 0 ? 0u : std::min(static_cast<uint32_t>(value), CIOBase::kMaxIOCount);
+}
+}  // namespace
+
+CIOBase::TTickThread::TTickThread(CIOBase& owner) : CTickThread(owner.driver_, 1500), owner_(owner) {}
+
+void CIOBase::TTickThread::Tick() { owner_.GetInputStatesWrapper(); }
+
+CIOBase::TOutputHandler::TOutputHandler(CIOBase& owner) : CQueueThread<COutputState>(owner.driver_), owner_(owner) {}
+
+bool CIOBase::TOutputHandler::StopQueue() {
+  StopEvent().Set();
+  {
+    RecursiveLockGuard guard(QueueLock());
+    for (COutputState* item : Queue()) delete item;
+    Queue().clear();
+  }
+  return StopThread(5000);
+}
+
+void CIOBase::TOutputHandler::HandleWorkItem(COutputState* item) { owner_.ApplyOutputState(item->index, item->state); }
+
+CIOBase::CIOBase(IDriver* driver) : driver_(driver), inputPoller_(*this), outputWorker_(*this) {}
+
+CIOBase::~CIOBase() { StopWorkers(); }
+
+void CIOBase::StopWorkers() {
+  inputPoller_.StopEvent().Set();
+  outputWorker_.StopEvent().Set();
+  outputWorker_.StopQueue();
+  inputPoller_.StopThread(5000);
+}
+
+bool CIOBase::SetCallback(ipcapture::IOSink* sink) {
+  if (!sink) return false;
+  sink_ = sink;
+  return true;
+}
+
+uint32_t CIOBase::GetInputCount() { return driver_ ? ClampCount(driver_->GetCameraValues().first) : 0; }
+
+uint32_t CIOBase::GetOutputCount() { return driver_ ? ClampCount(driver_->GetCameraValues().second) : 0; }
+
+std::string CIOBase::ThreadName(const char* kind) {
+  const std::string driverName = driver_ ? driver_->GetDriverName() : std::string();
+  const std::string device = driver_ ? driver_->GetDeviceName() : std::string();
+  return FormatString("Digital %s thread (%s: %s)", kind, driverName.c_str(), device.c_str());
+}
+
+void CIOBase::ResetStates() {
+  const uint32_t outputs = GetOutputCount();
+  const uint32_t inputs = GetInputCount();
+  RecursiveLockGuard guard(lock_);
+  for (uint32_t i = 0; i < outputs; ++i) outputs_[i] = IOStateUndetermined;
+  for (uint32_t i = 0; i < inputs; ++i) inputs_[i] = IOStateUndetermined;
+}
+
+bool CIOBase::StartIO() {
+  ResetStates();
+  OnStartIO();
+  bool result = true;
+  const uint32_t outputs = GetOutputCount();
+  if (outputs != 0) {
+    const std::string name = ThreadName("Output");
+    if (outputWorker_.StartQueue(name)) {
+      // Every output starts switched off.
+      for (uint32_t i = 0; i < outputs; ++i) outputWorker_.Push(new COutputState(i, IOStateInactive));
+    } else {
+      if (driver_) driver_->Log(LogError, "%s: Starting of %s failed!", "norvale::CIOBase::StartIO", name.c_str());
+      result = false;
+    }
+  }
+  if (GetInputCount() != 0) {
+    const std::string name = ThreadName("Input");
+    if (!inputPoller_.StartWithTick(name)) {
+      if (driver_) driver_->Log(LogError, "%s: Starting of %s failed!", "norvale::CIOBase::StartIO", name.c_str());
+      result = false;
+    }
+  }
+  return result;
+}
+
+bool CIOBase::StopIO() {
+  inputPoller_.StopEvent().Set();
+  outputWorker_.StopEvent().Set();
+  OnStopIO();
+  bool result = true;
+  const std::string device = driver_ ? driver_->GetDeviceName() : std::string();
+  if (!outputWorker_.StopQueue()) {
+    if (driver_) driver_->Log(LogError, "%s: Stop Output thread failed! Device %s", "norvale::CIOBase::StopIO", device.c_str());
+    result = false;
+  }
+  if (!inputPoller_.StopThread(5000)) {
+    if (driver_) driver_->Log(LogError, "%s: Stop Input thread failed! Device %s", "norvale::CIOBase::StopIO", device.c_str());
+    result = false;
+  }
+  ResetStates();
+  return result;
+}
+
+bool CIOBase::SetOutputState(uint32_t index, uint32_t state) {
+  // Nothing is queued for an output the camera does not have or while no worker runs to switch it:
+  // such items would only pile up.
+  if (index >= GetOutputCount() || !outputWorker_.IsRunning()) return false;
+  return outputWorker_.Push(new COutputState(index, state));
+}
+
+void CIOBase::ApplyOutputState(uint32_t index, uint32_t state) {
+  {
+    RecursiveLockGuard guard(lock_);
+    auto it = outputs_.find(index);
+    if (it == outputs_.end() || it->second == state) return;
+    it->second = state;
+  }
+  SetOutputStateWrapper(index, state);
+}
+
+bool CIOBase::SetOutputStateWrapper(uint32_t index, uint32_t state) {
+  if (SetCameraOutput(index, state)) {
+    RecursiveLockGuard guard(lock_);
+    outputFailureLogArmed_ = true;
+    return true;
+  }
+  NotifyFailure();
+  bool log = false;
+  {
+    RecursiveLockGuard guard(lock_);
+    log = outputFailureLogArmed_;
+    outputFailureLogArmed_ = false;
+  }
+  if (log && driver_) {
+    const DEVICE_INFO* info = driver_->GetDeviceInfo();
+    driver_->Log(LogError, "%s: Unable to change output state for device %s:%u (output index %u)",
+                 "norvale::CIOBase::SetOutputStateWrapper", info ? info->address.c_str() : "",
+                 info ? static_cast<unsigned>(info->port) : 0u, index);
+  }
+  return false;
+}
+
+void CIOBase::GetInputStatesWrapper() {
+  if (ReadCameraInputs(GetInputCount())) {
+    RecursiveLockGuard guard(lock_);
+    inputFailureLogArmed_ = true;
+    return;
+  }
+  NotifyFailure();
+  bool log = false;
+  {
+    RecursiveLockGuard guard(lock_);
+    log = inputFailureLogArmed_;
+    inputFailureLogArmed_ = false;
+  }
+  if (log && driver_) {
+    const DEVICE_INFO* info = driver_->GetDeviceInfo();
+    driver_->Log(LogError, "%s: GetInputStates() method failed! Device %s:%u", "norvale::CIOBase::GetInputStatesWrapper",
+                 info ? info->address.c_str() : "", info ? static_cast<unsigned>(info->port) : 0u);
+  }
+}
+
+void CIOBase::NotifyFailure() {
+  ResetStates();
+  if (ipcapture::IOSink* sink = sink_.load()) sink->IOFailed();
+}
+
+void CIOBase::RecordInputState(uint32_t index, uint32_t state) {
+  {
+    RecursiveLockGuard guard(lock_);
+    auto it = inputs_.find(index);
+    if (it == inputs_.end() || it->second == state) return;
+    it->second = state;
+  }
+  if (ipcapture::IOSink* sink = sink_.load()) sink->InputStateChanged(index, state);
+}
+
+}  // namespace norvale

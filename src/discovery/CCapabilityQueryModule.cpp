@@ -1,0 +1,228 @@
+#include "discovery/CCapabilityQueryModule.h"
+
+#include <cxxabi.h>
+
+#include "runtime/StringUtils.h"
+
+namespace norvale {
+
+namespace {
+constexpr const char* kInvalidAddress = "Failed to start capability fetching thread. Device address is invalid!";
+constexpr const char* kInternalError = "Failed to start capability fetching thread. Internal error occurs";
+constexpr const char* kNoProperties = "Failed to get camera properties";
+constexpr const char* kNotSaved = "Failed to save capability query results";
+}  // namespace
+
+CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::ICapabilityCallback* callback, bool ntsc)
+    : ntsc_(ntsc), callback_(callback) {
+  device_.networkTimeout = 5000;
+  device_.streamTimeout = 5000;
+}
+
+CCapabilityQueryModule::~CCapabilityQueryModule() { Shutdown(); }
+
+int32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const char* user, const char* password,
+                                      ipcapture::ICapabilitySink* sink) {
+  RecursiveLockGuard guard(lock_);
+  if (thread_ || threadClosed_) return 0;  // one query per module
+  sink_ = sink;
+  if (!address || !user || !password) return 0;
+  device_.address = address;
+  device_.port = port;
+  device_.user = user;
+  device_.password = password;
+  if (device_.networkTimeout == 0) return 0;
+  properties_ = TSmartPtr<CBaseCameraProperties>(CreateProperties());
+  if (!properties_) return 0;
+  thread_ = platform::StartThread(&CCapabilityQueryModule::Entry, this, &threadId_);
+  if (!thread_) {
+    properties_.Release();
+    return 0;
+  }
+  return 1;
+}
+
+void CCapabilityQueryModule::Terminate() {
+  TSmartPtr<CBaseCameraProperties> properties;
+  {
+    RecursiveLockGuard guard(lock_);
+    properties = properties_;
+  }
+  if (properties) properties->Stop();
+}
+
+void CCapabilityQueryModule::Shutdown() {
+  Terminate();
+  RecursiveLockGuard guard(lock_);
+  if (thread_) {
+    if (!platform::IsCurrentThread(thread_)) {
+      const uint32_t limit = 2u * static_cast<uint32_t>(device_.networkTimeout > 0 ? device_.networkTimeout : 5000);
+      if (!platform::WaitThread(thread_, limit)) {
+        // From here on the thread must not reach the host's objects any more.
+        abandoned_ = true;
+        platform::TerminateThread(thread_);
+        if (callback_) callback_->QueryAbandoned();
+      }
+    }
+    platform::CloseThread(thread_);
+    thread_ = nullptr;
+    threadClosed_ = true;
+  }
+  properties_.Release();
+  sink_ = nullptr;
+}
+
+void CCapabilityQueryModule::Entry(void* self) {
+  try {
+    static_cast<CCapabilityQueryModule*>(self)->Run();
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    // Nothing leaves the query thread; the thread simply ends.
+  }
+}
+
+bool CCapabilityQueryModule::IsValidAddress(const std::string& address) {
+  static const std::string kForbidden = "@#$%^&*(){}[]/\\+=|:;,~'\"!?";
+  return address.find_first_of(kForbidden) == std::string::npos;
+}
+
+void CCapabilityQueryModule::Run() {
+  ipcapture::ICapabilityCallback* const callback = callback_;
+  if (!IsValidAddress(device_.address)) {
+    if (callback && !Abandoned()) callback->QueryFailed(0, kInvalidAddress);
+    return;
+  }
+  int32_t reason = 3;
+  std::string text;
+  bool succeeded = false;
+  {
+    TSmartPtr<CBaseCameraProperties> properties = properties_;
+    ipcapture::ICapabilitySink* const sink = sink_;
+    if (!properties || !sink) {
+      text = kInternalError;
+    } else if (properties->ReadProperties(reason)) {
+      succeeded = !Abandoned() && WriteCapabilities(*properties, sink);
+      if (!succeeded) {
+        reason = 3;
+        text = kNotSaved;
+      }
+    } else {
+      text = kNoProperties;
+      const std::string detail = properties->GetLastErrorText();
+      if (reason == 1)
+        text += detail.empty() ? std::string(", login failed (invalid credentials)") : ": " + detail;
+      else if (reason == 2)
+        text += ", device is offline or is located in unaccessible subnet";
+      else if (!detail.empty())
+        text += ": " + detail;
+    }
+  }
+  // The host may destroy the module from inside its callback: nothing of it is touched afterwards.
+  if (!callback || Abandoned()) return;
+  if (succeeded)
+    callback->QuerySucceeded();
+  else
+    callback->QueryFailed(reason, text.c_str());
+}
+
+bool CCapabilityQueryModule::WriteCapabilities(CBaseCameraProperties& p, ipcapture::ICapabilitySink* sink) {
+  if (!sink) return false;
+  const CStreamCapabilities& main = p.streams[0];
+
+  // Model name.
+  if (p.model.empty()) return false;
+  const std::string modelName = p.brand.empty() ? p.model : p.brand + " " + p.model;
+  sink->SetModelName(modelName.c_str());
+
+  // Connection items 1 to 4.
+  const std::string connection[4] = {p.device.address, FormatString("%hu", p.device.port), p.device.user,
+                                     p.device.password};
+  for (uint32_t i = 0; i < 4; ++i) {
+    ipcapture::ICapabilityValueItem* item = sink->GetConnectionItem(i + 1);
+    if (!item) return false;
+    item->SetValue(connection[i].c_str());
+  }
+
+  // Codecs of the main stream and the number of video sources.
+  if (main.codecs.empty() || p.videoSources == 0) return false;
+  if (main.codecs.count(1)) sink->SetCapability(8, 1);
+  if (main.codecs.count(2)) sink->SetCapability(6, 1);
+  if (main.codecs.count(3)) sink->SetCapability(7, 1);
+  sink->SetCapability(0, p.videoSources);
+
+  // Resolutions of the main stream.
+  if (main.resolutions.empty()) return false;
+  ipcapture::ICapabilityResolutionList* resolutions = sink->GetResolutionList();
+  if (!resolutions) return false;
+  const uint32_t highest = main.HighestRate();
+  const uint32_t fallbackRate = highest != 0 ? highest : (p.videoStandard != 0 ? 30 : 25);
+  for (const auto& entry : main.resolutions) {
+    const std::string text = FormatString("%ux%u", static_cast<unsigned>(entry.width), static_cast<unsigned>(entry.height));
+    resolutions->Add(text.c_str(), entry.width, entry.height,
+                     PeriodFromRate(entry.maxRate != 0 ? entry.maxRate : fallbackRate));
+  }
+
+  // Frame rates of the main stream.
+  if (!p.ReportFrameRates(sink->GetFrameRateList(1))) return false;
+
+  // Numbered capabilities.
+  if (p.ptzSupported) sink->SetCapability(1, 1);
+  if (p.capabilityFlags[0]) sink->SetCapability(5, 1);
+  sink->SetCapability(11, p.capabilityFlags[1] ? 1 : 0);
+  sink->SetCapability(12, p.capabilityFlags[2] ? 1 : 0);
+  if (p.inputCount != 0) sink->SetCapability(2, p.inputCount);
+  if (p.outputCount != 0) sink->SetCapability(3, p.outputCount);
+  if (p.genericCapabilityValue != 0) {
+    if (p.genericCapabilityKind == 1) {
+      sink->SetCapability(13, p.genericCapabilityValue);
+      sink->SetCapability(14, 1);
+      sink->SetCapability(17, 0);
+    } else if (p.genericCapabilityKind == 2) {
+      sink->SetCapability(13, p.genericCapabilityValue);
+      sink->SetCapability(15, 1);
+      sink->SetCapability(17, 0);
+    }
+  }
+
+  // Live and remote streams.
+  if (p.streamCount > 1 && p.hostCore61) {
+    sink->SetCapability(27, p.streamCount - 1);
+    const CStreamCapabilities& live = p.streams[1];
+    if (!CBaseCameraProperties::SetPropertyEntry(sink, 120, "Live Stream: Supported Codecs", live.CodecsText(), true) ||
+        !CBaseCameraProperties::SetPropertyEntry(sink, 121, "Live Stream: Supported Resolutions", live.ResolutionsText(),
+                                                 true) ||
+        !CBaseCameraProperties::SetPropertyEntry(sink, 122, "Live Stream: Supported Framerates", live.FrameRatesText(),
+                                                 true))
+      return false;
+    if (p.streamCount == 3) {
+      const CStreamCapabilities& remote = p.streams[2];
+      if (!CBaseCameraProperties::SetPropertyEntry(sink, 124, "Remote Stream: Supported Codecs", remote.CodecsText(),
+                                                   true) ||
+          !CBaseCameraProperties::SetPropertyEntry(sink, 125, "Remote Stream: Supported Resolutions",
+                                                   remote.ResolutionsText(), true) ||
+          !CBaseCameraProperties::SetPropertyEntry(sink, 126, "Remote Stream: Supported Framerates",
+                                                   remote.FrameRatesText(), true))
+        return false;
+    }
+  }
+
+  // Audio (the camera family reports none).
+  if (p.audioInput.channels != 0) {
+    sink->SetCapability(4, p.audioInput.channels);
+    if (!CBaseCameraProperties::SetPropertyEntry(
+            sink, 101, "Audio Input Parameters",
+            FormatString("Count=%u; IsStereo=%u", p.audioInput.channels, p.audioInput.stereo ? 1u : 0u), true))
+      return false;
+  }
+  if (p.audioOutput.channels != 0) {
+    if (!CBaseCameraProperties::SetPropertyEntry(
+            sink, 102, "Audio Output Parameters",
+            FormatString("Count=%u; IsStereo=%u", p.audioOutput.channels, p.audioOutput.stereo ? 1u : 0u), true))
+      return false;
+  }
+
+  return p.ReportProperties(sink);
+}
+
+}  // namespace norvale

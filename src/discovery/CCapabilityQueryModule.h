@@ -1,0 +1,65 @@
+#pragma once
+// The capability query: discovers a camera's properties on a worker thread and writes them, item by
+// item, into the host's capability sink, then tells the host's callback how it went.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "discovery/CBaseCameraProperties.h"
+#include "driver/HostInterfaces.h"
+#include "platform/Platform.h"
+#include "runtime/DeviceInfo.h"
+#include "runtime/RecursiveLock.h"
+#include "runtime/TSmartPtr.h"
+
+namespace norvale {
+
+class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
+ public:
+  CCapabilityQueryModule(ipcapture::ICapabilityCallback* callback, bool ntsc);
+  // Stops the query; a query thread that does not end within twice the network time-out is killed
+  // and the host is told that the query was abandoned.
+  ~CCapabilityQueryModule() override;  // slot 0
+  CCapabilityQueryModule(const CCapabilityQueryModule&) = delete;
+  CCapabilityQueryModule& operator=(const CCapabilityQueryModule&) = delete;
+
+  // Starts the one query of this module; 1 when its thread runs, 0 otherwise.
+  int32_t Start(const char* address, uint16_t port, const char* user, const char* password,
+                ipcapture::ICapabilitySink* sink) override;  // slot 1
+  // Asks a running query to stop; it then reports its outcome by itself.
+  void Terminate() override;                                 // slot 2
+
+  virtual CBaseCameraProperties* CreateProperties() = 0;  // slot 3
+  virtual void Run();                                     // slot 4: the query thread
+
+  // Whether an address may be queried: none of the characters of a URL's structure or of a
+  // command line appears in it.
+  static bool IsValidAddress(const std::string& address);
+  // Writes what the properties say into the sink; false at the first part that cannot be written.
+  static bool WriteCapabilities(CBaseCameraProperties& properties, ipcapture::ICapabilitySink* sink);
+
+ protected:
+  bool NtscFlag() const { return ntsc_; }
+  const DEVICE_INFO& Device() const { return device_; }
+  // The bounded stop of the destructor; a derived class calls it first in its own destructor.
+  void Shutdown();
+
+ private:
+  static void Entry(void* self);
+  bool Abandoned() const { return abandoned_.load(); }
+
+  bool ntsc_;
+  DEVICE_INFO device_;
+  ipcapture::ICapabilityCallback* callback_;
+  // Set by Start before the thread starts and cleared only after it has ended, so the thread reads
+  // them without the lock.
+  ipcapture::ICapabilitySink* sink_ = nullptr;
+  TSmartPtr<CBaseCameraProperties> properties_;
+  RecursiveLock lock_;
+  platform::Thread* thread_ = nullptr;
+  bool threadClosed_ = false;
+  uint32_t threadId_ = 0;
+  std::atomic<bool> abandoned_{false};
+};
+
+}  // namespace norvale
