@@ -89,7 +89,7 @@ CBaseCameraProperties::CBaseCameraProperties(const DEVICE_INFO& deviceInfo, bool
 
 CBaseCameraProperties::~CBaseCameraProperties() = default;
 
-bool CBaseCameraProperties::ReportFrameRates(ipcapture::ICapabilityFrameRateList* list) {
+bool CBaseCameraProperties::ReportFrameRates(ipcapture::CapabilityFrameRateList* list) {
   const CStreamCapabilities& stream = streams[0];
   if (!list || stream.frameRates.empty()) return false;
   for (uint32_t r : stream.frameRates)
@@ -99,15 +99,15 @@ bool CBaseCameraProperties::ReportFrameRates(ipcapture::ICapabilityFrameRateList
   return true;
 }
 
-bool CBaseCameraProperties::SetPropertyEntry(ipcapture::ICapabilitySink* sink, int32_t id, const char* name,
+bool CBaseCameraProperties::SetPropertyEntry(ipcapture::CapabilitySink* sink, int32_t id, const char* name,
                                              const std::string& value, bool isText) {
   if (id <= 0 || !name || !*name) return true;
   if (!sink) return false;
-  ipcapture::ICapabilityPropertyItem* item = sink->GetPropertyItem(id);
+  ipcapture::CapabilityPropertyItem* item = sink->GetPropertyItem(id);
   if (!item) return false;
   item->SetName(name);
-  item->SetReserved6(0);
-  item->SetTextFlag(isText ? 1 : 0);
+  item->SetFlags(0);
+  item->SetValueIsText(isText ? 1 : 0);
   item->SetValue(value.empty() ? "(none)" : value.c_str());
   return true;
 }

@@ -57,8 +57,8 @@ class CBaseCameraProperties {
   CBaseCameraProperties& operator=(const CBaseCameraProperties&) = delete;
 
   virtual void Cancel() {}                                                      // slot 0
-  virtual bool ReportFrameRates(ipcapture::ICapabilityFrameRateList* list);     // slot 1
-  virtual bool ReportProperties(ipcapture::ICapabilitySink* sink) = 0;          // slot 2
+  virtual bool ReportFrameRates(ipcapture::CapabilityFrameRateList* list);     // slot 1
+  virtual bool ReportProperties(ipcapture::CapabilitySink* sink) = 0;          // slot 2
   virtual ~CBaseCameraProperties();                                             // slot 3
   // Runs the whole discovery on the calling thread. On failure reason is 1 (credentials refused),
   // 2 (no answer) or 3 (anything else).
@@ -74,7 +74,7 @@ class CBaseCameraProperties {
 
   // One named property entry; an empty text goes out as "(none)". Entries without a positive id or
   // without a name are skipped. False when the sink hands out no item.
-  static bool SetPropertyEntry(ipcapture::ICapabilitySink* sink, int32_t id, const char* name, const std::string& value,
+  static bool SetPropertyEntry(ipcapture::CapabilitySink* sink, int32_t id, const char* name, const std::string& value,
                                bool isText);
 
   // The record, read by the capability query after a successful ReadProperties.

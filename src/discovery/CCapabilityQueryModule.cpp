@@ -13,7 +13,7 @@ constexpr const char* kNoProperties = "Failed to get camera properties";
 constexpr const char* kNotSaved = "Failed to save capability query results";
 }  // namespace
 
-CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::ICapabilityCallback* callback, bool ntsc)
+CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::CapabilityCallback* callback, bool ntsc)
     : ntsc_(ntsc), callback_(callback) {
   device_.networkTimeout = 5000;
   device_.streamTimeout = 5000;
@@ -22,7 +22,7 @@ CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::ICapabilityCallback* c
 CCapabilityQueryModule::~CCapabilityQueryModule() { Shutdown(); }
 
 int32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const char* user, const char* password,
-                                      ipcapture::ICapabilitySink* sink) {
+                                      ipcapture::CapabilitySink* sink) {
   RecursiveLockGuard guard(lock_);
   if (thread_ || threadClosed_) return 0;  // one query per module
   sink_ = sink;
@@ -88,7 +88,7 @@ bool CCapabilityQueryModule::IsValidAddress(const std::string& address) {
 }
 
 void CCapabilityQueryModule::Run() {
-  ipcapture::ICapabilityCallback* const callback = callback_;
+  ipcapture::CapabilityCallback* const callback = callback_;
   if (!IsValidAddress(device_.address)) {
     if (callback && !Abandoned()) callback->QueryFailed(0, kInvalidAddress);
     return;
@@ -98,7 +98,7 @@ void CCapabilityQueryModule::Run() {
   bool succeeded = false;
   {
     TSmartPtr<CBaseCameraProperties> properties = properties_;
-    ipcapture::ICapabilitySink* const sink = sink_;
+    ipcapture::CapabilitySink* const sink = sink_;
     if (!properties || !sink) {
       text = kInternalError;
     } else if (properties->ReadProperties(reason)) {
@@ -126,7 +126,7 @@ void CCapabilityQueryModule::Run() {
     callback->QueryFailed(reason, text.c_str());
 }
 
-bool CCapabilityQueryModule::WriteCapabilities(CBaseCameraProperties& p, ipcapture::ICapabilitySink* sink) {
+bool CCapabilityQueryModule::WriteCapabilities(CBaseCameraProperties& p, ipcapture::CapabilitySink* sink) {
   if (!sink) return false;
   const CStreamCapabilities& main = p.streams[0];
 
@@ -139,7 +139,7 @@ bool CCapabilityQueryModule::WriteCapabilities(CBaseCameraProperties& p, ipcaptu
   const std::string connection[4] = {p.device.address, FormatString("%hu", p.device.port), p.device.user,
                                      p.device.password};
   for (uint32_t i = 0; i < 4; ++i) {
-    ipcapture::ICapabilityValueItem* item = sink->GetConnectionItem(i + 1);
+    ipcapture::CapabilityConnectionItem* item = sink->GetConnectionItem(i + 1);
     if (!item) return false;
     item->SetValue(connection[i].c_str());
   }
@@ -153,7 +153,7 @@ bool CCapabilityQueryModule::WriteCapabilities(CBaseCameraProperties& p, ipcaptu
 
   // Resolutions of the main stream.
   if (main.resolutions.empty()) return false;
-  ipcapture::ICapabilityResolutionList* resolutions = sink->GetResolutionList();
+  ipcapture::CapabilityResolutionList* resolutions = sink->GetResolutionList();
   if (!resolutions) return false;
   const uint32_t highest = main.HighestRate();
   const uint32_t fallbackRate = highest != 0 ? highest : (p.videoStandard != 0 ? 30 : 25);

@@ -16,7 +16,7 @@ namespace norvale {
 
 class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
  public:
-  CCapabilityQueryModule(ipcapture::ICapabilityCallback* callback, bool ntsc);
+  CCapabilityQueryModule(ipcapture::CapabilityCallback* callback, bool ntsc);
   // Stops the query; a query thread that does not end within twice the network time-out is killed
   // and the host is told that the query was abandoned.
   ~CCapabilityQueryModule() override;  // slot 0
@@ -25,7 +25,7 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
 
   // Starts the one query of this module; 1 when its thread runs, 0 otherwise.
   int32_t Start(const char* address, uint16_t port, const char* user, const char* password,
-                ipcapture::ICapabilitySink* sink) override;  // slot 1
+                ipcapture::CapabilitySink* sink) override;  // slot 1
   // Asks a running query to stop; it then reports its outcome by itself.
   void Terminate() override;                                 // slot 2
 
@@ -36,7 +36,7 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
   // command line appears in it.
   static bool IsValidAddress(const std::string& address);
   // Writes what the properties say into the sink; false at the first part that cannot be written.
-  static bool WriteCapabilities(CBaseCameraProperties& properties, ipcapture::ICapabilitySink* sink);
+  static bool WriteCapabilities(CBaseCameraProperties& properties, ipcapture::CapabilitySink* sink);
 
  protected:
   bool NtscFlag() const { return ntsc_; }
@@ -50,10 +50,10 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
 
   bool ntsc_;
   DEVICE_INFO device_;
-  ipcapture::ICapabilityCallback* callback_;
+  ipcapture::CapabilityCallback* callback_;
   // Set by Start before the thread starts and cleared only after it has ended, so the thread reads
   // them without the lock.
-  ipcapture::ICapabilitySink* sink_ = nullptr;
+  ipcapture::CapabilitySink* sink_ = nullptr;
   TSmartPtr<CBaseCameraProperties> properties_;
   RecursiveLock lock_;
   platform::Thread* thread_ = nullptr;

@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "support/FakeDriver.h"
+#include "support/IOSinkRecorder.h"
 
 namespace norvale {
 namespace {
 
 using zephrin::test::FakeDriver;
+using zephrin::test::RecordingIOSink;
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 8000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -26,30 +28,12 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 8000) {
   return condition();
 }
 
-class RecordingIOSink : public ipcapture::IOSink {
- public:
-  void InputStateChanged(uint32_t index, uint32_t state) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    changes_.emplace_back(index, state);
-  }
-  void IOFailed() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++failures_;
-  }
-  std::vector<std::pair<uint32_t, uint32_t>> changes() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return changes_;
-  }
-  int failures() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return failures_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::pair<uint32_t, uint32_t>> changes_;
-  int failures_ = 0;
-};
+std::vector<std::pair<uint32_t, uint32_t>> Changes(RecordingIOSink& sink) {
+  std::vector<std::pair<uint32_t, uint32_t>> changes;
+  for (const auto& change : sink.Changes()) changes.emplace_back(change.input, change.state);
+  return changes;
+}
+int Failures(RecordingIOSink& sink) { return static_cast<int>(sink.Failures()); }
 
 // A camera whose inputs and whose answers to output commands the test sets.
 class ScriptedIO : public CIOBase {
@@ -126,7 +110,7 @@ TEST(DigitalOutputs, EveryOutputIsSwitchedOffAtStartAndEachChangeIsSentOnce) {
   EXPECT_EQ(d.io->commands(),
             (Commands{{0, IOStateInactive}, {1, IOStateInactive}, {0, IOStateActive}, {1, IOStateActive}}));
   EXPECT_TRUE(d.io->StopIO());
-  EXPECT_EQ(d.sink.failures(), 0);
+  EXPECT_EQ(Failures(d.sink), 0);
 }
 
 TEST(DigitalOutputs, RequestsOutsideTheCameraOrOutsideARunAreRefused) {
@@ -143,10 +127,10 @@ TEST(DigitalOutputs, AFailedCommandIsLoggedOnceAndTheNextCommandIsSentAgain) {
   Device d(0, 1);
   d.io->FailOutputs(true);
   ASSERT_TRUE(d.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return d.sink.failures() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) == 1; }));
   // The states are forgotten after a failure: the same request goes out again.
   EXPECT_TRUE(d.io->SetOutputState(0, IOStateInactive));
-  ASSERT_TRUE(WaitFor([&] { return d.sink.failures() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) == 2; }));
   EXPECT_EQ(d.driver.Count("norvale::CIOBase::SetOutputStateWrapper: Unable to change output state for device "
                            "127.0.0.5:80 (output index 0)"),
             1u);
@@ -155,7 +139,7 @@ TEST(DigitalOutputs, AFailedCommandIsLoggedOnceAndTheNextCommandIsSentAgain) {
   ASSERT_TRUE(WaitFor([&] { return d.io->commands().size() == 3; }));
   d.io->FailOutputs(true);
   EXPECT_TRUE(d.io->SetOutputState(0, IOStateInactive));
-  ASSERT_TRUE(WaitFor([&] { return d.sink.failures() == 3; }));
+  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) == 3; }));
   EXPECT_EQ(d.driver.Count("Unable to change output state"), 2u);
   EXPECT_EQ(d.io->commands(), (Commands{{0, 1}, {0, 1}, {0, 2}, {0, 1}}));
   for (const auto& line : d.driver.Lines()) EXPECT_EQ(line.level, LogError);
@@ -165,13 +149,13 @@ TEST(DigitalInputs, ChangesAreReportedOnceEach) {
   Device d(2, 0);
   d.io->SetInputs({IOStateInactive, IOStateActive});
   ASSERT_TRUE(d.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return d.sink.changes().size() == 2; }));  // the first poll comes at once
-  EXPECT_EQ(d.sink.changes(), (Commands{{0, IOStateInactive}, {1, IOStateActive}}));
+  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 2; }));  // the first poll comes at once
+  EXPECT_EQ(Changes(d.sink), (Commands{{0, IOStateInactive}, {1, IOStateActive}}));
   d.io->SetInputs({IOStateActive, IOStateActive});
-  ASSERT_TRUE(WaitFor([&] { return d.sink.changes().size() == 3; }));
+  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 3; }));
   const int polls = d.io->polls();
   ASSERT_TRUE(WaitFor([&] { return d.io->polls() > polls; }));
-  EXPECT_EQ(d.sink.changes(), (Commands{{0, IOStateInactive}, {1, IOStateActive}, {0, IOStateActive}}));
+  EXPECT_EQ(Changes(d.sink), (Commands{{0, IOStateInactive}, {1, IOStateActive}, {0, IOStateActive}}));
   EXPECT_TRUE(d.io->StopIO());
   EXPECT_EQ(d.io->GetInputCount(), 2u);
   EXPECT_EQ(d.io->GetOutputCount(), 0u);
@@ -182,20 +166,20 @@ TEST(DigitalInputs, ACameraThatStopsAnsweringIsLoggedOncePerRunOfFailures) {
   d.io->SetInputs({IOStateActive});
   d.io->FailInputs(true);
   ASSERT_TRUE(d.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return d.sink.failures() >= 3; }));  // one per tick
+  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) >= 3; }));  // one per tick
   EXPECT_EQ(d.driver.Count("norvale::CIOBase::GetInputStatesWrapper: GetInputStates() method failed! Device 127.0.0.5:80"),
             1u);
-  EXPECT_TRUE(d.sink.changes().empty());
+  EXPECT_TRUE(Changes(d.sink).empty());
   d.io->FailInputs(false);
-  ASSERT_TRUE(WaitFor([&] { return d.sink.changes().size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 1; }));
   d.io->FailInputs(true);
-  const int failures = d.sink.failures();
-  ASSERT_TRUE(WaitFor([&] { return d.sink.failures() > failures; }));
+  const int failures = Failures(d.sink);
+  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) > failures; }));
   EXPECT_EQ(d.driver.Count("GetInputStates() method failed!"), 2u);
   // After the failure the input is reported again once the camera answers.
   d.io->FailInputs(false);
-  ASSERT_TRUE(WaitFor([&] { return d.sink.changes().size() == 2; }));
-  EXPECT_EQ(d.sink.changes(), (Commands{{0, IOStateActive}, {0, IOStateActive}}));
+  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 2; }));
+  EXPECT_EQ(Changes(d.sink), (Commands{{0, IOStateActive}, {0, IOStateActive}}));
   EXPECT_TRUE(d.io->StopIO());
 }
 
@@ -210,11 +194,11 @@ TEST(DigitalIOLifecycle, NoWorkersWithoutIOAndRestartAfterStop) {
   Device d(1, 1);
   d.io->SetInputs({IOStateInactive});
   ASSERT_TRUE(d.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return d.sink.changes().size() == 1 && d.io->commands().size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 1 && d.io->commands().size() == 1; }));
   EXPECT_TRUE(d.io->StopIO());
   ASSERT_TRUE(d.io->StartIO());
   // A new run starts from undetermined states: the input is reported and the output switched again.
-  ASSERT_TRUE(WaitFor([&] { return d.sink.changes().size() == 2 && d.io->commands().size() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 2 && d.io->commands().size() == 2; }));
   EXPECT_TRUE(d.io->StopIO());
   EXPECT_FALSE(d.io->SetCallback(nullptr));
 }
@@ -232,11 +216,11 @@ TEST(DigitalIOLifecycle, DestroyingARunningObjectStopsItsWorkers) {
   Device d(2, 2);
   d.io->FailInputs(true);
   ASSERT_TRUE(d.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return d.sink.failures() >= 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) >= 1; }));
   d.io.reset();
-  const int failures = d.sink.failures();
+  const int failures = Failures(d.sink);
   std::this_thread::sleep_for(std::chrono::milliseconds(1700));
-  EXPECT_EQ(d.sink.failures(), failures);
+  EXPECT_EQ(Failures(d.sink), failures);
 }
 
 }  // namespace

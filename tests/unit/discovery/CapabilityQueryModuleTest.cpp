@@ -6,13 +6,14 @@
 
 #include <functional>
 
-#include "support/CapabilityHost.h"
+#include "support/CapabilityRecorder.h"
+#include "unit/discovery/EventLogSink.h"
 
 namespace norvale {
 namespace {
 
 using zephrin::test::RecordingCapabilityCallback;
-using zephrin::test::RecordingCapabilitySink;
+using zephrin::test::EventLogSink;
 
 // A camera whose discovery outcome the test decides.
 struct Outcome {
@@ -36,7 +37,7 @@ class ScriptedProperties : public CBaseCameraProperties {
     return outcome_.succeed;
   }
   std::string GetLastErrorText() override { return outcome_.error; }
-  bool ReportProperties(ipcapture::ICapabilitySink* sink) override {
+  bool ReportProperties(ipcapture::CapabilitySink* sink) override {
     return SetPropertyEntry(sink, 1, "Video standard", std::to_string(videoStandard), false) &&
            SetPropertyEntry(sink, 4, "Firmware Version", firmware, true) &&
            SetPropertyEntry(sink, 0, "Skipped", "x", true) && SetPropertyEntry(sink, 10, "", "x", true);
@@ -49,7 +50,7 @@ class ScriptedProperties : public CBaseCameraProperties {
 class TestModule : public CCapabilityQueryModule {
  public:
   using Fill = std::function<void(CBaseCameraProperties&)>;
-  TestModule(ipcapture::ICapabilityCallback* callback, Outcome outcome, Fill fill)
+  TestModule(ipcapture::CapabilityCallback* callback, Outcome outcome, Fill fill)
       : CCapabilityQueryModule(callback, false), outcome_(std::move(outcome)), fill_(std::move(fill)) {}
   ~TestModule() override { Shutdown(); }
   CBaseCameraProperties* CreateProperties() override {
@@ -76,9 +77,18 @@ void TypicalCamera(CBaseCameraProperties& p) {
   for (uint32_t r = 1; r <= 25; ++r) p.streams[0].frameRates.insert(r);
 }
 
+int32_t LastReason(RecordingCapabilityCallback& callback) {
+  auto failures = callback.Failures();
+  return failures.empty() ? -1 : failures.back().reason;
+}
+std::string LastText(RecordingCapabilityCallback& callback) {
+  auto failures = callback.Failures();
+  return failures.empty() ? std::string() : failures.back().text;
+}
+
 struct Query {
   RecordingCapabilityCallback callback;
-  RecordingCapabilitySink sink;
+  EventLogSink sink;
   std::unique_ptr<TestModule> module;
 
   Query(Outcome outcome, TestModule::Fill fill) : module(new TestModule(&callback, std::move(outcome), std::move(fill))) {}
@@ -87,15 +97,15 @@ struct Query {
   }
   void RunToEnd() {
     ASSERT_EQ(Start(), 1);
-    ASSERT_TRUE(callback.WaitOutcome(10000));
+    ASSERT_TRUE(callback.WaitForOutcome(10000));
   }
 };
 
 TEST(CapabilityQueryReport, ASuccessfulQueryWritesEverythingInOrder) {
   Query q({}, TypicalCamera);
   q.RunToEnd();
-  EXPECT_EQ(q.callback.succeeded(), 1);
-  EXPECT_EQ(q.callback.failed(), 0);
+  EXPECT_EQ(q.callback.Succeeded(), 1u);
+  EXPECT_EQ(q.callback.Failures().size(), 0u);
   std::vector<std::string> expected = {
       "model Dynacolor V1",
       "connection 1=127.0.0.2",
@@ -193,7 +203,7 @@ TEST(CapabilityQueryStreams, LiveAndRemoteStreamsAreReportedToNewHostCores) {
   EXPECT_EQ(q.sink.properties[125].value, "352x288:40");  // a stream without rates
   EXPECT_EQ(q.sink.properties[126].value, "(none)");
   EXPECT_EQ(q.sink.properties[126].name, "Remote Stream: Supported Framerates");
-  EXPECT_EQ(q.sink.properties[126].textFlag, 1);
+  EXPECT_EQ(q.sink.properties[126].isText, 1);
   // Stream entries come before the camera's own properties.
   EXPECT_EQ(q.sink.propertyOrder, (std::vector<int32_t>{120, 121, 122, 124, 125, 126, 1, 4}));
 }
@@ -229,10 +239,10 @@ TEST(CapabilityQueryFailure, ReasonsAndTexts) {
   for (const auto& c : cases) {
     Query q({false, c.reason, c.detail}, nullptr);
     q.RunToEnd();
-    EXPECT_EQ(q.callback.failed(), 1);
-    EXPECT_EQ(q.callback.succeeded(), 0);
-    EXPECT_EQ(q.callback.reason(), c.reason);
-    EXPECT_EQ(q.callback.text(), c.text);
+    EXPECT_EQ(q.callback.Failures().size(), 1u);
+    EXPECT_EQ(q.callback.Succeeded(), 0u);
+    EXPECT_EQ(LastReason(q.callback), c.reason);
+    EXPECT_EQ(LastText(q.callback), c.text);
     EXPECT_TRUE(q.sink.Events().empty());
   }
 }
@@ -248,13 +258,13 @@ TEST(CapabilityQueryFailure, ResultsThatCannotBeSavedFailWithReasonThree) {
   for (auto& fill : broken) {
     Query q({}, fill);
     q.RunToEnd();
-    EXPECT_EQ(q.callback.reason(), 3);
-    EXPECT_EQ(q.callback.text(), "Failed to save capability query results");
+    EXPECT_EQ(LastReason(q.callback), 3);
+    EXPECT_EQ(LastText(q.callback), "Failed to save capability query results");
   }
   Query refused({}, TypicalCamera);
   refused.sink.refusePropertyItems = true;
   refused.RunToEnd();
-  EXPECT_EQ(refused.callback.text(), "Failed to save capability query results");
+  EXPECT_EQ(LastText(refused.callback), "Failed to save capability query results");
 }
 
 TEST(CapabilityQueryAddress, AddressesWithUrlOrCommandCharactersAreRefused) {
@@ -262,9 +272,9 @@ TEST(CapabilityQueryAddress, AddressesWithUrlOrCommandCharactersAreRefused) {
                           "a|b", "a~b", "a+b", "a#b", "a$b", "a%b", "a^b", "a&b", "a*b", "{a}", "a'b", "a\"b"}) {
     Query q({}, TypicalCamera);
     ASSERT_EQ(q.Start(bad), 1);
-    ASSERT_TRUE(q.callback.WaitOutcome(10000));
-    EXPECT_EQ(q.callback.reason(), 0) << bad;
-    EXPECT_EQ(q.callback.text(), "Failed to start capability fetching thread. Device address is invalid!");
+    ASSERT_TRUE(q.callback.WaitForOutcome(10000));
+    EXPECT_EQ(LastReason(q.callback), 0) << bad;
+    EXPECT_EQ(LastText(q.callback), "Failed to start capability fetching thread. Device address is invalid!");
     EXPECT_TRUE(q.sink.Events().empty());
   }
   for (const char* good : {"127.0.0.1", "camera.example.net", "cam-01_b", "fe80.1"})
@@ -279,27 +289,27 @@ TEST(CapabilityQueryLifecycle, AModuleRunsOneQueryOnly) {
   q.RunToEnd();
   EXPECT_EQ(q.Start(), 0);  // finished, not restarted
   q.module.reset();
-  EXPECT_EQ(q.callback.succeeded(), 1);
-  EXPECT_EQ(q.callback.abandoned(), 0);
+  EXPECT_EQ(q.callback.Succeeded(), 1u);
+  EXPECT_EQ(q.callback.Abandoned(), 0u);
 }
 
 TEST(CapabilityQueryLifecycle, TerminateEndsAQueryThatThenReportsItsOutcome) {
   Query q({false, 2, "", true}, TypicalCamera);
   ASSERT_EQ(q.Start(), 1);
   q.module->Terminate();
-  ASSERT_TRUE(q.callback.WaitOutcome(10000));
-  EXPECT_EQ(q.callback.reason(), 2);
+  ASSERT_TRUE(q.callback.WaitForOutcome(10000));
+  EXPECT_EQ(LastReason(q.callback), 2);
   q.module.reset();
-  EXPECT_EQ(q.callback.failed(), 1);
-  EXPECT_EQ(q.callback.abandoned(), 0);
+  EXPECT_EQ(q.callback.Failures().size(), 1u);
+  EXPECT_EQ(q.callback.Abandoned(), 0u);
 }
 
 TEST(CapabilityQueryLifecycle, DestroyingARunningQueryStopsItWithoutAbandoning) {
   Query q({false, 3, "", true}, TypicalCamera);
   ASSERT_EQ(q.Start(), 1);
   q.module.reset();
-  EXPECT_EQ(q.callback.failed(), 1);
-  EXPECT_EQ(q.callback.abandoned(), 0);
+  EXPECT_EQ(q.callback.Failures().size(), 1u);
+  EXPECT_EQ(q.callback.Abandoned(), 0u);
 }
 
 TEST(CapabilityQueryLifecycle, TerminateAndDestroyWithoutAQueryDoNothing) {
@@ -307,7 +317,7 @@ TEST(CapabilityQueryLifecycle, TerminateAndDestroyWithoutAQueryDoNothing) {
   auto module = std::make_unique<TestModule>(&callback, Outcome{}, TypicalCamera);
   module->Terminate();
   module.reset();
-  EXPECT_EQ(callback.succeeded() + callback.failed() + callback.abandoned(), 0);
+  EXPECT_EQ(callback.Outcomes(), 0u);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #pragma once
-// The host's side of a capability query: a sink and a callback that record everything the driver
-// writes into them, in order, and let a test wait for the outcome.
-#include <condition_variable>
+// A capability sink that keeps every call as a readable line, in order, so a test can check the
+// order in which a query writes.
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,8 +14,8 @@ namespace zephrin::test {
 struct PropertyEntry {
   std::string name;
   std::string value;
-  int32_t textFlag = -1;
-  int32_t reserved6 = -1;
+  int32_t isText = -1;
+  int32_t flags = -1;
 };
 
 struct ResolutionEntry {
@@ -24,19 +23,19 @@ struct ResolutionEntry {
   uint32_t width = 0, height = 0, interval = 0;
 };
 
-class RecordingCapabilitySink : public norvale::ipcapture::ICapabilitySink {
+class EventLogSink : public norvale::ipcapture::CapabilitySink {
  public:
-  RecordingCapabilitySink();
-  ~RecordingCapabilitySink() override;
+  EventLogSink();
+  ~EventLogSink() override;
 
   void SetCapability(uint32_t id, uint32_t value) override;
   void SetModelName(const char* text) override;
-  norvale::ipcapture::ICapabilityValueItem* GetConnectionItem(uint32_t index) override;
+  norvale::ipcapture::CapabilityConnectionItem* GetConnectionItem(uint32_t index) override;
   void Reserved4() override {}
-  norvale::ipcapture::ICapabilityPropertyItem* GetPropertyItem(int32_t id) override;
-  norvale::ipcapture::ICapabilityResolutionList* GetResolutionList() override;
+  norvale::ipcapture::CapabilityPropertyItem* GetPropertyItem(int32_t id) override;
+  norvale::ipcapture::CapabilityResolutionList* GetResolutionList() override;
   void Reserved7() override {}
-  norvale::ipcapture::ICapabilityFrameRateList* GetFrameRateList(int32_t kind) override;
+  norvale::ipcapture::CapabilityFrameRateList* GetFrameRateList(int32_t kind) override;
 
   // Every call in order, as readable lines ("capability 8=1", "property 5 ...").
   std::vector<std::string> Events();
@@ -66,29 +65,6 @@ class RecordingCapabilitySink : public norvale::ipcapture::ICapabilitySink {
   std::vector<std::unique_ptr<PropertyItem>> propertyItems_;
   std::unique_ptr<ResolutionList> resolutionList_;
   std::unique_ptr<FrameRateList> frameRateList_;
-};
-
-class RecordingCapabilityCallback : public norvale::ipcapture::ICapabilityCallback {
- public:
-  void Reserved1() override {}
-  void QuerySucceeded() override;
-  void QueryFailed(int32_t reason, const char* text) override;
-  void QueryAbandoned() override;
-
-  // Waits until the query has succeeded or failed; false on time-out.
-  bool WaitOutcome(int timeoutMs);
-  int succeeded();
-  int failed();
-  int abandoned();
-  int32_t reason();
-  std::string text();
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  int succeeded_ = 0, failed_ = 0, abandoned_ = 0;
-  int32_t reason_ = -1;
-  std::string text_;
 };
 
 }  // namespace zephrin::test
