@@ -9,8 +9,12 @@ namespace norvale {
 
 void CStreamCapabilities::Clear() {
   codecs.clear();
-  resolutions.clear();
   frameRates.clear();
+  ClearResolutions();
+}
+
+void CStreamCapabilities::ClearResolutions() {
+  resolutions.clear();
   defaultFrameRate = 0;
   widest_ = 0;
   tallest_ = 0;

@@ -32,6 +32,8 @@ class CStreamCapabilities {
   uint32_t defaultFrameRate = 0;  // 0: none
 
   void Clear();
+  // Forgets the sizes and the default frame rate only.
+  void ClearResolutions();
   uint32_t HighestRate() const;  // 0 without rates
   // Adds a size; a size already listed keeps the higher rate. True when the size is wider or taller
   // than every size added before it (the first one always is).

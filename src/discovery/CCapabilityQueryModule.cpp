@@ -32,7 +32,13 @@ int32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const 
   device_.user = user;
   device_.password = password;
   if (device_.networkTimeout == 0) return 0;
-  properties_ = TSmartPtr<CBaseCameraProperties>(CreateProperties());
+  try {
+    properties_ = TSmartPtr<CBaseCameraProperties>(CreateProperties());
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    properties_.Release();
+  }
   if (!properties_) return 0;
   thread_ = platform::StartThread(&CCapabilityQueryModule::Entry, this, &threadId_);
   if (!thread_) {

@@ -2,10 +2,14 @@
 // stand behind every name of their family. Nothing thrown inside leaves through them.
 #include <cxxabi.h>
 
+#include "discovery/CapabilityQueryEntry.h"
 #include "driver/CWendrickDriver.h"
 #include "driver/HostInterfaces.h"
 
+using norvale::ipcapture::CapabilityCallback;
+using norvale::ipcapture::CapabilitySink;
 using norvale::ipcapture::IDeletable;
+using norvale::ipcapture::IIPCapabilityQuery;
 using norvale::ipcapture::IIPCaptureDriverEx5;
 
 #define ZEPHRIN_EXPORT extern "C" __attribute__((visibility("default")))
@@ -43,3 +47,22 @@ ZEPHRIN_EXPORT void DeleteIPCaptureEx3(IDeletable* object) ZEPHRIN_ALIAS(DeleteI
 ZEPHRIN_EXPORT void DeleteIPCaptureEx4(IDeletable* object) ZEPHRIN_ALIAS(DeleteIPCapture);
 ZEPHRIN_EXPORT void DeleteIPCaptureEx5(IDeletable* object) ZEPHRIN_ALIAS(DeleteIPCapture);
 ZEPHRIN_EXPORT void DeleteCapabilityQueryModule(IDeletable* object) ZEPHRIN_ALIAS(DeleteIPCapture);
+
+// The capability query: a process-wide module (Init, Start, Terminate, Uninit) and modules the host
+// owns (Create, freed by DeleteCapabilityQueryModule). videoStandard: non-zero = NTSC.
+ZEPHRIN_EXPORT int32_t InitCapabilityQuery(CapabilityCallback* callback, int32_t videoStandard) {
+  return norvale::CapabilityQueryEntry::Init(callback, videoStandard);
+}
+
+ZEPHRIN_EXPORT int32_t StartCapabilityQuery(const char* address, uint16_t port, const char* user, const char* password,
+                                            CapabilitySink* sink) {
+  return norvale::CapabilityQueryEntry::Start(address, port, user, password, sink);
+}
+
+ZEPHRIN_EXPORT int32_t TerminateCapabilityQuery() { return norvale::CapabilityQueryEntry::Terminate(); }
+
+ZEPHRIN_EXPORT int32_t UninitCapabilityQuery() { return norvale::CapabilityQueryEntry::Uninit(); }
+
+ZEPHRIN_EXPORT IIPCapabilityQuery* CreateCapabilityQueryModule(CapabilityCallback* callback, int32_t videoStandard) {
+  return norvale::CapabilityQueryEntry::Create(callback, videoStandard);
+}

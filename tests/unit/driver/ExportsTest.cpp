@@ -25,6 +25,8 @@ const char* const kCreateNames[] = {"CreateIPCapture",    "CreateIPCaptureEx",  
 const char* const kDeleteNames[] = {"DeleteIPCapture",    "DeleteIPCaptureEx",  "DeleteIPCaptureEx2",
                                     "DeleteIPCaptureEx3", "DeleteIPCaptureEx4", "DeleteIPCaptureEx5",
                                     "DeleteCapabilityQueryModule"};
+const char* const kCapabilityQueryNames[] = {"InitCapabilityQuery", "StartCapabilityQuery", "TerminateCapabilityQuery",
+                                             "UninitCapabilityQuery", "CreateCapabilityQueryModule"};
 
 class ZephrinLibrary : public ::testing::Test {
  protected:
@@ -184,11 +186,13 @@ TEST_F(ZephrinLibrary, OpeningNoticeNamesDriverModelFirmwareAndAddress) {
   delete_(driver);
 }
 
-TEST_F(ZephrinLibrary, ExportsExactlyTheCaptureFamily) {
+TEST_F(ZephrinLibrary, ExportsExactlyTheCaptureAndCapabilityQueryFamilies) {
   std::vector<std::string> names;
   ASSERT_TRUE(HostLibrary::DefinedNames(library_.Path(), &names)) << "nm failed on " << library_.Path();
   std::vector<std::string> expected(std::begin(kCreateNames), std::end(kCreateNames));
   expected.insert(expected.end(), std::begin(kDeleteNames), std::end(kDeleteNames));
+  expected.insert(expected.end(), std::begin(kCapabilityQueryNames), std::end(kCapabilityQueryNames));
+  ASSERT_EQ(expected.size(), 18u);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(names, expected);
 }
