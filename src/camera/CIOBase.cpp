@@ -37,6 +37,7 @@ CIOBase::~CIOBase() { StopWorkers(); }
 void CIOBase::StopWorkers() {
   inputPoller_.StopEvent().Set();
   outputWorker_.StopEvent().Set();
+  OnStopIO();
   outputWorker_.StopQueue();
   inputPoller_.StopThread(5000);
 }

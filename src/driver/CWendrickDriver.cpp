@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "camera/CElmoDigitalIO.h"
 #include "channels/CH264ChannelRTSP.h"
 #include "channels/CMJPEGChannelRTSP.h"
 #include "channels/CMPEGChannelRTSP.h"
@@ -48,9 +49,8 @@ void CWendrickDriver::Close() {
 }
 
 bool CWendrickDriver::CreateIOApi() {
-  // Creation point of the family's digital I/O object (CElmoDigitalIO for this driver), stored in
-  // ioApi_ when none exists yet. Until it is built the driver opens without digital I/O.
-  return true;
+  if (!ioApi_) ioApi_ = new (std::nothrow) CElmoDigitalIO(this);
+  return ioApi_ != nullptr;
 }
 
 bool CWendrickDriver::CreatePTZDriver() {
