@@ -188,6 +188,7 @@ TEST_F(ElmoProperties, ModelAndCodecFailures) {
   Camera noSizes;
   noSizes.resolutions = "D1,huge";
   noSizes.shortName = "NA0535";  // series 7: adds no names of its own
+  noSizes.extra = "root.Framerate.H264=25\r\n";
   EXPECT_FALSE(Read(noSizes, &reason));
   EXPECT_EQ(properties_->GetLastErrorText(), "Unable to read list of the supported resolutions");
 }
