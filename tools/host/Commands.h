@@ -21,4 +21,10 @@ void PtzUsage();
 int RunRecord(const Arguments& args);
 void RecordUsage();
 
+int RunProbe(const Arguments& args);
+void ProbeUsage();
+
+int RunIo(const Arguments& args);
+void IoUsage();
+
 }  // namespace zephrin::host

@@ -12,8 +12,11 @@ using zephrin::host::Command;
 
 // Add a command here: its name, one line about it, its entry and its usage text.
 const Command kCommands[] = {
+    {"probe", "capability query of a camera; saves its host parameters", zephrin::host::RunProbe,
+     zephrin::host::ProbeUsage},
     {"ptz", "pan, tilt, zoom, focus and presets of a camera", zephrin::host::RunPtz, zephrin::host::PtzUsage},
     {"record", "record one stream of a camera to a file", zephrin::host::RunRecord, zephrin::host::RecordUsage},
+    {"io", "digital inputs and outputs of a camera", zephrin::host::RunIo, zephrin::host::IoUsage},
 };
 
 void Usage() {

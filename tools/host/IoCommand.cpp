@@ -1,0 +1,284 @@
+// zephrin-host io: opens the driver for one device as a host does, starts its digital I/O, prints
+// every input change as it is reported and switches outputs on request.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Commands.h"
+#include "driver/HostInterfaces.h"
+#include "support/HostLibrary.h"
+#include "support/HostObjects.h"
+
+namespace zephrin::host {
+
+namespace {
+
+using norvale::ipcapture::CreateIPCaptureFn;
+using norvale::ipcapture::DeleteObjectFn;
+using norvale::ipcapture::ICaptureIOApi;
+using norvale::ipcapture::IIPCaptureDriverEx5;
+using zephrin::test::HostLibrary;
+
+struct IoOptions {
+  std::string address;
+  unsigned port = 80;
+  std::string user = "admin";
+  std::string password = "admin";
+  std::map<unsigned, std::string> params;
+  int inputs = -1;   // -1: from the parameter file, else 0
+  int outputs = -1;
+  std::vector<std::pair<unsigned, unsigned>> sets;  // output (1-based), state
+  unsigned durationSeconds = 0;                     // 0: until "quit" or the end of input
+  std::string library;
+};
+
+bool ParseUnsigned(const std::string& text, unsigned max, unsigned* value) {
+  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long parsed = std::strtoul(text.c_str(), nullptr, 10);
+  if (parsed > max) return false;
+  *value = static_cast<unsigned>(parsed);
+  return true;
+}
+
+// "on"/"active"/"2" switch an output on, "off"/"inactive"/"1" off.
+bool ParseState(const std::string& text, unsigned* state) {
+  if (text == "on" || text == "active" || text == "2") {
+    *state = 2;
+  } else if (text == "off" || text == "inactive" || text == "1") {
+    *state = 1;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool ParseAssignment(const std::string& text, unsigned* number, std::string* value) {
+  const size_t equals = text.find('=');
+  return equals != std::string::npos && ParseUnsigned(text.substr(0, equals), 9, number) && *number >= 1 &&
+         (*value = text.substr(equals + 1), true);
+}
+
+// The host parameter file of 'zephrin-host probe': "N=TEXT" lines, '#' comments, among them the
+// camera's "# inputs=N" and "# outputs=N".
+bool LoadParameterFile(const std::string& path, IoOptions* options) {
+  std::ifstream in(path);
+  if (!in) {
+    std::fprintf(stderr, "zephrin-host io: cannot read '%s'\n", path.c_str());
+    return false;
+  }
+  std::string line;
+  for (unsigned lineNumber = 1; std::getline(in, line); ++lineNumber) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    unsigned count = 0;
+    if (line.rfind("# inputs=", 0) == 0 && ParseUnsigned(line.substr(9), 256, &count)) {
+      if (options->inputs < 0) options->inputs = static_cast<int>(count);
+      continue;
+    }
+    if (line.rfind("# outputs=", 0) == 0 && ParseUnsigned(line.substr(10), 256, &count)) {
+      if (options->outputs < 0) options->outputs = static_cast<int>(count);
+      continue;
+    }
+    if (line.empty() || line[0] == '#') continue;
+    unsigned number = 0;
+    std::string value;
+    if (!ParseAssignment(line, &number, &value)) {
+      std::fprintf(stderr, "zephrin-host io: %s:%u: not N=TEXT with N from 1 to 9\n", path.c_str(), lineNumber);
+      return false;
+    }
+    options->params.emplace(number, value);  // --param given before wins
+  }
+  return true;
+}
+
+bool ParseOptions(const Arguments& args, IoOptions* options) {
+  std::vector<std::string> files;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string text;
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) {
+        std::fprintf(stderr, "zephrin-host io: %s needs a value\n", arg.c_str());
+        return false;
+      }
+      *out = args[++i];
+      return true;
+    };
+    unsigned number = 0;
+    if (arg == "--address") {
+      if (!value(&options->address)) return false;
+    } else if (arg == "--port") {
+      if (!value(&text) || !ParseUnsigned(text, 65535, &options->port)) {
+        std::fprintf(stderr, "zephrin-host io: --port needs a number from 0 to 65535\n");
+        return false;
+      }
+    } else if (arg == "--user") {
+      if (!value(&options->user)) return false;
+    } else if (arg == "--password") {
+      if (!value(&options->password)) return false;
+    } else if (arg == "--params") {
+      if (!value(&text)) return false;
+      files.push_back(text);
+    } else if (arg == "--param") {
+      std::string parameter;
+      if (!value(&text) || !ParseAssignment(text, &number, &parameter)) {
+        std::fprintf(stderr, "zephrin-host io: --param needs N=TEXT with N from 1 to 9\n");
+        return false;
+      }
+      options->params[number] = parameter;
+    } else if (arg == "--inputs" || arg == "--outputs") {
+      if (!value(&text) || !ParseUnsigned(text, 256, &number)) {
+        std::fprintf(stderr, "zephrin-host io: %s needs a count from 0 to 256\n", arg.c_str());
+        return false;
+      }
+      (arg == "--inputs" ? options->inputs : options->outputs) = static_cast<int>(number);
+    } else if (arg == "--set") {
+      unsigned state = 0;
+      const size_t equals = value(&text) ? text.find('=') : std::string::npos;
+      if (equals == std::string::npos || !ParseUnsigned(text.substr(0, equals), 256, &number) || number == 0 ||
+          !ParseState(text.substr(equals + 1), &state)) {
+        std::fprintf(stderr, "zephrin-host io: --set needs OUTPUT=on|off with OUTPUT from 1\n");
+        return false;
+      }
+      options->sets.emplace_back(number, state);
+    } else if (arg == "--duration") {
+      if (!value(&text) || !ParseUnsigned(text, 86400, &options->durationSeconds)) {
+        std::fprintf(stderr, "zephrin-host io: --duration needs seconds\n");
+        return false;
+      }
+    } else if (arg == "--library") {
+      if (!value(&options->library)) return false;
+    } else {
+      std::fprintf(stderr, "zephrin-host io: unknown option '%s'\n", arg.c_str());
+      return false;
+    }
+  }
+  if (options->address.empty()) {
+    std::fprintf(stderr, "zephrin-host io: --address is required\n");
+    return false;
+  }
+  for (const auto& file : files)
+    if (!LoadParameterFile(file, options)) return false;
+  if (!options->params.count(1)) options->params[1] = "0";  // the driver needs a video standard
+  if (options->inputs < 0) options->inputs = 0;
+  if (options->outputs < 0) options->outputs = 0;
+  return true;
+}
+
+const char* StateName(uint32_t state) {
+  return state == 2 ? "active" : state == 1 ? "inactive" : "undetermined";
+}
+
+// Prints what the driver reports, as it happens.
+class PrintingIOSink : public norvale::ipcapture::IOSink {
+ public:
+  void InputStateChanged(uint32_t input, uint32_t state) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::printf("input %u: %s\n", input + 1, StateName(state));
+    std::fflush(stdout);
+  }
+  void IOFailed() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::printf("I/O failed\n");
+    std::fflush(stdout);
+  }
+
+ private:
+  std::mutex mutex_;
+};
+
+void SwitchOutput(ICaptureIOApi* io, unsigned output, unsigned state) {
+  const bool queued = io->SetOutputState(output - 1, state);
+  std::printf("output %u: %s%s\n", output, StateName(state), queued ? "" : " (refused)");
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void IoUsage() {
+  std::fprintf(stderr,
+               "usage: zephrin-host io --address A [--port N] [--user U] [--password P]\n"
+               "                       [--params FILE] [--param N=TEXT] [--inputs N] [--outputs N]\n"
+               "                       [--set OUTPUT=on|off ...] [--duration S] [--library PATH]\n"
+               "Opens the driver for the device, starts its digital I/O and prints every input change\n"
+               "(\"input 1: active\") and every failed poll or command (\"I/O failed\"). Outputs are\n"
+               "numbered from 1. The input and output counts come from --inputs/--outputs or from the\n"
+               "file 'zephrin-host probe --save' wrote. Without --duration, commands are read from\n"
+               "standard input: \"OUTPUT on\", \"OUTPUT off\", \"quit\".\n");
+}
+
+int RunIo(const Arguments& args) {
+  IoOptions options;
+  if (!ParseOptions(args, &options)) {
+    IoUsage();
+    return 2;
+  }
+  HostLibrary library = options.library.empty() ? HostLibrary("Zephrin") : HostLibrary::FromPath(options.library);
+  auto create = library.Function<CreateIPCaptureFn>("CreateIPCapture");
+  auto destroy = library.Function<DeleteObjectFn>("DeleteIPCapture");
+  if (!create || !destroy) {
+    std::fprintf(stderr, "zephrin-host io: cannot load %s: %s\n", library.Path().c_str(), library.Error().c_str());
+    return 1;
+  }
+
+  zephrin::test::RecordingLogSink log;
+  log.SetEcho(true);
+  zephrin::test::TestFrameAllocator allocator;
+  zephrin::test::TestDeviceSource device;
+  device.connection.address = options.address;
+  device.connection.port = static_cast<uint16_t>(options.port);
+  device.connection.user = options.user;
+  device.connection.password = options.password;
+  device.camera.value1 = options.inputs;
+  device.camera.value2 = options.outputs;
+  for (const auto& [number, text] : options.params) device.SetParam(number, text);
+
+  IIPCaptureDriverEx5* driver = create();
+  if (!driver || !driver->Open(&log, &allocator, &device)) {
+    std::fprintf(stderr, "zephrin-host io: the driver did not open\n");
+    if (driver) destroy(driver);
+    return 1;
+  }
+  int status = 0;
+  ICaptureIOApi* io = driver->GetIOApi();
+  PrintingIOSink sink;
+  if (!io || !io->SetCallback(&sink) || !io->StartIO()) {
+    std::fprintf(stderr, "zephrin-host io: digital I/O did not start\n");
+    status = 1;
+  } else {
+    std::printf("digital I/O of %s:%u: %u input(s), %u output(s)\n", options.address.c_str(), options.port,
+                io->GetInputCount(), io->GetOutputCount());
+    std::fflush(stdout);
+    for (const auto& [output, state] : options.sets) SwitchOutput(io, output, state);
+    if (options.durationSeconds > 0) {
+      std::this_thread::sleep_for(std::chrono::seconds(options.durationSeconds));
+    } else {
+      std::string line;
+      while (std::getline(std::cin, line)) {
+        std::istringstream words(line);
+        std::string first, second;
+        words >> first >> second;
+        if (first.empty()) continue;
+        if (first == "quit" || first == "exit") break;
+        unsigned output = 0, state = 0;
+        if (ParseUnsigned(first, 256, &output) && output > 0 && ParseState(second, &state))
+          SwitchOutput(io, output, state);
+        else
+          std::fprintf(stderr, "zephrin-host io: expected \"OUTPUT on\", \"OUTPUT off\" or \"quit\"\n");
+      }
+    }
+    io->StopIO();
+  }
+  driver->Close();
+  destroy(driver);
+  return status;
+}
+
+}  // namespace zephrin::host

@@ -1,0 +1,321 @@
+// zephrin-host probe: the capability query a host runs when a camera is added, shown as the host
+// received it, and saved as the host parameters that 'record', 'ptz' and 'io' hand to the driver.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "Commands.h"
+#include "driver/HostInterfaces.h"
+#include "support/CapabilityRecorder.h"
+#include "support/HostLibrary.h"
+
+namespace zephrin::host {
+
+namespace {
+
+using norvale::ipcapture::CreateCapabilityQueryModuleFn;
+using norvale::ipcapture::InitCapabilityQueryFn;
+using norvale::ipcapture::StartCapabilityQueryFn;
+using norvale::ipcapture::UninitCapabilityQueryFn;
+using zephrin::test::HostLibrary;
+using zephrin::test::RecordingCapabilityCallback;
+using zephrin::test::RecordingCapabilitySink;
+
+struct ProbeOptions {
+  std::string address;
+  unsigned port = 80;
+  std::string user = "admin";
+  std::string password = "admin";
+  bool ntsc = false;
+  bool json = false;
+  std::string save;
+  unsigned timeoutSeconds = 60;
+  std::string library;
+};
+
+const char* CapabilityName(uint32_t id) {
+  switch (id) {
+    case 0: return "video sources";
+    case 1: return "PTZ";
+    case 2: return "digital inputs";
+    case 3: return "digital outputs";
+    case 4: return "audio inputs";
+    case 5: return "flag 5";
+    case 6: return "MPEG-4";
+    case 7: return "JPEG";
+    case 8: return "H.264";
+    case 11: return "flag 11";
+    case 12: return "flag 12";
+    case 27: return "additional streams";
+    default: return "capability";
+  }
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+bool ParseUnsigned(const std::string& text, unsigned max, unsigned* value) {
+  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long parsed = std::strtoul(text.c_str(), nullptr, 10);
+  if (parsed > max) return false;
+  *value = static_cast<unsigned>(parsed);
+  return true;
+}
+
+bool ParseOptions(const Arguments& args, ProbeOptions* options) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) {
+        std::fprintf(stderr, "zephrin-host probe: %s needs a value\n", arg.c_str());
+        return false;
+      }
+      *out = args[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--address") {
+      if (!value(&options->address)) return false;
+    } else if (arg == "--port") {
+      if (!value(&text) || !ParseUnsigned(text, 65535, &options->port)) {
+        std::fprintf(stderr, "zephrin-host probe: --port needs a number from 0 to 65535\n");
+        return false;
+      }
+    } else if (arg == "--user") {
+      if (!value(&options->user)) return false;
+    } else if (arg == "--password") {
+      if (!value(&options->password)) return false;
+    } else if (arg == "--ntsc") {
+      options->ntsc = true;
+    } else if (arg == "--json") {
+      options->json = true;
+    } else if (arg == "--save") {
+      if (!value(&options->save)) return false;
+    } else if (arg == "--timeout") {
+      if (!value(&text) || !ParseUnsigned(text, 3600, &options->timeoutSeconds) || options->timeoutSeconds == 0) {
+        std::fprintf(stderr, "zephrin-host probe: --timeout needs seconds from 1 to 3600\n");
+        return false;
+      }
+    } else if (arg == "--library") {
+      if (!value(&options->library)) return false;
+    } else {
+      std::fprintf(stderr, "zephrin-host probe: unknown option '%s'\n", arg.c_str());
+      return false;
+    }
+  }
+  if (options->address.empty()) {
+    std::fprintf(stderr, "zephrin-host probe: --address is required\n");
+    return false;
+  }
+  return true;
+}
+
+void PrintReadable(RecordingCapabilityCallback& callback, RecordingCapabilitySink& sink) {
+  const auto failures = callback.Failures();
+  if (callback.Succeeded()) {
+    std::printf("query succeeded\n");
+  } else if (!failures.empty()) {
+    std::printf("query failed (reason %d): %s\n", failures.back().reason, failures.back().text.c_str());
+  } else if (callback.Abandoned()) {
+    std::printf("query abandoned\n");
+  } else {
+    std::printf("query did not finish\n");
+  }
+  if (auto model = sink.ModelName()) std::printf("model: %s\n", model->c_str());
+  const auto connection = sink.ConnectionItems();
+  if (!connection.empty()) {
+    std::printf("connection:");
+    for (const auto& [index, value] : connection) std::printf(" %u=%s", index, index == 4 ? "***" : value.c_str());
+    std::printf("\n");
+  }
+  const auto capabilities = sink.Capabilities();
+  if (!capabilities.empty()) {
+    std::printf("capabilities:\n");
+    for (const auto& [id, value] : capabilities) std::printf("  %2u %-20s %u\n", id, CapabilityName(id), value);
+  }
+  const auto resolutions = sink.Resolutions();
+  if (!resolutions.empty()) {
+    std::printf("resolutions (frame interval ms):\n");
+    for (const auto& r : resolutions) std::printf("  %-10s %4u x %-4u %u\n", r.text.c_str(), r.width, r.height, r.frameInterval);
+  }
+  const auto rates = sink.FrameRates();
+  if (!rates.empty()) {
+    std::printf("frame intervals (ms):");
+    for (uint32_t interval : rates) std::printf(" %u", interval);
+    if (auto def = sink.DefaultFrameRate()) std::printf("  default %u", *def);
+    std::printf("\n");
+  }
+  const auto properties = sink.Properties();
+  if (!properties.empty()) {
+    std::printf("properties:\n");
+    for (int32_t id : sink.PropertyOrder()) {
+      auto it = properties.find(id);
+      if (it != properties.end()) std::printf("  %3d %-38s %s\n", id, it->second.name.c_str(), it->second.value.c_str());
+    }
+  }
+}
+
+void PrintJson(RecordingCapabilityCallback& callback, RecordingCapabilitySink& sink) {
+  const auto failures = callback.Failures();
+  std::string out = "{";
+  if (callback.Succeeded())
+    out += "\"outcome\":\"succeeded\"";
+  else if (!failures.empty())
+    out += "\"outcome\":\"failed\",\"reason\":" + std::to_string(failures.back().reason) +
+           ",\"text\":" + JsonString(failures.back().text);
+  else
+    out += callback.Abandoned() ? "\"outcome\":\"abandoned\"" : "\"outcome\":\"unfinished\"";
+  if (auto model = sink.ModelName()) out += ",\"model\":" + JsonString(*model);
+  out += ",\"connection\":{";
+  bool first = true;
+  for (const auto& [index, value] : sink.ConnectionItems()) {
+    out += (first ? "\"" : ",\"") + std::to_string(index) + "\":" + JsonString(index == 4 ? "***" : value);
+    first = false;
+  }
+  out += "},\"capabilities\":{";
+  first = true;
+  for (const auto& [id, value] : sink.Capabilities()) {
+    out += (first ? "\"" : ",\"") + std::to_string(id) + "\":" + std::to_string(value);
+    first = false;
+  }
+  out += "},\"resolutions\":[";
+  first = true;
+  for (const auto& r : sink.Resolutions()) {
+    out += std::string(first ? "" : ",") + "{\"text\":" + JsonString(r.text) + ",\"width\":" + std::to_string(r.width) +
+           ",\"height\":" + std::to_string(r.height) + ",\"frameInterval\":" + std::to_string(r.frameInterval) + "}";
+    first = false;
+  }
+  out += "],\"frameIntervals\":[";
+  first = true;
+  for (uint32_t interval : sink.FrameRates()) {
+    out += (first ? "" : ",") + std::to_string(interval);
+    first = false;
+  }
+  out += "]";
+  if (auto def = sink.DefaultFrameRate()) out += ",\"defaultFrameInterval\":" + std::to_string(*def);
+  out += ",\"properties\":[";
+  first = true;
+  const auto properties = sink.Properties();
+  for (int32_t id : sink.PropertyOrder()) {
+    auto it = properties.find(id);
+    if (it == properties.end()) continue;
+    out += std::string(first ? "" : ",") + "{\"id\":" + std::to_string(id) + ",\"name\":" + JsonString(it->second.name) +
+           ",\"value\":" + JsonString(it->second.value) + ",\"isText\":" + (it->second.isText == 1 ? "true" : "false") + "}";
+    first = false;
+  }
+  out += "]}";
+  std::printf("%s\n", out.c_str());
+}
+
+// The host keeps property entries 1 to 9 and hands them back at Open; an empty text is stored as
+// "(none)". The I/O counts go along as comments for 'zephrin-host io'.
+bool SaveHostParameters(const std::string& path, RecordingCapabilitySink& sink) {
+  std::ofstream out(path, std::ios::trunc);
+  if (!out) return false;
+  const auto properties = sink.Properties();
+  const auto capabilities = sink.Capabilities();
+  out << "# host parameters of " << (sink.ModelName() ? *sink.ModelName() : std::string("the camera"))
+      << ", written by zephrin-host probe\n";
+  for (int32_t id = 1; id <= 9; ++id) {
+    auto it = properties.find(id);
+    std::string value = it == properties.end() || it->second.value.empty() ? "(none)" : it->second.value;
+    for (char& c : value)
+      if (c == '\r' || c == '\n') c = ' ';
+    out << id << "=" << value << "\n";
+  }
+  auto count = [&](uint32_t id) {
+    auto it = capabilities.find(id);
+    return it == capabilities.end() ? 0u : it->second;
+  };
+  out << "# inputs=" << count(2) << "\n# outputs=" << count(3) << "\n";
+  return static_cast<bool>(out.flush());
+}
+
+}  // namespace
+
+void ProbeUsage() {
+  std::fprintf(stderr,
+               "usage: zephrin-host probe --address A [--port N] [--user U] [--password P] [--ntsc]\n"
+               "                          [--json] [--save FILE] [--timeout S] [--library PATH]\n"
+               "Runs the capability query on the camera as a recording host does and prints what the\n"
+               "driver reported. --save writes the host parameters 1-9 (\"N=TEXT\" per line, \"(none)\"\n"
+               "for an empty text) that 'zephrin-host record', 'ptz' and 'io' read with --params FILE.\n"
+               "--ntsc starts the query with the NTSC flag (the camera's own standard wins).\n"
+               "Exit status: 0 when the query succeeded, 1 when it failed, 2 for a usage error.\n");
+}
+
+int RunProbe(const Arguments& args) {
+  ProbeOptions options;
+  if (!ParseOptions(args, &options)) {
+    ProbeUsage();
+    return 2;
+  }
+  HostLibrary library = options.library.empty() ? HostLibrary("Zephrin") : HostLibrary::FromPath(options.library);
+  if (!library.IsLoaded()) {
+    std::fprintf(stderr, "zephrin-host probe: cannot load %s: %s\n", library.Path().c_str(), library.Error().c_str());
+    return 1;
+  }
+  auto init = library.Function<InitCapabilityQueryFn>("InitCapabilityQuery");
+  auto start = library.Function<StartCapabilityQueryFn>("StartCapabilityQuery");
+  auto uninit = library.Function<UninitCapabilityQueryFn>("UninitCapabilityQuery");
+  if (!init || !start || !uninit) {
+    std::fprintf(stderr, "zephrin-host probe: %s lacks the capability-query exports\n", library.Path().c_str());
+    return 1;
+  }
+
+  RecordingCapabilityCallback callback;
+  RecordingCapabilitySink sink;
+  if (init(&callback, options.ntsc ? 1 : 0) != 1) {
+    std::fprintf(stderr, "zephrin-host probe: the capability query could not be initialised\n");
+    return 1;
+  }
+  const int32_t started = start(options.address.c_str(), static_cast<uint16_t>(options.port), options.user.c_str(),
+                                options.password.c_str(), &sink);
+  if (started != 1) {
+    uninit();
+    std::fprintf(stderr, "zephrin-host probe: the capability query did not start\n");
+    return 1;
+  }
+  if (!callback.WaitForOutcome(options.timeoutSeconds * 1000u))
+    std::fprintf(stderr, "zephrin-host probe: no outcome after %u s; stopping the query\n", options.timeoutSeconds);
+  // Uninit ends the query (waiting for its thread) before the sink and the callback go.
+  uninit();
+
+  if (options.json)
+    PrintJson(callback, sink);
+  else
+    PrintReadable(callback, sink);
+
+  const bool succeeded = callback.Succeeded() > 0;
+  if (succeeded && !options.save.empty()) {
+    if (!SaveHostParameters(options.save, sink)) {
+      std::fprintf(stderr, "zephrin-host probe: cannot write '%s'\n", options.save.c_str());
+      return 1;
+    }
+    if (!options.json) std::printf("host parameters saved to %s\n", options.save.c_str());
+  }
+  return succeeded ? 0 : 1;
+}
+
+}  // namespace zephrin::host
