@@ -106,8 +106,6 @@ TEST_F(DigitalIO, OutputsAreSwitchedOffAtStartAndEachChangeGoesOutOnce) {
   const auto log = camera_->RequestLog();
   EXPECT_EQ(CountLines(log, kOutputOn1), 1u);
   EXPECT_EQ(CountLines(log, kOutputOff1), 1u);
-  std::string status;
-  ASSERT_TRUE(camera_->Control("/camsim/status", &status));
   EXPECT_EQ(sink_.Failures(), 0u);
   EXPECT_TRUE(io->StopIO());
   EXPECT_FALSE(io->SetOutputState(1, 2));
