@@ -6,6 +6,7 @@
 
 #include "camera/CBaseHttpSender.h"
 #include "camera/CIOBase.h"
+#include "runtime/CResultDef.h"
 #include "runtime/RecursiveLock.h"
 
 namespace norvale {

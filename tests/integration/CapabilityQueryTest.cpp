@@ -215,7 +215,9 @@ TEST_F(CapabilityQuery, EachSeriesIsNamedAndDescribedByItsOwnRules) {
     EXPECT_EQ(r.Property(8), e.resolutions);
     EXPECT_EQ(r.Property(7), e.secondH264);
     EXPECT_EQ(r.Property(9), e.frameRateOption);
-    if (!e.intervals.empty()) EXPECT_EQ(r.frameIntervals, e.intervals);
+    if (!e.intervals.empty()) {
+      EXPECT_EQ(r.frameIntervals, e.intervals);
+    }
     EXPECT_EQ(r.defaultInterval, e.defaultInterval);
     EXPECT_EQ(r.Capability(2), e.inputs);
     EXPECT_EQ(r.Capability(3), e.outputs);

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "Commands.h"
+#include "HostParameters.h"
 #include "driver/HostInterfaces.h"
+#include "platform/Platform.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
 
@@ -32,7 +34,7 @@ struct IoOptions {
   unsigned port = 80;
   std::string user = "admin";
   std::string password = "admin";
-  std::map<unsigned, std::string> params;
+  HostParameters params;
   int inputs = -1;   // -1: from the parameter file, else 0
   int outputs = -1;
   std::vector<std::pair<unsigned, unsigned>> sets;  // output (1-based), state
@@ -60,46 +62,28 @@ bool ParseState(const std::string& text, unsigned* state) {
   return true;
 }
 
-bool ParseAssignment(const std::string& text, unsigned* number, std::string* value) {
-  const size_t equals = text.find('=');
-  return equals != std::string::npos && ParseUnsigned(text.substr(0, equals), 9, number) && *number >= 1 &&
-         (*value = text.substr(equals + 1), true);
-}
-
-// The host parameter file of 'zephrin-host probe': "N=TEXT" lines, '#' comments, among them the
-// camera's "# inputs=N" and "# outputs=N".
-bool LoadParameterFile(const std::string& path, IoOptions* options) {
+// The camera's I/O counts that 'zephrin-host probe' notes in its host parameter file as
+// "# inputs=N" and "# outputs=N".
+bool LoadIOCounts(const std::string& path, IoOptions* options) {
   std::ifstream in(path);
   if (!in) {
     std::fprintf(stderr, "zephrin-host io: cannot read '%s'\n", path.c_str());
     return false;
   }
-  std::string line;
-  for (unsigned lineNumber = 1; std::getline(in, line); ++lineNumber) {
+  for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     unsigned count = 0;
-    if (line.rfind("# inputs=", 0) == 0 && ParseUnsigned(line.substr(9), 256, &count)) {
-      if (options->inputs < 0) options->inputs = static_cast<int>(count);
-      continue;
-    }
-    if (line.rfind("# outputs=", 0) == 0 && ParseUnsigned(line.substr(10), 256, &count)) {
-      if (options->outputs < 0) options->outputs = static_cast<int>(count);
-      continue;
-    }
-    if (line.empty() || line[0] == '#') continue;
-    unsigned number = 0;
-    std::string value;
-    if (!ParseAssignment(line, &number, &value)) {
-      std::fprintf(stderr, "zephrin-host io: %s:%u: not N=TEXT with N from 1 to 9\n", path.c_str(), lineNumber);
-      return false;
-    }
-    options->params.emplace(number, value);  // --param given before wins
+    if (line.rfind("# inputs=", 0) == 0 && ParseUnsigned(line.substr(9), 256, &count) && options->inputs < 0)
+      options->inputs = static_cast<int>(count);
+    if (line.rfind("# outputs=", 0) == 0 && ParseUnsigned(line.substr(10), 256, &count) && options->outputs < 0)
+      options->outputs = static_cast<int>(count);
   }
   return true;
 }
 
 bool ParseOptions(const Arguments& args, IoOptions* options) {
-  std::vector<std::string> files;
+  std::string file;
+  std::vector<std::string> assignments;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string text;
@@ -124,15 +108,10 @@ bool ParseOptions(const Arguments& args, IoOptions* options) {
     } else if (arg == "--password") {
       if (!value(&options->password)) return false;
     } else if (arg == "--params") {
-      if (!value(&text)) return false;
-      files.push_back(text);
+      if (!value(&file)) return false;
     } else if (arg == "--param") {
-      std::string parameter;
-      if (!value(&text) || !ParseAssignment(text, &number, &parameter)) {
-        std::fprintf(stderr, "zephrin-host io: --param needs N=TEXT with N from 1 to 9\n");
-        return false;
-      }
-      options->params[number] = parameter;
+      if (!value(&text)) return false;
+      assignments.push_back(text);
     } else if (arg == "--inputs" || arg == "--outputs") {
       if (!value(&text) || !ParseUnsigned(text, 256, &number)) {
         std::fprintf(stderr, "zephrin-host io: %s needs a count from 0 to 256\n", arg.c_str());
@@ -164,12 +143,28 @@ bool ParseOptions(const Arguments& args, IoOptions* options) {
     std::fprintf(stderr, "zephrin-host io: --address is required\n");
     return false;
   }
-  for (const auto& file : files)
-    if (!LoadParameterFile(file, options)) return false;
-  if (!options->params.count(1)) options->params[1] = "0";  // the driver needs a video standard
+  std::string error;
+  if (!file.empty() && (!options->params.LoadFile(file, &error) || !LoadIOCounts(file, options))) {
+    if (!error.empty()) std::fprintf(stderr, "zephrin-host io: %s\n", error.c_str());
+    return false;
+  }
+  for (const std::string& assignment : assignments) {
+    if (!options->params.Set(assignment, &error)) {
+      std::fprintf(stderr, "zephrin-host io: %s\n", error.c_str());
+      return false;
+    }
+  }
+  if (!options->params.Has(1)) options->params.Put(1, "0");  // the driver needs a video standard
   if (options->inputs < 0) options->inputs = 0;
   if (options->outputs < 0) options->outputs = 0;
   return true;
+}
+
+// libZephrin.so in the directory of this program, as the build and an installation place them.
+std::string LibraryBesideTool() {
+  std::string path = norvale::platform::ExecutablePath(4096);
+  const size_t slash = path.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/libZephrin.so";
 }
 
 const char* StateName(uint32_t state) {
@@ -220,7 +215,7 @@ int RunIo(const Arguments& args) {
     IoUsage();
     return 2;
   }
-  HostLibrary library = options.library.empty() ? HostLibrary("Zephrin") : HostLibrary::FromPath(options.library);
+  HostLibrary library = HostLibrary::FromPath(options.library.empty() ? LibraryBesideTool() : options.library);
   auto create = library.Function<CreateIPCaptureFn>("CreateIPCapture");
   auto destroy = library.Function<DeleteObjectFn>("DeleteIPCapture");
   if (!create || !destroy) {
@@ -238,7 +233,8 @@ int RunIo(const Arguments& args) {
   device.connection.password = options.password;
   device.camera.value1 = options.inputs;
   device.camera.value2 = options.outputs;
-  for (const auto& [number, text] : options.params) device.SetParam(number, text);
+  for (unsigned number = 1; number <= HostParameters::kCount; ++number)
+    device.SetParam(number, options.params.ForHost(number));
 
   IIPCaptureDriverEx5* driver = create();
   if (!driver || !driver->Open(&log, &allocator, &device)) {

@@ -8,6 +8,7 @@
 
 #include "Commands.h"
 #include "driver/HostInterfaces.h"
+#include "platform/Platform.h"
 #include "support/CapabilityRecorder.h"
 #include "support/HostLibrary.h"
 
@@ -34,6 +35,13 @@ struct ProbeOptions {
   unsigned timeoutSeconds = 60;
   std::string library;
 };
+
+// libZephrin.so in the directory of this program, as the build and an installation place them.
+std::string LibraryBesideTool() {
+  std::string path = norvale::platform::ExecutablePath(4096);
+  const size_t slash = path.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/libZephrin.so";
+}
 
 const char* CapabilityName(uint32_t id) {
   switch (id) {
@@ -271,7 +279,7 @@ int RunProbe(const Arguments& args) {
     ProbeUsage();
     return 2;
   }
-  HostLibrary library = options.library.empty() ? HostLibrary("Zephrin") : HostLibrary::FromPath(options.library);
+  HostLibrary library = HostLibrary::FromPath(options.library.empty() ? LibraryBesideTool() : options.library);
   if (!library.IsLoaded()) {
     std::fprintf(stderr, "zephrin-host probe: cannot load %s: %s\n", library.Path().c_str(), library.Error().c_str());
     return 1;
