@@ -362,6 +362,11 @@ class HungSink : public RecordingCapabilitySink {
 };
 
 TEST_F(CapabilityQuery, UninitKillsAQueryThatDoesNotEndAndSaysSo) {
+#if defined(__SANITIZE_ADDRESS__)
+  // A killed thread unwinds by forced unwinding, during which AddressSanitizer's own stack
+  // bookkeeping fails a check of its own; the default and ThreadSanitizer builds run this test.
+  GTEST_SKIP() << "thread termination is not supported under AddressSanitizer";
+#endif
   auto camera = Camera("127.0.0.37", "videoserver");
   ASSERT_TRUE(camera->Ready());
   RecordingCapabilityCallback callback;

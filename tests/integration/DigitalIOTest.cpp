@@ -154,6 +154,9 @@ TEST_F(DigitalIO, ACameraThatStopsAnsweringIsLoggedOnceAndFailsEveryPoll) {
   ASSERT_TRUE(camera_->Control("/camsim/fault?path=%2Fcgi-bin%2Fio%2Finput.cgi&close=1"));
   const size_t failures = sink_.Failures();
   ASSERT_TRUE(sink_.WaitForFailures(failures + 1, 15000));
+  // The line follows the host's notification.
+  EXPECT_TRUE(WaitUntil([&] { return log_.Count("GetInputStates() method failed!") == 2; }, 5000));
+  ASSERT_TRUE(sink_.WaitForFailures(failures + 2, 15000));
   EXPECT_EQ(log_.Count("GetInputStates() method failed!"), 2u);
   EXPECT_EQ(log_.LevelOf("GetInputStates() method failed!"), 1);
 }
