@@ -18,8 +18,8 @@
 namespace {
 
 const char* const kPaths[] = {
-    "/cgi-bin/admin/param.cgi?action=list&group=Brand&group=Properties&group=Network.eth0&group=Image.I0.Appearance"
-    "&group=ImageSource.I0.Video&group=Frameskip&group=Framerate",
+    ("/cgi-bin/admin/param.cgi?action=list&group=Brand&group=Properties&group=Network.eth0&group=Image.I0.Appearance"
+     "&group=ImageSource.I0.Video&group=Frameskip&group=Framerate"),
     "/cgi-bin/com/ptz.cgi?info=1",
     "/cgi-bin/admin/param.cgi?action=list&group=Fisheye",
     "/cgi-bin/admin/param.cgi?action=list&group=Input&group=Output",
