@@ -259,9 +259,10 @@ TEST_F(CapabilityQuery, AFisheyeCameraHasNoMechanicalPtz) {
   EXPECT_EQ(r.Property(5), kNoPtz);
   EXPECT_EQ(r.Property(6), "(none)");
   EXPECT_EQ(camera->CountRequests("/cgi-bin/admin/param.cgi?action=list&group=Fisheye"), 1u);
-  // 5m is limited to 12 fps and 3m to 15 at PAL; the largest size sets the default, 12 fps.
-  EXPECT_EQ(r.ResolutionTexts(), (std::vector<std::string>{"1920x1080@40", "2048x1536@67", "2592x1944@83",
-                                                           "1280x720@40", "320x240@40", "640x480@40"}));
+  // In name order: 3m, 5m, cif, d1, quadvga, qvga, vga, xga at PAL sizes. 5m is limited to 12 fps
+  // and 3m to 15; the largest size sets the default, 12 fps.
+  EXPECT_EQ(r.ResolutionTexts(), (std::vector<std::string>{"2048x1536@67", "2592x1944@83", "352x288@40", "720x576@40",
+                                                           "1280x960@40", "320x240@40", "640x480@40", "1024x768@40"}));
   EXPECT_EQ(r.defaultInterval, 83u);
 }
 
@@ -400,18 +401,21 @@ TEST_F(CapabilityQuery, MultiStreamCamerasReportTheirStreamsToNewHostCoresOnly) 
   ASSERT_EQ(old.succeeded, 1u) << (old.failures.empty() ? "" : old.failures[0].text);
   EXPECT_EQ(old.Capability(27), 0xFFFFFFFFu);
   EXPECT_EQ(old.properties.count(120), 0u);
-  EXPECT_EQ(old.Property(8), "1080p,720p,d1,qvga,vga");  // the single-stream list, sorted
+  EXPECT_EQ(old.Property(8), "1080p,720p,cif,d1,qvga,vga");  // the single-stream list, sorted
   EXPECT_EQ(old.Capability(7), 1u);
 
   setenv("STAVRIK_VERSION", "6.1.0.0", 1);
   const Report current = Query(*camera);
   ASSERT_EQ(current.succeeded, 1u) << (current.failures.empty() ? "" : current.failures[0].text);
   EXPECT_EQ(current.Capability(27), 2u);
-  EXPECT_EQ(current.Property(8), "1080p,720p,d1,vga,qvga");  // as the camera lists them
+  EXPECT_EQ(current.Property(8), "1080p,720p,d1,vga,cif,qvga");  // as the camera lists them
   EXPECT_EQ(current.Property(120), "h264");
   EXPECT_EQ(current.Property(124), "h264,jpeg");  // the main stream's codecs go with the last stream
-  EXPECT_NE(current.Property(121), "(none)");
-  EXPECT_NE(current.Property(125), "(none)");
+  // No stream is larger than the one before it: the live stream tops out at 720p, the remote at d1.
+  EXPECT_EQ(current.Property(121).rfind("1280x720:40,", 0), 0u) << current.Property(121);
+  EXPECT_EQ(current.Property(121).find("1920x1080"), std::string::npos);
+  EXPECT_NE(current.Property(125).find("720x576:40"), std::string::npos) << current.Property(125);
+  EXPECT_EQ(current.Property(125).find("1280x720"), std::string::npos);
   EXPECT_EQ(current.Property(122).rfind("values=", 0), 0u);
   EXPECT_EQ(current.Property(126).rfind("values=", 0), 0u);
   EXPECT_EQ(current.Capability(8), 1u);
