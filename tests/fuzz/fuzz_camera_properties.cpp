@@ -13,7 +13,7 @@
 #include "discovery/CCapabilityQueryModule.h"
 #include "discovery/CElmoCameraProperties.h"
 #include "support/CapabilityRecorder.h"
-#include "unit/discovery/ScriptedHttpSender.h"
+#include "support/ScriptedHttpSender.h"
 
 namespace {
 

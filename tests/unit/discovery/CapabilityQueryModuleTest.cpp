@@ -293,6 +293,15 @@ TEST(CapabilityQueryLifecycle, AModuleRunsOneQueryOnly) {
   EXPECT_EQ(q.callback.Abandoned(), 0u);
 }
 
+TEST(CapabilityQueryLifecycle, AQueryWithoutASinkFailsAsAnInternalError) {
+  RecordingCapabilityCallback callback;
+  TestModule module(&callback, Outcome{}, TypicalCamera);
+  ASSERT_EQ(module.Start("127.0.0.2", 80, "admin", "secret", nullptr), 1);
+  ASSERT_TRUE(callback.WaitForOutcome(10000));
+  EXPECT_EQ(LastReason(callback), 3);
+  EXPECT_EQ(LastText(callback), "Failed to start capability fetching thread. Internal error occurs");
+}
+
 TEST(CapabilityQueryLifecycle, TerminateEndsAQueryThatThenReportsItsOutcome) {
   Query q({false, 2, "", true}, TypicalCamera);
   ASSERT_EQ(q.Start(), 1);

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "support/CapabilityRecorder.h"
-#include "unit/discovery/ScriptedHttpSender.h"
+#include "support/ScriptedHttpSender.h"
 
 namespace norvale {
 namespace {
