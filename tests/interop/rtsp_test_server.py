@@ -55,6 +55,9 @@ def main():
     parser.add_argument("--session-timeout", type=int, default=0,
                         help="seconds announced in the Session header (0: the library's default)")
     parser.add_argument("--fps", type=int, default=15)
+    parser.add_argument("--udp-from-address", action="store_true",
+                        help="send RTP and RTCP over UDP from the listen address (a camera's packets come from "
+                             "its own address) instead of from any address")
     args = parser.parse_args()
 
     Gst.init(None)
@@ -77,8 +80,16 @@ def main():
     workdir = tempfile.TemporaryDirectory(prefix="rtsp_test_server_")
     clip = make_mpeg4_clip(workdir.name, args.fps)
     mounts = server.get_mount_points()
+    pool = None
+    if args.udp_from_address:
+        pool = GstRtspServer.RTSPAddressPool()
+        if not pool.add_range(args.address, args.address, 20000, 59999, 0):
+            log("FAILED cannot use %s for RTP" % args.address)
+            return 1
     for name, pipeline in PIPELINES.items():
         factory = GstRtspServer.RTSPMediaFactory()
+        if pool is not None:
+            factory.set_address_pool(pool)
         factory.set_launch("( " + pipeline.format(pattern="ball", fps=args.fps, clip=clip) + " )")
         if args.auth != "none":
             permissions = GstRtspServer.RTSPPermissions()
