@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Many cameras at once: N simulated cameras stream H.264 at a few Mbit/s; the driver records every
 one of them (one zephrin-host record per camera, as one device per driver) while ffmpeg reads the
-same cameras' second stream in the same run; after the recording time the cameras' counts are read
-and every receiver is stopped at once. Reports the CPU seconds per stream-minute of each and
+same cameras' second stream in the same run; after the recording time each camera's counts are read
+and its two receivers are stopped right after. Reports the CPU seconds per stream-minute of each and
 their ratio, and the frames each received against the frames the cameras sent.
 
 Run through tests/bench/multi_camera.sh (which builds what is needed); needs root, because every
@@ -116,11 +116,11 @@ def run(count, seconds, bin_dir, clips, log_dir):
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)))
 
         time.sleep(seconds)
-        # What the cameras sent so far, then every receiver stops at once.
-        for camera in cameras:
+        # What each camera sent so far, and at once its two receivers stop.
+        for (camera, _, recorder), (_, _, reader) in zip(recorders, readers):
             camera.sample()
-        for _, _, process in recorders + readers:
-            process.send_signal(signal.SIGINT)
+            recorder.send_signal(signal.SIGINT)
+            reader.send_signal(signal.SIGINT)
         driver_cpu = sum(wait_with_usage(process) for _, _, process in recorders)
         ffmpeg_cpu = sum(wait_with_usage(process) for _, _, process in readers)
 
