@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <set>
@@ -312,6 +314,41 @@ TEST_F(LiveVideo, AFrameSinkThatThrowsOrRefusesDoesNotEndTheStream) {
   sink.SetMode(RecordingFrameSink::Mode::Accept);
   ASSERT_TRUE(log_.WaitFor("Camera 127.0.0.56 is online", 20000));
   EXPECT_TRUE(capture_->StopCapture(0));
+}
+
+TEST_F(LiveVideo, ZephrinHostRecordsAStreamToAFile) {
+  CamSimProcess::Options options;
+  options.address = "127.0.0.57";
+  options.rtsp = true;
+  options.profile = kDome.name;
+  CamSimProcess camera(options);
+  ASSERT_TRUE(camera.Ready()) << camera.Error();
+  char path[] = "/tmp/zephrin-record-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  const std::string command = std::string(ZEPHRIN_BIN_DIR) + "/zephrin-host record --address 127.0.0.57 --port " +
+                              std::to_string(camera.HttpPort()) +
+                              " --param 1=1 --param 2=3 --param 8=720p,d1,vga,cif,qvga --param 9=0 --codec h264"
+                              " --size 1280x720 --fps 30 --duration 4 --progress 0 --quiet --out " + path + " 2>&1";
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  const int status = ::pclose(pipe);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  EXPECT_NE(output.find("H264: "), std::string::npos) << output;
+  EXPECT_NE(output.find("1280x720: "), std::string::npos) << output;
+  EXPECT_NE(output.find("signal losses: 0"), std::string::npos) << output;
+  FILE* file = std::fopen(path, "rb");
+  ASSERT_NE(file, nullptr);
+  unsigned char head[4] = {};
+  EXPECT_EQ(std::fread(head, 1, 4, file), 4u);
+  std::fclose(file);
+  ::unlink(path);
+  EXPECT_EQ(head[0], 0);  // an Annex B start code opens the stream
+  EXPECT_EQ(head[1], 0);
 }
 
 }  // namespace
