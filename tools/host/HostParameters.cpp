@@ -41,6 +41,14 @@ bool HostParameters::LoadFile(const std::string& path, std::string* error) {
   return true;
 }
 
+bool HostParameters::Load(const std::string& path, const std::vector<std::string>& assignments,
+                          std::string* error) {
+  if (!path.empty() && !LoadFile(path, error)) return false;
+  for (const std::string& assignment : assignments)
+    if (!Set(assignment, error)) return false;
+  return true;
+}
+
 std::string HostParameters::Get(unsigned number) const {
   auto it = values_.find(number);
   return it == values_.end() ? std::string() : it->second;

@@ -3,6 +3,7 @@
 // "key=value" per line file (as 'zephrin-host probe' writes it) and from --param N=TEXT options.
 #include <map>
 #include <string>
+#include <vector>
 
 namespace zephrin::host {
 
@@ -15,6 +16,9 @@ class HostParameters {
   bool LoadFile(const std::string& path, std::string* error);
   // "N=TEXT"; false (with a message) when it is not of that form.
   bool Set(const std::string& assignment, std::string* error);
+  // The file (when one is named), then the --param assignments over it; false (with a message) at
+  // the first that fails.
+  bool Load(const std::string& path, const std::vector<std::string>& assignments, std::string* error);
 
   bool Has(unsigned number) const { return values_.count(number) != 0; }
   std::string Get(unsigned number) const;

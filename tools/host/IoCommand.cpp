@@ -144,15 +144,9 @@ bool ParseOptions(const Arguments& args, IoOptions* options) {
     return false;
   }
   std::string error;
-  if (!file.empty() && (!options->params.LoadFile(file, &error) || !LoadIOCounts(file, options))) {
+  if (!options->params.Load(file, assignments, &error) || (!file.empty() && !LoadIOCounts(file, options))) {
     if (!error.empty()) std::fprintf(stderr, "zephrin-host io: %s\n", error.c_str());
     return false;
-  }
-  for (const std::string& assignment : assignments) {
-    if (!options->params.Set(assignment, &error)) {
-      std::fprintf(stderr, "zephrin-host io: %s\n", error.c_str());
-      return false;
-    }
   }
   if (!options->params.Has(1)) options->params.Put(1, "0");  // the driver needs a video standard
   if (options->inputs < 0) options->inputs = 0;

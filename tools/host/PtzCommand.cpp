@@ -178,15 +178,9 @@ bool ParseOptions(const Arguments& args, Options* o) {
   }
   o->actions.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   std::string error;
-  if (!paramFile.empty() && !o->params.LoadFile(paramFile, &error)) {
+  if (!o->params.Load(paramFile, assignments, &error)) {
     std::fprintf(stderr, "zephrin-host ptz: %s\n", error.c_str());
     return false;
-  }
-  for (const std::string& assignment : assignments) {
-    if (!o->params.Set(assignment, &error)) {
-      std::fprintf(stderr, "zephrin-host ptz: %s\n", error.c_str());
-      return false;
-    }
   }
   if (o->device.connection.address.empty()) {
     std::fprintf(stderr, "zephrin-host ptz: --address is required\n");

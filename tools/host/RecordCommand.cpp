@@ -317,15 +317,9 @@ bool ParseOptions(const Arguments& args, Options* o) {
     }
   }
   std::string error;
-  if (!paramFile.empty() && !o->params.LoadFile(paramFile, &error)) {
+  if (!o->params.Load(paramFile, assignments, &error)) {
     std::fprintf(stderr, "zephrin-host record: %s\n", error.c_str());
     return false;
-  }
-  for (const std::string& assignment : assignments) {
-    if (!o->params.Set(assignment, &error)) {
-      std::fprintf(stderr, "zephrin-host record: %s\n", error.c_str());
-      return false;
-    }
   }
   if (o->device.connection.address.empty()) {
     std::fprintf(stderr, "zephrin-host record: --address is required\n");
