@@ -294,7 +294,13 @@ TEST_F(PtzIntegration, PresetsSurviveADriverRestart) {
   char name[16];
   EXPECT_EQ(PTZ_PresetNotFound, api->GetCurrentPresetName(name, sizeof name)) << "position unknown after a restart";
   EXPECT_EQ(PTZ_OK, api->GotoPreset(0, "Dock"));
-  EXPECT_EQ((Requests{kPtz + "gotoserverpresetno=2"}), camera->WaitNew(before, 1));
+  Requests fresh = camera->WaitNew(before, 1);
+  if (!fresh.empty() && fresh.front() == kPtz + "autofocus=on") {
+    // The first driver abandoned its last autofocus request when it closed; the camera may still log
+    // it after the restart. Only the new driver's own requests count here.
+    fresh = camera->WaitNew(before + 1, 1);
+  }
+  EXPECT_EQ((Requests{kPtz + "gotoserverpresetno=2"}), fresh);
 }
 
 TEST_F(PtzIntegration, PresetLimitAndCameraRefusals) {
