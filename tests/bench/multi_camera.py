@@ -1,17 +1,31 @@
 #!/usr/bin/python3
-"""Many cameras at once: N simulated cameras stream H.264 at a few Mbit/s; the driver records every
-one of them (one zephrin-host record per camera, as one device per driver) while ffmpeg reads the
-same cameras' second stream in the same run; after the recording time each camera's counts are read
-and its two receivers are stopped right after. Reports the CPU seconds per stream-minute of each and
-their ratio, and the frames each received against the frames the cameras sent.
+"""Many cameras at once, one recording host process: N cameras played by one light RTSP/RTP replayer
+(tests/bench/rtsp_replayer.cpp, one loopback address per camera, all from one H.264 packet trace)
+are recorded by one host process that loads the driver once and opens one driver per device
+(tests/bench/multi_device_host.cpp), while ffmpeg (-rtsp_transport udp -c copy -f null, one process
+per camera) reads the same cameras' second stream in the same run.
+
+Table 1 (counts 1, 8, 32 by default): CPU seconds per stream-minute of the driver's host process and
+of the ffmpeg processes (whole process lives, opening and closing included, for both), their ratio,
+and the frames each received against the frames the replayer sent on its stream.
+
+Table 2 (--big N, default 128, 0 to skip): N cameras recorded by the host alone for --big-seconds
+(default 60): frames lost, CPU per stream-minute, RSS per stream, threads, and the time the stop of
+every stream and the close of every driver took.
+
+--search looks for the largest number of cameras recorded without a lost frame (30 s runs, growing
+from the --big count by --search-step until a run loses frames, then halving the step); it is long.
+
+When a run ends the replayer first stops sending and reports its counts; the receivers are stopped
+1.5 s later, so every frame sent had the time to arrive and "lost" means lost.
 
 Run through tests/bench/multi_camera.sh (which builds what is needed); needs root, because every
-simulated camera listens on port 554 of its own loopback address (127.0.1.1, 127.0.1.2, ...).
+camera listens on ports 554 and 80 of its own loopback address (127.0.1.1, 127.0.1.2, ...).
 """
 import argparse
-import json
 import os
 import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -21,154 +35,271 @@ import time
 import urllib.request
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DRAIN_SECONDS = 1.5
 
 
 def make_clip(directory, kbits):
-    """A 1280x720 H.264 clip at about kbits kbit/s, in the simulator's clip format (Annex B with a
+    """A 1280x720 H.264 clip at about kbits kbit/s, in the cameras' clip format (Annex B with a
     delimiter before every picture, parameter sets before every IDR, one IDR per second)."""
     path = os.path.join(directory, "h264_1280x720.h264")
     subprocess.run(
         ["ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-         "testsrc2=size=1280x720:rate=25,noise=alls=12:allf=t", "-frames:v", "50", "-c:v", "libx264",
+         "testsrc2=size=1280x720:rate=25,noise=alls=12:allf=t", "-frames:v", "100", "-c:v", "libx264",
          "-profile:v", "baseline", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-g", "25", "-keyint_min", "25",
          "-sc_threshold", "0", "-bf", "0", "-b:v", "%dk" % kbits, "-maxrate", "%dk" % kbits,
          "-bufsize", "%dk" % kbits, "-x264-params", "aud=1:repeat-headers=1", "-f", "h264", path],
         check=True)
-    return os.path.getsize(path) * 8 * 25 / 50 / 1000.0  # kbit/s at 25 frames per second
+    return path, os.path.getsize(path) * 8 * 25 / 100 / 1000.0  # kbit/s at 25 frames per second
 
 
-class Camera:
-    def __init__(self, bin_dir, address, clips, log_dir):
-        self.address = address
-        self.out = open(os.path.join(log_dir, "camsim-%s.out" % address), "w+")
-        self.process = subprocess.Popen(
-            [os.path.join(bin_dir, "zephrin-camsim"), "--address", address, "--http-port", "0",
-             "--profile", "ptz-dome", "--auth", "none", "--clips", clips],
-            stdout=self.out, stderr=subprocess.STDOUT)
-        self.http_port = 0
-        self.sent = {}
-
-    def wait_ready(self, deadline):
-        while time.time() < deadline:
-            self.out.seek(0)
-            match = re.search(r"ready http=[\d.]+:(\d+)", self.out.read())
-            if match:
-                self.http_port = int(match.group(1))
-                return True
-            if self.process.poll() is not None:
-                return False
-            time.sleep(0.1)
-        return False
-
-    def sample(self):
-        """The frames sent so far on each stream path."""
+def camera_parameters(bin_dir, directory):
+    """The parameter list a simulated PTZ dome answers (what the driver reads before streaming)."""
+    out_path = os.path.join(directory, "camsim-params.out")
+    with open(out_path, "w+") as out:
+        process = subprocess.Popen(
+            [os.path.join(bin_dir, "zephrin-camsim"), "--address", "127.0.9.1", "--http-port", "0", "--no-rtsp",
+             "--profile", "ptz-dome", "--auth", "none"], stdout=out, stderr=subprocess.STDOUT)
         try:
-            with urllib.request.urlopen("http://%s:%d/camsim/status" % (self.address, self.http_port),
-                                        timeout=2) as answer:
-                status = json.load(answer)
-        except Exception:
-            return
-        counts = {}
-        for stream in status.get("rtsp", {}).get("streams", []):
-            counts[stream["path"]] = counts.get(stream["path"], 0) + stream["frames_sent"]
-        self.sent = counts
+            deadline = time.time() + 30
+            port = 0
+            while time.time() < deadline and not port:
+                out.seek(0)
+                match = re.search(r"ready http=[\d.]+:(\d+)", out.read())
+                port = int(match.group(1)) if match else 0
+                if process.poll() is not None:
+                    break
+                time.sleep(0.1)
+            if not port:
+                raise RuntimeError("zephrin-camsim did not start (see %s)" % out_path)
+            with urllib.request.urlopen("http://127.0.9.1:%d/cgi-bin/admin/param.cgi?action=list" % port,
+                                        timeout=5) as answer:
+                body = answer.read()
+        finally:
+            process.send_signal(signal.SIGTERM)
+            process.wait()
+    path = os.path.join(directory, "params.txt")
+    with open(path, "wb") as f:
+        f.write(body)
+    return path
+
+
+def wait_with_usage(process, timeout=120):
+    """Waits for a child and returns its CPU seconds (user + system)."""
+    deadline = time.time() + timeout
+    while True:
+        pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+        if pid:
+            process.returncode = os.waitstatus_to_exitcode(status)
+            return usage.ru_utime + usage.ru_stime
+        if time.time() > deadline:
+            process.kill()
+            deadline = time.time() + 10
+        time.sleep(0.05)
+
+
+class Replayer:
+    def __init__(self, tool, clip, params, count, first, log_dir):
+        self.log = open(os.path.join(log_dir, "replayer-%d.err" % count), "w")
+        self.process = subprocess.Popen(
+            [tool, "--clip", clip, "--params", params, "--cameras", str(count), "--first", first],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log, text=True, bufsize=1)
+        line = self.process.stdout.readline()
+        if not line.startswith("ready"):
+            raise RuntimeError("rtsp_replayer did not start: %r (see %s)" % (line, self.log.name))
+
+    def pause(self):
+        """Stops sending; returns ({(address, path): frames}, cpu seconds, wall seconds, late)."""
+        self.process.stdin.write("pause\n")
+        self.process.stdin.flush()
+        sent, cpu, wall, late = {}, 0.0, 0.0, 0
+        for line in self.process.stdout:
+            words = line.split()
+            if words[:1] == ["sent"]:
+                sent[(words[1], words[2])] = int(words[3])
+            elif words[:1] == ["cpu"]:
+                cpu, wall, late = float(words[1]) + float(words[2]), float(words[4]), int(words[8])
+            elif words[:1] == ["end"]:
+                break
+        return sent, cpu, wall, late
 
     def stop(self):
-        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.stdin.write("quit\n")
+            self.process.stdin.close()
+        except (BrokenPipeError, ValueError):
+            pass
         try:
             self.process.wait(10)
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
-        self.out.close()
+        self.log.close()
 
 
-def wait_with_usage(process):
-    """Waits for a child and returns its CPU seconds (user + system)."""
-    _, _, usage = os.wait4(process.pid, 0)
-    process.returncode = 0
-    return usage.ru_utime + usage.ru_stime
+def addresses(first, count):
+    parts = [int(p) for p in first.split(".")]
+    value = (parts[0] << 24) | (parts[1] << 16) | (parts[2] << 8) | parts[3]
+    out = []
+    for _ in range(count):
+        out.append("%d.%d.%d.%d" % (value >> 24, (value >> 16) & 255, (value >> 8) & 255, value & 255))
+        value += 1
+        while value & 255 in (0, 255):
+            value += 1
+    return out
 
 
-def run(count, seconds, bin_dir, clips, log_dir):
-    cameras = [Camera(bin_dir, "127.0.1.%d" % (i + 1), clips, log_dir) for i in range(count)]
+def run(count, seconds, args, clip, params, log_dir, with_ffmpeg):
+    """One run; returns a dict of figures."""
+    load_before = os.getloadavg()
+    replayer = Replayer(args.replayer, clip, params, count, args.first, log_dir)
+    host = readers = None
     try:
-        deadline = time.time() + 60
-        for camera in cameras:
-            if not camera.wait_ready(deadline):
-                raise RuntimeError("zephrin-camsim on %s did not start" % camera.address)
-
-        recorders = []
-        for camera in cameras:
-            out = open(os.path.join(log_dir, "record-%s.out" % camera.address), "w+")
-            recorders.append((camera, out, subprocess.Popen(
-                [os.path.join(bin_dir, "zephrin-host"), "record", "--address", camera.address, "--port",
-                 str(camera.http_port), "--param", "1=1", "--param", "2=3", "--param", "8=720p,d1,vga,cif,qvga",
-                 "--param", "9=0", "--codec", "h264", "--size", "1280x720", "--fps", "30", "--progress", "0",
-                 "--quiet"],
-                stdout=out, stderr=subprocess.STDOUT)))
+        host_out = open(os.path.join(log_dir, "host-%d.out" % count), "w+")
+        host_err = open(os.path.join(log_dir, "host-%d.err" % count), "w+")
+        host = subprocess.Popen([args.host, "--first", args.first, "--devices", str(count), "--port", "80",
+                                 "--library", os.path.join(args.bin, "libZephrin.so")],
+                                stdin=subprocess.PIPE, stdout=host_out, stderr=host_err)
         readers = []
-        for camera in cameras:
-            progress = os.path.join(log_dir, "ffmpeg-%s.progress" % camera.address)
-            readers.append((camera, progress, subprocess.Popen(
-                ["ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "udp", "-i",
-                 "rtsp://%s:554/h264_2" % camera.address, "-c", "copy", "-f", "null", "-progress", progress, "-"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)))
-
+        if with_ffmpeg:
+            for address in addresses(args.first, count):
+                progress = os.path.join(log_dir, "ffmpeg-%d-%s.progress" % (count, address))
+                readers.append((progress, subprocess.Popen(
+                    ["ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "udp", "-i",
+                     "rtsp://%s:554/h264_2" % address, "-c", "copy", "-f", "null", "-progress", progress, "-"],
+                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)))
         time.sleep(seconds)
-        # What each camera sent so far, and at once its two receivers stop.
-        for (camera, _, recorder), (_, _, reader) in zip(recorders, readers):
-            camera.sample()
-            recorder.send_signal(signal.SIGINT)
+        sent, sender_cpu, sender_wall, late = replayer.pause()
+        time.sleep(DRAIN_SECONDS)
+        host.stdin.write(b"stop\n")
+        host.stdin.flush()
+        for _, reader in readers:
             reader.send_signal(signal.SIGINT)
-        driver_cpu = sum(wait_with_usage(process) for _, _, process in recorders)
-        ffmpeg_cpu = sum(wait_with_usage(process) for _, _, process in readers)
-
-        driver_frames = 0
-        for camera, out, _ in recorders:
-            out.seek(0)
-            match = re.search(r"recorded [\d.]+ s: (\d+) frames", out.read())
-            driver_frames += int(match.group(1)) if match else 0
-            out.close()
+        driver_cpu = wait_with_usage(host)
+        ffmpeg_cpu = sum(wait_with_usage(reader) for _, reader in readers)
+        host = None
+        host_out.seek(0)
+        text = host_out.read()
+        summary = dict(re.findall(r"(\w+)=([\d.]+)", text[text.find("summary"):])) if "summary" in text else {}
+        received = {m.group(1): int(m.group(2)) for m in re.finditer(r"^device (\S+) frames (\d+)", text, re.M)}
         ffmpeg_frames = 0
-        for camera, progress, _ in readers:
+        for progress, _ in readers:
             frames = re.findall(r"^frame=(\d+)", open(progress).read(), re.M) if os.path.exists(progress) else []
             ffmpeg_frames += int(frames[-1]) if frames else 0
-        sent_driver = sum(camera.sent.get("h264", 0) for camera in cameras)
-        sent_ffmpeg = sum(camera.sent.get("h264_2", 0) for camera in cameras)
-        return driver_cpu, ffmpeg_cpu, driver_frames, ffmpeg_frames, sent_driver, sent_ffmpeg
+        sent_driver = {a: n for (a, path), n in sent.items() if path == "h264"}
+        lost_cameras = sum(1 for a in addresses(args.first, count) if received.get(a, 0) < sent_driver.get(a, 0))
+        return {
+            "count": count, "seconds": sender_wall, "driver_cpu": driver_cpu, "ffmpeg_cpu": ffmpeg_cpu,
+            "driver_frames": sum(received.values()), "ffmpeg_frames": ffmpeg_frames,
+            "sent_driver": sum(sent_driver.values()),
+            "sent_ffmpeg": sum(n for (a, path), n in sent.items() if path == "h264_2"),
+            "lost_cameras": lost_cameras,
+            "lost": sum(max(0, sent_driver.get(a, 0) - received.get(a, 0)) for a in addresses(args.first, count)),
+            "sender_cpu": sender_cpu, "late": late, "summary": summary,
+            "load": (load_before, os.getloadavg()),
+            "host_errors": host_err.name,
+        }
     finally:
-        for camera in cameras:
-            camera.stop()
+        if host is not None:
+            host.kill()
+            host.wait()
+        for _, reader in readers or []:
+            if reader.poll() is None:
+                reader.kill()
+                reader.wait()
+        replayer.stop()
+
+
+def load_text(load):
+    return "load %.1f/%.1f/%.1f -> %.1f/%.1f/%.1f" % (load[0] + load[1])
+
+
+def print_small(result):
+    r = result
+    minutes = r["count"] * r["seconds"] / 60.0
+    streams = r["count"] * (2 if r["sent_ffmpeg"] else 1)
+    print("%7d | %6.3f | %6.3f | %5.2f | %7d/%-7d | %7d/%-7d | %6.3f  | %s" % (
+        r["count"], r["driver_cpu"] / minutes, r["ffmpeg_cpu"] / minutes,
+        r["driver_cpu"] / r["ffmpeg_cpu"] if r["ffmpeg_cpu"] else float("nan"),
+        r["driver_frames"], r["sent_driver"], r["ffmpeg_frames"], r["sent_ffmpeg"],
+        r["sender_cpu"] / (streams * r["seconds"] / 60.0), load_text(r["load"])), flush=True)
+
+
+def print_big(result):
+    r, s = result, result["summary"]
+    n = r["count"]
+    minutes = n * r["seconds"] / 60.0
+    rss_per_stream = (float(s.get("rss_kb", 0)) - float(s.get("rss_before_kb", 0))) / n / 1024.0
+    print("%d cameras, one host process, %.0f s: frames %d of %d sent, lost %d (%d cameras with loss)" % (
+        n, r["seconds"], r["driver_frames"], r["sent_driver"], r["lost"], r["lost_cameras"]))
+    print("  driver CPU %.3f s/stream-min (process total %.1f s; streaming window %.1f s = %.3f s/stream-min)" % (
+        r["driver_cpu"] / minutes, r["driver_cpu"], float(s.get("cpu_window_s", 0)),
+        float(s.get("cpu_window_s", 0)) / (n * float(s.get("window_s", 1)) / 60.0)))
+    print("  RSS %.1f MB per stream (%.0f MB with %d streams, %.0f MB before the drivers), threads %s (%.1f per device)" % (
+        rss_per_stream, float(s.get("rss_kb", 0)) / 1024.0, n, float(s.get("rss_before_kb", 0)) / 1024.0,
+        s.get("threads", "?"), (float(s.get("threads", 0)) - float(s.get("threads_before", 0))) / n))
+    print("  start %.2f s; stop of all streams %.2f s + close of all drivers %.2f s = %.2f s" % (
+        float(s.get("start_s", 0)), float(s.get("stop_s", 0)), float(s.get("close_s", 0)),
+        float(s.get("stop_s", 0)) + float(s.get("close_s", 0))))
+    print("  driver log: %s errors, %s warnings (first lines in %s)" % (
+        s.get("log_errors", "?"), s.get("log_warnings", "?"), r["host_errors"]))
+    print("  sender: %.1f CPU s in %.0f s (%.1f%% of one core), %d late pacing resets; %s" % (
+        r["sender_cpu"], r["seconds"], 100.0 * r["sender_cpu"] / r["seconds"], r["late"], load_text(r["load"])),
+        flush=True)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("counts", nargs="*", type=int, default=[1, 8, 32], help="numbers of cameras (default 1 8 32)")
-    parser.add_argument("--seconds", type=int, default=30, help="recording time of each run (default 30)")
+    parser.add_argument("counts", nargs="*", type=int, default=[1, 8, 32], help="numbers of cameras of table 1 (default 1 8 32; 0: no table 1)")
+    parser.add_argument("--seconds", type=int, default=30, help="recording time of each run of table 1 (default 30)")
     parser.add_argument("--kbits", type=int, default=3000, help="bit rate of each camera's stream (default 3000)")
+    parser.add_argument("--big", type=int, default=128, help="cameras of the one-process run (default 128; 0: none)")
+    parser.add_argument("--big-seconds", type=int, default=60, help="recording time of that run (default 60)")
+    parser.add_argument("--search", action="store_true", help="then search the largest count without loss (long)")
+    parser.add_argument("--search-step", type=int, default=64, help="first step of the search (default 64)")
+    parser.add_argument("--first", default="127.0.1.1", help="address of the first camera (default 127.0.1.1)")
     parser.add_argument("--bin", default=os.path.join(SOURCE_DIR, "build", "default", "bin"))
+    parser.add_argument("--tools", default=os.path.join(SOURCE_DIR, "build", "default", "tests", "bench"))
     args = parser.parse_args()
+    args.counts = [count for count in args.counts if count > 0]
+    args.host = os.path.join(args.tools, "multi_device_host")
+    args.replayer = os.path.join(args.tools, "rtsp_replayer")
     if os.geteuid() != 0:
-        print("multi_camera: needs root (each simulated camera listens on port 554 of its own address)",
-              file=sys.stderr)
+        print("multi_camera: needs root (each camera listens on ports 554 and 80 of its own address)", file=sys.stderr)
         return 1
+    files = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (files[1], files[1]))
     work = tempfile.mkdtemp(prefix="zephrin-bench-")
     try:
-        rate = make_clip(work, args.kbits)
-        print("clip: H.264 1280x720, 25 frames/s, %.0f kbit/s; %d s per run; logs in %s" % (rate, args.seconds, work))
-        print("%7s | %-38s | %-38s | %s" % ("cameras", "driver: CPU s/stream-min, frames", "ffmpeg -c copy: CPU s/stream-min, frames",
-                                           "CPU driver/ffmpeg"))
+        clip, rate = make_clip(work, args.kbits)
+        params = camera_parameters(args.bin, work)
+        print("clip: H.264 1280x720, 25 frames/s, %.0f kbit/s; %d s per run; 2 cores (%s); logs in %s" % (
+            rate, args.seconds, load_text((os.getloadavg(), os.getloadavg())).split(" -> ")[0], work))
+        if args.counts:
+            print("cameras | driver CPU s/stream-min | ffmpeg | ratio | frames driver/sent | ffmpeg/sent | "
+                  "sender CPU s/stream-min | machine load before -> after")
         for count in args.counts:
-            driver_cpu, ffmpeg_cpu, driver_frames, ffmpeg_frames, sent_driver, sent_ffmpeg = run(
-                count, args.seconds, args.bin, work, work)
-            stream_minutes = count * args.seconds / 60.0
-            print("%7d | %6.3f  %7d of %7d sent (%5.1f%%) | %6.3f  %7d of %7d sent (%5.1f%%) | %.2f" % (
-                count, driver_cpu / stream_minutes, driver_frames, sent_driver,
-                100.0 * driver_frames / sent_driver if sent_driver else 0.0,
-                ffmpeg_cpu / stream_minutes, ffmpeg_frames, sent_ffmpeg,
-                100.0 * ffmpeg_frames / sent_ffmpeg if sent_ffmpeg else 0.0,
-                driver_cpu / ffmpeg_cpu if ffmpeg_cpu else float("nan")), flush=True)
+            print_small(run(count, args.seconds, args, clip, params, work, True))
+        if args.big:
+            print_big(run(args.big, args.big_seconds, args, clip, params, work, False))
+        if args.search:
+            good, bad, step = 0, 0, args.search_step
+            count = max(args.big, 1)
+            while step >= 8 and count <= 1000:
+                result = run(count, 30, args, clip, params, work, False)
+                lost = result["lost"] > 0 or result["driver_frames"] == 0
+                print("  search: %d cameras: %d lost of %d sent, driver %.3f CPU s/stream-min, sender %.0f%% of a core" % (
+                    count, result["lost"], result["sent_driver"], result["driver_cpu"] / (count * result["seconds"] / 60.0),
+                    100.0 * result["sender_cpu"] / result["seconds"]), flush=True)
+                if lost:
+                    bad = count
+                    step //= 2
+                    count = good + step if good else count // 2
+                else:
+                    good = count
+                    count = min(count + step, bad - 1) if bad else count + step
+                    if bad and count <= good:
+                        break
+            print("largest count without loss: %d%s" % (good, " (none found)" if not good else ""), flush=True)
     finally:
         if not os.environ.get("ZEPHRIN_BENCH_KEEP"):
             shutil.rmtree(work, ignore_errors=True)

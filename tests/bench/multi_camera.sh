@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Many cameras at once: N simulated cameras (default 1, 8 and 32) stream H.264 at a few Mbit/s; the
-# driver records them all for a fixed time while ffmpeg (-rtsp_transport udp -c copy -f null) reads
-# the same cameras in the same run. Prints CPU seconds per stream-minute, frames received against
-# frames sent, and the CPU ratio driver/ffmpeg. Needs root (port 554 on each camera's address).
+# Many cameras, one recording host process: N cameras played by one light RTSP/RTP replayer are
+# recorded by one host process that opens one driver per device, while ffmpeg (-rtsp_transport udp
+# -c copy -f null) reads the same cameras in the same run (default 1, 8 and 32 cameras); then 128
+# cameras recorded by the host alone for 60 s. Prints CPU seconds per stream-minute, frames received
+# against frames sent, the CPU ratio driver/ffmpeg, and for the big run frames lost, RSS and threads
+# per stream and the stop and close time; --search then looks for the largest count without loss.
+# Needs root (ports 554 and 80 on each camera's address).
 #
-#   bash tests/bench/multi_camera.sh [N ...] [--seconds S] [--kbits K]
+#   bash tests/bench/multi_camera.sh [N ...] [--seconds S] [--kbits K] [--big N] [--big-seconds S] [--search]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 cmake --preset default >/dev/null
-cmake --build build/default -j"$(nproc)" --target Zephrin zephrin-host >/dev/null
+cmake --build build/default -j2 --target Zephrin multi_device_host rtsp_replayer >/dev/null
 exec /usr/bin/python3 tests/bench/multi_camera.py "$@"

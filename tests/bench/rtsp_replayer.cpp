@@ -301,7 +301,8 @@ class Replayer {
       if (!paused_) {
         for (auto& [id, s] : sessions_) {
           if (!s.playing) continue;
-          const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(s.next - now).count();
+          // Rounded up: a picture goes out at most a millisecond late instead of the loop spinning.
+          const auto wait = std::chrono::ceil<std::chrono::milliseconds>(s.next - now).count();
           const int ms = wait <= 0 ? 0 : static_cast<int>(wait);
           if (timeout < 0 || ms < timeout) timeout = ms;
         }
