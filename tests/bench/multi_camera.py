@@ -36,6 +36,8 @@ import urllib.request
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DRAIN_SECONDS = 1.5
+SETTLE_SECONDS = 8.0
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
 def make_clip(directory, kbits):
@@ -83,7 +85,17 @@ def camera_parameters(bin_dir, directory):
     return path
 
 
-def wait_with_usage(process, timeout=120):
+def process_cpu(pid):
+    """CPU seconds (user + system) a running process has used so far."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
+    except (OSError, IndexError, ValueError):
+        return 0.0
+
+
+def wait_with_usage(process, timeout=30):
     """Waits for a child and returns its CPU seconds (user + system)."""
     deadline = time.time() + timeout
     while True:
@@ -107,9 +119,10 @@ class Replayer:
         if not line.startswith("ready"):
             raise RuntimeError("rtsp_replayer did not start: %r (see %s)" % (line, self.log.name))
 
-    def pause(self):
-        """Stops sending; returns ({(address, path): frames}, cpu seconds, wall seconds, late)."""
-        self.process.stdin.write("pause\n")
+    def command(self, line):
+        """Sends a command (pause, pause PATH, status); returns ({(address, path): frames}, cpu seconds,
+        wall seconds, late)."""
+        self.process.stdin.write(line + "\n")
         self.process.stdin.flush()
         sent, cpu, wall, late = {}, 0.0, 0.0, 0
         for line in self.process.stdout:
@@ -148,8 +161,9 @@ def addresses(first, count):
     return out
 
 
-def run(count, seconds, args, clip, params, log_dir, with_ffmpeg):
-    """One run; returns a dict of figures."""
+def run(count, seconds, args, clip, params, log_dir, with_ffmpeg, perf_data=None):
+    """One run; returns a dict of figures. With perf_data, the host process is sampled by perf
+    record during the steady part of the run."""
     load_before = os.getloadavg()
     replayer = Replayer(args.replayer, clip, params, count, args.first, log_dir)
     host = readers = None
@@ -167,8 +181,21 @@ def run(count, seconds, args, clip, params, log_dir, with_ffmpeg):
                     ["ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "udp", "-i",
                      "rtsp://%s:554/h264_2" % address, "-c", "copy", "-f", "null", "-progress", progress, "-"],
                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)))
-        time.sleep(seconds)
-        sent, sender_cpu, sender_wall, late = replayer.pause()
+        # Steady state: from SETTLE_SECONDS after the start (ffmpeg has probed its stream, every
+        # driver streams) to the end of sending, read from /proc for the host and every ffmpeg.
+        settle = min(SETTLE_SECONDS, seconds / 3.0)
+        time.sleep(settle)
+        steady_begin = (process_cpu(host.pid), sum(process_cpu(reader.pid) for _, reader in readers), time.time())
+        if perf_data:
+            with open(os.path.join(log_dir, "perf-record.out"), "w") as out:
+                subprocess.run(["perf", "record", "-q", "-F", "499", "-o", perf_data, "-p", str(host.pid), "--",
+                                "sleep", "%.1f" % (seconds - settle)], stdout=out, stderr=subprocess.STDOUT)
+        else:
+            time.sleep(seconds - settle)
+        steady_end = (process_cpu(host.pid), sum(process_cpu(reader.pid) for _, reader in readers), time.time())
+        # The driver's stream stops first; ffmpeg's goes on until ffmpeg has ended (it only notices an
+        # interrupt when a packet arrives), and its count is read when its session has closed.
+        sent, sender_cpu, sender_wall, late = replayer.command("pause h264")
         time.sleep(DRAIN_SECONDS)
         host.stdin.write(b"stop\n")
         host.stdin.flush()
@@ -176,6 +203,10 @@ def run(count, seconds, args, clip, params, log_dir, with_ffmpeg):
             reader.send_signal(signal.SIGINT)
         driver_cpu = wait_with_usage(host)
         ffmpeg_cpu = sum(wait_with_usage(reader) for _, reader in readers)
+        if readers:
+            time.sleep(0.5)
+            final, _, _, _ = replayer.command("status")
+            sent.update({key: n for key, n in final.items() if key[1] == "h264_2"})
         host = None
         host_out.seek(0)
         text = host_out.read()
@@ -194,6 +225,8 @@ def run(count, seconds, args, clip, params, log_dir, with_ffmpeg):
             "sent_ffmpeg": sum(n for (a, path), n in sent.items() if path == "h264_2"),
             "lost_cameras": lost_cameras,
             "lost": sum(max(0, sent_driver.get(a, 0) - received.get(a, 0)) for a in addresses(args.first, count)),
+            "steady_driver_cpu": steady_end[0] - steady_begin[0], "steady_ffmpeg_cpu": steady_end[1] - steady_begin[1],
+            "steady_seconds": steady_end[2] - steady_begin[2],
             "sender_cpu": sender_cpu, "late": late, "summary": summary,
             "load": (load_before, os.getloadavg()),
             "host_errors": host_err.name,
@@ -216,9 +249,12 @@ def load_text(load):
 def print_small(result):
     r = result
     minutes = r["count"] * r["seconds"] / 60.0
+    steady_minutes = r["count"] * r["steady_seconds"] / 60.0
     streams = r["count"] * (2 if r["sent_ffmpeg"] else 1)
-    print("%7d | %6.3f | %6.3f | %5.2f | %7d/%-7d | %7d/%-7d | %6.3f  | %s" % (
-        r["count"], r["driver_cpu"] / minutes, r["ffmpeg_cpu"] / minutes,
+    print("%7d | %6.3f | %6.3f | %5.2f | %6.3f | %6.3f | %5.2f | %7d/%-7d | %7d/%-7d | %6.3f  | %s" % (
+        r["count"], r["steady_driver_cpu"] / steady_minutes, r["steady_ffmpeg_cpu"] / steady_minutes,
+        r["steady_driver_cpu"] / r["steady_ffmpeg_cpu"] if r["steady_ffmpeg_cpu"] else float("nan"),
+        r["driver_cpu"] / minutes, r["ffmpeg_cpu"] / minutes,
         r["driver_cpu"] / r["ffmpeg_cpu"] if r["ffmpeg_cpu"] else float("nan"),
         r["driver_frames"], r["sent_driver"], r["ffmpeg_frames"], r["sent_ffmpeg"],
         r["sender_cpu"] / (streams * r["seconds"] / 60.0), load_text(r["load"])), flush=True)
@@ -250,12 +286,15 @@ def print_big(result):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("counts", nargs="*", type=int, default=[1, 8, 32], help="numbers of cameras of table 1 (default 1 8 32; 0: no table 1)")
-    parser.add_argument("--seconds", type=int, default=30, help="recording time of each run of table 1 (default 30)")
+    parser.add_argument("--seconds", type=int, default=30, help="recording time of each run of table 1 (default 30; at least 10 for a steady figure)")
     parser.add_argument("--kbits", type=int, default=3000, help="bit rate of each camera's stream (default 3000)")
     parser.add_argument("--big", type=int, default=128, help="cameras of the one-process run (default 128; 0: none)")
     parser.add_argument("--big-seconds", type=int, default=60, help="recording time of that run (default 60)")
     parser.add_argument("--search", action="store_true", help="then search the largest count without loss (long)")
     parser.add_argument("--search-step", type=int, default=64, help="first step of the search (default 64)")
+    parser.add_argument("--perf", type=int, default=0, help="then profile the host with perf record at this many "
+                        "cameras (host alone, --seconds long; 0: no profile)")
+    parser.add_argument("--perf-top", type=int, default=30, help="symbols shown from the profile (default 30)")
     parser.add_argument("--first", default="127.0.1.1", help="address of the first camera (default 127.0.1.1)")
     parser.add_argument("--bin", default=os.path.join(SOURCE_DIR, "build", "default", "bin"))
     parser.add_argument("--tools", default=os.path.join(SOURCE_DIR, "build", "default", "tests", "bench"))
@@ -275,12 +314,29 @@ def main():
         print("clip: H.264 1280x720, 25 frames/s, %.0f kbit/s; %d s per run; 2 cores (%s); logs in %s" % (
             rate, args.seconds, load_text((os.getloadavg(), os.getloadavg())).split(" -> ")[0], work))
         if args.counts:
-            print("cameras | driver CPU s/stream-min | ffmpeg | ratio | frames driver/sent | ffmpeg/sent | "
-                  "sender CPU s/stream-min | machine load before -> after")
+            print("CPU s/stream-min: 'steady' from %.0f s (at most a third of the run) after the start to the end of sending; 'whole' over the "
+                  "processes' lives (opening, ffmpeg's probing, stop and close included)" % SETTLE_SECONDS)
+            print("cameras | steady: driver | ffmpeg | ratio | whole: driver | ffmpeg | ratio | frames driver/sent | "
+                  "ffmpeg/sent | sender CPU s/stream-min | machine load before -> after")
         for count in args.counts:
             print_small(run(count, args.seconds, args, clip, params, work, True))
         if args.big:
             print_big(run(args.big, args.big_seconds, args, clip, params, work, False))
+        if args.perf:
+            perf_data = os.path.join(work, "perf-%d.data" % args.perf)
+            result = run(args.perf, args.seconds, args, clip, params, work, False, perf_data)
+            print("perf record of the host process, %d cameras, %.0f s of steady streaming: %d of %d frames, "
+                  "%.3f CPU s/stream-min over the run" % (
+                      args.perf, result["steady_seconds"], result["driver_frames"], result["sent_driver"],
+                      result["driver_cpu"] / (args.perf * result["seconds"] / 60.0)))
+            for sort, limit in (("comm", 12), ("dso,symbol", args.perf_top)):
+                report = subprocess.run(["perf", "report", "-i", perf_data, "--stdio", "--no-children", "--sort", sort,
+                                         "--percent-limit", "0.3"], capture_output=True, text=True).stdout
+                rows = [line for line in report.splitlines() if line.strip() and not line.startswith("#")]
+                print("  by %s:" % sort)
+                for line in rows[:limit]:
+                    print("    " + line.strip())
+            sys.stdout.flush()
         if args.search:
             good, bad, step = 0, 0, args.search_step
             count = max(args.big, 1)

@@ -10,6 +10,7 @@
 // Commands on stdin, one per line:
 //   status  prints what was sent so far
 //   pause   stops sending on every session, then prints what was sent (the counts stay final)
+//   pause P stops sending on the sessions of stream path P only, then prints what was sent
 //   quit    (or end of input) ends the program
 // A status is the lines "sent <address> <path> <pictures> <packets>" for every camera and path that
 // sent something, then "cpu <user s> <system s> wall <s since ready> sessions <n> late <n>" and "end".
@@ -37,6 +38,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -300,7 +302,7 @@ class Replayer {
       const auto now = Clock::now();
       if (!paused_) {
         for (auto& [id, s] : sessions_) {
-          if (!s.playing) continue;
+          if (!s.playing || pausedPaths_.count(s.path)) continue;
           // Rounded up: a picture goes out at most a millisecond late instead of the loop spinning.
           const auto wait = std::chrono::ceil<std::chrono::milliseconds>(s.next - now).count();
           const int ms = wait <= 0 ? 0 : static_cast<int>(wait);
@@ -368,7 +370,8 @@ class Replayer {
           c->in.erase(0, end + 1);
           if (line == "quit") quit_ = true;
           if (line == "pause") paused_ = true;
-          if (line == "status" || line == "pause") PrintStatus();
+          if (line.rfind("pause ", 0) == 0) pausedPaths_.insert(line.substr(6));
+          if (line == "status" || line.rfind("pause", 0) == 0) PrintStatus();
         }
         return;
       }
@@ -535,7 +538,7 @@ class Replayer {
     const auto now = Clock::now();
     const auto interval = std::chrono::microseconds(1000000 / options_.fps);
     for (auto& [id, s] : sessions_) {
-      if (!s.playing) continue;
+      if (!s.playing || pausedPaths_.count(s.path)) continue;
       int rounds = 0;
       while (s.next <= now && rounds++ < 4) {
         SendPicture(s);
@@ -623,6 +626,7 @@ class Replayer {
   Clock::time_point ready_;
   uint64_t late_ = 0;
   bool paused_ = false;
+  std::set<std::string> pausedPaths_;
   bool quit_ = false;
 };
 
