@@ -188,7 +188,7 @@ def run(count, seconds, args, clip, params, log_dir, with_ffmpeg, perf_data=None
         steady_begin = (process_cpu(host.pid), sum(process_cpu(reader.pid) for _, reader in readers), time.time())
         if perf_data:
             with open(os.path.join(log_dir, "perf-record.out"), "w") as out:
-                subprocess.run(["perf", "record", "-q", "-F", "499", "-o", perf_data, "-p", str(host.pid), "--",
+                subprocess.run(["perf", "record", "-q", "-g", "-F", "499", "-o", perf_data, "-p", str(host.pid), "--",
                                 "sleep", "%.1f" % (seconds - settle)], stdout=out, stderr=subprocess.STDOUT)
         else:
             time.sleep(seconds - settle)
@@ -329,13 +329,14 @@ def main():
                   "%.3f CPU s/stream-min over the run" % (
                       args.perf, result["steady_seconds"], result["driver_frames"], result["sent_driver"],
                       result["driver_cpu"] / (args.perf * result["seconds"] / 60.0)))
-            for sort, limit in (("comm", 12), ("dso,symbol", args.perf_top)):
-                report = subprocess.run(["perf", "report", "-i", perf_data, "--stdio", "--no-children", "--sort", sort,
+            for sort, limit in (("dso", 8), ("dso,symbol", args.perf_top)):
+                report = subprocess.run(["perf", "report", "-i", perf_data, "--stdio", "--no-children", "-g", "none", "--sort", sort,
                                          "--percent-limit", "0.3"], capture_output=True, text=True).stdout
                 rows = [line for line in report.splitlines() if line.strip() and not line.startswith("#")]
                 print("  by %s:" % sort)
                 for line in rows[:limit]:
-                    print("    " + line.strip())
+                    print("    " + " ".join(line.split()[:3]))
+            print("  (kernel stacks and the whole profile: perf report -i %s; kept with ZEPHRIN_BENCH_KEEP=1)" % perf_data)
             sys.stdout.flush()
         if args.search:
             good, bad, step = 0, 0, args.search_step
