@@ -14,7 +14,8 @@ Table 2 (--big N, default 128, 0 to skip): N cameras recorded by the host alone 
 every stream and the close of every driver took.
 
 --search looks for the largest number of cameras recorded without a lost frame (30 s runs, growing
-from the --big count by --search-step until a run loses frames, then halving the step); it is long.
+from --search-from by --search-step until a run loses frames, then halving the step); it is long. The
+driver takes its local RTP ports from 3556 to 4555, so at most 500 devices can stream at once.
 
 When a run ends the replayer first stops sending and reports its counts; the receivers are stopped
 1.5 s later, so every frame sent had the time to arrive and "lost" means lost.
@@ -291,6 +292,7 @@ def main():
     parser.add_argument("--big", type=int, default=128, help="cameras of the one-process run (default 128; 0: none)")
     parser.add_argument("--big-seconds", type=int, default=60, help="recording time of that run (default 60)")
     parser.add_argument("--search", action="store_true", help="then search the largest count without loss (long)")
+    parser.add_argument("--search-from", type=int, default=128, help="first count of the search (default 128)")
     parser.add_argument("--search-step", type=int, default=64, help="first step of the search (default 64)")
     parser.add_argument("--perf", type=int, default=0, help="then profile the host with perf record at this many "
                         "cameras (host alone, --seconds long; 0: no profile)")
@@ -340,7 +342,7 @@ def main():
             sys.stdout.flush()
         if args.search:
             good, bad, step = 0, 0, args.search_step
-            count = max(args.big, 1)
+            count = args.search_from
             while step >= 8 and count <= 1000:
                 result = run(count, 30, args, clip, params, work, False)
                 lost = result["lost"] > 0 or result["driver_frames"] == 0
