@@ -299,11 +299,10 @@ def main():
     parser.add_argument("--perf-top", type=int, default=30, help="symbols shown from the profile (default 30)")
     parser.add_argument("--first", default="127.0.1.1", help="address of the first camera (default 127.0.1.1)")
     parser.add_argument("--bin", default=os.path.join(SOURCE_DIR, "build", "default", "bin"))
-    parser.add_argument("--tools", default=os.path.join(SOURCE_DIR, "build", "default", "tests", "bench"))
     args = parser.parse_args()
     args.counts = [count for count in args.counts if count > 0]
-    args.host = os.path.join(args.tools, "multi_device_host")
-    args.replayer = os.path.join(args.tools, "rtsp_replayer")
+    args.host = os.path.join(args.bin, "multi_device_host")
+    args.replayer = os.path.join(args.bin, "rtsp_replayer")
     if os.geteuid() != 0:
         print("multi_camera: needs root (each camera listens on ports 554 and 80 of its own address)", file=sys.stderr)
         return 1
