@@ -14,8 +14,9 @@ Table 2 (--big N, default 128, 0 to skip): N cameras recorded by the host alone 
 every stream and the close of every driver took.
 
 --search looks for the largest number of cameras recorded without a lost frame (30 s runs, growing
-from --search-from by --search-step until a run loses frames, then halving the step); it is long. The
-driver takes its local RTP ports from 3556 to 4555, so at most 500 devices can stream at once.
+from --search-from by --search-step until a run loses frames or a camera streams less than the second
+half of the run, then bisecting to within 8 cameras); it is long. The driver takes its local RTP ports
+from 3556 to 4555, so at most 500 devices can stream at once.
 
 When a run ends the replayer first stops sending and reports its counts; the receivers are stopped
 1.5 s later, so every frame sent had the time to arrive and "lost" means lost.
@@ -38,6 +39,9 @@ import urllib.request
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DRAIN_SECONDS = 1.5
 SETTLE_SECONDS = 8.0
+SEARCH_SECONDS = 30
+SEARCH_RESOLUTION = 8
+MAX_DEVICES = 500  # the driver's local RTP port pairs, 3556 to 4555
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -219,12 +223,13 @@ def run(count, seconds, args, clip, params, log_dir, with_ffmpeg, perf_data=None
             ffmpeg_frames += int(frames[-1]) if frames else 0
         sent_driver = {a: n for (a, path), n in sent.items() if path == "h264"}
         lost_cameras = sum(1 for a in addresses(args.first, count) if received.get(a, 0) < sent_driver.get(a, 0))
+        fewest_sent = min(sent_driver.get(a, 0) for a in addresses(args.first, count))
         return {
             "count": count, "seconds": sender_wall, "driver_cpu": driver_cpu, "ffmpeg_cpu": ffmpeg_cpu,
             "driver_frames": sum(received.values()), "ffmpeg_frames": ffmpeg_frames,
             "sent_driver": sum(sent_driver.values()),
             "sent_ffmpeg": sum(n for (a, path), n in sent.items() if path == "h264_2"),
-            "lost_cameras": lost_cameras,
+            "lost_cameras": lost_cameras, "fewest_sent": fewest_sent,
             "lost": sum(max(0, sent_driver.get(a, 0) - received.get(a, 0)) for a in addresses(args.first, count)),
             "steady_driver_cpu": steady_end[0] - steady_begin[0], "steady_ffmpeg_cpu": steady_end[1] - steady_begin[1],
             "steady_seconds": steady_end[2] - steady_begin[2],
@@ -293,7 +298,7 @@ def main():
     parser.add_argument("--big-seconds", type=int, default=60, help="recording time of that run (default 60)")
     parser.add_argument("--search", action="store_true", help="then search the largest count without loss (long)")
     parser.add_argument("--search-from", type=int, default=128, help="first count of the search (default 128)")
-    parser.add_argument("--search-step", type=int, default=64, help="first step of the search (default 64)")
+    parser.add_argument("--search-step", type=int, default=64, help="step while no count has failed (default 64)")
     parser.add_argument("--perf", type=int, default=0, help="then profile the host with perf record at this many "
                         "cameras (host alone, --seconds long; 0: no profile)")
     parser.add_argument("--perf-top", type=int, default=30, help="symbols shown from the profile (default 30)")
@@ -340,24 +345,35 @@ def main():
             print("  (kernel stacks and the whole profile: perf report -i %s; kept with ZEPHRIN_BENCH_KEEP=1)" % perf_data)
             sys.stdout.flush()
         if args.search:
-            good, bad, step = 0, 0, args.search_step
-            count = args.search_from
-            while step >= 8 and count <= 1000:
-                result = run(count, 30, args, clip, params, work, False)
-                lost = result["lost"] > 0 or result["driver_frames"] == 0
-                print("  search: %d cameras: %d lost of %d sent, driver %.3f CPU s/stream-min, sender %.0f%% of a core" % (
-                    count, result["lost"], result["sent_driver"], result["driver_cpu"] / (count * result["seconds"] / 60.0),
-                    100.0 * result["sender_cpu"] / result["seconds"]), flush=True)
+            good, bad, count = 0, None, args.search_from
+            while True:
+                result = run(count, SEARCH_SECONDS, args, clip, params, work, False)
+                # A count passes when no frame was lost and every camera streamed at least the second
+                # half of the run (a camera that came up late, or never, fails it too).
+                late = result["fewest_sent"] < 25 * SEARCH_SECONDS / 2
+                lost = result["lost"] > 0 or late
+                print("  search: %d cameras: %d lost of %d sent, fewest frames sent to one camera %d%s, driver %.3f "
+                      "CPU s/stream-min, sender %.0f%% of a core, %s" % (
+                          count, result["lost"], result["sent_driver"], result["fewest_sent"],
+                          " (came up late)" if late else "",
+                          result["driver_cpu"] / (count * result["seconds"] / 60.0),
+                          100.0 * result["sender_cpu"] / result["seconds"], load_text(result["load"])), flush=True)
                 if lost:
-                    bad = count
-                    step //= 2
-                    count = good + step if good else count // 2
+                    bad = count if bad is None else min(bad, count)
                 else:
-                    good = count
-                    count = min(count + step, bad - 1) if bad else count + step
-                    if bad and count <= good:
-                        break
-            print("largest count without loss: %d%s" % (good, " (none found)" if not good else ""), flush=True)
+                    good = max(good, count)
+                if bad is None:
+                    following = min(count + args.search_step, MAX_DEVICES)
+                elif bad - good <= SEARCH_RESOLUTION:
+                    break
+                else:
+                    following = (good + bad) // 2
+                if following == count:
+                    break
+                count = following
+            print("largest count without loss: %d%s" % (
+                good, " (none found)" if not good else " (the most the driver's port range allows)"
+                if good == MAX_DEVICES else ""), flush=True)
     finally:
         if not os.environ.get("ZEPHRIN_BENCH_KEEP"):
             shutil.rmtree(work, ignore_errors=True)

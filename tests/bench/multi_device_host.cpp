@@ -3,7 +3,7 @@
 // the frames each delivers (nothing is stored), and when told to stop (stdin "stop", SIGINT, SIGTERM
 // or --seconds) reports per device and for the process:
 //
-//   device <address> frames <n> bytes <n> signal-lost <n> refused <n>
+//   device <address> frames <n> bytes <n> signal-lost <n>
 //   summary devices=N started=K window_s=.. cpu_window_s=.. cpu_total_s=.. rss_before_kb=.. rss_kb=..
 //           threads_before=.. threads=.. start_s=.. stop_s=.. close_s=.. frames=.. log_errors=.. log_warnings=..
 //
