@@ -226,13 +226,17 @@ def run(count, seconds, args, clip, params, log_dir, with_ffmpeg, perf_data=None
         lost_cameras = sum(1 for a in addresses(args.first, count) if received.get(a, 0) < sent_driver.get(a, 0))
         fewest_sent = min(sent_driver.get(a, 0) for a in addresses(args.first, count))
         # Frames sent to the camera that got the fewest in the steady part (all cameras up, sender pacing).
-        fewest_steady = min(sent_driver.get(a, 0) - steady_sent.get((a, "h264"), 0) for a in addresses(args.first, count))
+        steady_counts = [sent_driver.get(a, 0) - steady_sent.get((a, "h264"), 0) for a in addresses(args.first, count)]
+        fewest_steady = min(steady_counts)
+        steady_expected = 25 * (steady_end[2] - steady_begin[2])
+        short_cameras = sum(1 for n in steady_counts if n < 0.95 * steady_expected)
         return {
             "count": count, "seconds": sender_wall, "driver_cpu": driver_cpu, "ffmpeg_cpu": ffmpeg_cpu,
             "driver_frames": sum(received.values()), "ffmpeg_frames": ffmpeg_frames,
             "sent_driver": sum(sent_driver.values()),
             "sent_ffmpeg": sum(n for (a, path), n in sent.items() if path == "h264_2"),
             "lost_cameras": lost_cameras, "fewest_sent": fewest_sent, "fewest_steady": fewest_steady,
+            "short_cameras": short_cameras,
             "lost": sum(max(0, sent_driver.get(a, 0) - received.get(a, 0)) for a in addresses(args.first, count)),
             "steady_driver_cpu": steady_end[0] - steady_begin[0], "steady_ffmpeg_cpu": steady_end[1] - steady_begin[1],
             "steady_seconds": steady_end[2] - steady_begin[2],
@@ -274,8 +278,10 @@ def print_big(result):
     n = r["count"]
     minutes = n * r["seconds"] / 60.0
     rss_per_stream = (float(s.get("rss_kb", 0)) - float(s.get("rss_before_kb", 0))) / n / 1024.0
-    print("%d cameras, one host process, %.0f s: frames %d of %d sent, lost %d (%d cameras with loss)" % (
-        n, r["seconds"], r["driver_frames"], r["sent_driver"], r["lost"], r["lost_cameras"]))
+    print("%d cameras, one host process, %.0f s: frames %d of %d sent, lost %d (%d cameras with loss); "
+          "%d cameras got under 95 %% of their frames after the first %.0f s" % (
+              n, r["seconds"], r["driver_frames"], r["sent_driver"], r["lost"], r["lost_cameras"], r["short_cameras"],
+              r["seconds"] - r["steady_seconds"]))
     print("  driver CPU %.3f s/stream-min (process total %.1f s; streaming window %.1f s = %.3f s/stream-min)" % (
         r["driver_cpu"] / minutes, r["driver_cpu"], float(s.get("cpu_window_s", 0)),
         float(s.get("cpu_window_s", 0)) / (n * float(s.get("window_s", 1)) / 60.0)))
@@ -358,11 +364,13 @@ def main():
                 late = result["fewest_steady"] < 0.95 * expected
                 lost = result["lost"] > 0 or late
                 print("  search: %d cameras: %d lost of %d sent; second half: fewest frames sent to one camera %d of "
-                      "%.0f%s; driver %.3f CPU s/stream-min, sender %.0f%% of a core, %s" % (
+                      "%.0f, %d cameras under 95 %%%s; driver %.3f CPU s/stream-min, sender %.0f%% of a core, "
+                      "%d pacing resets, %s" % (
                           count, result["lost"], result["sent_driver"], result["fewest_steady"], expected,
-                          " (late camera or sender)" if late else "",
+                          result["short_cameras"], " (late camera or sender)" if late else "",
                           result["driver_cpu"] / (count * result["seconds"] / 60.0),
-                          100.0 * result["sender_cpu"] / result["seconds"], load_text(result["load"])), flush=True)
+                          100.0 * result["sender_cpu"] / result["seconds"], result["late"], load_text(result["load"])),
+                      flush=True)
                 if lost:
                     bad = count if bad is None else min(bad, count)
                 else:
