@@ -117,8 +117,10 @@ def wait_with_usage(process, timeout=30):
 class Replayer:
     def __init__(self, tool, clip, params, count, first, log_dir):
         self.log = open(os.path.join(log_dir, "replayer-%d.err" % count), "w")
+        # Real cameras send whatever load the recording host is under: the replayer runs at a higher
+        # priority (nice -10) so that a saturated machine starves the host, not the cameras.
         self.process = subprocess.Popen(
-            [tool, "--clip", clip, "--params", params, "--cameras", str(count), "--first", first],
+            ["nice", "-n", "-10", tool, "--clip", clip, "--params", params, "--cameras", str(count), "--first", first],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log, text=True, bufsize=1)
         line = self.process.stdout.readline()
         if not line.startswith("ready"):
