@@ -29,6 +29,7 @@
 
 #include "driver/HostInterfaces.h"
 #include "support/CamSimProcess.h"
+#include "support/CapabilityRecorder.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
 #include "support/StreamSettings.h"
@@ -37,6 +38,8 @@ namespace {
 
 using namespace norvale::ipcapture;
 using zephrin::test::CamSimProcess;
+using zephrin::test::RecordingCapabilityCallback;
+using zephrin::test::RecordingCapabilitySink;
 using zephrin::test::HostLibrary;
 using zephrin::test::RecordingFrameSink;
 using zephrin::test::RecordingLogSink;
@@ -133,6 +136,8 @@ class Slot {
     address_ = "127.0.0." + std::to_string(options.firstAddress + index);
     create_ = library.Function<CreateIPCaptureFn>("CreateIPCaptureEx5");
     delete_ = library.Function<DeleteObjectFn>("DeleteIPCaptureEx5");
+    createQuery_ = library.Function<CreateCapabilityQueryModuleFn>("CreateCapabilityQueryModule");
+    deleteQuery_ = library.Function<DeleteObjectFn>("DeleteCapabilityQueryModule");
     camOptions_.address = address_;
     camOptions_.httpPort = 80;  // the device's port must survive a restart of the camera
     camOptions_.rtsp = true;
@@ -241,6 +246,12 @@ class Slot {
       ++unmeasured_;
       return;
     }
+    if (sent1 == sent0) {
+      ++idle_;
+      Print("camera %s: no video in a window without faults (the camera sent nothing: the stream is not running)",
+            address_.c_str());
+      return;
+    }
     cleanSent_ += sent1 - sent0;
     cleanGot_ += got1 - got0;
     ++windows_;
@@ -317,12 +328,38 @@ class Slot {
         Wait(1);
         if (OpenDriver()) StartStream();
         break;
+      case 9:
+        Print("camera %s: capability query while the brand holds a NUL, a control byte and a path", address_.c_str());
+        camera_->Control("/camsim/param?Brand.Brand=Dyna%00co%01lor%2F..%2Fx");
+        CapabilityQuery();
+        camera_->Control("/camsim/param?Brand.Brand=ELMO");
+        break;
+    }
+  }
+
+  // One capability query as a host runs it when a camera is added: exactly one outcome is told.
+  void CapabilityQuery() {
+    if (!createQuery_ || !deleteQuery_) return;
+    RecordingCapabilityCallback callback;
+    RecordingCapabilitySink sink;
+    IIPCapabilityQuery* query = createQuery_(&callback, 0);
+    if (!query) {
+      ++queryAnomalies_;
+      return;
+    }
+    ++queries_;
+    if (query->Start(address_.c_str(), 80, "operator", "secret", &sink) == 1) callback.WaitForOutcome(30000);
+    else Print("camera %s: the capability query did not start", address_.c_str());
+    deleteQuery_(query);
+    if (callback.Outcomes() != 1) {
+      ++queryAnomalies_;
+      Print("camera %s: the capability query told %zu outcomes", address_.c_str(), callback.Outcomes());
     }
   }
 
   void Run() {
     if (!OpenDriver() || !StartStream()) return;
-    std::vector<int> kinds = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+    std::vector<int> kinds = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     size_t next = kinds.size();
     while (!done_) {
       CleanWindow(12, 15);
@@ -355,6 +392,9 @@ class Slot {
   uint64_t CleanGot() const { return cleanGot_; }
   int Windows() const { return windows_; }
   int Unmeasured() const { return unmeasured_; }
+  int Idle() const { return idle_; }
+  int Queries() const { return queries_; }
+  int QueryAnomalies() const { return queryAnomalies_; }
   int Faults() const { return faults_; }
   bool HasCamera() const { return camera_ != nullptr; }
 
@@ -365,6 +405,8 @@ class Slot {
   std::string address_;
   CreateIPCaptureFn create_ = nullptr;
   DeleteObjectFn delete_ = nullptr;
+  CreateCapabilityQueryModuleFn createQuery_ = nullptr;
+  DeleteObjectFn deleteQuery_ = nullptr;
   CamSimProcess::Options camOptions_;
   std::unique_ptr<CamSimProcess> camera_;
   TestDeviceSource device_;
@@ -382,7 +424,10 @@ class Slot {
   uint64_t cleanGot_ = 0;
   int windows_ = 0;
   int unmeasured_ = 0;
+  int idle_ = 0;
   int faults_ = 0;
+  int queries_ = 0;
+  int queryAnomalies_ = 0;
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -464,23 +509,28 @@ int main(int argc, char** argv) {
 
   uint64_t sent = 0, got = 0;
   size_t outstanding = 0, badReleases = 0, frames = 0, lost = 0, overruns = 0, errors = 0, warnings = 0;
-  int windows = 0, unmeasured = 0, faults = 0;
+  int windows = 0, unmeasured = 0, idle = 0, faults = 0, queries = 0, queryAnomalies = 0;
+  std::vector<std::string> notable;
   std::printf("\n==== soak report ====\n");
   for (auto& slot : slots) {
     sent += slot->CleanSent();
     got += slot->CleanGot();
     windows += slot->Windows();
     unmeasured += slot->Unmeasured();
+    idle += slot->Idle();
+    queries += slot->Queries();
+    queryAnomalies += slot->QueryAnomalies();
     faults += slot->Faults();
     outstanding += slot->Allocator().Outstanding();
     badReleases += slot->Allocator().BadReleases();
     frames += slot->Sink().FrameCount();
     lost += slot->Sink().SignalLostCount();
-    overruns += slot->Log().Count("cannot be stopped") + slot->Log().Count("terminated");
+    overruns += slot->Log().Count("was not stopped during");
     size_t slotErrors = 0, slotWarnings = 0;
     for (const auto& record : slot->Log().Records()) {
       if (record.level == 1) ++slotErrors;
       if (record.level == 2) ++slotWarnings;
+      if (record.level <= 2 && notable.size() < 40) notable.push_back(std::to_string(record.level) + " " + record.text);
     }
     errors += slotErrors;
     warnings += slotWarnings;
@@ -493,6 +543,9 @@ int main(int argc, char** argv) {
   std::printf("faults injected:            %d\n", faults);
   std::printf("frames outside faults:      %" PRIu64 " delivered of %" PRIu64 " sent (%.2f %%) in %d windows (%d not measurable)\n",
               got, sent, sent ? 100.0 * static_cast<double>(got) / static_cast<double>(sent) : 0.0, windows, unmeasured);
+  std::printf("windows without any video:   %d (the camera sent nothing while no fault was active)\n", idle);
+  std::printf("capability queries:         %d with a hostile brand, %d not telling exactly one outcome\n", queries,
+              queryAnomalies);
   std::printf("frames delivered in all:    %zu (signal-lost calls %zu)\n", frames, lost);
   std::printf("frame buffers outstanding:  %zu (bad releases %zu)\n", outstanding, badReleases);
   std::printf("file descriptors:           %zu at start, %zu at end\n", fdsBefore, fdsAfter);
@@ -504,10 +557,13 @@ int main(int argc, char** argv) {
   std::printf("longest Close:              %s\n", gLongestClose.Text().c_str());
   std::printf("threads that overran stop:  %zu log lines\n", overruns);
   std::printf("log lines at level 1 / 2:   %zu / %zu\n", errors, warnings);
+  std::printf("log lines at level 1 and 2 (first %zu):\n", notable.size());
+  for (const std::string& line : notable) std::printf("  %.300s\n", line.c_str());
   std::fflush(stdout);
 
   for (auto& slot : slots) slot->StopCamera();
-  const bool clean = outstanding == 0 && badReleases == 0 && fdsBefore == fdsAfter && threadsBefore == threadsAfter;
+  const bool clean = outstanding == 0 && badReleases == 0 && fdsBefore == fdsAfter && threadsBefore == threadsAfter &&
+                     queryAnomalies == 0;
   std::printf("result: %s\n", clean ? "PASS" : "FAIL");
   return clean ? 0 : 1;
 }

@@ -51,12 +51,16 @@ class CgiHandler(BaseHTTPRequestHandler):
 
     def _answer(self, status, body, headers=(), content_type="text/plain", slow_ms=0, interim=0, trickle_ms=0):
         data = body.encode("utf-8") if isinstance(body, str) else body
-        for _ in range(interim):
-            # Interim answers a client must skip; a second apart, so that they also hold the request.
-            self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
-            self.wfile.flush()
-            if self.server.sim.stopping.wait(1.0):
-                return
+        try:
+            for _ in range(interim):
+                # Interim answers a client must skip; a second apart, so that they also hold the request.
+                self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+                self.wfile.flush()
+                if self.server.sim.stopping.wait(1.0):
+                    return
+        except OSError:  # the client gave up waiting
+            self._drop_connection()
+            return
         if trickle_ms:
             self._trickle(status, data, headers, content_type, trickle_ms)
             return
@@ -88,8 +92,12 @@ class CgiHandler(BaseHTTPRequestHandler):
             if self.server.sim.stopping.wait(trickle_ms / 1000.0):
                 self._drop_connection()
                 return
-            self.wfile.write(raw[i:i + 1])
-            self.wfile.flush()
+            try:
+                self.wfile.write(raw[i:i + 1])
+                self.wfile.flush()
+            except OSError:  # the client gave up waiting
+                self._drop_connection()
+                return
 
     def _drop_connection(self):
         self.close_connection = True
