@@ -3,8 +3,10 @@
 // delivered against frames the cameras sent while no fault was active, frame buffers still out, file
 // descriptors and threads before and after, memory over time, and the longest stop and close.
 //
-// It loads libZephrin.so as the host does (dlopen) and uses the test host objects. Each camera is a
-// zephrin-camsim process on its own loopback address (RTSP on port 554, so it needs root).
+// It loads libZephrin.so as the host does (dlopen) and uses the test host objects (log sink, device
+// source, frame buffers, capability callback and sink); its frame allocator and frame sink only count,
+// so that memory over time is the driver's. Each camera is a zephrin-camsim process on its own
+// loopback address (RTSP on port 554, so it needs root).
 //
 //   zephrin-soak-host [--cameras N] [--minutes M] [--first-address 161] [--seed S]
 #include <dirent.h>
@@ -23,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,10 +44,9 @@ using zephrin::test::CamSimProcess;
 using zephrin::test::RecordingCapabilityCallback;
 using zephrin::test::RecordingCapabilitySink;
 using zephrin::test::HostLibrary;
-using zephrin::test::RecordingFrameSink;
 using zephrin::test::RecordingLogSink;
 using zephrin::test::TestDeviceSource;
-using zephrin::test::TestFrameAllocator;
+using zephrin::test::TestFrameBuffer;
 using zephrin::test::TestStreamSettings;
 using Clock = std::chrono::steady_clock;
 
@@ -121,6 +123,78 @@ class Longest {
 Longest gLongestStop;
 Longest gLongestClose;
 
+// The host's frame allocator for a long run: hands out the test frame buffers and counts them, but
+// keeps no record per frame, so that the process's memory over time is the driver's own.
+class SoakFrameAllocator : public FrameAllocator {
+ public:
+  ~SoakFrameAllocator() override {
+    for (FrameBuffer* buffer : outstanding_) delete buffer;
+  }
+  uint32_t GetFreeCount() override { return 64; }
+  FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) override {
+    auto* buffer = new TestFrameBuffer(fourCC, capacity, stream ? stream : "");
+    std::lock_guard<std::mutex> lock(mutex_);
+    outstanding_.insert(buffer);
+    return buffer;
+  }
+  void Reserved3() override { ++unlisted_; }
+  void Reserved4() override { ++unlisted_; }
+  void Reserved5() override { ++unlisted_; }
+  void Release(FrameBuffer* buffer) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (outstanding_.erase(buffer) == 0) {
+        ++badReleases_;  // never handed out, or released twice: left alone
+        return;
+      }
+    }
+    delete buffer;
+  }
+  size_t Outstanding() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return outstanding_.size();
+  }
+  size_t BadReleases() const { return badReleases_; }
+  size_t Unlisted() const { return unlisted_; }
+
+ private:
+  std::mutex mutex_;
+  std::set<FrameBuffer*> outstanding_;
+  std::atomic<size_t> badReleases_{0};
+  std::atomic<size_t> unlisted_{0};
+};
+
+// The host's frame sink: counts frames and signal losses, and stalls in OnFrame when told to, as a
+// busy recorder does.
+class SoakFrameSink : public FrameSink {
+ public:
+  bool OnFrame(FrameBuffer* frame) override {
+    if (!frame) {
+      ++nullFrames_;
+      return false;
+    }
+    bytes_ += frame->GetLength();
+    ++frames_;
+    const int stall = stallMs.load();
+    if (stall > 0) std::this_thread::sleep_for(std::chrono::milliseconds(stall));
+    return true;
+  }
+  void Reserved2() override { ++unlisted_; }
+  void OnSignalLost() override { ++signalLost_; }
+  size_t FrameCount() const { return frames_; }
+  size_t SignalLostCount() const { return signalLost_; }
+  size_t NullFrames() const { return nullFrames_; }
+  size_t Unlisted() const { return unlisted_; }
+  std::atomic<int> stallMs{0};
+
+ private:
+  std::atomic<size_t> frames_{0};
+  std::atomic<uint64_t> bytes_{0};
+  std::atomic<size_t> signalLost_{0};
+  std::atomic<size_t> nullFrames_{0};
+  std::atomic<size_t> unlisted_{0};
+};
+
 struct Options {
   int cameras = 4;
   double minutes = 10;
@@ -154,10 +228,6 @@ class Slot {
     settings_.format.resolution = {640, 480};
     settings_.rate.frameInterval = 40;
     settings_.rate.quality = 70;
-    sink_.SetObserver([this](const zephrin::test::FrameRecord&) {
-      const int stall = sinkStallMs_.load();
-      if (stall > 0) std::this_thread::sleep_for(std::chrono::milliseconds(stall));
-    });
   }
 
   bool StartCamera() {
@@ -307,10 +377,10 @@ class Slot {
       case 6:
         Print("camera %s: the host's frame sink stalls 3 s per frame; the stream is stopped meanwhile",
               address_.c_str());
-        sinkStallMs_ = 3000;
+        sink_.stallMs = 3000;
         Wait(5);
         StopStream("stop while the frame sink stalls");
-        sinkStallMs_ = 0;
+        sink_.stallMs = 0;
         StartStream();
         break;
       case 7:
@@ -380,14 +450,14 @@ class Slot {
   void Finish() {
     done_ = true;
     if (thread_.joinable()) thread_.join();
-    sinkStallMs_ = 0;
+    sink_.stallMs = 0;
     CloseDriver("end of run");
   }
 
   const std::string& Address() const { return address_; }
-  TestFrameAllocator& Allocator() { return allocator_; }
+  SoakFrameAllocator& Allocator() { return allocator_; }
   RecordingLogSink& Log() { return log_; }
-  RecordingFrameSink& Sink() { return sink_; }
+  SoakFrameSink& Sink() { return sink_; }
   uint64_t CleanSent() const { return cleanSent_; }
   uint64_t CleanGot() const { return cleanGot_; }
   int Windows() const { return windows_; }
@@ -411,13 +481,12 @@ class Slot {
   std::unique_ptr<CamSimProcess> camera_;
   TestDeviceSource device_;
   RecordingLogSink log_;
-  TestFrameAllocator allocator_;
-  RecordingFrameSink sink_;
+  SoakFrameAllocator allocator_;
+  SoakFrameSink sink_;
   TestStreamSettings settings_;
   IIPCaptureDriverEx5* driver_ = nullptr;
   IIPVideoCaptureEx2* capture_ = nullptr;
   bool streaming_ = false;
-  std::atomic<int> sinkStallMs_{0};
   std::atomic<bool> done_{false};
   std::thread thread_;
   uint64_t cleanSent_ = 0;
@@ -508,7 +577,7 @@ int main(int argc, char** argv) {
   const size_t threadsAfter = Threads();
 
   uint64_t sent = 0, got = 0;
-  size_t outstanding = 0, badReleases = 0, frames = 0, lost = 0, overruns = 0, errors = 0, warnings = 0;
+  size_t outstanding = 0, badReleases = 0, unlisted = 0, nullFrames = 0, frames = 0, lost = 0, overruns = 0, errors = 0, warnings = 0;
   int windows = 0, unmeasured = 0, idle = 0, faults = 0, queries = 0, queryAnomalies = 0;
   std::vector<std::string> notable;
   std::printf("\n==== soak report ====\n");
@@ -523,6 +592,8 @@ int main(int argc, char** argv) {
     faults += slot->Faults();
     outstanding += slot->Allocator().Outstanding();
     badReleases += slot->Allocator().BadReleases();
+    unlisted += slot->Allocator().Unlisted() + slot->Sink().Unlisted();
+    nullFrames += slot->Sink().NullFrames();
     frames += slot->Sink().FrameCount();
     lost += slot->Sink().SignalLostCount();
     overruns += slot->Log().Count("was not stopped during");
@@ -547,7 +618,9 @@ int main(int argc, char** argv) {
   std::printf("capability queries:         %d with a hostile brand, %d not telling exactly one outcome\n", queries,
               queryAnomalies);
   std::printf("frames delivered in all:    %zu (signal-lost calls %zu)\n", frames, lost);
-  std::printf("frame buffers outstanding:  %zu (bad releases %zu)\n", outstanding, badReleases);
+  std::printf("frame buffers outstanding:  %zu (bad releases %zu, null frames %zu)\n", outstanding, badReleases,
+              nullFrames);
+  std::printf("unlisted host slots called: %zu (allocator slots 3-5, frame sink slot 2)\n", unlisted);
   std::printf("file descriptors:           %zu at start, %zu at end\n", fdsBefore, fdsAfter);
   std::printf("threads:                    %zu at start, %zu at end\n", threadsBefore, threadsAfter);
   std::printf("RSS (KiB) every 30 s:      ");
@@ -562,7 +635,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   for (auto& slot : slots) slot->StopCamera();
-  const bool clean = outstanding == 0 && badReleases == 0 && fdsBefore == fdsAfter && threadsBefore == threadsAfter &&
+  const bool clean = outstanding == 0 && badReleases == 0 && unlisted == 0 && nullFrames == 0 && fdsBefore == fdsAfter && threadsBefore == threadsAfter &&
                      queryAnomalies == 0;
   std::printf("result: %s\n", clean ? "PASS" : "FAIL");
   return clean ? 0 : 1;
