@@ -62,11 +62,6 @@ class LoopbackPlayer {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
   }
-  // Closes the connection in use (if any) so that a client blocked on it gets its end at once.
-  void Hangup() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    hangup_ = true;
-  }
 
  private:
   void Serve() {
@@ -77,10 +72,6 @@ class LoopbackPlayer {
       if (fd < 0) continue;
       const int on = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hangup_ = false;
-      }
       Converse(fd);
       close(fd);
     }
@@ -120,10 +111,6 @@ class LoopbackPlayer {
 
   bool WaitReadable(int fd) {
     for (int waited = 0; waited < 2000 && !stop_; waited += 10) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (hangup_) return false;
-      }
       pollfd p{fd, POLLIN, 0};
       if (poll(&p, 1, 10) > 0) return true;
     }
@@ -146,7 +133,6 @@ class LoopbackPlayer {
   std::mutex mutex_;
   std::vector<PlayedAnswer> script_;
   size_t next_ = 0;
-  bool hangup_ = false;
   std::vector<std::string> requests_;
   std::thread thread_;
 };

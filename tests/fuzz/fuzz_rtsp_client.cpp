@@ -7,10 +7,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fuzz/LoopbackPlayer.h"
