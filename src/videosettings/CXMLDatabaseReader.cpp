@@ -33,7 +33,8 @@ std::string Match(const std::string& name) { return "[@resolution=\"" + name + "
 
 }  // namespace
 
-CXMLDatabaseReader::CXMLDatabaseReader(int32_t videoStandard) : CResolutionHelper(videoStandard) {}
+CXMLDatabaseReader::CXMLDatabaseReader(int32_t videoStandard, IDebugMessage* log)
+    : CResolutionHelper(videoStandard), log_(log) {}
 
 CXMLDatabaseReader::~CXMLDatabaseReader() { Close(); }
 
@@ -53,13 +54,51 @@ std::string CXMLDatabaseReader::DatabasePath(const std::string& driverName) cons
   return directory + driverName + ".dat";
 }
 
+std::vector<std::pair<std::string, const char*>> CXMLDatabaseReader::DatabaseCandidates(
+    const std::string& driverName) const {
+  std::vector<std::pair<std::string, const char*>> places{{DatabasePath(driverName), "in the host's directory"}};
+  if (directorySet_) return places;
+  const std::string module = platform::ModulePath();
+  const size_t cut = module.rfind(platform::kPathSeparator);
+  if (cut != std::string::npos) {
+    const std::string directory = module.substr(0, cut + 1);
+    places.emplace_back(directory + driverName + ".dat", "beside the driver library");
+#ifdef ZEPHRIN_DATA_FROM_LIBRARY
+    // The data directory as seen from the installed library, so that a moved installation still
+    // finds its own file.
+    places.emplace_back(directory + ZEPHRIN_DATA_FROM_LIBRARY + std::string(1, platform::kPathSeparator) +
+                            driverName + ".dat",
+                        "in the installed data directory");
+#endif
+  }
+#ifdef ZEPHRIN_DATA_DIRECTORY
+  places.emplace_back(std::string(ZEPHRIN_DATA_DIRECTORY) + platform::kPathSeparator + driverName + ".dat",
+                      "in the installed data directory");
+#endif
+  return places;
+}
+
 bool CXMLDatabaseReader::Open(const std::string& supportedResolutions, const std::string& driverName) {
+  static const char* const kFunction = "norvale::CXMLDatabaseReader::Open";
   panoramic_ = false;
   for (const std::string& name : Split(supportedResolutions, ","))
     if (name == "5m") panoramic_ = true;
   if (open_) return true;
-  open_ = parser_.Open(DatabasePath(driverName));
-  return open_;
+  std::string tried;
+  for (const auto& [path, where] : DatabaseCandidates(driverName)) {
+    if (parser_.Open(path)) {
+      open_ = true;
+      if (log_)
+        log_->Log(LogInfo, "%s: resolution database %s (%s) for device %s", kFunction, path.c_str(), where,
+                  log_->GetDeviceName().c_str());
+      return true;
+    }
+    tried += (tried.empty() ? "" : ", ") + path;
+  }
+  if (log_)
+    log_->Log(LogWarning, "%s: no readable resolution database for device %s (looked for %s)", kFunction,
+              log_->GetDeviceName().c_str(), tried.c_str());
+  return false;
 }
 
 void CXMLDatabaseReader::Close() {
