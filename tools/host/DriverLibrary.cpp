@@ -15,7 +15,7 @@ std::string DefaultDriverLibrary() {
   std::error_code error;
   if (std::filesystem::exists(beside, error)) return beside;
 #if defined(ZEPHRIN_HOST_TO_LIBRARY) && defined(ZEPHRIN_DRIVER_SONAME)
-  return directory + "/" ZEPHRIN_HOST_TO_LIBRARY "/" ZEPHRIN_DRIVER_SONAME;
+  return std::filesystem::path(directory + "/" ZEPHRIN_HOST_TO_LIBRARY "/" ZEPHRIN_DRIVER_SONAME).lexically_normal();
 #else
   return beside;
 #endif

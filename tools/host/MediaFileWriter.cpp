@@ -1,6 +1,7 @@
 #include "MediaFileWriter.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -185,6 +186,7 @@ bool MediaFileWriter::Flush(int64_t nextMs) {
   av_packet_free(&packet);
   if (status < 0) return Fail("writing " + path_ + " failed", status);
   ++written_;
+  endMs_ = pending_.timeMs - firstMs_ + lastDuration_;
   return true;
 }
 
@@ -197,12 +199,14 @@ bool MediaFileWriter::Finish() {
     const int status = av_write_trailer(format_);
     if (status < 0) Fail("finishing " + path_ + " failed", status);
   } else if (!failed_) {
-    Fail("no key frame arrived; " + path_ + " holds no video", 0);
+    Fail("no key frame arrived; nothing was written to " + path_, 0);
   }
   if (format_->pb) {
     const int status = avio_closep(&format_->pb);
     if (status < 0) Fail("closing " + path_ + " failed", status);
   }
+  // A file without a header is no recording; leave none behind.
+  if (!headerWritten_) std::remove(path_.c_str());
   return !failed_;
 }
 

@@ -32,6 +32,8 @@ class MediaFileWriter {
   bool Finish();
 
   uint64_t FramesWritten() const { return written_; }
+  // From the first frame's time to the end of the last one written.
+  int64_t DurationMs() const { return endMs_; }
   uint64_t FramesSkipped() const { return skipped_; }
   const std::string& Error() const { return error_; }
 
@@ -58,6 +60,7 @@ class MediaFileWriter {
   Pending pending_;
   int64_t firstMs_ = 0;
   int64_t lastDuration_ = 40;
+  int64_t endMs_ = 0;
   uint64_t written_ = 0;
   uint64_t skipped_ = 0;
   std::string error_;

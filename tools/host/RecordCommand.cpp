@@ -513,8 +513,10 @@ int RunRecord(const Arguments& args) {
   }
   if (media) {
     if (media->Finish()) {
-      std::printf("  %llu frames in %s (%llu before the first key frame left out)\n",
+      std::printf("  %llu frames in %s lasting %.3f s by the driver's frame times (%llu before the first key frame "
+                  "left out)\n",
                   static_cast<unsigned long long>(media->FramesWritten()), options.out.c_str(),
+                  static_cast<double>(media->DurationMs()) / 1000.0,
                   static_cast<unsigned long long>(media->FramesSkipped()));
     } else {
       std::fprintf(stderr, "zephrin-host record: %s\n", media->Error().c_str());
