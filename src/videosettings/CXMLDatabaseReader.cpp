@@ -1,5 +1,7 @@
 #include "videosettings/CXMLDatabaseReader.h"
 
+#include <filesystem>
+
 #include "platform/Platform.h"
 #include "runtime/StringUtils.h"
 
@@ -66,9 +68,8 @@ std::vector<std::pair<std::string, const char*>> CXMLDatabaseReader::DatabaseCan
 #ifdef ZEPHRIN_DATA_FROM_LIBRARY
     // The data directory as seen from the installed library, so that a moved installation still
     // finds its own file.
-    places.emplace_back(directory + ZEPHRIN_DATA_FROM_LIBRARY + std::string(1, platform::kPathSeparator) +
-                            driverName + ".dat",
-                        "in the installed data directory");
+    const std::string file = directory + ZEPHRIN_DATA_FROM_LIBRARY + platform::kPathSeparator + driverName + ".dat";
+    places.emplace_back(std::filesystem::path(file).lexically_normal().string(), "in the installed data directory");
 #endif
   }
 #ifdef ZEPHRIN_DATA_DIRECTORY
