@@ -4,7 +4,8 @@
 
 InstallLayout installs the build into a staging directory and checks where everything lands;
 SdkHost builds a small host out of tree with find_package(Zephrin) against that staging directory
-and runs the capability query through the installed driver against zephrin-camsim; Passwords runs
+and runs the capability query through the installed driver against zephrin-camsim; DebianPackages
+builds the packages with cpack and reads their contents and dependencies; Passwords runs
 zephrin-host with the password from each of its sources; Recordings (as root: the camera's RTSP
 port is 554) records MP4 and Matroska files and checks them with ffprobe.
 """
@@ -126,6 +127,55 @@ class InstallLayout(unittest.TestCase):
                       "--timeout", "20"], check=False, env=dict(os.environ, ZEPHRIN_PASSWORD="x"))
         self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
         self.assertNotIn("cannot load", result.stderr)
+
+
+class DebianPackages(unittest.TestCase):
+    """cpack builds the three packages with their files and dependencies."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="zephrin-deb-")
+        run(["cpack", "-G", "DEB", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", cls.work],
+            timeout=600)
+        cls.debs = {}
+        for name in os.listdir(cls.work):
+            if name.endswith(".deb"):
+                cls.debs[run(["dpkg-deb", "-f", os.path.join(cls.work, name), "Package"]).stdout.strip()] = \
+                    os.path.join(cls.work, name)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def contents(self, package):
+        listing = run(["dpkg-deb", "-c", self.debs[package]]).stdout
+        return [line.split()[5].lstrip(".") for line in listing.splitlines()]
+
+    def depends(self, package):
+        return run(["dpkg-deb", "-f", self.debs[package], "Depends"]).stdout
+
+    def test_each_package_holds_its_part_of_the_installation(self):
+        self.assertEqual(sorted(self.debs), ["zephrin", "zephrin-dev", "zephrin-tools"])
+        driver, tools, sdk = self.contents("zephrin"), self.contents("zephrin-tools"), self.contents("zephrin-dev")
+        self.assertIn("/usr/share/zephrin/Zephrin.dat", driver)
+        self.assertTrue(any(re.search(r"/libZephrin\.so\.1\.0\.0$", f) for f in driver), driver)
+        self.assertTrue(any(re.search(r"/libWendrick\.so\.1$", f) for f in driver), driver)
+        self.assertFalse(any(re.search(r"\.so$", f) for f in driver), "link names belong to the SDK")
+        for path in ("/usr/bin/zephrin-host", "/usr/bin/zephrin-camsim", "/usr/share/man/man1/zephrin-host.1.gz",
+                     "/usr/share/man/man1/zephrin-camsim.1.gz", "/usr/share/zephrin/camsim/camsim.py"):
+            self.assertIn(path, tools)
+        self.assertIn("/usr/include/zephrin/HostInterfaces.h", sdk)
+        self.assertTrue(any(f.endswith("/cmake/Zephrin/ZephrinConfig.cmake") for f in sdk), sdk)
+        self.assertTrue(any(re.search(r"/libZephrin\.so$", f) for f in sdk), sdk)
+
+    def test_dependencies_are_declared(self):
+        self.assertIn("libcurl4", self.depends("zephrin"))
+        self.assertIn("libpugixml", self.depends("zephrin"))
+        tools = self.depends("zephrin-tools")
+        for package in ("zephrin (= ", "python3-gi", "gir1.2-gst-rtsp-server-1.0", "gstreamer1.0-plugins-ugly",
+                        "libavformat"):
+            self.assertIn(package, tools)
+        self.assertIn("zephrin (= ", self.depends("zephrin-dev"))
 
 
 class SdkHost(unittest.TestCase):
