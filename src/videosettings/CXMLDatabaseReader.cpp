@@ -73,8 +73,9 @@ std::vector<std::pair<std::string, const char*>> CXMLDatabaseReader::DatabaseCan
 #endif
   }
 #ifdef ZEPHRIN_DATA_DIRECTORY
-  places.emplace_back(std::string(ZEPHRIN_DATA_DIRECTORY) + platform::kPathSeparator + driverName + ".dat",
-                      "in the installed data directory");
+  // Where the build meant to install it; the same place as the one above unless the installation moved.
+  const std::string installed = std::string(ZEPHRIN_DATA_DIRECTORY) + platform::kPathSeparator + driverName + ".dat";
+  if (places.back().first != installed) places.emplace_back(installed, "in the installed data directory");
 #endif
   return places;
 }
@@ -96,9 +97,11 @@ bool CXMLDatabaseReader::Open(const std::string& supportedResolutions, const std
     }
     tried += (tried.empty() ? "" : ", ") + path;
   }
-  if (log_)
+  // Said once: the caller retries at every configuration round and logs its own failure.
+  if (log_ && !missingReported_)
     log_->Log(LogWarning, "%s: no readable resolution database for device %s (looked for %s)", kFunction,
               log_->GetDeviceName().c_str(), tried.c_str());
+  missingReported_ = true;
   return false;
 }
 

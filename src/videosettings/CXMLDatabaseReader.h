@@ -62,6 +62,7 @@ class CXMLDatabaseReader : public CResolutionHelper {
   bool open_ = false;
   bool panoramic_ = false;
   bool directorySet_ = false;
+  bool missingReported_ = false;
   std::string directory_;
 };
 
