@@ -37,7 +37,7 @@ CElmoVideoSettingsManager::CElmoVideoSettingsManager(IDriver* driver, uint32_t c
       sender_(Web::CreateHttpSender(driver ? *driver->GetDeviceInfo() : DEVICE_INFO())),
       helper_(driver ? driver->GetVideoStandard() : 0, FlagParam(driver, 7), static_cast<uint32_t>(SeriesParam(driver)),
               driver ? driver->GetStringParam(8) : std::string()),
-      database_(driver ? driver->GetVideoStandard() : 0),
+      database_(driver ? driver->GetVideoStandard() : 0, driver),
       series_(SeriesParam(driver)),
       frameRateOption_(FlagParam(driver, 9)),
       secondStreamAllowed_(FlagParam(driver, 7)) {
