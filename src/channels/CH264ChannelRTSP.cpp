@@ -8,6 +8,7 @@ CH264ChannelRTSP::CH264ChannelRTSP(uint32_t camera, IDriver* driver, ipcapture::
       parser_(driver),
       secondStreamAllowed_(driver && driver->GetIntParam(7) == 1) {
   parser_.SetClient(this);
+  AttachParser(&parser_);
 }
 
 CH264ChannelRTSP::~CH264ChannelRTSP() { Shutdown(); }

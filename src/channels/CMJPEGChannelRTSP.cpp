@@ -6,6 +6,7 @@ CMJPEGChannelRTSP::CMJPEGChannelRTSP(uint32_t camera, IDriver* driver, ipcapture
                                      const TSmartPtr<IVideoSettingsManager>& manager)
     : CCommonChannelRTSP(camera, driver, sink, manager, ipcapture::CodecJPEG), parser_(driver) {
   parser_.SetClient(this);
+  AttachParser(&parser_);
 }
 
 CMJPEGChannelRTSP::~CMJPEGChannelRTSP() { Shutdown(); }
