@@ -1,5 +1,7 @@
 #include "channels/CMJPEGChannelRTSP.h"
 
+#include "camera/CameraSeries.h"
+
 namespace norvale {
 
 CMJPEGChannelRTSP::CMJPEGChannelRTSP(uint32_t camera, IDriver* driver, ipcapture::FrameSink* sink,
@@ -13,7 +15,7 @@ CMJPEGChannelRTSP::~CMJPEGChannelRTSP() { Shutdown(); }
 
 ChannelSettings CMJPEGChannelRTSP::CameraRequest() {
   ChannelSettings request = Settings();
-  if (Series() == 7 && request.height > 1080) {
+  if (series::LimitsJpegToFullHd(Series()) && request.height > 1080) {
     request.width = 1920;
     request.height = 1080;
   }

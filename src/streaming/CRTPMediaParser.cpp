@@ -54,18 +54,21 @@ void CRTPMediaParser::SetParameterSets(const std::vector<uint8_t>& sps, const st
 }
 
 uint32_t CRTPMediaParser::CapacityClass(size_t n) {
-  if (n <= 4096) return 4096;
-  if (n <= 16384) return 16384;
-  if (n <= 32768) return 32768;
-  if (n <= 131072) return 131072;
-  return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(n);
+  // Buffer sizes the host can reuse; a frame above the largest gets exactly its size.
+  static constexpr uint32_t kClasses[] = {4096, 16384, 32768, 131072};
+  for (uint32_t capacity : kClasses)
+    if (n <= capacity) return capacity;
+  return n > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(n);
 }
 
 uint32_t CRTPMediaParser::SizeClass(uint16_t width, uint16_t height) {
-  if (width < 200) return 1;
-  if (width < 400) return 2;
-  if (width < 1024 && height * 2 < width) return 3;
-  return 4;
+  // Small (below 200 pixels wide), medium (below 400), wide (below 1024 and more than twice as wide
+  // as high), large.
+  enum : uint32_t { kSmall = 1, kMedium = 2, kWide = 3, kLarge = 4 };
+  if (width < 200) return kSmall;
+  if (width < 400) return kMedium;
+  if (width < 1024 && height * 2 < width) return kWide;
+  return kLarge;
 }
 
 bool CRTPMediaParser::CheckBufferSize() {

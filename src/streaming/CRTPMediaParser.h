@@ -22,7 +22,8 @@ constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
 // The common part of the RTP depacketizers: turns the ordered RTP packets of one video stream into
 // whole compressed frames and hands each one to the client in a frame buffer of the host's allocator.
 // Any gap in the sequence numbers, malformed payload, oversize frame or failed hand-over makes the
-// depacketizer start over (Reset); the kinds then wait for a frame they can decode on its own.
+// depacketizer start over (Reset); the kinds then wait for a frame they can decode on its own. Every
+// such drop is counted under its reason (Drops).
 class CRTPMediaParser {
  public:
   // Largest frame assembled; a larger one is discarded.
