@@ -21,6 +21,11 @@ CBaseRTPChannel::~CBaseRTPChannel() { Shutdown(); }
 void CBaseRTPChannel::Shutdown() {
   Stop();
   DisconnectStream();
+  // Once, from the most derived destructor, while the depacketizer still exists.
+  if (parser_ && Driver())
+    Driver()->Log(LogInfo, "%s: %s: dropped by the depacketizer: %s", "norvale::CBaseRTPChannel::Shutdown",
+                  CameraText(false).c_str(), parser_->Drops().Text().c_str());
+  parser_ = nullptr;
 }
 
 uint32_t CBaseRTPChannel::StreamTimeout() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "camera/CameraSeries.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale::ElmoParameterList {
@@ -38,11 +39,11 @@ std::set<uint32_t> ParseCodecs(const std::string& list) {
   std::set<uint32_t> codecs;
   for (const auto& item : ListValue(list, "root.Properties.Image.Format")) {
     if (item == "mjpeg")
-      codecs.insert(kCodecJpeg);
+      codecs.insert(CodecSetNumber(PropertyCodec::Jpeg));
     else if (item == "mpeg4")
-      codecs.insert(kCodecMpeg4);
+      codecs.insert(CodecSetNumber(PropertyCodec::Mpeg4));
     else if (item == "h264")
-      codecs.insert(kCodecH264);
+      codecs.insert(CodecSetNumber(PropertyCodec::H264));
   }
   return codecs;
 }
@@ -63,11 +64,11 @@ ResolutionConfiguration ClassifyResolutionConfiguration(const std::string& list,
       if (count > codecCount) config.secondH264 = list.find(".H264_2") != std::string::npos;
       break;
     case 4:
-      config.seriesIfUnset = 5;
+      config.seriesIfUnset = series::kFourResolutionEntries;
       break;
     case 5:
       if (count > codecCount) config.streams = static_cast<uint32_t>(std::min<size_t>(count - codecCount + 1, 3));
-      config.seriesIfUnset = 7;
+      config.seriesIfUnset = series::kMultiStream;
       break;
     default:
       config.error = FormatString("Resolution configuration contains unexpected set of resolutions(%u)", config.entries);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "discovery/PropertyCodec.h"
+
 namespace norvale::ElmoParameterList {
 
 constexpr const char* kListPath = "/cgi-bin/admin/param.cgi?action=list";
@@ -24,8 +26,6 @@ std::string Value(const std::string& list, const std::string& key);
 // The value split at "," without empty items.
 std::vector<std::string> ListValue(const std::string& list, const std::string& key);
 
-// Codec set numbers of the camera properties.
-enum : uint32_t { kCodecH264 = 1, kCodecMpeg4 = 2, kCodecJpeg = 3 };
 // The codecs of "root.Properties.Image.Format": mjpeg, mpeg4 and h264; other items are ignored.
 std::set<uint32_t> ParseCodecs(const std::string& list);
 

@@ -114,8 +114,9 @@ class DeviceSource {
 
 namespace norvale::ipcapture {
 
-// Codec numbers at the host boundary; 0 and 5 stand for the device's default codec.
-enum : int32_t { CodecDefault = 0, CodecJPEG = 1, CodecMPEG4 = 2, CodecH264 = 3, CodecDefaultAlt = 5 };
+// Codec numbers at the host boundary; 0 and 5 stand for the device's default codec. The camera
+// properties number their codec sets the other way (PropertyCodec).
+enum HostCodec : int32_t { CodecDefault = 0, CodecJPEG = 1, CodecMPEG4 = 2, CodecH264 = 3, CodecDefaultAlt = 5 };
 
 // ---- stream settings the host hands to the video capture object ------------------------------------
 class StreamResolution {

@@ -106,9 +106,12 @@ const char* StateText(int32_t state) {
   }
 }
 
-// The driver's log lines, on stderr with their levels; nothing is kept.
+// The driver's log lines, on stderr with their levels; only the depacketizer's drop counts, which
+// the channel logs when it stops, are kept for the summary.
 class StderrLogSink : public LogSink {
  public:
+  static constexpr const char* kDropsMark = "dropped by the depacketizer: ";
+
   explicit StderrLogSink(bool echo) : echo_(echo) {}
   void Write(const CDebugInfoIf* record) override {
     if (!record) return;
@@ -116,6 +119,12 @@ class StderrLogSink : public LogSink {
     std::lock_guard<std::mutex> lock(mutex_);
     ++lines_;
     if (echo_) std::fprintf(stderr, "[%u] %s\n", record->GetLevel(), text ? text : "");
+    if (const char* drops = text ? std::strstr(text, kDropsMark) : nullptr) drops_ = drops + std::strlen(kDropsMark);
+  }
+  // "loss 0, malformed 0, ..." of the last stopped stream; empty when none was logged.
+  std::string Drops() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return drops_;
   }
   size_t Lines() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -126,6 +135,7 @@ class StderrLogSink : public LogSink {
   std::mutex mutex_;
   bool echo_;
   size_t lines_ = 0;
+  std::string drops_;
 };
 
 // Milliseconds since 1970 of a frame time (days from the civil calendar, as in Howard Hinnant's
@@ -508,6 +518,9 @@ int RunRecord(const Arguments& args) {
       std::fprintf(stderr, "zephrin-host record: the driver did not open the device\n");
     else
       status = Record(driver, options, sink);
+    // The last summary line: what the driver threw away before the frames reached the host.
+    const std::string drops = log.Drops();
+    if (!drops.empty()) std::printf("  dropped by the driver: %s\n", drops.c_str());
     driver->Close();
     destroy(driver);
   }
