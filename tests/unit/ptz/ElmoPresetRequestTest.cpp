@@ -49,11 +49,11 @@ TEST(ElmoPresetRequest, SilentCameraHoldsNeitherTheListNorClose) {
   ScratchDir dir;
   zephrin::test::FakeDriver driver;
   driver.hostDirectory = dir.Path().string() + "/";
-  TSmartPtr<CXMLPrepositionReader> reader(new CXMLPrepositionReader("eVision"));
-  reader->SetBaseDirectory(dir.Path().string());
-  ASSERT_TRUE(reader->Init("cam.preset"));
 
   for (const char* stuck : {kGoto, kRemove}) {
+    TSmartPtr<CXMLPrepositionReader> reader(new CXMLPrepositionReader("eVision"));
+    reader->SetBaseDirectory(dir.Path().string());
+    ASSERT_TRUE(reader->Init(stuck == kGoto ? "goto.preset" : "remove.preset"));
     ScriptedHttpSender* camera = nullptr;
     ScriptedControl control(&driver, &camera);
     ASSERT_TRUE(control.Open(reader));
