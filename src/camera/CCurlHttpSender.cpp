@@ -220,7 +220,8 @@ void CCurlHttpSender::NoteBodyEnd() {
 template <class Ready>
 bool CCurlHttpSender::Pump(Ready ready) {
   const uint32_t timeout = TimeoutMs();
-  const uint32_t deadline = timeout * kDeadlineFactor;
+  // Tick counts wrap, so no wait may reach half their range.
+  const uint32_t deadline = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{timeout} * kDeadlineFactor, 0x7FFFFFFFu));
   const uint32_t start = norvale::platform::TickCount();
   for (;;) {
     if (ready()) return true;
