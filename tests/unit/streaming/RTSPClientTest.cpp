@@ -563,37 +563,6 @@ TEST(RTSPClient, ACameraThatIsAwayFillsNoLog) {
   EXPECT_GE(driver.Count("(status 0)"), 3u) << "debug lines";
 }
 
-TEST(RTSPClient, ARefusedLoginIsToldOncePerRunOfFailedSessions) {
-  std::atomic<bool> refuse{true};
-  ScriptedRtspServer server([&](const RtspRequest& r) {
-    if (!refuse || r.method != "DESCRIBE") return Script{}(r);
-    RtspReply reply;
-    reply.text = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(r.cseq) + "\r\n\r\n";
-    return reply;
-  });
-  zephrin::test::FakeDriver driver;
-  ClientUser user;
-  CBaseRTSPClient client(&driver);
-  auto round = [&] {
-    const int before = user.stopped;
-    if (refuse) {
-      ASSERT_TRUE(client.Start(Settings(server.Port()), &user, norvale::RTPoverUDP));
-      ASSERT_TRUE(WaitUntil([&] { return user.stopped == before + 1; }));
-    } else {
-      ASSERT_TRUE(client.Start(Settings(server.Port()), &user, norvale::RTPoverUDP));
-      ASSERT_TRUE(WaitUntil([&] { return server.Count("PLAY") > 0; }));
-    }
-    client.Stop();
-  };
-  for (int i = 0; i < 3; ++i) round();
-  EXPECT_EQ(ForwardedLines(driver, "DESCRIBE " + Base(server.Port()) + " failed (status 401)"), 1u);
-  refuse = false;
-  round();  // a working session ends the run
-  refuse = true;
-  for (int i = 0; i < 2; ++i) round();
-  EXPECT_EQ(ForwardedLines(driver, "DESCRIBE " + Base(server.Port()) + " failed (status 401)"), 2u);
-}
-
 TEST(RTSPClient, ConnectTimeoutBelowOnePollFailsUnlessTheConnectCompletesAtOnce) {
   ScriptedRtspServer server(Script{});
   ClientUser user;
