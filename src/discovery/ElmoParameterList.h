@@ -43,9 +43,12 @@ struct ResolutionConfiguration {
 };
 ResolutionConfiguration ClassifyResolutionConfiguration(const std::string& list, size_t codecCount);
 
-// The name of the per-camera preset file: brand and MAC address without the characters a file name
-// cannot hold, "<brand>_<mac>.preset"; empty when either part is empty.
+// The name of the per-camera preset file, "<brand>_<mac>.preset", built from camera text: of brand
+// and MAC address only letters, digits, '.' and '_' are kept (at most 64 of each); empty when either
+// part is then empty. The result always passes IsPresetFileName.
 std::string PresetFileName(const std::string& brand, const std::string& macAddress);
+// A bare file name (no directory) of only letters, digits, '.', '_' and '-' that ends in ".preset".
+bool IsPresetFileName(const std::string& name);
 
 // A digital input or output count: a positive number up to kMaxIOCount, or 0 when absent, not a
 // number or beyond what any camera of the family has (the host sizes its I/O state by it).

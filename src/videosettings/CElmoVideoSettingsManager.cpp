@@ -56,6 +56,10 @@ CElmoVideoSettingsManager::~CElmoVideoSettingsManager() {
 
 void CElmoVideoSettingsManager::OnReset(bool) { configurationRead_ = false; }
 
+void CElmoVideoSettingsManager::CancelWork() {
+  if (sender_) sender_->CloseRequest();
+}
+
 CResultDef CElmoVideoSettingsManager::RequestGet(const std::string& path, std::string* body) {
   std::vector<uint8_t> bytes;
   CResultDef result = HUtils::RequestGetRD(bytes, *sender_, path, true);
@@ -125,7 +129,7 @@ CResultDef CElmoVideoSettingsManager::VerifyResponse(const std::string& body, co
   if (body.find_first_not_of("OK\t\r\n") == std::string::npos) return result;
   std::string text = "norvale::CElmoVideoSettingsManager::VerifyResponse: Cannot apply parameters to device " + device;
   if (!request.empty()) text += " using \"" + request + "\" request string";
-  text += ". Reason: " + body;
+  text += ". Reason: " + ForLog(body);
   result.SetResult(kRejected, text);
   return result;
 }
