@@ -98,9 +98,11 @@ CRTPMediaParser::HandOver CRTPMediaParser::Deliver(uint32_t fourCC, uint32_t cap
     ~Release() { allocator->Release(buffer); }
   } release{allocator, buffer};
 
+  // The allocator promises at least the requested capacity; the host's own idea of a buffer's size is
+  // not asked, so the frame must fit the capacity requested.
   const size_t total = headSize + bodySize;
   uint8_t* data = buffer->GetData();
-  if (!data || total > capacity || buffer->GetCapacity() < total) return HandOver::CopyFailed;
+  if (!data || total > capacity) return HandOver::CopyFailed;
   if (headSize) std::memcpy(data, head, headSize);
   if (bodySize) std::memcpy(data + headSize, body, bodySize);
   buffer->SetLength(static_cast<uint32_t>(total));
