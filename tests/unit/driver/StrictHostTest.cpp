@@ -4,10 +4,13 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "support/CapabilityRecorder.h"
@@ -86,6 +89,90 @@ class StrictHost : public ::testing::Test {
   RecordingCapabilityCallback callback_;
   RecordingCapabilitySink capabilities_;
 };
+
+// The host creates and frees its objects; the driver cannot delete one.
+static_assert(!std::is_destructible_v<ip::FrameBuffer> && !std::is_destructible_v<ip::FrameAllocator> &&
+              !std::is_destructible_v<ip::FrameSink> && !std::is_destructible_v<ip::LogSink> &&
+              !std::is_destructible_v<ip::DeviceSource> && !std::is_destructible_v<ip::CameraObject> &&
+              !std::is_destructible_v<ip::ConnectionObject> && !std::is_destructible_v<ip::StreamSettingsSource> &&
+              !std::is_destructible_v<ip::StreamFormat> && !std::is_destructible_v<ip::StreamRate> &&
+              !std::is_destructible_v<ip::StreamResolution> && !std::is_destructible_v<ip::IOSink> &&
+              !std::is_destructible_v<ip::CapabilityCallback> && !std::is_destructible_v<ip::CapabilitySink> &&
+              !std::is_destructible_v<ip::CapabilityPropertyItem> &&
+              !std::is_destructible_v<ip::CapabilityConnectionItem> &&
+              !std::is_destructible_v<ip::CapabilityResolutionList> &&
+              !std::is_destructible_v<ip::CapabilityFrameRateList>);
+
+#if defined(__GNUC__) && !defined(_WIN32)
+// The slot of a virtual operation as the host counts it. This compiler gives the destructor two table
+// entries where the host's compiler gives it one, so the host's slot is the table index less one.
+template <typename Method>
+int Slot(Method method) {
+  struct {
+    uintptr_t pointer;  // 1 + the byte offset in the table, for a virtual operation
+    ptrdiff_t adjustment;
+  } representation;
+  static_assert(sizeof representation == sizeof method);
+  std::memcpy(&representation, &method, sizeof representation);
+  return static_cast<int>((representation.pointer - 1) / sizeof(void*)) - 1;
+}
+
+TEST(HostSlots, EveryOperationTheDriverCallsSitsInTheSlotTheHostHasIt) {
+  EXPECT_EQ(Slot(&ip::LogSink::Write), 1);
+  EXPECT_EQ(Slot(&ip::FrameBuffer::GetData), 2);
+  EXPECT_EQ(Slot(&ip::FrameBuffer::SetLength), 4);
+  EXPECT_EQ(Slot(&ip::FrameBuffer::SetTime), 6);
+  EXPECT_EQ(Slot(&ip::FrameBuffer::SetCode), 10);
+  EXPECT_EQ(Slot(&ip::FrameBuffer::SetHeight), 12);
+  EXPECT_EQ(Slot(&ip::FrameBuffer::SetWidth), 14);
+  EXPECT_EQ(Slot(&ip::FrameBuffer::SetSizeClass), 16);
+  EXPECT_EQ(Slot(&ip::FrameAllocator::Allocate), 2);
+  EXPECT_EQ(Slot(&ip::FrameAllocator::Release), 6);
+  EXPECT_EQ(Slot(&ip::FrameSink::OnFrame), 1);
+  EXPECT_EQ(Slot(&ip::FrameSink::OnSignalLost), 3);
+  EXPECT_EQ(Slot(&ip::DeviceSource::GetCamera), 1);
+  EXPECT_EQ(Slot(&ip::DeviceSource::GetConnection), 2);
+  EXPECT_EQ(Slot(&ip::DeviceSource::GetParameter), 4);
+  EXPECT_EQ(Slot(&ip::CameraObject::GetModel), 2);
+  EXPECT_EQ(Slot(&ip::CameraObject::GetCameraCount), 3);
+  EXPECT_EQ(Slot(&ip::CameraObject::GetCameraValue1), 5);
+  EXPECT_EQ(Slot(&ip::CameraObject::GetCameraValue2), 6);
+  EXPECT_EQ(Slot(&ip::ConnectionObject::GetAddress), 1);
+  EXPECT_EQ(Slot(&ip::ConnectionObject::GetPort), 2);
+  EXPECT_EQ(Slot(&ip::ConnectionObject::GetDefaultCodec), 4);
+  EXPECT_EQ(Slot(&ip::ConnectionObject::GetUser), 5);
+  EXPECT_EQ(Slot(&ip::ConnectionObject::GetPassword), 6);
+  EXPECT_EQ(Slot(&ip::StreamSettingsSource::GetFormat), 1);
+  EXPECT_EQ(Slot(&ip::StreamSettingsSource::GetRate), 2);
+  EXPECT_EQ(Slot(&ip::StreamSettingsSource::GetHostValue), 5);
+  EXPECT_EQ(Slot(&ip::StreamFormat::GetResolution), 3);
+  EXPECT_EQ(Slot(&ip::StreamFormat::GetCodec), 4);
+  EXPECT_EQ(Slot(&ip::StreamRate::GetFrameInterval), 1);
+  EXPECT_EQ(Slot(&ip::StreamRate::GetQuality), 3);
+  EXPECT_EQ(Slot(&ip::StreamRate::WantsCompanion), 4);
+  EXPECT_EQ(Slot(&ip::StreamResolution::GetWidth), 1);
+  EXPECT_EQ(Slot(&ip::StreamResolution::GetHeight), 2);
+  EXPECT_EQ(Slot(&ip::IOSink::InputStateChanged), 1);
+  EXPECT_EQ(Slot(&ip::IOSink::IOFailed), 2);
+  EXPECT_EQ(Slot(&ip::CapabilityCallback::QuerySucceeded), 2);
+  EXPECT_EQ(Slot(&ip::CapabilityCallback::QueryFailed), 3);
+  EXPECT_EQ(Slot(&ip::CapabilityCallback::QueryAbandoned), 4);
+  EXPECT_EQ(Slot(&ip::CapabilitySink::SetCapability), 1);
+  EXPECT_EQ(Slot(&ip::CapabilitySink::SetModelName), 2);
+  EXPECT_EQ(Slot(&ip::CapabilitySink::GetConnectionItem), 3);
+  EXPECT_EQ(Slot(&ip::CapabilitySink::GetPropertyItem), 5);
+  EXPECT_EQ(Slot(&ip::CapabilitySink::GetResolutionList), 6);
+  EXPECT_EQ(Slot(&ip::CapabilitySink::GetFrameRateList), 8);
+  EXPECT_EQ(Slot(&ip::CapabilityConnectionItem::SetValue), 1);
+  EXPECT_EQ(Slot(&ip::CapabilityPropertyItem::SetValue), 1);
+  EXPECT_EQ(Slot(&ip::CapabilityPropertyItem::SetValueIsText), 4);
+  EXPECT_EQ(Slot(&ip::CapabilityPropertyItem::SetName), 5);
+  EXPECT_EQ(Slot(&ip::CapabilityPropertyItem::SetFlags), 6);
+  EXPECT_EQ(Slot(&ip::CapabilityResolutionList::Add), 1);
+  EXPECT_EQ(Slot(&ip::CapabilityFrameRateList::SetDefault), 1);
+  EXPECT_EQ(Slot(&ip::CapabilityFrameRateList::Add), 2);
+}
+#endif
 
 TEST_F(StrictHost, EveryUnofferedSlotFailsTheRunningTestNamingInterfaceAndSlot) {
   const auto slots = UnlistedSlots();
