@@ -143,7 +143,7 @@ class LiveVideo : public ::testing::Test {
 };
 
 TEST_F(LiveVideo, FramesOfEachCodecArriveWithTheirCodesAndSizes) {
-  OpenCamera("127.0.0.51", kNH222);
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.51", kNH222));
   struct Case {
     int32_t codec;
     const char* key;    // code of a frame that decodes on its own
@@ -174,7 +174,7 @@ TEST_F(LiveVideo, FramesOfEachCodecArriveWithTheirCodesAndSizes) {
 }
 
 TEST_F(LiveVideo, TheSettingsRoundWritesTheChangedParametersOnce) {
-  OpenCamera("127.0.0.52", kDome);
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.52", kDome));
   for (int run = 0; run < 2; ++run) {
     RecordingFrameSink sink;
     TestStreamSettings settings;
@@ -195,7 +195,7 @@ TEST_F(LiveVideo, TheSettingsRoundWritesTheChangedParametersOnce) {
 }
 
 TEST_F(LiveVideo, ASignalLossReconnectsIsToldWhileItLastsAndLoggedOnce) {
-  OpenCamera("127.0.0.53", kDome);
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.53", kDome));
   RecordingFrameSink sink;
   TestStreamSettings settings;
   Ask(&settings, CodecH264, 640, 480, 33);
@@ -263,7 +263,7 @@ class StraySender {
 };
 
 TEST_F(LiveVideo, APortPairThatTheCameraAlreadySendsToIsPassedOver) {
-  OpenCamera("127.0.0.54", kDome);
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.54", kDome));
   StraySender stray("127.0.0.54", 3556);
   RecordingFrameSink sink;
   TestStreamSettings settings;
@@ -277,7 +277,7 @@ TEST_F(LiveVideo, APortPairThatTheCameraAlreadySendsToIsPassedOver) {
 }
 
 TEST_F(LiveVideo, AStreamOfAnotherKindRunsBesideStream0) {
-  OpenCamera("127.0.0.55", kDome);
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.55", kDome));
   RecordingFrameSink recording, live;
   TestStreamSettings recordingSettings, liveSettings;
   Ask(&recordingSettings, CodecH264, 1280, 720, 33);
@@ -304,7 +304,7 @@ TEST_F(LiveVideo, AStreamOfAnotherKindRunsBesideStream0) {
 }
 
 TEST_F(LiveVideo, AFrameSinkThatThrowsOrRefusesDoesNotEndTheStream) {
-  OpenCamera("127.0.0.56", kDome);
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.56", kDome));
   RecordingFrameSink sink;
   sink.SetMode(RecordingFrameSink::Mode::Throw);
   TestStreamSettings settings;
