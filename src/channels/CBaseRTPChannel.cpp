@@ -36,7 +36,6 @@ uint32_t CBaseRTPChannel::StreamTimeout() {
 void CBaseRTPChannel::CaptureThreadBody() {
   OnThreadStart();
   LastFrameTime().Reset();
-  lossReported_ = false;
   const uint32_t limit = StreamTimeout();
   while (!StopRequested()) {
     uint32_t wait = kRound;
@@ -60,9 +59,9 @@ void CBaseRTPChannel::CaptureThreadBody() {
     if (silence >= limit / 2) {
       if (StopRequested()) break;
       SetState(ChannelSignalLost);  // the next round reconnects
-      if (silence >= limit && !lossReported_) {
-        // Told once per loss: the sink hears of it again only after frames came back in between.
-        lossReported_ = true;
+      if (silence >= limit) {
+        // Told on every round while no frame comes: a host may take the repeated call as the state
+        // of the picture. The offline line is written once, when the camera goes offline.
         try {
           if (sink_) sink_->OnSignalLost();
         } catch (abi::__forced_unwind&) {
@@ -147,7 +146,6 @@ bool CBaseRTPChannel::OnFrameCompleted(ipcapture::FrameBuffer* frame) {
   }
   if (!accepted) return false;
   LastFrameTime().Reset();
-  lossReported_ = false;
   SetCameraState(true);
   return true;
 }

@@ -88,8 +88,6 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   CManualEvent frameEvent_;
   // While a port pair is being probed its packets only show that someone sends there.
   std::atomic<bool> probing_{false};
-  // The host was told about the current loss of signal.
-  std::atomic<bool> lossReported_{false};
   const CRTPMediaParser* parser_ = nullptr;
 };
 

@@ -128,9 +128,9 @@ Longest gLongestClose;
 class SoakFrameAllocator : public FrameAllocator {
  public:
   ~SoakFrameAllocator() override {
-    for (FrameBuffer* buffer : outstanding_) delete buffer;
+    for (TestFrameBuffer* buffer : outstanding_) delete buffer;
   }
-  uint32_t GetFreeCount() override { return 64; }
+  void Reserved1() override { ++unlisted_; }
   FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) override {
     auto* buffer = new TestFrameBuffer(fourCC, capacity, stream ? stream : "");
     std::lock_guard<std::mutex> lock(mutex_);
@@ -141,14 +141,16 @@ class SoakFrameAllocator : public FrameAllocator {
   void Reserved4() override { ++unlisted_; }
   void Reserved5() override { ++unlisted_; }
   void Release(FrameBuffer* buffer) override {
+    // Only a buffer this allocator handed out is one of its own and can be freed.
+    TestFrameBuffer* own = static_cast<TestFrameBuffer*>(buffer);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (outstanding_.erase(buffer) == 0) {
+      if (outstanding_.erase(own) == 0) {
         ++badReleases_;  // never handed out, or released twice: left alone
         return;
       }
     }
-    delete buffer;
+    delete own;
   }
   size_t Outstanding() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -159,7 +161,7 @@ class SoakFrameAllocator : public FrameAllocator {
 
  private:
   std::mutex mutex_;
-  std::set<FrameBuffer*> outstanding_;
+  std::set<TestFrameBuffer*> outstanding_;
   std::atomic<size_t> badReleases_{0};
   std::atomic<size_t> unlisted_{0};
 };
@@ -173,7 +175,7 @@ class SoakFrameSink : public FrameSink {
       ++nullFrames_;
       return false;
     }
-    bytes_ += frame->GetLength();
+    bytes_ += static_cast<TestFrameBuffer*>(frame)->Length();
     ++frames_;
     const int stall = stallMs.load();
     if (stall > 0) std::this_thread::sleep_for(std::chrono::milliseconds(stall));

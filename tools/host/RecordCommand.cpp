@@ -2,6 +2,7 @@
 // the frames the driver hands over to a file, with a live progress line and a summary at the end.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -158,9 +159,11 @@ class FileFrameSink : public FrameSink {
   FileFrameSink(FILE* file, MediaFileWriter* media) : file_(file), media_(media) {}
 
   bool OnFrame(FrameBuffer* frame) override {
-    if (!frame) return false;
-    const uint32_t length = frame->GetLength();
-    const uint8_t* data = frame->GetData();
+    // The buffers are our allocator's; they are read as the host reads its own.
+    auto* buffer = dynamic_cast<test::TestFrameBuffer*>(frame);
+    if (!buffer) return false;
+    const uint32_t length = std::min(buffer->Length(), buffer->Capacity());
+    const uint8_t* data = buffer->Data();
     std::lock_guard<std::mutex> lock(mutex_);
     if (file_ && data && length > 0 && std::fwrite(data, 1, length, file_) != length) {
       writeFailed_ = true;
@@ -178,11 +181,11 @@ class FileFrameSink : public FrameSink {
     endsWithDelimiter_ = data && length >= 5 && std::memcmp(data + length - 5, kDelimiter, 5) == 0;
     ++frames_;
     bytes_ += length;
-    ++codes_[frame->GetCode()];
-    sizes_[{frame->GetWidth(), frame->GetHeight()}]++;
+    ++codes_[buffer->Code()];
+    sizes_[{buffer->Width(), buffer->Height()}]++;
     return true;
   }
-  void Reserved2() override {}
+  void Reserved2() override { test::HostContract::Violation("FrameSink", 2); }
   void OnSignalLost() override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++signalLost_;
