@@ -170,9 +170,7 @@ class FileFrameSink : public FrameSink {
       return false;
     }
     if (media_) {
-      SystemTimeRecord time{};
-      frame->GetTime(&time);
-      if (!media_->Write(frame->GetCode(), frame->GetWidth(), frame->GetHeight(), TimeMs(time), data, length)) {
+      if (!media_->Write(buffer->Code(), buffer->Width(), buffer->Height(), TimeMs(buffer->Time()), data, length)) {
         writeFailed_ = true;
         return false;
       }
