@@ -14,6 +14,8 @@ CBaseRTPChannel::CBaseRTPChannel(uint32_t camera, IDriver* driver, ipcapture::Fr
       rtcp_(driver) {
   if (driver) configuration_.Read(driver);
   receiver_.SetUser(this);
+  // Packets of any other sender are dropped by the receiver before they take a place in its queue.
+  receiver_.AcceptOnlyFrom(deviceAddress_);
 }
 
 CBaseRTPChannel::~CBaseRTPChannel() { Shutdown(); }
