@@ -132,10 +132,23 @@ void CBaseRTPChannel::TakePacket(const CRTPPacket& packet) {
   HandleRTPPacket(packet);
 }
 
+namespace {
+thread_local const ICameraChannel* handingFrame = nullptr;
+}  // namespace
+
+bool CBaseRTPChannel::IsHandingFrameOnThisThread(const ICameraChannel* channel) {
+  return channel && handingFrame == channel;
+}
+
 bool CBaseRTPChannel::OnFrameCompleted(ipcapture::FrameBuffer* frame) {
   frameEvent_.Set();
   bool accepted = false;
   try {
+    struct Handing {
+      const ICameraChannel* previous = handingFrame;
+      explicit Handing(const ICameraChannel* channel) { handingFrame = channel; }
+      ~Handing() { handingFrame = previous; }
+    } handing(this);
     accepted = sink_ && sink_->OnFrame(frame);
   } catch (abi::__forced_unwind&) {
     throw;
