@@ -90,11 +90,11 @@ std::shared_ptr<CRTPReceiver::Session> CRTPReceiver::CurrentSession() {
 bool CRTPReceiver::Start(uint16_t port) {
   if (client_ || CurrentSession()) Stop();
   if (auto old = previous_.lock(); old && old->IsRunning()) {
-    if (driver_)
+    if (driver_ && !refusalLogged_.exchange(true))
       driver_->Log(LogError,
-                   "%s: The RTP packet queue of port %hu for device %s has not ended yet; the port is not opened "
-                   "again before it has",
-                   "norvale::CRTPReceiver::Start", port, driver_->GetDeviceName().c_str());
+                   "%s: The RTP packet queue thread for device %s has not ended yet; no port is opened "
+                   "before it has",
+                   "norvale::CRTPReceiver::Start", driver_->GetDeviceName().c_str());
     return false;
   }
   auto session = std::make_shared<Session>(driver_, user_.load());
@@ -113,7 +113,10 @@ bool CRTPReceiver::Start(uint16_t port) {
       RecursiveLockGuard guard(session->queueLock);
       session->keepAlive = session;
     }
-    if (session->StartThread(FormatString("RTP Packet Queue (%hu)", port_.load()))) return true;
+    if (session->StartThread(FormatString("RTP Packet Queue (%hu)", port_.load()))) {
+      refusalLogged_ = false;
+      return true;
+    }
     RecursiveLockGuard guard(session->queueLock);
     session->keepAlive.reset();
   }

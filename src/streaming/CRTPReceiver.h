@@ -74,6 +74,7 @@ class CRTPReceiver : public IRTPClientUser {
   std::atomic<size_t> queueLimit_{kDefaultQueueLimit};
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint16_t> port_{0};
+  std::atomic<bool> refusalLogged_{false};  // a refused start is logged once until a start succeeds
 };
 
 }  // namespace norvale

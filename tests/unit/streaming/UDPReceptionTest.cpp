@@ -316,7 +316,9 @@ TEST(RTPReceiver, RestartWaitsUntilTheOldDeliveryThreadHasEnded) {
   ASSERT_TRUE(WaitUntil([&] { return user.inside == 1; }));
   EXPECT_FALSE(receiver.Stop());
   EXPECT_FALSE(receiver.Start(0));  // a second thread would enter the user beside the first
+  EXPECT_FALSE(receiver.Start(0));
   EXPECT_EQ(receiver.LocalPort(), 0);
+  EXPECT_EQ(driver.Count("has not ended yet"), 1u);  // once, not on every port a channel tries
   user.hostMutex.unlock();
   ASSERT_TRUE(WaitUntil([&] { return user.inside == 0; }));
   ASSERT_TRUE(WaitUntil([&] { return receiver.Start(0); }));
