@@ -23,6 +23,9 @@ CBaseRTPChannel::~CBaseRTPChannel() { Shutdown(); }
 void CBaseRTPChannel::Shutdown() {
   Stop();
   DisconnectStream();
+  // A delivery thread that outlived its stop is inside this channel (in the host's frame sink):
+  // the channel is not freed under it.
+  receiver_.WaitForDeliveryEnd();
 }
 
 uint32_t CBaseRTPChannel::StreamTimeout() {

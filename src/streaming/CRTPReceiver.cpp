@@ -151,6 +151,15 @@ bool CRTPReceiver::Stop() {
   return stopped;
 }
 
+void CRTPReceiver::WaitForDeliveryEnd() {
+  std::shared_ptr<Session> old = previous_.lock();
+  if (!old || old->IsCurrentThread() || !old->IsRunning()) return;
+  if (driver_)
+    driver_->Log(LogError, "%s: Waiting for the RTP packet queue thread for device %s to end",
+                 "norvale::CRTPReceiver::WaitForDeliveryEnd", driver_->GetDeviceName().c_str());
+  old->JoinThread(platform::kInfinite);
+}
+
 uint16_t CRTPReceiver::LocalPort() { return client_ ? client_->LocalPort() : 0; }
 
 size_t CRTPReceiver::QueuedPackets() {

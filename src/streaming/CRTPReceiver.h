@@ -39,6 +39,9 @@ class CRTPReceiver : public IRTPClientUser {
   // False when the delivery thread did not end (it is left to end by itself).
   bool Stop();
   uint16_t LocalPort();
+  // Waits without limit for a delivery thread that outlived Stop; for an owner about to free the
+  // user that thread may still be inside. Returns at once when there is none or on that thread.
+  void WaitForDeliveryEnd();
 
   // Packets held at most while the user is busy (default kDefaultQueueLimit).
   void SetQueueLimit(size_t packets) { queueLimit_ = packets == 0 ? 1 : packets; }

@@ -326,6 +326,20 @@ TEST(RTPReceiver, RestartWaitsUntilTheOldDeliveryThreadHasEnded) {
   ASSERT_TRUE(WaitUntil([&] { return user.calls == 49; }));
   EXPECT_EQ(user.mostInside, 1);
   EXPECT_TRUE(receiver.Stop());
+
+  // An owner about to free the user waits for such a thread to come out of it.
+  ASSERT_TRUE(receiver.Start(0));
+  user.hostMutex.lock();
+  ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(60)));
+  ASSERT_TRUE(WaitUntil([&] { return user.inside == 1; }));
+  EXPECT_FALSE(receiver.Stop());
+  std::thread host([&] {
+    norvale::platform::SleepMs(200);
+    user.hostMutex.unlock();
+  });
+  receiver.WaitForDeliveryEnd();
+  EXPECT_EQ(user.inside, 0);
+  host.join();
 }
 
 TEST(RTPReceiver, PacketsFromOtherSendersNeverEnterTheQueue) {
