@@ -14,6 +14,8 @@ CBaseRTPChannel::CBaseRTPChannel(uint32_t camera, IDriver* driver, ipcapture::Fr
       rtcp_(driver) {
   if (driver) configuration_.Read(driver);
   receiver_.SetUser(this);
+  // Packets of any other sender are dropped by the receiver before they take a place in its queue.
+  receiver_.AcceptOnlyFrom(deviceAddress_);
 }
 
 CBaseRTPChannel::~CBaseRTPChannel() { Shutdown(); }
@@ -21,6 +23,9 @@ CBaseRTPChannel::~CBaseRTPChannel() { Shutdown(); }
 void CBaseRTPChannel::Shutdown() {
   Stop();
   DisconnectStream();
+  // A delivery thread that outlived its stop is inside this channel (in the host's frame sink):
+  // the channel is not freed under it.
+  receiver_.WaitForDeliveryEnd();
   // Once, from the most derived destructor, while the depacketizer still exists.
   if (parser_ && Driver())
     Driver()->Log(LogInfo, "%s: %s: dropped by the depacketizer: %s", "norvale::CBaseRTPChannel::Shutdown",
@@ -134,10 +139,23 @@ void CBaseRTPChannel::TakePacket(const CRTPPacket& packet) {
   HandleRTPPacket(packet);
 }
 
+namespace {
+thread_local const ICameraChannel* handingFrame = nullptr;
+}  // namespace
+
+bool CBaseRTPChannel::IsHandingFrameOnThisThread(const ICameraChannel* channel) {
+  return channel && handingFrame == channel;
+}
+
 bool CBaseRTPChannel::OnFrameCompleted(ipcapture::FrameBuffer* frame) {
   frameEvent_.Set();
   bool accepted = false;
   try {
+    struct Handing {
+      const ICameraChannel* previous = handingFrame;
+      explicit Handing(const ICameraChannel* channel) { handingFrame = channel; }
+      ~Handing() { handingFrame = previous; }
+    } handing(this);
     accepted = sink_ && sink_->OnFrame(frame);
   } catch (abi::__forced_unwind&) {
     throw;

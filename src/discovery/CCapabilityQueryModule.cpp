@@ -96,10 +96,14 @@ void CCapabilityQueryModule::Shutdown() {
     if (!platform::IsCurrentThread(thread_)) {
       const uint32_t limit = 2u * static_cast<uint32_t>(device_.networkTimeout > 0 ? device_.networkTimeout : 5000);
       if (!platform::WaitThread(thread_, limit)) {
-        // From here on the thread must not reach the host's objects any more.
-        abandoned_ = true;
-        platform::TerminateThread(thread_);
-        if (callback_) callback_->QueryAbandoned();
+        // The host hears of the query exactly once: abandoned, unless the thread has already taken
+        // its own outcome (it is then inside the host's callback or past it).
+        const bool abandon = ClaimOutcome();
+        if (abandon) abandoned_ = true;
+        const bool ended = platform::TerminateThread(thread_);
+        if (abandon && callback_) callback_->QueryAbandoned();
+        // A thread that termination did not reach still uses this module: it is not freed under it.
+        if (!ended) platform::WaitThread(thread_, platform::kInfinite);
       }
     }
     platform::CloseThread(thread_);
@@ -128,7 +132,7 @@ bool CCapabilityQueryModule::IsValidAddress(const std::string& address) {
 void CCapabilityQueryModule::Run() {
   ipcapture::CapabilityCallback* const callback = callback_;
   if (!IsValidAddress(device_.address)) {
-    if (callback && !Abandoned()) callback->QueryFailed(0, kInvalidAddress);
+    if (callback && ClaimOutcome()) callback->QueryFailed(0, kInvalidAddress);
     return;
   }
   int32_t reason = 3;
@@ -157,7 +161,7 @@ void CCapabilityQueryModule::Run() {
     }
   }
   // The host may destroy the module from inside its callback: nothing of it is touched afterwards.
-  if (!callback || Abandoned()) return;
+  if (!callback || !ClaimOutcome()) return;
   if (succeeded)
     callback->QuerySucceeded();
   else

@@ -23,7 +23,11 @@ constexpr int kSocketReceiveBuffer = 2 * 1024 * 1024;
 
 CUDPClient::CUDPClient(IDriver* driver) : CBaseThread(driver) {}
 
-CUDPClient::~CUDPClient() { Close(); }
+CUDPClient::~CUDPClient() {
+  Close();
+  FinalStop(StopLimit());
+  if (lingering_ != platform::kInvalidSocket) platform::CloseSocket(lingering_);
+}
 
 bool CUDPClient::OpenMulticast(IRTPClientUser* user, const char* group, uint16_t port) {
   if (!group || !*group) {
@@ -83,7 +87,11 @@ bool CUDPClient::Close() {
       group_.clear();
     }
   }
-  StopThread(StopLimit());
+  if (!StopThread(StopLimit())) {
+    // The thread still runs and may still read the socket: it is closed only after the thread ends.
+    if (s != platform::kInvalidSocket) lingering_ = s;
+    return false;
+  }
   if (s != platform::kInvalidSocket) {
     std::vector<uint8_t> scratch(kDrainSize);
     for (int i = 0; i < kDrainCount && platform::ReceiveFromNow(s, scratch.data(), scratch.size()) > 0; ++i) {
@@ -125,7 +133,7 @@ void CUDPClient::ThreadBody() {
     user = user_;
   }
   if (s == platform::kInvalidSocket || !user) return;
-  std::vector<uint8_t> buffer;
+  std::vector<uint8_t> buffer(kMaxReceiveSize);
   uint32_t waited = 0;
   while (!StopRequested()) {
     // The select time-out is waited for in short slices so that a stop is seen at once.
@@ -137,17 +145,21 @@ void CUDPClient::ThreadBody() {
       switch (wait) {
         case platform::SocketWait::Ready: {
           waited = 0;
-          const uint32_t size = std::min(receiveSize_.load(), kMaxReceiveSize);
-          buffer.resize(size);
+          // The read buffer holds the largest datagram there is, so none is cut, whatever receive
+          // size the client started with (a new client after every reconnect starts small again).
+          // The receive size follows the datagrams seen.
           platform::SocketAddress from;
           bool truncated = false;
           const int n = platform::ReceiveFrom(s, buffer.data(), buffer.size(), &from, &truncated);
-          if (truncated) {
-            // The datagram's rest is lost; later reads get a larger buffer.
-            receiveSize_ = std::min(size + kReceiveSizeStep, kMaxReceiveSize);
-          } else if (n > 0 && !StopRequested()) {
-            user->OnClientPacket(this, from, buffer.data(), static_cast<size_t>(n));
+          if (n > 0) {
+            const uint32_t size = static_cast<uint32_t>(n);
+            uint32_t expected = receiveSize_.load();
+            while (expected < size && expected < kMaxReceiveSize)
+              expected = std::min(expected + kReceiveSizeStep, kMaxReceiveSize);
+            receiveSize_ = expected;
           }
+          if (!truncated && n > 0 && !StopRequested())
+            user->OnClientPacket(this, from, buffer.data(), static_cast<size_t>(n));
           break;
         }
         case platform::SocketWait::Timeout:

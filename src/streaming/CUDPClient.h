@@ -19,7 +19,8 @@ class CUDPClient : public IRTPClient, protected CBaseThread {
   bool OpenMulticast(IRTPClientUser* user, const char* group, uint16_t port) override;
   bool Open(IRTPClientUser* user, uint16_t port) override;
   // Stops the thread, discards what is still waiting on the socket, closes it and calls the user's
-  // closed slot. Returns within the stop limit (6000 ms with the default time-outs).
+  // closed slot. Returns within the stop limit (6000 ms with the default time-outs); false when the
+  // thread did not end (the socket then stays open until the client is destroyed).
   bool Close() override;
   void SetReceiveSize(uint32_t bytes) override;
   void SetSelectTimeout(uint32_t ms) override;
@@ -46,6 +47,7 @@ class CUDPClient : public IRTPClient, protected CBaseThread {
   std::atomic<uint32_t> receiveSize_{8192};
   std::atomic<uint32_t> selectTimeout_{2000};  // ms
   std::string group_;
+  platform::SocketHandle lingering_ = platform::kInvalidSocket;  // closed once a stuck thread ended
 };
 
 }  // namespace norvale
