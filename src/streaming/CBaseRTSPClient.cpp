@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "runtime/MD5.h"
+#include "runtime/DigestAuth.h"
 #include "runtime/StringUtils.h"
 #include "streaming/CRTSPStreamParser.h"
 
@@ -168,9 +168,14 @@ std::string CBaseRTSPClient::BuildAuthorizationHeader(int method, const std::str
       if (parser_.ChallengeScheme() != AuthDigest || parser_.Realm().empty() || parser_.Nonce().empty() ||
           settings_.user.empty() || settings_.password.empty() || uri.empty() || methodName.empty())
         return {};
-      const std::string ha1 = MD5::Hex(settings_.user + ":" + parser_.Realm() + ":" + settings_.password);
-      const std::string ha2 = MD5::Hex(methodName + ":" + uri);
-      const std::string response = MD5::Hex(ha1 + ":" + parser_.Nonce() + ":" + ha2);
+      DigestInput input;
+      input.user = settings_.user;
+      input.realm = parser_.Realm();
+      input.password = settings_.password;
+      input.nonce = parser_.Nonce();
+      input.method = methodName;
+      input.uri = uri;
+      const std::string response = DigestResponse(input);
       return FormatString(
           "Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", response=\"%s\"\r\n",
           settings_.user.c_str(), parser_.Realm().c_str(), parser_.Nonce().c_str(), uri.c_str(), response.c_str());
