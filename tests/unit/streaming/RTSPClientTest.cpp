@@ -290,7 +290,7 @@ TEST(RTSPClient, SetupAndPresentationUrlsFollowContentBaseAndControl) {
 }
 
 struct TransportCase {
-  int mode;
+  norvale::RTPMode mode;
   std::string mediaLine;
   std::string expected;
 };
@@ -359,7 +359,7 @@ TEST(RTSPClient, KeepAliveUsesTheConfiguredPeriodWithoutAnnouncedTimeout) {
 // ---- interleaved modes ----------------------------------------------------------------------------------
 
 TEST(RTSPClient, InterleavedModesDeliverChannelZeroAndKeepTheSessionAlive) {
-  for (int mode : {norvale::RTPoverRTSP, norvale::RTPoverTCP}) {
+  for (norvale::RTPMode mode : {norvale::RTPoverRTSP, norvale::RTPoverTCP}) {
     Script script;
     script.session = "Session: 99;timeout=2\r\n";
     script.stream = true;
