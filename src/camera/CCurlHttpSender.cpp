@@ -318,12 +318,15 @@ uint32_t CCurlHttpSender::Transfer(const std::string& authorization) {
   if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) return 0;
   transfer_.open = true;
 
+  // An interim (1xx) status is never the outcome: a transfer that ends behind one, or whose final
+  // status line could not be read, has no status at all.
+  auto final = [](uint32_t status) { return status / 100 == 1 ? 0u : status; };
   const TransferState& t = transfer_;
-  if (Pump([&t] { return t.answer.headersFinal || t.answer.bodyStarted; })) return t.answer.status;
+  if (Pump([&t] { return t.answer.headersFinal || t.answer.bodyStarted; })) return final(t.answer.status);
   if (t.finished && t.result == CURLE_OK) {
     long code = 0;
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
-    return code > 0 ? static_cast<uint32_t>(code) : 0;
+    return code > 0 ? final(static_cast<uint32_t>(code)) : 0;
   }
   // A connection that broke after a complete header block still gave its status, but no whole body.
   if (t.finished && t.answer.headerBlockEnded && t.answer.status >= 200) {
