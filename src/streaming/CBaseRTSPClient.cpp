@@ -492,26 +492,27 @@ void CBaseRTSPClient::Run() {
   ExecuteRequest(RTSP_TEARDOWN);
 }
 
+void CBaseRTSPClient::LogV(uint8_t level, const char* method, const char* format, va_list args) {
+  std::string text;
+  FormatStringV(text, format, args);
+  const std::string prefix = FormatString("norvale::CBaseRTSPClient::%s", method);
+  Driver()->Log(level, "%s: %s", prefix.c_str(), text.c_str());
+}
+
 void CBaseRTSPClient::LogFailure(const char* method, const char* format, ...) {
   if (!Driver() || failureLogged_.exchange(true)) return;
-  std::string text;
   va_list args;
   va_start(args, format);
-  FormatStringV(text, format, args);
+  LogV(LogWarning, method, format, args);
   va_end(args);
-  const std::string prefix = FormatString("norvale::CBaseRTSPClient::%s", method);
-  Driver()->Log(LogWarning, "%s: %s", prefix.c_str(), text.c_str());
 }
 
 void CBaseRTSPClient::LogQuiet(const char* method, const char* format, ...) {
   if (!Driver()) return;
-  std::string text;
   va_list args;
   va_start(args, format);
-  FormatStringV(text, format, args);
+  LogV(LogDebug, method, format, args);
   va_end(args);
-  const std::string prefix = FormatString("norvale::CBaseRTSPClient::%s", method);
-  Driver()->Log(LogDebug, "%s: %s", prefix.c_str(), text.c_str());
 }
 
 }  // namespace norvale

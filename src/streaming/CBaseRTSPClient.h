@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -83,6 +84,7 @@ class CBaseRTSPClient : public CBaseThread {
   // are debug lines only, which never reach the host, however long the camera stays away.
   void LogFailure(const char* method, const char* format, ...) NORVALE_PRINTF(3, 4);
   void LogQuiet(const char* method, const char* format, ...) NORVALE_PRINTF(3, 4);
+  void LogV(uint8_t level, const char* method, const char* format, va_list args);
   uint32_t StopLimit() const;
 
   CRTSPResponseParser parser_;
