@@ -20,9 +20,8 @@ constexpr size_t kDrainLimit = 64 * 1024;
 constexpr uint32_t kDrainMs = 200;
 // Longest single wait inside the library, so that time-outs are checked often.
 constexpr uint32_t kPollSliceMs = 100;
-
-CURL* Easy(void* p) { return static_cast<CURL*>(p); }
-CURLM* Multi(void* p) { return static_cast<CURLM*>(p); }
+// The header whose values are the login challenges of an answer.
+constexpr std::string_view kChallengeHeader = "www-authenticate:";
 
 bool GlobalInit() {
   static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -49,6 +48,10 @@ CCurlHttpSender::CCurlHttpSender(const norvale::DEVICE_INFO& device)
   Initialize();
 }
 
+void CCurlHttpSender::EasyDeleter::operator()(void* easy) const { curl_easy_cleanup(static_cast<CURL*>(easy)); }
+void CCurlHttpSender::MultiDeleter::operator()(void* multi) const { curl_multi_cleanup(static_cast<CURLM*>(multi)); }
+void CCurlHttpSender::HeaderListDeleter::operator()(curl_slist* list) const { curl_slist_free_all(list); }
+
 CCurlHttpSender::~CCurlHttpSender() {
   {
     norvale::RecursiveLockGuard guard(lock_);
@@ -70,21 +73,21 @@ void CCurlHttpSender::Initialize() {
       code = CURLE_FAILED_INIT;
       break;
     }
-    multi_ = curl_multi_init();
-    easy_ = curl_easy_init();
+    multi_.reset(curl_multi_init());
+    easy_.reset(curl_easy_init());
     if (!multi_ || !easy_) {
       code = CURLE_OUT_OF_MEMORY;
       break;
     }
     // One connection per sender, kept between requests.
-    if ((code = curl_multi_setopt(Multi(multi_), CURLMOPT_MAXCONNECTS, 1L)) != CURLM_OK) break;
+    if ((code = curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, 1L)) != CURLM_OK) break;
 
     const std::string& host = device_.address;
     const bool ipv6 = host.find(':') != std::string::npos && host.front() != '[';
     baseUrl_ = norvale::FormatString("http://%s%s%s:%u/", ipv6 ? "[" : "", host.c_str(), ipv6 ? "]" : "",
                                      static_cast<unsigned>(device_.port));
 
-    CURL* e = Easy(easy_);
+    CURL* e = easy_.get();
     const long timeout = static_cast<long>(TimeoutMs());
     const CURLcode results[] = {
         curl_easy_setopt(e, CURLOPT_USERAGENT, "Norvale::WinInetSender"),
@@ -116,25 +119,25 @@ void CCurlHttpSender::Initialize() {
 }
 
 void CCurlHttpSender::Release() {
-  if (easy_) curl_easy_cleanup(Easy(easy_));
-  if (multi_) curl_multi_cleanup(Multi(multi_));
-  if (headers_) curl_slist_free_all(static_cast<curl_slist*>(headers_));
-  easy_ = multi_ = headers_ = nullptr;
+  easy_.reset();
+  headers_.reset();
+  multi_.reset();
 }
 
 // ---- library callbacks (no exception may pass through the C library) --------------------------
 
 int CCurlHttpSender::OnConnected(void* self, char*, char*, int, int) {
   auto* s = static_cast<CCurlHttpSender*>(self);
-  s->connected_ = true;
-  s->lastActivity_ = norvale::platform::TickCount();
+  s->transfer_.connected = true;
+  s->transfer_.lastActivity = norvale::platform::TickCount();
   return CURL_PREREQFUNC_OK;
 }
 
 size_t CCurlHttpSender::OnHeader(char* data, size_t size, size_t count, void* self) {
   auto* s = static_cast<CCurlHttpSender*>(self);
   const size_t total = size * count;
-  s->lastActivity_ = norvale::platform::TickCount();
+  TransferState& t = s->transfer_;
+  t.lastActivity = norvale::platform::TickCount();
   const std::string_view line(data, total);
   if (line.substr(0, 5) == "HTTP/") {
     // A new answer begins (after an authentication round or an interim answer).
@@ -143,18 +146,17 @@ size_t CCurlHttpSender::OnHeader(char* data, size_t size, size_t count, void* se
     for (size_t i = space == std::string_view::npos ? line.size() : space + 1;
          i < line.size() && line[i] >= '0' && line[i] <= '9' && status < 1000; ++i)
       status = status * 10 + static_cast<uint32_t>(line[i] - '0');
-    s->responseStatus_ = status;
-    s->headerBlockEnded_ = s->headersFinal_ = s->bodyStarted_ = false;
-    s->buffer_.clear();
-    s->bufferPos_ = 0;
-    s->challenges_.clear();
+    t.answer = Answer{};
+    t.answer.status = status;
   } else if (line == "\r\n" || line == "\n") {
-    s->headerBlockEnded_ = true;
+    t.answer.headerBlockEnded = true;
     // Interim answers are followed by the real one.
-    if (s->responseStatus_ >= 200) s->headersFinal_ = true;
-  } else if (line.size() > 17 && norvale::ToLower(std::string(line.substr(0, 17))) == "www-authenticate:") {
+    if (t.answer.status >= 200) t.answer.headersFinal = true;
+  } else if (line.size() > kChallengeHeader.size() &&
+             norvale::ToLower(std::string(line.substr(0, kChallengeHeader.size()))) == kChallengeHeader) {
     try {
-      if (s->challenges_.size() < 16) s->challenges_.push_back(norvale::Trim(RemoveLineEnd(line.substr(17))));
+      if (t.answer.challenges.size() < kMaxChallenges)
+        t.answer.challenges.push_back(norvale::Trim(RemoveLineEnd(line.substr(kChallengeHeader.size()))));
     } catch (abi::__forced_unwind&) {
       throw;
     } catch (...) {
@@ -167,21 +169,23 @@ size_t CCurlHttpSender::OnHeader(char* data, size_t size, size_t count, void* se
 size_t CCurlHttpSender::OnBody(char* data, size_t size, size_t count, void* self) {
   auto* s = static_cast<CCurlHttpSender*>(self);
   const size_t total = size * count;
+  TransferState& t = s->transfer_;
+  Answer& a = t.answer;
   try {
     if (s->Unread() >= kBufferLimit) {
-      s->paused_ = true;
+      t.paused = true;
       return CURL_WRITEFUNC_PAUSE;
     }
-    if (s->bufferPos_ == s->buffer_.size()) {
-      s->buffer_.clear();
-      s->bufferPos_ = 0;
-    } else if (s->bufferPos_ >= kBufferLimit) {
-      s->buffer_.erase(s->buffer_.begin(), s->buffer_.begin() + static_cast<std::ptrdiff_t>(s->bufferPos_));
-      s->bufferPos_ = 0;
+    if (a.bufferPos == a.buffer.size()) {
+      a.buffer.clear();
+      a.bufferPos = 0;
+    } else if (a.bufferPos >= kBufferLimit) {
+      a.buffer.erase(a.buffer.begin(), a.buffer.begin() + static_cast<std::ptrdiff_t>(a.bufferPos));
+      a.bufferPos = 0;
     }
-    s->buffer_.insert(s->buffer_.end(), data, data + total);
-    s->bodyStarted_ = true;
-    s->lastActivity_ = norvale::platform::TickCount();
+    a.buffer.insert(a.buffer.end(), data, data + total);
+    a.bodyStarted = true;
+    t.lastActivity = norvale::platform::TickCount();
     return total;
   } catch (abi::__forced_unwind&) {
     throw;
@@ -194,27 +198,27 @@ size_t CCurlHttpSender::OnBody(char* data, size_t size, size_t count, void* self
 
 void CCurlHttpSender::CollectFinished() {
   int queued = 0;
-  while (CURLMsg* msg = curl_multi_info_read(Multi(multi_), &queued)) {
-    if (msg->msg == CURLMSG_DONE && msg->easy_handle == Easy(easy_)) {
-      finished_ = true;
-      result_ = msg->data.result;
+  while (CURLMsg* msg = curl_multi_info_read(multi_.get(), &queued)) {
+    if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_.get()) {
+      transfer_.finished = true;
+      transfer_.result = msg->data.result;
     }
   }
 }
 
 void CCurlHttpSender::Resume() {
   if (Unread() == 0) {
-    buffer_.clear();
-    bufferPos_ = 0;
+    transfer_.answer.buffer.clear();
+    transfer_.answer.bufferPos = 0;
   }
-  if (paused_ && Unread() < kBufferLimit) {
-    paused_ = false;
-    curl_easy_pause(Easy(easy_), CURLPAUSE_CONT);  // may hand over held data at once
+  if (transfer_.paused && Unread() < kBufferLimit) {
+    transfer_.paused = false;
+    curl_easy_pause(easy_.get(), CURLPAUSE_CONT);  // may hand over held data at once
   }
 }
 
 void CCurlHttpSender::NoteBodyEnd() {
-  if (!(finished_ && result_ == CURLE_OK)) bodyIncomplete_ = true;
+  if (!(transfer_.finished && transfer_.result == CURLE_OK)) bodyIncomplete_ = true;
 }
 
 template <class Ready>
@@ -223,30 +227,31 @@ bool CCurlHttpSender::Pump(Ready ready) {
   // Tick counts wrap, so no wait may reach half their range.
   const uint32_t deadline = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{timeout} * kDeadlineFactor, 0x7FFFFFFFu));
   const uint32_t start = norvale::platform::TickCount();
+  TransferState& t = transfer_;
   for (;;) {
     if (ready()) return true;
-    if (finished_ || stalled_ || cancel_.load()) return false;
+    if (t.finished || t.stalled || cancel_.load()) return false;
     const uint32_t sinceRequest = norvale::platform::TickCount() - requestStart_;
     if (sinceRequest >= deadline) {
-      stalled_ = true;
+      t.stalled = true;
       return false;
     }
     int running = 0;
-    if (curl_multi_perform(Multi(multi_), &running) != CURLM_OK) {
-      finished_ = true;
-      result_ = CURLE_FAILED_INIT;
+    if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+      t.finished = true;
+      t.result = CURLE_FAILED_INIT;
       return ready();
     }
     CollectFinished();
     if (ready()) return true;
-    if (finished_ || paused_) return false;
+    if (t.finished || t.paused) return false;
 
     const uint32_t now = norvale::platform::TickCount();
     uint32_t remaining = 0;
-    if (connected_) {
-      const uint32_t idle = now - lastActivity_;
+    if (t.connected) {
+      const uint32_t idle = now - t.lastActivity;
       if (idle >= timeout) {
-        stalled_ = true;
+        t.stalled = true;
         return false;
       }
       remaining = timeout - idle;
@@ -255,13 +260,13 @@ bool CCurlHttpSender::Pump(Ready ready) {
       const uint32_t limit = timeout + 1000;
       const uint32_t elapsed = now - start;
       if (elapsed >= limit) {
-        stalled_ = true;
+        t.stalled = true;
         return false;
       }
       remaining = limit - elapsed;
     }
     remaining = std::min(remaining, deadline - sinceRequest);
-    curl_multi_poll(Multi(multi_), nullptr, 0, static_cast<int>(std::min(remaining, kPollSliceMs)), nullptr);
+    curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::min(remaining, kPollSliceMs)), nullptr);
   }
 }
 
@@ -281,14 +286,14 @@ bool CCurlHttpSender::SendRequest(const HttpRequest& request) {
   // A login challenge is answered once; a Digest answer whose nonce has meanwhile expired is
   // repeated with the new one.
   uint32_t status = 0;
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     if (attempt > 0) CloseLocked(true);
     if (cancel_.load()) return false;
     const std::string authorization = auth_.Authorization(verb_, target_);
     status = Transfer(authorization);
     if (status != 401 || !auth_.HasCredentials()) break;
     const std::string usedNonce = auth_.Nonce();
-    if (!auth_.Challenge(challenges_)) break;
+    if (!auth_.Challenge(transfer_.answer.challenges)) break;
     if (!authorization.empty() && !auth_.IsStale() && auth_.Nonce() == usedNonce) break;  // refused
   }
   if (status == 0) {
@@ -300,77 +305,90 @@ bool CCurlHttpSender::SendRequest(const HttpRequest& request) {
 }
 
 uint32_t CCurlHttpSender::Transfer(const std::string& authorization) {
-  finished_ = stalled_ = connected_ = false;
-  result_ = CURLE_OK;
-  responseStatus_ = 0;
-  headerBlockEnded_ = headersFinal_ = bodyStarted_ = paused_ = false;
-  challenges_.clear();
-  buffer_.clear();
-  bufferPos_ = 0;
-
-  curl_slist* headers = curl_slist_append(nullptr, "Accept: */*");
+  // The state of the previous transfer was cleared when it was closed.
+  std::unique_ptr<curl_slist, HeaderListDeleter> headers(curl_slist_append(nullptr, "Accept: */*"));
   if (headers && !authorization.empty()) {
-    curl_slist* more = curl_slist_append(headers, ("Authorization: " + authorization).c_str());
-    if (!more) {
-      curl_slist_free_all(headers);
-      headers = nullptr;
-    }
+    curl_slist* more = curl_slist_append(headers.get(), ("Authorization: " + authorization).c_str());
+    if (!more) headers.reset();
   }
   if (!headers) return 0;
-  if (headers_) curl_slist_free_all(static_cast<curl_slist*>(headers_));
-  headers_ = headers;
+  headers_ = std::move(headers);
+  if (!SetRequestOptions(headers_.get())) return 0;
+  CURL* e = easy_.get();
+  if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) return 0;
+  transfer_.open = true;
 
-  CURL* e = Easy(easy_);
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target_.c_str());
-  curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);  // resets any body of an earlier request
-  if (!requestBody_.empty()) {
-    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(requestBody_.size()));
-    curl_easy_setopt(e, CURLOPT_POSTFIELDS, requestBody_.data());
-  }
-  curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST,
-                   verb_ == "GET" && requestBody_.empty() ? static_cast<const char*>(nullptr) : verb_.c_str());
-  if (curl_multi_add_handle(Multi(multi_), e) != CURLM_OK) return 0;
-  requestOpen_ = true;
-
-  if (Pump([this] { return headersFinal_ || bodyStarted_; })) return responseStatus_;
-  if (finished_ && result_ == CURLE_OK) {
+  // An interim (1xx) status is never the outcome: a transfer that ends behind one, or whose final
+  // status line could not be read, has no status at all.
+  auto final = [](uint32_t status) { return status / 100 == 1 ? 0u : status; };
+  const TransferState& t = transfer_;
+  if (Pump([&t] { return t.answer.headersFinal || t.answer.bodyStarted; })) return final(t.answer.status);
+  if (t.finished && t.result == CURLE_OK) {
     long code = 0;
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
-    return code > 0 ? static_cast<uint32_t>(code) : 0;
+    return code > 0 ? final(static_cast<uint32_t>(code)) : 0;
   }
   // A connection that broke after a complete header block still gave its status, but no whole body.
-  if (finished_ && headerBlockEnded_ && responseStatus_ >= 200) {
+  if (t.finished && t.answer.headerBlockEnded && t.answer.status >= 200) {
     bodyIncomplete_ = true;
-    return responseStatus_;
+    return t.answer.status;
   }
   return 0;
 }
 
-void CCurlHttpSender::CloseLocked(bool drain) {
-  if (!requestOpen_) return;
-  if (drain && !finished_ && !stalled_ && !cancel_.load() && (headersFinal_ || bodyStarted_)) {
-    // Read away a short unread answer so that the connection can serve the next request.
-    size_t discarded = 0;
-    const uint32_t start = norvale::platform::TickCount();
-    while (!finished_ && discarded <= kDrainLimit && norvale::platform::TickCount() - start < kDrainMs &&
-           !cancel_.load()) {
-      discarded += Unread();
-      bufferPos_ = buffer_.size();
-      Resume();
-      int running = 0;
-      if (curl_multi_perform(Multi(multi_), &running) != CURLM_OK) break;
-      CollectFinished();
-      if (!finished_ && Unread() == 0) curl_multi_poll(Multi(multi_), nullptr, 0, 10, nullptr);
-    }
+bool CCurlHttpSender::SetRequestOptions(curl_slist* headers) {
+  CURL* e = easy_.get();
+  const bool withBody = !requestBody_.empty();
+  const char* customVerb = verb_ == "GET" && !withBody ? nullptr : verb_.c_str();
+  struct Option {
+    const char* name;
+    CURLcode result;
+  };
+  const Option options[] = {
+      {"HTTPHEADER", curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers)},
+      {"REQUEST_TARGET", curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target_.c_str())},
+      {"HTTPGET", curl_easy_setopt(e, CURLOPT_HTTPGET, 1L)},  // resets any body of an earlier request
+      {"POSTFIELDSIZE_LARGE",
+       withBody ? curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(requestBody_.size()))
+                : CURLE_OK},
+      {"POSTFIELDS", withBody ? curl_easy_setopt(e, CURLOPT_POSTFIELDS, requestBody_.data()) : CURLE_OK},
+      {"CUSTOMREQUEST", curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, customVerb)},
+  };
+  for (const Option& option : options) {
+    if (option.result == CURLE_OK) continue;
+    norvale::platform::DebugOutput(
+        norvale::FormatString("Web::CCurlHttpSender::Transfer - option %s refused for \"%s\" to device %s:%u, code=%d (%s)",
+                              option.name, target_.c_str(), device_.address.c_str(),
+                              static_cast<unsigned>(device_.port), static_cast<int>(option.result),
+                              curl_easy_strerror(option.result))
+            .c_str());
+    return false;
   }
-  // An unfinished transfer closes its connection here; a finished one returns it to the cache.
-  curl_multi_remove_handle(Multi(multi_), Easy(easy_));
-  requestOpen_ = false;
-  buffer_.clear();
-  buffer_.shrink_to_fit();
-  bufferPos_ = 0;
-  paused_ = false;
+  return true;
+}
+
+void CCurlHttpSender::CloseLocked(bool drain) {
+  TransferState& t = transfer_;
+  if (t.open) {
+    if (drain && !t.finished && !t.stalled && !cancel_.load() && (t.answer.headersFinal || t.answer.bodyStarted)) {
+      // Read away a short unread answer so that the connection can serve the next request.
+      size_t discarded = 0;
+      const uint32_t start = norvale::platform::TickCount();
+      while (!t.finished && discarded <= kDrainLimit && norvale::platform::TickCount() - start < kDrainMs &&
+             !cancel_.load()) {
+        discarded += Unread();
+        t.answer.bufferPos = t.answer.buffer.size();
+        Resume();
+        int running = 0;
+        if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) break;
+        CollectFinished();
+        if (!t.finished && Unread() == 0) curl_multi_poll(multi_.get(), nullptr, 0, 10, nullptr);
+      }
+    }
+    // An unfinished transfer closes its connection here; a finished one returns it to the cache.
+    curl_multi_remove_handle(multi_.get(), easy_.get());
+  }
+  transfer_ = TransferState{};
 }
 
 void CCurlHttpSender::CloseRequest() {
@@ -381,7 +399,7 @@ void CCurlHttpSender::CloseRequest() {
   }
   // Another thread is inside a transfer: make it give up, then close.
   cancel_ = true;
-  if (multi_) curl_multi_wakeup(Multi(multi_));
+  if (multi_) curl_multi_wakeup(multi_.get());
   {
     norvale::RecursiveLockGuard guard(lock_);
     CloseLocked(false);
@@ -391,7 +409,7 @@ void CCurlHttpSender::CloseRequest() {
 
 uint32_t CCurlHttpSender::GetAvailableSize() {
   norvale::RecursiveLockGuard guard(lock_);
-  if (!requestOpen_) return 0;
+  if (!transfer_.open) return 0;
   if (Unread() == 0) {
     Resume();
     if (!Pump([this] { return Unread() > 0; })) NoteBodyEnd();
@@ -402,7 +420,7 @@ uint32_t CCurlHttpSender::GetAvailableSize() {
 uint32_t CCurlHttpSender::ReadChunk(std::vector<uint8_t>& body, uint32_t maxBytes, bool clearFirst) {
   if (clearFirst) body.clear();
   norvale::RecursiveLockGuard guard(lock_);
-  if (!requestOpen_ || maxBytes == 0) return 0;
+  if (!transfer_.open || maxBytes == 0) return 0;
   uint32_t read = 0;
   while (read < maxBytes) {
     if (Unread() == 0) {
@@ -413,9 +431,10 @@ uint32_t CCurlHttpSender::ReadChunk(std::vector<uint8_t>& body, uint32_t maxByte
       }
     }
     const size_t n = std::min<size_t>(Unread(), maxBytes - read);
-    const auto from = buffer_.begin() + static_cast<std::ptrdiff_t>(bufferPos_);
+    Answer& a = transfer_.answer;
+    const auto from = a.buffer.begin() + static_cast<std::ptrdiff_t>(a.bufferPos);
     body.insert(body.end(), from, from + static_cast<std::ptrdiff_t>(n));
-    bufferPos_ += n;
+    a.bufferPos += n;
     read += static_cast<uint32_t>(n);
   }
   return read;

@@ -2,14 +2,11 @@
 
 #include "platform/Platform.h"
 #include "runtime/Base64.h"
-#include "runtime/MD5.h"
 #include "runtime/StringUtils.h"
 
 namespace Web {
 
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // A quoted-string value with its backslash escapes restored. Control characters are dropped: they
 // could end the header line.
@@ -27,45 +24,6 @@ std::string Hex8(uint32_t value) { return norvale::FormatString("%08x", value); 
 
 }  // namespace
 
-std::vector<HttpChallenge> ParseChallenges(const std::string& text) {
-  std::vector<HttpChallenge> challenges;
-  const size_t n = text.size();
-  size_t i = 0;
-  while (i < n) {
-    while (i < n && (IsBlank(text[i]) || text[i] == ',')) ++i;
-    const size_t start = i;
-    while (i < n && !IsBlank(text[i]) && text[i] != ',' && text[i] != '=') ++i;
-    if (i == start) {  // a stray "=" or the like
-      ++i;
-      continue;
-    }
-    const std::string token = text.substr(start, i - start);
-    size_t j = i;
-    while (j < n && IsBlank(text[j])) ++j;
-    if (j < n && text[j] == '=') {
-      // name=value, the value a token or a quoted string; kept when a scheme came before it
-      i = j + 1;
-      while (i < n && IsBlank(text[i])) ++i;
-      std::string value;
-      if (i < n && text[i] == '"') {
-        for (++i; i < n && text[i] != '"'; ++i) {
-          if (text[i] == '\\' && i + 1 < n) ++i;
-          value += text[i];
-        }
-        if (i < n) ++i;  // closing quote
-      } else {
-        const size_t valueStart = i;
-        while (i < n && text[i] != ',') ++i;
-        value = norvale::Trim(text.substr(valueStart, i - valueStart));
-      }
-      if (!challenges.empty()) challenges.back().params[norvale::ToLower(token)] = value;
-    } else {
-      challenges.push_back({token, {}});
-    }
-  }
-  return challenges;
-}
-
 CHttpAuthenticator::CHttpAuthenticator(const std::string& user, const std::string& password)
     : user_(user), password_(password) {}
 
@@ -78,12 +36,8 @@ bool CHttpAuthenticator::Challenge(const std::vector<std::string>& values) {
   for (const HttpChallenge& c : all) {
     const std::string scheme = norvale::ToLower(c.scheme);
     if (scheme == "digest" && !digest) {
-      auto get = [&](const char* name) {
-        auto it = c.params.find(name);
-        return it == c.params.end() ? std::string() : it->second;
-      };
-      const std::string algorithm = norvale::ToLower(get("algorithm"));
-      const std::string qop = get("qop");
+      const std::string algorithm = norvale::ToLower(c.Param("algorithm"));
+      const std::string qop = c.Param("qop");
       bool qopAuth = false;
       for (const std::string& option : norvale::Split(qop, ","))
         if (norvale::ToLower(norvale::Trim(option)) == "auth") qopAuth = true;
@@ -97,10 +51,7 @@ bool CHttpAuthenticator::Challenge(const std::vector<std::string>& values) {
   }
   if (digest) {
     const std::string nonce = digest->params.at("nonce");
-    auto get = [&](const char* name) {
-      auto it = digest->params.find(name);
-      return it == digest->params.end() ? std::string() : it->second;
-    };
+    auto get = [&](const char* name) { return digest->Param(name); };
     scheme_ = Scheme::Digest;
     realm_ = get("realm");
     opaque_ = get("opaque");
@@ -130,11 +81,9 @@ std::string CHttpAuthenticator::Authorization(const std::string& method, const s
   }
   const std::string nc = Hex8(++nonceCount_);
   const std::string cnonce = Hex8(norvale::platform::Random32()) + Hex8(norvale::platform::Random32());
-  std::string ha1 = norvale::MD5::Hex(user_ + ":" + realm_ + ":" + password_);
-  if (session_) ha1 = norvale::MD5::Hex(ha1 + ":" + nonce_ + ":" + cnonce);
-  const std::string ha2 = norvale::MD5::Hex(method + ":" + target);
-  const std::string response = qopAuth_ ? norvale::MD5::Hex(ha1 + ":" + nonce_ + ":" + nc + ":" + cnonce + ":auth:" + ha2)
-                                        : norvale::MD5::Hex(ha1 + ":" + nonce_ + ":" + ha2);
+  norvale::DigestInput input{user_, realm_, password_, nonce_, method, target, session_,
+                             qopAuth_ ? "auth" : "", nc, cnonce};
+  const std::string response = norvale::DigestResponse(input);
   std::string header = "Digest username=" + Quote(user_) + ", realm=" + Quote(realm_) + ", nonce=" + Quote(nonce_) +
                        ", uri=" + Quote(target) + ", algorithm=" + (session_ ? "MD5-sess" : "MD5") +
                        ", response=" + Quote(response);

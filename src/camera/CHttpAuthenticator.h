@@ -1,21 +1,14 @@
 #pragma once
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "runtime/DigestAuth.h"
+
 namespace Web {
 
-// One challenge of a WWW-Authenticate header: the scheme as sent and its parameters (names in
-// lower case, quoted values unescaped).
-struct HttpChallenge {
-  std::string scheme;
-  std::map<std::string, std::string> params;
-};
-
-// The challenges of one WWW-Authenticate value ("Basic realm=..." or "Digest realm=..., nonce=...",
-// or several of them separated by commas). Any text is accepted; what cannot be read is skipped.
-std::vector<HttpChallenge> ParseChallenges(const std::string& value);
+using HttpChallenge = norvale::AuthChallenge;
+using norvale::ParseChallenges;
 
 // Answers a camera's login challenge with the device's user name and password: Basic, or Digest with
 // MD5 or MD5-sess and with qop "auth" or without qop. Once a challenge has been met, later requests

@@ -27,7 +27,7 @@ bool CBaseRTSPChannel::Connect() {
   if (!CBaseRTPChannel::Connect()) return false;
   const RTSPConnectionSettings settings = ConnectionSettings();
   if (StopRequested()) return false;
-  return client_.Start(settings, this, RTPMode());
+  return client_.Start(settings, this, static_cast<enum RTPMode>(RTPMode()));
 }
 
 void CBaseRTSPChannel::Disconnect() {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "runtime/MD5.h"
+#include "runtime/DigestAuth.h"
 #include "runtime/StringUtils.h"
 #include "streaming/CRTSPStreamParser.h"
 
@@ -48,7 +48,7 @@ uint32_t CBaseRTSPClient::StopLimit() const {
   return 2 * std::max(settings_.receiveTimeout, settings_.sendTimeout) + 1000;
 }
 
-bool CBaseRTSPClient::Start(const RTSPConnectionSettings& settings, IRTSPClientUser* user, int mode) {
+bool CBaseRTSPClient::Start(const RTSPConnectionSettings& settings, IRTSPClientUser* user, RTPMode mode) {
   if (IsRunning()) Stop();
   parser_.Reset();
   settings_ = settings;
@@ -76,6 +76,7 @@ void CBaseRTSPClient::CloseSocket() {
     platform::CloseSocket(socket_);
     socket_ = platform::kInvalidSocket;
   }
+  received_.clear();
 }
 
 bool CBaseRTSPClient::Connect() {
@@ -155,7 +156,7 @@ std::string CBaseRTSPClient::BuildTransport() const {
          FormatString(";client_port=%u-%u", rtp, rtcp) + "\r\n";
 }
 
-std::string CBaseRTSPClient::BuildAuthorizationHeader(int method, const std::string& url) const {
+std::string CBaseRTSPClient::BuildAuthorizationHeader(RTSPMethod method, const std::string& url) const {
   switch (settings_.authScheme) {
     case AuthBasic: {
       std::string credentials;
@@ -168,9 +169,14 @@ std::string CBaseRTSPClient::BuildAuthorizationHeader(int method, const std::str
       if (parser_.ChallengeScheme() != AuthDigest || parser_.Realm().empty() || parser_.Nonce().empty() ||
           settings_.user.empty() || settings_.password.empty() || uri.empty() || methodName.empty())
         return {};
-      const std::string ha1 = MD5::Hex(settings_.user + ":" + parser_.Realm() + ":" + settings_.password);
-      const std::string ha2 = MD5::Hex(methodName + ":" + uri);
-      const std::string response = MD5::Hex(ha1 + ":" + parser_.Nonce() + ":" + ha2);
+      DigestInput input;
+      input.user = settings_.user;
+      input.realm = parser_.Realm();
+      input.password = settings_.password;
+      input.nonce = parser_.Nonce();
+      input.method = methodName;
+      input.uri = uri;
+      const std::string response = DigestResponse(input);
       return FormatString(
           "Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", response=\"%s\"\r\n",
           settings_.user.c_str(), parser_.Realm().c_str(), parser_.Nonce().c_str(), uri.c_str(), response.c_str());
@@ -180,7 +186,7 @@ std::string CBaseRTSPClient::BuildAuthorizationHeader(int method, const std::str
   }
 }
 
-std::string CBaseRTSPClient::BuildRequest(int method) {
+std::string CBaseRTSPClient::BuildRequest(RTSPMethod method) {
   const char* name = RTSPMethodName(method);
   if (!*name) return {};
   const std::string base = GetBaseURL();
@@ -236,89 +242,123 @@ int CBaseRTSPClient::ReceiveSome(uint8_t* buffer, size_t size, uint32_t ms, bool
   }
 }
 
-bool CBaseRTSPClient::ReadResponse(int method, std::string* text) {
+size_t CBaseRTSPClient::ReplyReader::Want(size_t pending) const {
+  switch (state) {
+    case ReplyState::Header:
+    case ReplyState::Body:
+      return expected > pending ? std::min(expected - pending, kHeaderRead) : kHeaderRead;
+    default:
+      return kHeaderRead;
+  }
+}
+
+bool CBaseRTSPClient::ReplyReader::Step(std::string& pending) {
+  switch (state) {
+    case ReplyState::Start:
+      // Interleaved frames that still arrive before the reply are not part of it.
+      if (pending.empty()) return false;
+      if (static_cast<uint8_t>(pending[0]) != kInterleavedSync) {
+        state = ReplyState::Header;
+        return true;
+      }
+      if (pending.size() < 2) return false;
+      if (!IsInterleavedChannel(static_cast<uint8_t>(pending[1]))) {
+        pending.erase(0, 1);  // a stray '$', not a frame
+        return true;
+      }
+      if (pending.size() < kInterleavedHeaderSize) return false;
+      skip = kInterleavedHeaderSize + (size_t{static_cast<uint8_t>(pending[2])} << 8 | static_cast<uint8_t>(pending[3]));
+      state = ReplyState::Frame;
+      return true;
+    case ReplyState::Frame: {
+      const size_t take = std::min(skip, pending.size());
+      pending.erase(0, take);
+      skip -= take;
+      if (skip != 0) return false;
+      state = ReplyState::Start;
+      return true;
+    }
+    case ReplyState::Header: {
+      const size_t end = pending.find("\r\n\r\n");
+      if (end == std::string::npos) {
+        // A header block longer than the first reads is read on to its end.
+        expected = pending.size() + kHeaderRead;
+        return false;
+      }
+      const uint64_t length = ContentLength(ToLower(pending.substr(0, end + 2)));
+      const uint64_t total = end + 4 + length;
+      if (total > kMaxResponseSize) {
+        announced = length;
+        state = ReplyState::TooLong;
+        return false;
+      }
+      expected = static_cast<size_t>(total);
+      state = ReplyState::Body;
+      return true;
+    }
+    case ReplyState::Body:
+      if (pending.size() < expected) return false;
+      state = ReplyState::Done;
+      return false;
+    case ReplyState::Done:
+    case ReplyState::TooLong:
+      return false;
+  }
+  return false;
+}
+
+bool CBaseRTSPClient::ReadResponse(RTSPMethod method, std::string* text) {
   // TEARDOWN is read even while stopping; every other reply gives way to a stop.
   const bool honourStop = method != RTSP_TEARDOWN;
   const uint32_t start = platform::TickCount();
   std::vector<uint8_t> buffer(kHeaderRead);
-  size_t expected = kHeaderRead;
-  size_t consumed = 0;     // bytes taken from the socket for this response, skipped frames included
-  size_t skipFrame = 0;    // bytes of an interleaved frame still to be skipped
-  bool headerEnd = false;
-  size_t want = kFirstRead;
-  std::string pending;     // received bytes before the response text starts
+  ReplyReader reader;
+  size_t consumed = 0;  // bytes taken from the socket for this response, skipped frames included
   text->clear();
   for (;;) {
+    while (reader.Step(received_)) {
+    }
+    if (reader.state == ReplyState::TooLong) {
+      LogFailure("SendRequest", "%s response announces %llu bytes of content", RTSPMethodName(method),
+                 static_cast<unsigned long long>(reader.announced));
+      received_.clear();
+      return false;
+    }
+    if (reader.state == ReplyState::Done) {
+      // What follows the reply (frames of the interleaved stream) stays for the next reader.
+      text->assign(received_, 0, reader.expected);
+      received_.erase(0, reader.expected);
+      return true;
+    }
     // The whole response must arrive within the receive time-out.
     const uint32_t elapsed = TicksSince(start);
     if (elapsed >= settings_.receiveTimeout) break;
+    const size_t want = consumed == 0 ? kFirstRead : reader.Want(received_.size());
     const int n = ReceiveSome(buffer.data(), want, settings_.receiveTimeout - elapsed, honourStop);
     if (n <= 0) break;
     consumed += static_cast<size_t>(n);
     if (consumed > kMaxResponseSize) {
       LogFailure("SendRequest", "%s response exceeds %zu bytes", RTSPMethodName(method), kMaxResponseSize);
-      text->clear();
+      received_.clear();
       return false;
     }
-    size_t offset = std::min(skipFrame, static_cast<size_t>(n));
-    skipFrame -= offset;
-    if (text->empty()) {
-      // Interleaved frames that still arrive before the reply are not part of it.
-      pending.append(reinterpret_cast<const char*>(buffer.data()) + offset, static_cast<size_t>(n) - offset);
-      while (!pending.empty() && pending[0] == '$') {
-        if (pending.size() < 4) break;
-        const size_t frame = 4 + (static_cast<uint8_t>(pending[2]) << 8 | static_cast<uint8_t>(pending[3]));
-        if (pending.size() >= frame) {
-          pending.erase(0, frame);
-        } else {
-          skipFrame = frame - pending.size();
-          pending.clear();
-        }
-      }
-      if (pending.empty() || pending[0] == '$') {
-        want = kHeaderRead;
-        continue;
-      }
-      text->swap(pending);
-    } else {
-      text->append(reinterpret_cast<const char*>(buffer.data()) + offset, static_cast<size_t>(n) - offset);
-    }
-
-    if (!headerEnd) {
-      const size_t end = text->find("\r\n\r\n");
-      if (end != std::string::npos) {
-        headerEnd = true;
-        const std::string header = ToLower(text->substr(0, end + 2));
-        const uint64_t length = ContentLength(header);
-        const uint64_t total = end + 4 + length;
-        if (total > kMaxResponseSize) {
-          LogFailure("SendRequest", "%s response announces %llu bytes of content", RTSPMethodName(method),
-                     static_cast<unsigned long long>(length));
-          text->clear();
-          return false;
-        }
-        expected = static_cast<size_t>(total);
-      } else {
-        // A header block longer than the first reads is read on to its end.
-        expected = text->size() + kHeaderRead;
-      }
-    }
-    if (text->size() >= expected) break;
-    want = std::min(expected - text->size(), kHeaderRead);
+    received_.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
   }
+  // The reading ended before the reply was complete: what arrived of it is parsed as it is.
+  if (reader.state == ReplyState::Header || reader.state == ReplyState::Body) text->swap(received_);
+  received_.clear();
   return !text->empty();
 }
 
-bool CBaseRTSPClient::SendRequest(int method) {
+bool CBaseRTSPClient::SendRequest(RTSPMethod method) {
   if (socket_ == platform::kInvalidSocket) return false;
   if (!SendText(BuildRequest(method))) return false;
-  if (method == RTSP_PLAY && mode_ != RTPoverUDP) return ReadInterleaved();
   std::string text;
   if (!ReadResponse(method, &text)) return false;
   return parser_.ParseResponse(text, method);
 }
 
-bool CBaseRTSPClient::ExecuteRequest(int method) {
+bool CBaseRTSPClient::ExecuteRequest(RTSPMethod method) {
   if (StopRequested() && method != RTSP_TEARDOWN) return false;
   bool ok = SendRequest(method);
   if (ok && parser_.Status() == 401 && parser_.ChallengeScheme() != settings_.authScheme) {
@@ -362,6 +402,11 @@ void CBaseRTSPClient::KeepAliveInStream() {
 
 bool CBaseRTSPClient::ReadInterleaved() {
   CRTSPStreamParser stream(user_);
+  // Frames that came in behind the PLAY reply go first.
+  if (!received_.empty()) {
+    stream.Feed(reinterpret_cast<const uint8_t*>(received_.data()), received_.size());
+    received_.clear();
+  }
   std::vector<uint8_t> buffer(kInterleavedRead);
   size_t want = kInterleavedRead;
   uint32_t lastCheck = platform::TickCount();
@@ -435,7 +480,8 @@ void CBaseRTSPClient::Run() {
           break;
         case 2:
           paused_ = false;
-          ExecuteRequest(RTSP_PLAY);
+          // In the interleaved modes the stream runs in this connection until it ends or stop.
+          if (ExecuteRequest(RTSP_PLAY) && mode_ != RTPoverUDP) ReadInterleaved();
           break;
         default:
           KeepAlive();
@@ -446,26 +492,27 @@ void CBaseRTSPClient::Run() {
   ExecuteRequest(RTSP_TEARDOWN);
 }
 
+void CBaseRTSPClient::LogV(uint8_t level, const char* method, const char* format, va_list args) {
+  std::string text;
+  FormatStringV(text, format, args);
+  const std::string prefix = FormatString("norvale::CBaseRTSPClient::%s", method);
+  Driver()->Log(level, "%s: %s", prefix.c_str(), text.c_str());
+}
+
 void CBaseRTSPClient::LogFailure(const char* method, const char* format, ...) {
   if (!Driver() || failureLogged_.exchange(true)) return;
-  std::string text;
   va_list args;
   va_start(args, format);
-  FormatStringV(text, format, args);
+  LogV(LogWarning, method, format, args);
   va_end(args);
-  const std::string prefix = FormatString("norvale::CBaseRTSPClient::%s", method);
-  Driver()->Log(LogWarning, "%s: %s", prefix.c_str(), text.c_str());
 }
 
 void CBaseRTSPClient::LogQuiet(const char* method, const char* format, ...) {
   if (!Driver()) return;
-  std::string text;
   va_list args;
   va_start(args, format);
-  FormatStringV(text, format, args);
+  LogV(LogDebug, method, format, args);
   va_end(args);
-  const std::string prefix = FormatString("norvale::CBaseRTSPClient::%s", method);
-  Driver()->Log(LogDebug, "%s: %s", prefix.c_str(), text.c_str());
 }
 
 }  // namespace norvale

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -22,16 +23,16 @@ class CBaseRTSPClient : public CBaseThread {
   ~CBaseRTSPClient() override;
 
   // Connects and starts the session thread; false (after Stop) when the connection or thread fails.
-  bool Start(const RTSPConnectionSettings& settings, IRTSPClientUser* user, int mode);
+  bool Start(const RTSPConnectionSettings& settings, IRTSPClientUser* user, RTPMode mode);
   // Ends the session; returns within 2 x max(receive, send time-out) + 1000 ms.
   void Stop();
 
-  virtual std::string BuildRequest(int method);
+  virtual std::string BuildRequest(RTSPMethod method);
   // The read loop of the interleaved modes: true when the connection closed or failed, false on stop.
   virtual bool ReadInterleaved();
 
   // One complete Authorization line for the scheme in use, or empty.
-  std::string BuildAuthorizationHeader(int method, const std::string& url) const;
+  std::string BuildAuthorizationHeader(RTSPMethod method, const std::string& url) const;
   std::string GetBaseURL() const;
   std::string GetSetupURL() const;
   std::string BuildTransport() const;
@@ -45,8 +46,8 @@ class CBaseRTSPClient : public CBaseThread {
 
  protected:
   void ThreadBody() override;
-  bool ExecuteRequest(int method);
-  bool SendRequest(int method);
+  bool ExecuteRequest(RTSPMethod method);
+  bool SendRequest(RTSPMethod method);
 
  private:
   bool Connect();
@@ -55,7 +56,22 @@ class CBaseRTSPClient : public CBaseThread {
   // Receives up to size bytes within ms (the stop event cuts the wait short when honourStop):
   // the count, 0 when the peer closed, -1 on failure, time-out or stop.
   int ReceiveSome(uint8_t* buffer, size_t size, uint32_t ms, bool honourStop);
-  bool ReadResponse(int method, std::string* text);
+  // Reads one reply, skipping the interleaved frames in front of it; bytes behind it stay in received_.
+  bool ReadResponse(RTSPMethod method, std::string* text);
+
+  // Where the reading of one reply stands: frames are skipped until the reply starts, its header
+  // block is read to the empty line, then its body to the announced length.
+  enum class ReplyState { Start, Frame, Header, Body, Done, TooLong };
+  struct ReplyReader {
+    ReplyState state = ReplyState::Start;
+    size_t skip = 0;                  // bytes of an interleaved frame still to be skipped
+    size_t expected = 0;              // length of the reply text, once its header block ended
+    uint64_t announced = 0;           // the Content-Length of a reply that is too long
+    // Takes what pending holds as far as this state goes; true when the state moved on.
+    bool Step(std::string& pending);
+    // How many bytes the next receive asks for.
+    size_t Want(size_t pending) const;
+  };
   bool KeepAliveDue();
   void KeepAlive();
   // Keep-alive while the interleaved stream runs: OPTIONS is sent, its reply arrives in the stream.
@@ -68,6 +84,7 @@ class CBaseRTSPClient : public CBaseThread {
   // are debug lines only, which never reach the host, however long the camera stays away.
   void LogFailure(const char* method, const char* format, ...) NORVALE_PRINTF(3, 4);
   void LogQuiet(const char* method, const char* format, ...) NORVALE_PRINTF(3, 4);
+  void LogV(uint8_t level, const char* method, const char* format, va_list args);
   uint32_t StopLimit() const;
 
   CRTSPResponseParser parser_;
@@ -75,7 +92,8 @@ class CBaseRTSPClient : public CBaseThread {
   uint64_t lastKeepAlive_ = 0;  // 100-ns units of UTC system time
   IRTSPClientUser* user_ = nullptr;
   RTSPConnectionSettings settings_;
-  int mode_ = RTPoverUDP;
+  RTPMode mode_ = RTPoverUDP;
+  std::string received_;  // bytes read from the connection that no reader has taken yet
   CEvent pauseEvent_;
   CEvent playEvent_;
   bool paused_ = false;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cxxabi.h>
 
+#include "runtime/DigestAuth.h"
 #include "runtime/StringUtils.h"
 #include "streaming/CSDPResponseParser.h"
 
@@ -208,10 +209,13 @@ bool CRTSPResponseParser::ApplyChallenge(const std::string& line) {
   else
     return true;  // a scheme the client cannot answer
 
-  const std::string rest = line.substr(blank + 1);
+  // The parameters are read as the HTTP sender reads them; the line the client answers with quotes
+  // realm and nonce without escapes, so a quote character inside them is dropped.
+  const std::vector<AuthChallenge> challenges = ParseChallenges(line.substr(start));
+  const AuthChallenge* challenge = challenges.empty() ? nullptr : &challenges.front();
   challengeScheme_ = scheme;
-  realm_ = RemoveChars(Trim(FindParamValue("realm", "=", rest, ",\r\n")), "\"");
-  nonce_ = RemoveChars(Trim(FindParamValue("nonce", "=", rest, ",\r\n")), "\"");
+  realm_ = challenge ? RemoveChars(challenge->Param("realm"), "\"") : std::string();
+  nonce_ = challenge ? RemoveChars(challenge->Param("nonce"), "\"") : std::string();
   if (scheme == AuthDigest) return !realm_.empty() && !nonce_.empty();
   return true;
 }

@@ -5,14 +5,6 @@
 
 namespace norvale {
 
-namespace {
-constexpr uint8_t kSync = 0x24;  // '$'
-
-// A byte that RTSP text may hold right after a '$'. Such a '$' is text, not a frame start; any
-// other byte is the channel of a frame, skipped by its length unless it is channel 0.
-bool IsText(uint8_t b) { return (b >= 0x20 && b <= 0x7E) || b == '\t' || b == '\r' || b == '\n'; }
-}  // namespace
-
 void CRTSPStreamParser::Feed(const uint8_t* data, size_t size) {
   if (!data) return;
   try {
@@ -21,11 +13,12 @@ void CRTSPStreamParser::Feed(const uint8_t* data, size_t size) {
       const uint8_t b = data[i];
       switch (state_) {
         case State::Sync:
-          if (b == kSync) state_ = State::Channel;
+          if (b == kInterleavedSync) state_ = State::Channel;
           ++i;
           break;
         case State::Channel:
-          if (b == 0 || !IsText(b)) {
+          // A frame of another channel is skipped by its length; a '$' inside text is not a frame.
+          if (IsInterleavedChannel(b)) {
             channel_ = b;
             state_ = State::Length1;
             ++i;

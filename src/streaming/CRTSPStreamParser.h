@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "streaming/IRTSPClientUser.h"
+#include "streaming/RTSPTypes.h"
 
 namespace norvale {
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace norvale {
@@ -24,6 +25,19 @@ inline const char* RTSPMethodName(int method) {
     case RTSP_PAUSE: return "PAUSE";
     default: return "";
   }
+}
+
+// Interleaved frames share the RTSP connection with the replies: '$', a channel byte, a 16-bit
+// length, the data. A reply never starts with '$', but its text may hold one, followed by more text.
+constexpr uint8_t kInterleavedSync = 0x24;  // '$'
+constexpr size_t kInterleavedHeaderSize = 4;
+
+// True when the byte after a '$' is the channel of a frame, false when it is a byte RTSP text holds
+// (printable, tab, CR or LF): that '$' is then a stray byte, not a frame start. The client asks for
+// channels 0 and 1, so no frame of its session is mistaken for text.
+inline bool IsInterleavedChannel(uint8_t b) {
+  const bool text = (b >= 0x20 && b <= 0x7E) || b == '\t' || b == '\r' || b == '\n';
+  return !text;
 }
 
 // The scheme of an Authorization line the client sends, and of a server's challenge.

@@ -140,6 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t code = result.Code();
   if (code != 0 && (code < 8 || code > 12)) std::abort();
   if (code == 0 && body.empty()) std::abort();
+  // An interim answer is never the outcome: its status is never the one reported.
+  if (sender.GetStatusCode() / 100 == 1) std::abort();
   if (body.size() > Web::CBaseHttpSender::kMaxResponseSize + Web::CBaseHttpSender::kChunkSize) std::abort();
 
   // Which answer the sender ended with: the first, or the second after a retry.

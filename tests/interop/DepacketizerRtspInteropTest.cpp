@@ -170,7 +170,7 @@ std::unique_ptr<norvale::CRTPMediaParser> MakeParser(const std::string& codec, n
   return std::make_unique<norvale::CMpeg4RTPMediaParser>(driver);
 }
 
-using Case = std::tuple<std::string, int>;  // codec, transport
+using Case = std::tuple<std::string, norvale::RTPMode>;  // codec, transport
 
 class DepacketizerRtspInterop : public testing::TestWithParam<Case> {};
 

@@ -200,7 +200,7 @@ const char* ModeName(int mode) {
   return mode == norvale::RTPoverUDP ? "UDP" : mode == norvale::RTPoverTCP ? "TCP" : "RTSP";
 }
 
-using Case = std::tuple<std::string, int, std::string>;  // codec, mode, auth
+using Case = std::tuple<std::string, norvale::RTPMode, std::string>;  // codec, mode, auth
 
 class GstRtspInterop : public testing::TestWithParam<Case> {};
 

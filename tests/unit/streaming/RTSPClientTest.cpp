@@ -290,7 +290,7 @@ TEST(RTSPClient, SetupAndPresentationUrlsFollowContentBaseAndControl) {
 }
 
 struct TransportCase {
-  int mode;
+  norvale::RTPMode mode;
   std::string mediaLine;
   std::string expected;
 };
@@ -359,7 +359,7 @@ TEST(RTSPClient, KeepAliveUsesTheConfiguredPeriodWithoutAnnouncedTimeout) {
 // ---- interleaved modes ----------------------------------------------------------------------------------
 
 TEST(RTSPClient, InterleavedModesDeliverChannelZeroAndKeepTheSessionAlive) {
-  for (int mode : {norvale::RTPoverRTSP, norvale::RTPoverTCP}) {
+  for (norvale::RTPMode mode : {norvale::RTPoverRTSP, norvale::RTPoverTCP}) {
     Script script;
     script.session = "Session: 99;timeout=2\r\n";
     script.stream = true;
@@ -621,6 +621,55 @@ TEST(RTSPClient, DigestWithoutPasswordSendsNoLineAndFails) {
   client.Stop();
   ASSERT_EQ(server.Count("DESCRIBE"), 2u);
   for (const auto& r : server.Requests()) EXPECT_EQ(r.Header("Authorization"), "");
+}
+
+// ---- the interleaved stream after PLAY ----------------------------------------------------------------
+
+std::string Frame(uint8_t channel, uint16_t sequence) {
+  zephrin::test::RtpSpec spec;
+  spec.sequence = sequence;
+  spec.payload.assign(200, static_cast<uint8_t>(sequence));
+  const auto bytes = zephrin::test::Interleave(channel, zephrin::test::BuildRtp(spec));
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(RTSPClient, FramesBehindThePlayReplyAreTheFirstPacketsOfTheStream) {
+  // The camera writes its PLAY reply and the first frames at once; a stray '$' in front of the reply
+  // is not a frame.
+  ScriptedRtspServer server([](const RtspRequest& r) {
+    RtspReply reply = Script{}(r);
+    if (r.method == "PLAY")
+      reply.text = "$" + Ok(r, "Session: 12345678\r\n") + Frame(0, 1) + Frame(1, 50) + Frame(0, 2) + Frame(0, 3);
+    return reply;
+  });
+  ClientUser user;
+  CBaseRTSPClient client;
+  ASSERT_TRUE(client.Start(Settings(server.Port()), &user, norvale::RTPoverRTSP));
+  ASSERT_TRUE(WaitUntil([&] { return user.Packets() == 3; }));
+  client.Stop();
+  std::lock_guard<std::mutex> lock(user.m);
+  EXPECT_EQ(user.sequences, (std::vector<uint16_t>{1, 2, 3}));
+  EXPECT_EQ(client.Parser().Status(), 200u);
+}
+
+TEST(RTSPClient, RefusedPlayStartsNoStream) {
+  ScriptedRtspServer server([](const RtspRequest& r) {
+    RtspReply reply = Script{}(r);
+    if (r.method == "PLAY") {
+      reply.text = "RTSP/1.0 454 Session Not Found\r\nCSeq: " + std::to_string(r.cseq) + "\r\n\r\n" + Frame(0, 1);
+      reply.startStream = true;
+    }
+    return reply;
+  });
+  ClientUser user;
+  CBaseRTSPClient client;
+  auto settings = Settings(server.Port());
+  settings.keepAlivePeriod = 2;  // OPTIONS after a second: their replies are read as replies
+  ASSERT_TRUE(client.Start(settings, &user, norvale::RTPoverTCP));
+  ASSERT_TRUE(WaitUntil([&] { return server.Count("OPTIONS") >= 1; }, 10000));
+  client.Stop();
+  EXPECT_EQ(user.Packets(), 0u);
+  EXPECT_EQ(server.Count("TEARDOWN"), 1u);
 }
 
 }  // namespace
