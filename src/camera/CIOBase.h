@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "runtime/CQueueThread.h"
 #include "runtime/CTickThread.h"
 #include "runtime/IDriver.h"

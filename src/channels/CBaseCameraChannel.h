@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "runtime/CEvent.h"
 #include "runtime/CTime.h"

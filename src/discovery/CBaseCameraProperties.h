@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "runtime/CEvent.h"
 #include "runtime/DeviceInfo.h"
 

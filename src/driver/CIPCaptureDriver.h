@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "runtime/DeviceInfo.h"
 #include "runtime/IDriver.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "runtime/RecursiveLock.h"
 
 namespace norvale {

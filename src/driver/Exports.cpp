@@ -4,7 +4,7 @@
 
 #include "discovery/CapabilityQueryEntry.h"
 #include "driver/CWendrickDriver.h"
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 
 using norvale::ipcapture::CapabilityCallback;
 using norvale::ipcapture::CapabilitySink;

@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "legacy/CCapabilityQueryModule.h"
 
 using norvale::CCapabilityQueryModule;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 
 namespace norvale {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "runtime/IDriver.h"
 #include "streaming/CRTPPacket.h"
 #include "streaming/IMediaParserClient.h"

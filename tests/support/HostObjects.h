@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 
 namespace zephrin::test {
 

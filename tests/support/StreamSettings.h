@@ -3,7 +3,7 @@
 // plain field the test sets.
 #include <cstdint>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 
 namespace zephrin::test {
 
