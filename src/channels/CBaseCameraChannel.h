@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 
+#include "channels/ICameraChannel.h"
 #include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "runtime/CEvent.h"

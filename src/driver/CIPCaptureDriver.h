@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "channels/IVideoChannelCreator.h"
 #include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "runtime/DeviceInfo.h"

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "channels/IVideoChannelCreator.h"
 #include "host/HostInterfaces.h"
 #include "runtime/RecursiveLock.h"
 

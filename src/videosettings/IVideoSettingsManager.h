@@ -3,6 +3,7 @@
 
 #include "host/HostInterfaces.h"
 #include "runtime/CEvent.h"
+#include "videosettings/ChannelSettings.h"
 
 namespace norvale {
 
