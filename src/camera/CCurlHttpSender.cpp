@@ -1,11 +1,11 @@
 #include "camera/CCurlHttpSender.h"
 
 #include <curl/curl.h>
-#include <cxxabi.h>
 
 #include <algorithm>
 #include <string_view>
 
+#include "platform/Guard.h"
 #include "platform/Platform.h"
 #include "runtime/StringUtils.h"
 
@@ -155,9 +155,7 @@ size_t CCurlHttpSender::OnHeader(char* data, size_t size, size_t count, void* se
   } else if (line.size() > 17 && norvale::ToLower(std::string(line.substr(0, 17))) == "www-authenticate:") {
     try {
       if (s->challenges_.size() < 16) s->challenges_.push_back(norvale::Trim(RemoveLineEnd(line.substr(17))));
-    } catch (abi::__forced_unwind&) {
-      throw;
-    } catch (...) {
+    } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
       return 0;
     }
   }
@@ -183,9 +181,7 @@ size_t CCurlHttpSender::OnBody(char* data, size_t size, size_t count, void* self
     s->bodyStarted_ = true;
     s->lastActivity_ = norvale::platform::TickCount();
     return total;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return 0;  // ends the transfer with an error
   }
 }

@@ -1,7 +1,6 @@
 #include "channels/CBaseRTPChannel.h"
 
-#include <cxxabi.h>
-
+#include "platform/Guard.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -60,9 +59,7 @@ void CBaseRTPChannel::CaptureThreadBody() {
         lossReported_ = true;
         try {
           if (sink_) sink_->OnSignalLost();
-        } catch (abi::__forced_unwind&) {
-          throw;
-        } catch (...) {
+        } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
         }
         SetCameraState(false);
       }
@@ -135,9 +132,7 @@ bool CBaseRTPChannel::OnFrameCompleted(ipcapture::FrameBuffer* frame) {
   bool accepted = false;
   try {
     accepted = sink_ && sink_->OnFrame(frame);
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     accepted = false;
   }
   if (!accepted) return false;

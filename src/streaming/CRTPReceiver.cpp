@@ -1,7 +1,6 @@
 #include "streaming/CRTPReceiver.h"
 
-#include <cxxabi.h>
-
+#include "platform/Guard.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -103,9 +102,7 @@ void CRTPReceiver::Deliver() {
       if (IRTPReceiverUser* user = user_) {
         try {
           user->OnRTPPacket(entry->from, entry->packet);
-        } catch (abi::__forced_unwind&) {
-          throw;
-        } catch (...) {
+        } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
           // A user's failure costs this packet only.
         }
       }

@@ -1,7 +1,8 @@
 #include "streaming/CRTSPStreamParser.h"
 
 #include <algorithm>
-#include <cxxabi.h>
+
+#include "platform/Guard.h"
 
 namespace norvale {
 
@@ -57,9 +58,7 @@ void CRTSPStreamParser::Feed(const uint8_t* data, size_t size) {
         }
       }
     }
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // Out of memory for a frame: drop it and look for the next one.
     frame_.clear();
     state_ = State::Sync;
@@ -76,9 +75,7 @@ void CRTSPStreamParser::Deliver() {
   if (!user_) return;
   try {
     user_->OnInterleavedPacket(packet);
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // The user's failure does not stop the stream.
   }
 }
