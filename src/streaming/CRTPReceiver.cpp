@@ -85,7 +85,7 @@ void CRTPReceiver::OnClientClosed(IRTPClient* client) {
   if (IRTPReceiverUser* user = user_) user->OnRTPClosed();
 }
 
-void CRTPReceiver::Deliver() {
+void CRTPReceiver::DrainQueueToUser() {
   CEvent* events[] = {&thread_.StopEvent(), &packetEvent_};
   while (!thread_.StopRequested()) {
     std::unique_ptr<Entry> entry;

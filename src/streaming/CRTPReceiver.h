@@ -55,13 +55,13 @@ class CRTPReceiver : public IRTPClientUser {
     ~DeliveryThread() override { StopThread(2000); }
 
    protected:
-    void ThreadBody() override { owner_.Deliver(); }
+    void ThreadBody() override { owner_.DrainQueueToUser(); }
 
    private:
     CRTPReceiver& owner_;
   };
 
-  void Deliver();
+  void DrainQueueToUser();
   void ClearQueue();
 
   IDriver* driver_;

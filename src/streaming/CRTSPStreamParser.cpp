@@ -51,7 +51,7 @@ void CRTSPStreamParser::Feed(const uint8_t* data, size_t size) {
           i += take;
           remaining_ -= take;
           if (remaining_ == 0) {
-            if (channel_ == 0) Deliver();
+            if (channel_ == 0) PassPacketToUser();
             state_ = State::Sync;
           }
           break;
@@ -65,7 +65,7 @@ void CRTSPStreamParser::Feed(const uint8_t* data, size_t size) {
   }
 }
 
-void CRTSPStreamParser::Deliver() {
+void CRTSPStreamParser::PassPacketToUser() {
   CRTPPacket packet;
   if (!packet.Parse(frame_.data(), frame_.size())) {
     ++rejected_;
