@@ -49,6 +49,12 @@ class LayerCheck(unittest.TestCase):
             ("src/camera/CIOBase.h", 1), ("src/host/HostInterfaces.h", 2), ("src/legacy/Exports.cpp", 1),
             ("src/ptz/CPTZItem.h", 1), ("src/ptz/CPTZItem.h", 2), ("src/streaming/IMediaParserClient.h", 3)])
 
+    def test_only_the_platform_seam_names_the_unwinder(self):
+        self.write("platform/Guard.h", "#include <cxxabi.h>\nusing T = abi::__forced_unwind;\n")
+        self.write("runtime/CBaseThread.cpp", '#include "platform/Guard.h"\n#include <cxxabi.h>\n')
+        self.write("streaming/CUDPClient.cpp", "void f() {\n  try {\n  } catch (abi::__forced_unwind&) {\n  }\n}\n")
+        self.assertEqual(self.found(), [("src/runtime/CBaseThread.cpp", 2), ("src/streaming/CUDPClient.cpp", 3)])
+
     def test_a_new_folder_must_be_given_its_place(self):
         self.write("codecs/CSps.cpp", "int x;\n")
         self.assertEqual(self.found(), [("src/codecs/CSps.cpp", 0)])
