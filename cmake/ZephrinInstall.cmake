@@ -26,7 +26,7 @@ install(PROGRAMS ${PROJECT_BINARY_DIR}/install/zephrin-camsim DESTINATION ${CMAK
 
 # ---- sdk ----------------------------------------------------------------------------------------
 # The host boundary is one header; it is installed from where the driver keeps it.
-install(FILES ${PROJECT_SOURCE_DIR}/src/driver/HostInterfaces.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zephrin
+install(FILES ${PROJECT_SOURCE_DIR}/src/host/HostInterfaces.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zephrin
   COMPONENT sdk)
 add_library(zephrin_sdk_headers INTERFACE)
 set_target_properties(zephrin_sdk_headers PROPERTIES EXPORT_NAME Headers)

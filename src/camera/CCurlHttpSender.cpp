@@ -1,11 +1,11 @@
 #include "camera/CCurlHttpSender.h"
 
 #include <curl/curl.h>
-#include <cxxabi.h>
 
 #include <algorithm>
 #include <string_view>
 
+#include "platform/Guard.h"
 #include "platform/Platform.h"
 #include "runtime/StringUtils.h"
 
@@ -157,9 +157,7 @@ size_t CCurlHttpSender::OnHeader(char* data, size_t size, size_t count, void* se
     try {
       if (t.answer.challenges.size() < kMaxChallenges)
         t.answer.challenges.push_back(norvale::Trim(RemoveLineEnd(line.substr(kChallengeHeader.size()))));
-    } catch (abi::__forced_unwind&) {
-      throw;
-    } catch (...) {
+    } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
       return 0;
     }
   }
@@ -187,9 +185,7 @@ size_t CCurlHttpSender::OnBody(char* data, size_t size, size_t count, void* self
     a.bodyStarted = true;
     t.lastActivity = norvale::platform::TickCount();
     return total;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return 0;  // ends the transfer with an error
   }
 }

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "runtime/CQueueThread.h"
 #include "runtime/CTickThread.h"
 #include "runtime/IDriver.h"
@@ -15,8 +15,10 @@
 
 namespace norvale {
 
-// States of an input or output.
-enum : uint32_t { IOStateUndetermined = 0, IOStateInactive = 1, IOStateActive = 2 };
+// States of an input or output: the host's own values.
+using ipcapture::IOStateActive;
+using ipcapture::IOStateInactive;
+using ipcapture::IOStateUndetermined;
 
 // One queued output change.
 class COutputState {

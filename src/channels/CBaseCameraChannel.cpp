@@ -1,9 +1,8 @@
 #include "channels/CBaseCameraChannel.h"
 
-#include <cxxabi.h>
-
 #include <cctype>
 
+#include "platform/Guard.h"
 #include "platform/SocketLibrary.h"
 #include "runtime/StringUtils.h"
 
@@ -107,9 +106,7 @@ uint32_t CBaseCameraChannel::StopLimit() {
 void CBaseCameraChannel::ThreadEntry(void* self) {
   try {
     static_cast<CBaseCameraChannel*>(self)->CaptureThreadBody();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // Nothing escapes the capture thread.
   }
 }

@@ -2,7 +2,8 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/HostInterfaces.h"
+#include "channels/ICameraChannel.h"
+#include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "runtime/CEvent.h"
 #include "runtime/CTime.h"

@@ -1,7 +1,6 @@
 #include "channels/CBaseRTPChannel.h"
 
-#include <cxxabi.h>
-
+#include "platform/Guard.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -69,9 +68,7 @@ void CBaseRTPChannel::CaptureThreadBody() {
         // of the picture. The offline line is written once, when the camera goes offline.
         try {
           if (sink_) sink_->OnSignalLost();
-        } catch (abi::__forced_unwind&) {
-          throw;
-        } catch (...) {
+        } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
         }
         SetCameraState(false);
       }
@@ -157,9 +154,7 @@ bool CBaseRTPChannel::OnFrameCompleted(ipcapture::FrameBuffer* frame) {
       ~Handing() { handingFrame = previous; }
     } handing(this);
     accepted = sink_ && sink_->OnFrame(frame);
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     accepted = false;
   }
   if (!accepted) return false;

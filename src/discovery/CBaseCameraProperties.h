@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "discovery/PropertyCodec.h"
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "runtime/CEvent.h"
 #include "runtime/DeviceInfo.h"
 

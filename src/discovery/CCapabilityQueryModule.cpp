@@ -1,7 +1,6 @@
 #include "discovery/CCapabilityQueryModule.h"
 
-#include <cxxabi.h>
-
+#include "platform/Guard.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -66,9 +65,7 @@ int32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const 
   if (device_.networkTimeout == 0) return 0;
   try {
     properties_ = TSmartPtr<CBaseCameraProperties>(CreateProperties());
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     properties_.Release();
   }
   if (!properties_) return 0;
@@ -117,9 +114,7 @@ void CCapabilityQueryModule::Shutdown() {
 void CCapabilityQueryModule::Entry(void* self) {
   try {
     static_cast<CCapabilityQueryModule*>(self)->Run();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // Nothing leaves the query thread; the thread simply ends.
   }
 }

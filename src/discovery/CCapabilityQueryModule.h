@@ -6,7 +6,7 @@
 #include <string>
 
 #include "discovery/CBaseCameraProperties.h"
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "runtime/DeviceInfo.h"
 #include "runtime/RecursiveLock.h"

@@ -1,11 +1,10 @@
 #include "discovery/CapabilityQueryEntry.h"
 
-#include <cxxabi.h>
-
 #include <memory>
 #include <utility>
 
 #include "discovery/CElmoCapabilityQueryModule.h"
+#include "platform/Guard.h"
 #include "runtime/RecursiveLock.h"
 
 namespace norvale::CapabilityQueryEntry {
@@ -16,18 +15,9 @@ RecursiveLock& SlotLock() {
   return lock;
 }
 CCapabilityQueryModule* slot = nullptr;
-
-template <typename F, typename R>
-R Guarded(F body, R failure) {
-  try {
-    return body();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
-    return failure;
-  }
-}
 }  // namespace
+
+using platform::Guarded;
 
 int32_t Init(ipcapture::CapabilityCallback* callback, int32_t videoStandard) {
   return Guarded(

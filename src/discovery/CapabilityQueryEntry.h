@@ -3,7 +3,7 @@
 // Terminate and Uninit family, and modules the host owns from Create. Nothing thrown leaves here.
 #include <cstdint>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 
 namespace norvale::CapabilityQueryEntry {
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 
 namespace norvale {
 

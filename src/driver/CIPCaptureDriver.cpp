@@ -1,12 +1,11 @@
 #include "driver/CIPCaptureDriver.h"
 
-#include <cxxabi.h>
-
 #include <cstdarg>
 #include <new>
 
 #include "driver/CDebugInfo.h"
 #include "driver/CIPVideoCapture.h"
+#include "platform/Guard.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -73,9 +72,7 @@ bool CIPCaptureDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* 
     if (!CreateVideoCapture()) return false;
     if (!CreateIOApi()) return false;
     return CreatePTZDriver();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return false;
   }
 }
@@ -128,7 +125,7 @@ void CIPCaptureDriver::Log(uint8_t level, const char* format, ...) {
     va_start(args, format);
     try {
       formatted = FormatStringV(text, format, args);
-    } catch (abi::__forced_unwind&) {
+    } catch (platform::ThreadCancellation&) {
       va_end(args);
       throw;
     } catch (...) {
@@ -138,9 +135,7 @@ void CIPCaptureDriver::Log(uint8_t level, const char* format, ...) {
     if (!formatted || text.empty()) return;
     const CDebugInfo record(HostLevel(level), text);
     sink->Write(&record);
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // A line that cannot be formed or delivered is dropped.
   }
 }
@@ -150,9 +145,7 @@ std::string CIPCaptureDriver::GetStringParam(int32_t key) {
     const auto it = hostParams_.find(key);
     if (it == hostParams_.end() || it->second == "(none)") return {};
     return it->second;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return {};
   }
 }

@@ -5,7 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "driver/HostInterfaces.h"
+#include "channels/IVideoChannelCreator.h"
+#include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "runtime/DeviceInfo.h"
 #include "runtime/IDriver.h"

@@ -1,10 +1,9 @@
 #include "driver/CIPVideoCapture.h"
 
-#include <cxxabi.h>
-
 #include <utility>
 
 #include "channels/CBaseRTPChannel.h"
+#include "platform/Guard.h"
 
 namespace norvale {
 
@@ -67,9 +66,7 @@ bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
     row.streams[0] = channel;
     row.companion = companion;
     return started;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return false;
   }
 }
@@ -94,9 +91,7 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
     RecursiveLockGuard guard(lock_);
     row.streams[stream] = channel;
     return started;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return false;
   }
 }

@@ -4,7 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "channels/IVideoChannelCreator.h"
+#include "host/HostInterfaces.h"
 #include "runtime/RecursiveLock.h"
 
 namespace norvale {

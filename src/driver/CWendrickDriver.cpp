@@ -1,13 +1,12 @@
 #include "driver/CWendrickDriver.h"
 
-#include <cxxabi.h>
-
 #include <new>
 
 #include "camera/CElmoDigitalIO.h"
 #include "channels/CH264ChannelRTSP.h"
 #include "channels/CMJPEGChannelRTSP.h"
 #include "channels/CMPEGChannelRTSP.h"
+#include "platform/Guard.h"
 #include "ptz/CElmoPTZHandler.h"
 #include "videosettings/CElmoVideoSettingsManager.h"
 
@@ -35,9 +34,7 @@ bool CWendrickDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* a
     CreateVideoSettingsManagers();
     LogDriverOpened(GetStringParam(4));
     return true;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     Close();
     return false;
   }
@@ -66,9 +63,7 @@ void CWendrickDriver::CreateVideoSettingsManagers() {
     try {
       managers[static_cast<uint32_t>(camera)] =
           TSmartPtr<IVideoSettingsManager>(new CElmoVideoSettingsManager(this, static_cast<uint32_t>(camera)));
-    } catch (abi::__forced_unwind&) {
-      throw;
-    } catch (...) {
+    } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
       // That camera streams without a settings manager; its channels cannot prepare the camera.
     }
   }
@@ -104,9 +99,7 @@ ICameraChannel* CWendrickDriver::CreateChannel(uint32_t camera, ipcapture::Frame
       case ipcapture::CodecH264: return new CH264ChannelRTSP(camera, this, sink, manager);
       default: return nullptr;
     }
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return nullptr;
   }
 }

@@ -1,10 +1,10 @@
 // The entry points the recording host finds by name. One create function and one delete function
 // stand behind every name of their family. Nothing thrown inside leaves through them.
-#include <cxxabi.h>
 
 #include "discovery/CapabilityQueryEntry.h"
 #include "driver/CWendrickDriver.h"
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
+#include "platform/Guard.h"
 
 using norvale::ipcapture::CapabilityCallback;
 using norvale::ipcapture::CapabilitySink;
@@ -18,9 +18,7 @@ using norvale::ipcapture::IIPCaptureDriverEx5;
 ZEPHRIN_EXPORT IIPCaptureDriverEx5* CreateIPCapture() {
   try {
     return new norvale::CWendrickDriver();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return nullptr;
   }
 }
@@ -35,9 +33,7 @@ ZEPHRIN_EXPORT IIPCaptureDriverEx5* CreateIPCaptureEx5() ZEPHRIN_ALIAS(CreateIPC
 ZEPHRIN_EXPORT void DeleteIPCapture(IDeletable* object) {
   try {
     delete object;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
   }
 }
 

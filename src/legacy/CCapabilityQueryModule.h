@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 
 namespace norvale {
 

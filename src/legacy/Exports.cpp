@@ -1,12 +1,11 @@
 // The capability-query entry points of the superseded driver, kept under their old names so that a
 // host configured for it still loads; every query is answered with the superseded notice. Nothing
 // thrown inside leaves through them.
-#include <cxxabi.h>
-
 #include <mutex>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "legacy/CCapabilityQueryModule.h"
+#include "platform/Guard.h"
 
 using norvale::CCapabilityQueryModule;
 using namespace norvale::ipcapture;
@@ -25,9 +24,7 @@ WENDRICK_EXPORT int32_t InitCapabilityQuery(CapabilityCallback* callback, int32_
     if (processModule) return 0;
     processModule = new CCapabilityQueryModule(callback, videoStandard != 0);
     return 1;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return 0;
   }
 }
@@ -39,9 +36,7 @@ WENDRICK_EXPORT int32_t StartCapabilityQuery(const char* address, uint16_t port,
     std::lock_guard<std::recursive_mutex> lock(moduleMutex);
     if (!processModule) return 0;
     return processModule->Start(address, port, user, password, sink);
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return 0;
   }
 }
@@ -50,9 +45,7 @@ WENDRICK_EXPORT int32_t TerminateCapabilityQuery() {
   try {
     std::lock_guard<std::recursive_mutex> lock(moduleMutex);
     if (processModule) processModule->Terminate();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
   }
   return 1;
 }
@@ -66,9 +59,7 @@ WENDRICK_EXPORT int32_t UninitCapabilityQuery() {
       processModule = nullptr;
     }
     delete module;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
   }
   return 1;
 }
@@ -76,9 +67,7 @@ WENDRICK_EXPORT int32_t UninitCapabilityQuery() {
 WENDRICK_EXPORT IIPCapabilityQuery* CreateCapabilityQueryModule(CapabilityCallback* callback, int32_t videoStandard) {
   try {
     return new CCapabilityQueryModule(callback, videoStandard != 0);
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return nullptr;
   }
 }
@@ -86,8 +75,6 @@ WENDRICK_EXPORT IIPCapabilityQuery* CreateCapabilityQueryModule(CapabilityCallba
 WENDRICK_EXPORT void DeleteCapabilityQueryModule(IDeletable* module) {
   try {
     delete module;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
   }
 }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "ptz/CPTZItem.h"
 #include "ptz/CPtzCapabilities.h"
 #include "ptz/IPrepositionComm.h"

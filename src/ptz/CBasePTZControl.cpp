@@ -1,8 +1,8 @@
 #include "ptz/CBasePTZControl.h"
 
-#include <cxxabi.h>
-
 #include <cstring>
+
+#include "platform/Guard.h"
 
 namespace norvale {
 
@@ -14,9 +14,7 @@ template <typename F>
 int32_t Guarded(F&& operation) {
   try {
     return operation();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return PTZ_Failed;
   }
 }

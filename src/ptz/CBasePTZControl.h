@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "ptz/CBasePTZComm.h"
 #include "ptz/CPrepositionList.h"
 #include "ptz/CXMLPrepositionReader.h"

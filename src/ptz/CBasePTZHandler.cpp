@@ -1,10 +1,9 @@
 #include "ptz/CBasePTZHandler.h"
 
-#include <cxxabi.h>
-
 #include <memory>
 #include <new>
 
+#include "platform/Guard.h"
 #include "runtime/CResultDef.h"
 #include "runtime/StringUtils.h"
 
@@ -58,9 +57,7 @@ ipcapture::IIPPTZApiEx* CBasePTZHandler::GetPTZApiEx(uint32_t channel) {
     if (!control || !control->Open(reader_)) return nullptr;
     controls_[channel] = control.get();
     return control.release();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return nullptr;  // nothing crosses the host interface
   }
 }

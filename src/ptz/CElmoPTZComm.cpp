@@ -1,11 +1,10 @@
 #include "ptz/CElmoPTZComm.h"
 
-#include <cxxabi.h>
-
 #include <vector>
 
 #include "camera/HUtils.h"
 #include "camera/HttpSender.h"
+#include "platform/Guard.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -86,9 +85,7 @@ void CElmoPTZComm::HandleWorkItem(CPTZItem* item) {
                            static_cast<unsigned>(item->type));
         break;
     }
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     result.SetResultEx(LogError, 7, "%s: Unexpected exception occurred", "norvale::CElmoPTZComm::HandleWorkItem");
   }
   result.Report(DeviceDriver());

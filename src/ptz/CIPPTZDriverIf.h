@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 
 namespace norvale {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {

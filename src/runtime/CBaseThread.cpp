@@ -1,6 +1,6 @@
 #include "runtime/CBaseThread.h"
 
-#include <cxxabi.h>
+#include "platform/Guard.h"
 
 namespace norvale {
 
@@ -13,7 +13,7 @@ void CBaseThread::Entry(void* self) {
   { RecursiveLockGuard gate(thread->startGate_); }
   try {
     thread->ThreadBody();
-  } catch (abi::__forced_unwind&) {
+  } catch (platform::ThreadCancellation&) {
     throw;  // termination: let the unwinder finish the thread
   } catch (...) {
     // Nothing escapes a worker thread.

@@ -1,9 +1,8 @@
 #pragma once
-#include <cxxabi.h>
-
 #include <deque>
 #include <memory>
 
+#include "platform/Guard.h"
 #include "runtime/CBaseThread.h"
 #include "runtime/RecursiveLock.h"
 
@@ -64,9 +63,7 @@ class CQueueThread : public CBaseThread {
         if (StopEvent().Wait(0)) continue;  // stopping: drop without handling
         try {
           HandleWorkItem(item.get());
-        } catch (abi::__forced_unwind&) {
-          throw;
-        } catch (...) {
+        } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
           // A failing item never stops the queue.
         }
       }

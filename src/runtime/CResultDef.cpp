@@ -1,8 +1,8 @@
 #include "runtime/CResultDef.h"
 
 #include <cstdarg>
-#include <cxxabi.h>
 
+#include "platform/Guard.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -24,9 +24,7 @@ void CResultDef::SetResultEx(int32_t level, int32_t code, const char* format, ..
     bool ok = FormatStringV(message_, format, args);
     va_end(args);
     if (!ok) message_ = "norvale::CResultDef::SetResultEx: Unexpected exception during string formatting.";
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     message_ = "norvale::CResultDef::SetResultEx: Unexpected exception during string formatting.";
   }
 }

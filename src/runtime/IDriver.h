@@ -5,13 +5,10 @@
 #include <string>
 #include <utility>
 
+#include "host/HostInterfaces.h"
 #include "runtime/DeviceInfo.h"
 
 #define NORVALE_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
-
-namespace norvale::ipcapture {
-class FrameAllocator;
-}
 
 class IDebugMessage {
  public:

@@ -2,8 +2,8 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cxxabi.h>
 
+#include "platform/Guard.h"
 #include "platform/Platform.h"
 #include "runtime/Base64.h"
 
@@ -33,9 +33,7 @@ std::string FormatString(const char* format, ...) {
     va_start(args, format);
     FormatStringV(out, format, args);
     va_end(args);
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     out.clear();
   }
   return out;

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <cxxabi.h>
 #include <vector>
 
+#include "platform/Guard.h"
 #include "platform/Platform.h"
 #include "runtime/DigestAuth.h"
 #include "runtime/StringUtils.h"
@@ -434,9 +434,7 @@ bool CBaseRTSPClient::CallOnDescribe() {
   if (!user_) return false;
   try {
     return user_->OnDescribe(parser_.Description());
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return false;
   }
 }
@@ -445,18 +443,14 @@ void CBaseRTSPClient::CallOnClientStopped() {
   if (!user_) return;
   try {
     user_->OnClientStopped();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
   }
 }
 
 void CBaseRTSPClient::ThreadBody() {
   try {
     Run();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // Nothing leaves the session thread; the user still hears that the client stopped.
   }
   CallOnClientStopped();

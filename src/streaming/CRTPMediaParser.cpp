@@ -1,10 +1,9 @@
 #include "streaming/CRTPMediaParser.h"
 
-#include <cxxabi.h>
-
 #include <cstring>
 #include <string>
 
+#include "platform/Guard.h"
 #include "runtime/DeviceInfo.h"
 
 namespace norvale {
@@ -32,9 +31,7 @@ void CRTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
     overflowed_ = false;
     HandlePacket(packet);
     if (overflowed_ && !packet.marker) skipToFrameEnd_ = true;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     CountDrop(DropReason::Failed);
     Reset();
   }

@@ -5,19 +5,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/FourCC.h"
+#include "host/HostInterfaces.h"
 #include "runtime/IDriver.h"
 #include "streaming/CRTPPacket.h"
 #include "streaming/IMediaParserClient.h"
 #include "streaming/MediaDropCounts.h"
 
 namespace norvale {
-
-// A four-character code as the host reads it: the first character in the lowest byte.
-constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(a)) | (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
-         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
-}
 
 // The common part of the RTP depacketizers: turns the ordered RTP packets of one video stream into
 // whole compressed frames and hands each one to the client in a frame buffer of the host's allocator.

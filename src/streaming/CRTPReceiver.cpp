@@ -1,7 +1,6 @@
 #include "streaming/CRTPReceiver.h"
 
-#include <cxxabi.h>
-
+#include "platform/Guard.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -32,13 +31,13 @@ class CRTPReceiver::Session : public CBaseThread {
       RecursiveLockGuard guard(queueLock);
       self = std::move(keepAlive);
     }
-    Deliver();
+    DrainQueueToUser();
     Clear();
     // `self` may be the last reference: the session is then freed here, by its own thread.
   }
 
  private:
-  void Deliver() {
+  void DrainQueueToUser() {
     CEvent* events[] = {&StopEvent(), &packetEvent};
     while (!StopRequested()) {
       std::unique_ptr<QueuedPacket> entry;
@@ -55,9 +54,7 @@ class CRTPReceiver::Session : public CBaseThread {
         if (IRTPReceiverUser* u = user.load()) {
           try {
             u->OnRTPPacket(entry->from, entry->packet);
-          } catch (abi::__forced_unwind&) {
-            throw;
-          } catch (...) {
+          } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
             // A user's failure costs this packet only.
           }
         }

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
-#include <cxxabi.h>
 
+#include "platform/Guard.h"
 #include "runtime/DigestAuth.h"
 #include "runtime/StringUtils.h"
 #include "streaming/CSDPResponseParser.h"
@@ -87,9 +87,7 @@ void CRTSPResponseParser::Reset() {
 bool CRTSPResponseParser::ParseResponse(const std::string& text, int method) {
   try {
     return Parse(text, method);
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return false;  // out of memory: the response is not usable
   }
 }

@@ -1,7 +1,8 @@
 #include "streaming/CRTSPStreamParser.h"
 
 #include <algorithm>
-#include <cxxabi.h>
+
+#include "platform/Guard.h"
 
 namespace norvale {
 
@@ -43,23 +44,21 @@ void CRTSPStreamParser::Feed(const uint8_t* data, size_t size) {
           i += take;
           remaining_ -= take;
           if (remaining_ == 0) {
-            if (channel_ == 0) Deliver();
+            if (channel_ == 0) PassPacketToUser();
             state_ = State::Sync;
           }
           break;
         }
       }
     }
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // Out of memory for a frame: drop it and look for the next one.
     frame_.clear();
     state_ = State::Sync;
   }
 }
 
-void CRTSPStreamParser::Deliver() {
+void CRTSPStreamParser::PassPacketToUser() {
   CRTPPacket packet;
   if (!packet.Parse(frame_.data(), frame_.size())) {
     ++rejected_;
@@ -69,9 +68,7 @@ void CRTSPStreamParser::Deliver() {
   if (!user_) return;
   try {
     user_->OnInterleavedPacket(packet);
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // The user's failure does not stop the stream.
   }
 }

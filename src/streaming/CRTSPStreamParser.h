@@ -24,7 +24,7 @@ class CRTSPStreamParser {
 
  private:
   enum class State { Sync, Channel, Length1, Length2, Payload };
-  void Deliver();
+  void PassPacketToUser();
 
   IRTSPClientUser* user_;
   State state_ = State::Sync;

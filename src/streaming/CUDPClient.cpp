@@ -1,9 +1,9 @@
 #include "streaming/CUDPClient.h"
 
 #include <algorithm>
-#include <cxxabi.h>
 #include <vector>
 
+#include "platform/Guard.h"
 #include "platform/Platform.h"
 #include "runtime/StringUtils.h"
 
@@ -100,9 +100,7 @@ bool CUDPClient::Close() {
     if (user) {
       try {
         user->OnClientClosed(this);
-      } catch (abi::__forced_unwind&) {
-        throw;
-      } catch (...) {
+      } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
       }
     }
   }
@@ -177,9 +175,7 @@ void CUDPClient::ThreadBody() {
         case platform::SocketWait::Retry:
           break;
       }
-    } catch (abi::__forced_unwind&) {
-      throw;
-    } catch (...) {
+    } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
       // A user's failure does not end the reading.
     }
   }

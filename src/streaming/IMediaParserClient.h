@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 
 namespace norvale {
 

@@ -1,8 +1,8 @@
 #include "videosettings/CBaseVideoSettingsManager.h"
 
-#include <cxxabi.h>
-
 #include <utility>
+
+#include "platform/Guard.h"
 
 namespace norvale {
 
@@ -35,9 +35,7 @@ bool CBaseVideoSettingsManager::Apply(CEvent* stopEvent, int32_t codec, const Ch
     CEvent* events[3] = {&StopEvent(), &item->event, stopEvent};
     const int count = stopEvent ? 3 : 2;
     return CEvent::WaitAny(events, count, callerLimit_) == 1 && item->result != 0;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return false;
   }
 }
@@ -82,9 +80,7 @@ void CBaseVideoSettingsManager::Signal(const std::vector<TSmartPtr<Synchronizing
 bool CBaseVideoSettingsManager::RunRound() {
   try {
     return Synchronize();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return false;
   }
 }

@@ -1,8 +1,9 @@
 #pragma once
 #include <cstdint>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "runtime/CEvent.h"
+#include "videosettings/ChannelSettings.h"
 
 namespace norvale {
 

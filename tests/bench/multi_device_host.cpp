@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
 #include "support/StreamSettings.h"

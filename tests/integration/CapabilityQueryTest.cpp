@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "support/CamSimProcess.h"
 #include "support/CapabilityRecorder.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/CamSimProcess.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/CamSimProcess.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"

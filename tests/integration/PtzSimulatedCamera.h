@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
 

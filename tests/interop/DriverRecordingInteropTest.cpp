@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "DecodeCheck.h"
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/CamSimProcess.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"

@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/CamSimProcess.h"
 #include "support/CapabilityRecorder.h"
 #include "support/HostLibrary.h"

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/HostContract.h"
 
 namespace zephrin::test {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 
 namespace zephrin::test {
 

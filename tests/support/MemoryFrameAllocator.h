@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/HostContract.h"
 #include "streaming/IMediaParserClient.h"
 

@@ -3,7 +3,7 @@
 // plain field the test sets.
 #include <cstdint>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/HostContract.h"
 
 namespace zephrin::test {

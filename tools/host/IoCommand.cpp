@@ -16,7 +16,7 @@
 #include "DriverLibrary.h"
 #include "PasswordSource.h"
 #include "HostParameters.h"
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"

@@ -9,7 +9,7 @@
 #include "Commands.h"
 #include "DriverLibrary.h"
 #include "PasswordSource.h"
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "support/CapabilityRecorder.h"
 #include "support/HostLibrary.h"

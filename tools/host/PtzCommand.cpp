@@ -14,7 +14,7 @@
 #include "DriverLibrary.h"
 #include "HostParameters.h"
 #include "PasswordSource.h"
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
 

@@ -23,7 +23,7 @@
 #include "HostParameters.h"
 #include "MediaFileWriter.h"
 #include "PasswordSource.h"
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
 #include "support/StreamSettings.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/HostContract.h"
 
 namespace zephrin::test {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/HostInterfaces.h"
+#include "host/HostInterfaces.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
 

@@ -425,45 +425,6 @@ class IIPCapabilityQuery : public IDeletable {
 
 }  // namespace norvale::ipcapture
 
-namespace norvale {
-
-// ---- camera channels (inside the driver) ---------------------------------------------------------------
-// The stream request of one channel; passed by pointer and copied.
-struct ChannelSettings {
-  int32_t frameInterval = 0;  // stream value 1: ms per frame (40 = 25 frames per second)
-  int32_t quality = 0;        // stream value 2: 1 to 100; kept by Restart
-  uint16_t width = 0;
-  uint16_t height = 0;
-  int32_t streamKind = 0;     // 0 recording, 1 live, 2 remote
-};
-
-enum : int32_t { StreamRecording = 0, StreamLive = 1, StreamRemote = 2 };
-
-// Channel states; the host reads 3 as 2.
-enum : int32_t { ChannelStreaming = 0, ChannelSignalLost = 2, ChannelStopped = 3 };
-
-class ICameraChannel {
- public:
-  virtual ~ICameraChannel() = default;                          // slot 0
-  virtual void SetHostValue(int32_t value) = 0;                 // slot 1
-  virtual bool Start(const ChannelSettings* settings) = 0;      // slot 2
-  virtual void Stop() = 0;                                      // slot 3
-  virtual bool Restart(const ChannelSettings* settings) = 0;    // slot 4: keeps the running quality
-  virtual bool Query5() = 0;                                    // slot 5
-  virtual bool Query6() = 0;                                    // slot 6
-  virtual int32_t GetState() = 0;                               // slot 7
-};
-
-// The driver's channel factory, used by the video capture object.
-class IVideoChannelCreator {
- public:
-  virtual ~IVideoChannelCreator() = default;                                                       // slot 0
-  virtual ICameraChannel* CreateChannel(uint32_t camera, ipcapture::FrameSink* sink, int32_t codec) = 0;  // slot 1
-  virtual ICameraChannel* CreateCompanionChannel(uint32_t camera, ipcapture::FrameSink* sink) = 0;  // slot 2
-};
-
-}  // namespace norvale
-
 namespace norvale::ipcapture {
 
 // The exported entry points as the host declares them (C linkage). One create function stands behind
