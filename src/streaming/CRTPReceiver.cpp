@@ -17,7 +17,7 @@ bool CRTPReceiver::Start(uint16_t port) {
   if (client_->Open(this, port)) {
     client_->SetReceiveSize(1536);
     client_->SetSelectTimeout(2000);
-    ClearQueue();
+    queue_.Clear();
     port_ = client_->LocalPort();
     if (thread_.StartThread(FormatString("RTP Packet Queue (%hu)", port_.load()))) return true;
   }
@@ -32,48 +32,29 @@ void CRTPReceiver::Stop() {
     ownClient_ = nullptr;
     client_.reset();
   }
-  ClearQueue();
+  queue_.Clear();
   thread_.StopThread(2000);
   port_ = 0;
 }
 
 uint16_t CRTPReceiver::LocalPort() { return client_ ? client_->LocalPort() : 0; }
 
-size_t CRTPReceiver::QueuedPackets() {
-  RecursiveLockGuard guard(queueLock_);
-  return queue_.size();
-}
-
-void CRTPReceiver::ClearQueue() {
-  RecursiveLockGuard guard(queueLock_);
-  queue_.clear();
-  dropping_ = false;
-}
-
 void CRTPReceiver::OnClientPacket(IRTPClient* client, const platform::SocketAddress& from, const uint8_t* data,
                                   size_t size) {
+  platform::Datagram datagram;
+  datagram.buffer = const_cast<uint8_t*>(data);
+  datagram.capacity = datagram.size = size;
+  datagram.from = from;
+  OnClientPackets(client, &datagram, 1);
+}
+
+void CRTPReceiver::OnClientPackets(IRTPClient* client, const platform::Datagram* datagrams, int count) {
   if (client != ownClient_ || thread_.StopRequested()) return;
-  auto entry = std::make_unique<Entry>();
-  if (!entry->packet.Parse(data, size)) return;
-  entry->from = from;
-  bool runStarted = false;
-  size_t limit = queueLimit_;
-  {
-    RecursiveLockGuard guard(queueLock_);
-    bool dropped = false;
-    while (queue_.size() >= limit) {
-      queue_.pop_front();
-      ++dropped_;
-      dropped = true;
-    }
-    runStarted = dropped && !dropping_;
-    dropping_ = dropped;
-    queue_.push_back(std::move(entry));
-  }
-  packetEvent_.Set();
-  if (runStarted && driver_)
+  const CRTPPacketQueue::PushResult pushed = queue_.Push(datagrams, count);
+  if (pushed.queued > 0) packetEvent_.Set();
+  if (pushed.runStarted && driver_)
     driver_->Log(LogWarning, "%s: RTP packet queue of port %hu is full (%zu packets): dropping the oldest packets",
-                 "norvale::CRTPReceiver::OnClientPacket", port_.load(), limit);
+                 "norvale::CRTPReceiver::OnClientPacket", port_.load(), queue_.Limit());
 }
 
 void CRTPReceiver::OnClientTimeout(IRTPClient* client) {
@@ -88,32 +69,31 @@ void CRTPReceiver::OnClientClosed(IRTPClient* client) {
 
 void CRTPReceiver::Deliver() {
   CEvent* events[] = {&thread_.StopEvent(), &packetEvent_};
+  std::vector<CRTPPacketQueue::Entry*> batch;
+  batch.reserve(CRTPPacketQueue::kTakeLimit);
   while (!thread_.StopRequested()) {
-    std::unique_ptr<Entry> entry;
-    bool empty;
-    {
-      RecursiveLockGuard guard(queueLock_);
-      if (!queue_.empty()) {
-        entry = std::move(queue_.front());
-        queue_.pop_front();
-      }
-      empty = queue_.empty();
+    queue_.Take(batch);
+    if (batch.empty()) {
+      // Sleeps until the UDP thread queues a batch or a stop is asked for.
+      CEvent::WaitAny(events, 2, 1000);
+      continue;
     }
-    if (entry) {
+    for (CRTPPacketQueue::Entry* entry : batch) {
+      if (thread_.StopRequested()) break;
       if (IRTPReceiverUser* user = user_) {
         try {
           user->OnRTPPacket(entry->from, entry->packet);
         } catch (abi::__forced_unwind&) {
+          queue_.Recycle(batch);
           throw;
         } catch (...) {
           // A user's failure costs this packet only.
         }
       }
-      entry.reset();
     }
-    CEvent::WaitAny(events, 2, empty ? 1000 : 0);
+    queue_.Recycle(batch);
   }
-  ClearQueue();
+  queue_.Clear();
 }
 
 }  // namespace norvale

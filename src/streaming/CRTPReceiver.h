@@ -1,7 +1,6 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 
 #include "platform/Socket.h"
@@ -9,6 +8,7 @@
 #include "runtime/CEvent.h"
 #include "runtime/RecursiveLock.h"
 #include "streaming/CRTPPacket.h"
+#include "streaming/CRTPPacketQueue.h"
 #include "streaming/CUDPClient.h"
 #include "streaming/IRTPClient.h"
 #include "streaming/IRTPReceiverUser.h"
@@ -32,23 +32,21 @@ class CRTPReceiver : public IRTPClientUser {
   uint16_t LocalPort();
 
   // Packets held at most while the user is busy (default kDefaultQueueLimit).
-  void SetQueueLimit(size_t packets) { queueLimit_ = packets == 0 ? 1 : packets; }
-  size_t QueuedPackets();
+  void SetQueueLimit(size_t packets) { queue_.SetLimit(packets); }
+  size_t QueuedPackets() { return queue_.Size(); }
   // Packets dropped because the queue was full, since construction.
-  uint64_t DroppedPackets() const { return dropped_; }
+  uint64_t DroppedPackets() const { return queue_.Dropped(); }
   static constexpr size_t kDefaultQueueLimit = 4096;
 
   // IRTPClientUser: called by the receiver's own UDP client.
   void OnClientPacket(IRTPClient* client, const platform::SocketAddress& from, const uint8_t* data,
                       size_t size) override;
+  // A batch is queued under one lock and wakes the delivery thread once.
+  void OnClientPackets(IRTPClient* client, const platform::Datagram* datagrams, int count) override;
   void OnClientTimeout(IRTPClient* client) override;
   void OnClientClosed(IRTPClient* client) override;
 
  private:
-  struct Entry {
-    platform::SocketAddress from;
-    CRTPPacket packet;
-  };
   class DeliveryThread : public CBaseThread {
    public:
     DeliveryThread(IDriver* driver, CRTPReceiver& owner) : CBaseThread(driver), owner_(owner) {}
@@ -62,17 +60,12 @@ class CRTPReceiver : public IRTPClientUser {
   };
 
   void Deliver();
-  void ClearQueue();
 
   IDriver* driver_;
   std::atomic<IRTPReceiverUser*> user_{nullptr};
   std::unique_ptr<CUDPClient> client_;
   std::atomic<IRTPClient*> ownClient_{nullptr};
-  RecursiveLock queueLock_;
-  std::deque<std::unique_ptr<Entry>> queue_;
-  std::atomic<size_t> queueLimit_{kDefaultQueueLimit};
-  std::atomic<uint64_t> dropped_{0};
-  bool dropping_ = false;  // in a run of drops; guarded by queueLock_
+  CRTPPacketQueue queue_{kDefaultQueueLimit};
   std::atomic<uint16_t> port_{0};
   CEvent packetEvent_;
   DeliveryThread thread_;
