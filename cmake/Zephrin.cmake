@@ -30,3 +30,28 @@ function(zephrin_host_library name)
   endif()
   set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 endfunction()
+
+# A manual page written from a program's --help at build time and installed with the tools.
+# zephrin_man_page(<name> <program file> <target it depends on> <one line> [COMMANDS <subcommand>...])
+find_program(HELP2MAN_PROGRAM help2man)
+find_program(GZIP_PROGRAM gzip)
+function(zephrin_man_page name program dependency summary)
+  cmake_parse_arguments(ARG "" "" "COMMANDS" ${ARGN})
+  if(ZEPHRIN_SANITIZE OR ZEPHRIN_FUZZ)
+    return()
+  endif()
+  if(NOT HELP2MAN_PROGRAM OR NOT GZIP_PROGRAM)
+    message(WARNING "help2man or gzip is missing: no manual page for ${name} (scripts/install-deps.sh installs them)")
+    return()
+  endif()
+  set(out ${PROJECT_BINARY_DIR}/man/${name}.1.gz)
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND ${CMAKE_COMMAND} -DHELP2MAN=${HELP2MAN_PROGRAM} -DGZIP=${GZIP_PROGRAM} -DPROGRAM=${program}
+            "-DNAME=${summary}" -DVERSION=${PROJECT_VERSION} -DOUT=${out} "-DCOMMANDS=${ARG_COMMANDS}"
+            -P ${PROJECT_SOURCE_DIR}/cmake/ManPage.cmake
+    DEPENDS ${dependency} ${PROJECT_SOURCE_DIR}/cmake/ManPage.cmake
+    COMMENT "Manual page of ${name}" VERBATIM)
+  add_custom_target(${name}-man ALL DEPENDS ${out})
+  install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+endfunction()

@@ -53,7 +53,7 @@ grep '^ready' "$work/camsim.out" || { echo "demo: zephrin-camsim is not ready" >
 params=()
 if "$bin/zephrin-host" --help 2>&1 | grep -qw probe; then
   echo "=== zephrin-host probe: what the camera says it is"
-  "$bin/zephrin-host" probe --address "$address" --user "$user" --password "$password" --save "$work/camera.params"
+  ZEPHRIN_PASSWORD="$password" "$bin/zephrin-host" probe --address "$address" --user "$user" --save "$work/camera.params"
   params=(--params "$work/camera.params")
 else
   # Without the probe command, the properties the capability query would report for this camera.
@@ -61,7 +61,7 @@ else
 fi
 
 echo "=== zephrin-host record: $seconds s of H.264 at 1280x720, 30 frames per second"
-"$bin/zephrin-host" record --address "$address" --user "$user" --password "$password" --model "ELMO DH620" \
+ZEPHRIN_PASSWORD="$password" "$bin/zephrin-host" record --address "$address" --user "$user" --model "ELMO DH620" \
   "${params[@]}" --codec h264 --size 1280x720 --fps 30 --quality 60 --duration "$seconds" \
   --out "$work/demo.h264"
 

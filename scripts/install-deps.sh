@@ -9,6 +9,7 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   ffmpeg iproute2 binutils
+  libavformat-dev libavcodec-dev libavutil-dev help2man dpkg-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -26,6 +26,9 @@ class CBaseHttpSender {
   // The longest answer ReadResponse collects; beyond it (at the next chunk boundary) the rest is dropped.
   static constexpr uint32_t kMaxResponseSize = 0x100000;
   static constexpr uint32_t kChunkSize = 8192;
+  // A request, from sending to the end of its answer, lasts at most this many network time-outs, however
+  // steadily the camera keeps it alive.
+  static constexpr uint32_t kDeadlineFactor = 3;
 
   explicit CBaseHttpSender(const norvale::DEVICE_INFO& device);
   virtual ~CBaseHttpSender();  // slot 0
@@ -48,10 +51,15 @@ class CBaseHttpSender {
   // HTTP status of the last answer; 0 before one arrived and after a failed send.
   uint32_t GetStatusCode() const { return statusCode_.load(); }
   const norvale::DEVICE_INFO& GetDeviceInfo() const { return device_; }
+  // True when the body of the last answer ended early: the connection broke, the camera fell silent,
+  // the request ran out of time or was closed before the announced body was complete. What was read
+  // is then only a part of the answer. Cleared by SendRequest.
+  bool IsBodyIncomplete() const { return bodyIncomplete_.load(); }
 
  protected:
   norvale::DEVICE_INFO device_;
   std::atomic<uint32_t> statusCode_{0};
+  std::atomic<bool> bodyIncomplete_{false};
 };
 
 }  // namespace Web

@@ -213,13 +213,24 @@ void CCurlHttpSender::Resume() {
   }
 }
 
+void CCurlHttpSender::NoteBodyEnd() {
+  if (!(finished_ && result_ == CURLE_OK)) bodyIncomplete_ = true;
+}
+
 template <class Ready>
 bool CCurlHttpSender::Pump(Ready ready) {
   const uint32_t timeout = TimeoutMs();
+  // Tick counts wrap, so no wait may reach half their range.
+  const uint32_t deadline = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{timeout} * kDeadlineFactor, 0x7FFFFFFFu));
   const uint32_t start = norvale::platform::TickCount();
   for (;;) {
     if (ready()) return true;
     if (finished_ || stalled_ || cancel_.load()) return false;
+    const uint32_t sinceRequest = norvale::platform::TickCount() - requestStart_;
+    if (sinceRequest >= deadline) {
+      stalled_ = true;
+      return false;
+    }
     int running = 0;
     if (curl_multi_perform(Multi(multi_), &running) != CURLM_OK) {
       finished_ = true;
@@ -249,16 +260,20 @@ bool CCurlHttpSender::Pump(Ready ready) {
       }
       remaining = limit - elapsed;
     }
+    remaining = std::min(remaining, deadline - sinceRequest);
     curl_multi_poll(Multi(multi_), nullptr, 0, static_cast<int>(std::min(remaining, kPollSliceMs)), nullptr);
   }
 }
 
 bool CCurlHttpSender::SendRequest(const HttpRequest& request) {
   statusCode_ = 0;
+  bodyIncomplete_ = false;
   if (!easy_ || !IsToken(request.verb) || !IsToken(request.path)) return false;
 
   norvale::RecursiveLockGuard guard(lock_);
   CloseLocked(true);
+  bodyIncomplete_ = false;
+  requestStart_ = norvale::platform::TickCount();
   target_ = request.path;
   verb_ = request.verb;
   requestBody_ = request.body;
@@ -324,8 +339,12 @@ uint32_t CCurlHttpSender::Transfer(const std::string& authorization) {
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
     return code > 0 ? static_cast<uint32_t>(code) : 0;
   }
-  // A connection that broke after a complete header block still gave its status.
-  return finished_ && headerBlockEnded_ ? responseStatus_ : 0;
+  // A connection that broke after a complete header block still gave its status, but no whole body.
+  if (finished_ && headerBlockEnded_ && responseStatus_ >= 200) {
+    bodyIncomplete_ = true;
+    return responseStatus_;
+  }
+  return 0;
 }
 
 void CCurlHttpSender::CloseLocked(bool drain) {
@@ -375,7 +394,7 @@ uint32_t CCurlHttpSender::GetAvailableSize() {
   if (!requestOpen_) return 0;
   if (Unread() == 0) {
     Resume();
-    Pump([this] { return Unread() > 0; });
+    if (!Pump([this] { return Unread() > 0; })) NoteBodyEnd();
   }
   return static_cast<uint32_t>(std::min<size_t>(Unread(), UINT32_MAX));
 }
@@ -388,7 +407,10 @@ uint32_t CCurlHttpSender::ReadChunk(std::vector<uint8_t>& body, uint32_t maxByte
   while (read < maxBytes) {
     if (Unread() == 0) {
       Resume();
-      if (!Pump([this] { return Unread() > 0; })) break;
+      if (!Pump([this] { return Unread() > 0; })) {
+        NoteBodyEnd();
+        break;
+      }
     }
     const size_t n = std::min<size_t>(Unread(), maxBytes - read);
     const auto from = buffer_.begin() + static_cast<std::ptrdiff_t>(bufferPos_);

@@ -14,7 +14,8 @@ namespace Web {
 // The HTTP sender on libcurl. One easy handle (and its own connection cache of one) per sender keeps
 // one connection to the device alive across requests. Connecting is bounded by the device's
 // network time-out, and so is every wait for the answer: a request fails when nothing arrives for
-// that long. Basic and Digest challenges are answered with the device's user name and password (the
+// that long, and also when the whole exchange outlasts kDeadlineFactor network time-outs (a camera
+// that trickles a byte, a header line or an interim answer now and then cannot hold it longer). Basic and Digest challenges are answered with the device's user name and password (the
 // Digest answer names the request target exactly as it goes on the request line); a rejected login
 // ends as status 401.
 class CCurlHttpSender : public CBaseHttpSender {
@@ -39,14 +40,17 @@ class CCurlHttpSender : public CBaseHttpSender {
   // Ends the current transfer. With drain, a short rest of the answer is read away first so that the
   // connection stays usable for the next request.
   void CloseLocked(bool drain);
-  // Drives the transfer until ready() holds, the transfer ends, the request is cancelled or nothing
-  // arrives for the network time-out. Returns ready().
+  // Drives the transfer until ready() holds, the transfer ends, the request is cancelled, nothing
+  // arrives for the network time-out or the request's deadline passes. Returns ready().
   template <class Ready>
   bool Pump(Ready ready);
   void CollectFinished();
   void Resume();
   size_t Unread() const { return buffer_.size() - bufferPos_; }
   uint32_t TimeoutMs() const;
+  // Called when a wait for more body bytes came back empty: unless the body ended as announced, the
+  // answer is incomplete.
+  void NoteBodyEnd();
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
@@ -72,6 +76,7 @@ class CCurlHttpSender : public CBaseHttpSender {
   bool stalled_ = false;   // nothing arrived for the network time-out
   bool connected_ = false;
   uint32_t lastActivity_ = 0;
+  uint32_t requestStart_ = 0;  // tick count when SendRequest began; the deadline counts from here
   uint32_t responseStatus_ = 0;  // status line of the answer being received
   bool headerBlockEnded_ = false;
   bool headersFinal_ = false;  // the header block of the answer the caller gets is complete

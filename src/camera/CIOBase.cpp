@@ -35,11 +35,15 @@ CIOBase::CIOBase(IDriver* driver) : driver_(driver), inputPoller_(*this), output
 CIOBase::~CIOBase() { StopWorkers(); }
 
 void CIOBase::StopWorkers() {
+  {
+    RecursiveLockGuard guard(lock_);
+    outputRunning_ = false;
+  }
   inputPoller_.StopEvent().Set();
   outputWorker_.StopEvent().Set();
   OnStopIO();
-  outputWorker_.StopQueue();
-  inputPoller_.StopThread(5000);
+  if (!outputWorker_.StopQueue()) outputWorker_.WaitUntilEnded();
+  if (!inputPoller_.StopThread(5000)) inputPoller_.WaitUntilEnded();
 }
 
 bool CIOBase::SetCallback(ipcapture::IOSink* sink) {
@@ -67,6 +71,7 @@ void CIOBase::ResetStates() {
 }
 
 bool CIOBase::StartIO() {
+  RecursiveLockGuard control(controlLock_);
   ResetStates();
   OnStartIO();
   bool result = true;
@@ -74,6 +79,10 @@ bool CIOBase::StartIO() {
   if (outputs != 0) {
     const std::string name = ThreadName("Output");
     if (outputWorker_.StartQueue(name)) {
+      {
+        RecursiveLockGuard guard(lock_);
+        outputRunning_ = true;
+      }
       // Every output starts switched off.
       for (uint32_t i = 0; i < outputs; ++i) outputWorker_.Push(new COutputState(i, IOStateInactive));
     } else {
@@ -92,6 +101,11 @@ bool CIOBase::StartIO() {
 }
 
 bool CIOBase::StopIO() {
+  RecursiveLockGuard control(controlLock_);
+  {
+    RecursiveLockGuard guard(lock_);
+    outputRunning_ = false;
+  }
   inputPoller_.StopEvent().Set();
   outputWorker_.StopEvent().Set();
   OnStopIO();
@@ -112,7 +126,11 @@ bool CIOBase::StopIO() {
 bool CIOBase::SetOutputState(uint32_t index, uint32_t state) {
   // Nothing is queued for an output the camera does not have or while no worker runs to switch it:
   // such items would only pile up.
-  if (index >= GetOutputCount() || !outputWorker_.IsRunning()) return false;
+  if (index >= GetOutputCount()) return false;
+  {
+    RecursiveLockGuard guard(lock_);
+    if (!outputRunning_) return false;
+  }
   return outputWorker_.Push(new COutputState(index, state));
 }
 

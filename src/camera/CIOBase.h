@@ -58,14 +58,16 @@ class CIOBase : public ipcapture::ICaptureIOApi {
   IDriver* Driver() const { return driver_; }
   bool InputStopRequested() { return inputPoller_.StopRequested(); }
   bool OutputStopRequested() { return outputWorker_.StopRequested(); }
-  // Stops both workers; a derived class calls it from its destructor, before its own parts go.
+  // Stops both workers; a derived class calls it from its destructor, before its own parts go. A
+  // worker that outlives its termination is waited for, so it never runs on freed parts.
   void StopWorkers();
 
  private:
   class TTickThread : public CTickThread {
    public:
     explicit TTickThread(CIOBase& owner);
-    ~TTickThread() override { StopThread(2000); }
+    ~TTickThread() override { FinalStop(2000); }
+    void WaitUntilEnded() { FinalStop(0); }
 
    protected:
     void Tick() override;
@@ -77,7 +79,10 @@ class CIOBase : public ipcapture::ICaptureIOApi {
   class TOutputHandler : public CQueueThread<COutputState> {
    public:
     explicit TOutputHandler(CIOBase& owner);
-    ~TOutputHandler() override { StopQueue(); }
+    ~TOutputHandler() override {
+      if (!StopQueue()) FinalStop(0);
+    }
+    void WaitUntilEnded() { FinalStop(0); }
     // Drops what is queued and stops within the limit (terminating an overrunning thread).
     bool StopQueue() override;
 
@@ -99,6 +104,10 @@ class CIOBase : public ipcapture::ICaptureIOApi {
   RecursiveLock lock_;
   std::map<uint32_t, uint32_t> inputs_;
   std::map<uint32_t, uint32_t> outputs_;
+  // Serialises StartIO and StopIO; never held by the workers.
+  RecursiveLock controlLock_;
+  // Whether outputs may be queued: set once the output worker runs, cleared first by a stop; lock_.
+  bool outputRunning_ = false;
   bool inputFailureLogArmed_ = true;
   bool outputFailureLogArmed_ = true;
   TTickThread inputPoller_;

@@ -26,7 +26,9 @@ CResultDef RequestGetRD(std::vector<uint8_t>& body, Web::CBaseHttpSender& sender
     result.SetResultEx(LogDebug, kRequestNotSent, "%s: Cannot send request \"%s\" to %s", kFunction, path.c_str(),
                        device.c_str());
   } else if (status / 100 == 2) {
-    if (readBody && sender.ReadResponse(body) == 0)
+    // A body cut short (broken connection, silent camera, request out of time) is no answer either:
+    // the part read would parse as a different answer.
+    if (readBody && (sender.ReadResponse(body) == 0 || sender.IsBodyIncomplete()))
       result.SetResultEx(LogWarning, kRequestEmptyBody, "%s: Incorrect response for request \"%s\" from %s",
                          kFunction, path.c_str(), device.c_str());
   } else if (status == 401) {
@@ -57,7 +59,7 @@ bool RequestGetString(Web::CBaseHttpSender& sender, std::string& out, const std:
     return false;
   }
   std::vector<uint8_t> body;
-  const bool ok = sender.ReadResponse(body) > 0 && sender.GetStatusCode() == 200;
+  const bool ok = sender.ReadResponse(body) > 0 && !sender.IsBodyIncomplete() && sender.GetStatusCode() == 200;
   if (ok) out.assign(body.begin(), body.end());
   sender.CloseRequest();
   return ok;

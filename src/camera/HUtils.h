@@ -20,7 +20,8 @@ enum : int32_t {
   kRequestEmptyBody = 12,    // 2xx without the body that was asked for (level 2)
 };
 
-// GET path; with readBody, a 2xx answer must carry a body, which is returned (at most about 1 MiB).
+// GET path; with readBody, a 2xx answer must carry a whole body, which is returned (at most about 1 MiB);
+// a body that ends before its announced end is code 12 like a missing one.
 CResultDef RequestGetRD(std::vector<uint8_t>& body, Web::CBaseHttpSender& sender, const std::string& path,
                         bool readBody);
 // GET path for a command whose answer is not read: any 2xx answer succeeds.

@@ -137,7 +137,14 @@ void CBaseCameraChannel::StopThread() {
     if (driver_)
       driver_->Log(LogWarning, "%s: Video capture thread for %s cannot be stopped and will be terminated now",
                    "norvale::CBaseCameraChannel::StopThread", CameraText(false).c_str());
-    platform::TerminateThread(thread_);
+    if (!platform::TerminateThread(thread_)) {
+      // Blocked where termination cannot reach it (in a host call): the channel it runs on is not
+      // freed or restarted under it.
+      if (driver_)
+        driver_->Log(LogError, "%s: Video capture thread for %s could not be terminated; waiting for it to end",
+                     "norvale::CBaseCameraChannel::StopThread", CameraText(false).c_str());
+      platform::WaitThread(thread_, platform::kInfinite);
+    }
   }
   platform::CloseThread(thread_);
   thread_ = nullptr;

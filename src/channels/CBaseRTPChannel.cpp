@@ -14,6 +14,8 @@ CBaseRTPChannel::CBaseRTPChannel(uint32_t camera, IDriver* driver, ipcapture::Fr
       rtcp_(driver) {
   if (driver) configuration_.Read(driver);
   receiver_.SetUser(this);
+  // Packets of any other sender are dropped by the receiver before they take a place in its queue.
+  receiver_.AcceptOnlyFrom(deviceAddress_);
 }
 
 CBaseRTPChannel::~CBaseRTPChannel() { Shutdown(); }
@@ -21,6 +23,14 @@ CBaseRTPChannel::~CBaseRTPChannel() { Shutdown(); }
 void CBaseRTPChannel::Shutdown() {
   Stop();
   DisconnectStream();
+  // A delivery thread that outlived its stop is inside this channel (in the host's frame sink):
+  // the channel is not freed under it.
+  receiver_.WaitForDeliveryEnd();
+  // Once, from the most derived destructor, while the depacketizer still exists.
+  if (parser_ && Driver())
+    Driver()->Log(LogInfo, "%s: %s: dropped by the depacketizer: %s", "norvale::CBaseRTPChannel::Shutdown",
+                  CameraText(false).c_str(), parser_->Drops().Text().c_str());
+  parser_ = nullptr;
 }
 
 uint32_t CBaseRTPChannel::StreamTimeout() {
@@ -31,7 +41,6 @@ uint32_t CBaseRTPChannel::StreamTimeout() {
 void CBaseRTPChannel::CaptureThreadBody() {
   OnThreadStart();
   LastFrameTime().Reset();
-  lossReported_ = false;
   const uint32_t limit = StreamTimeout();
   while (!StopRequested()) {
     uint32_t wait = kRound;
@@ -55,9 +64,9 @@ void CBaseRTPChannel::CaptureThreadBody() {
     if (silence >= limit / 2) {
       if (StopRequested()) break;
       SetState(ChannelSignalLost);  // the next round reconnects
-      if (silence >= limit && !lossReported_) {
-        // Told once per loss: the sink hears of it again only after frames came back in between.
-        lossReported_ = true;
+      if (silence >= limit) {
+        // Told on every round while no frame comes: a host may take the repeated call as the state
+        // of the picture. The offline line is written once, when the camera goes offline.
         try {
           if (sink_) sink_->OnSignalLost();
         } catch (abi::__forced_unwind&) {
@@ -130,10 +139,23 @@ void CBaseRTPChannel::TakePacket(const CRTPPacket& packet) {
   HandleRTPPacket(packet);
 }
 
+namespace {
+thread_local const ICameraChannel* handingFrame = nullptr;
+}  // namespace
+
+bool CBaseRTPChannel::IsHandingFrameOnThisThread(const ICameraChannel* channel) {
+  return channel && handingFrame == channel;
+}
+
 bool CBaseRTPChannel::OnFrameCompleted(ipcapture::FrameBuffer* frame) {
   frameEvent_.Set();
   bool accepted = false;
   try {
+    struct Handing {
+      const ICameraChannel* previous = handingFrame;
+      explicit Handing(const ICameraChannel* channel) { handingFrame = channel; }
+      ~Handing() { handingFrame = previous; }
+    } handing(this);
     accepted = sink_ && sink_->OnFrame(frame);
   } catch (abi::__forced_unwind&) {
     throw;
@@ -142,7 +164,6 @@ bool CBaseRTPChannel::OnFrameCompleted(ipcapture::FrameBuffer* frame) {
   }
   if (!accepted) return false;
   LastFrameTime().Reset();
-  lossReported_ = false;
   SetCameraState(true);
   return true;
 }

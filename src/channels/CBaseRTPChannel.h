@@ -9,6 +9,7 @@
 #include "runtime/CTime.h"
 #include "runtime/DeviceConfiguration.h"
 #include "streaming/CRTCPHandler.h"
+#include "streaming/CRTPMediaParser.h"
 #include "streaming/CRTPReceiver.h"
 #include "streaming/CTimeStampConverter.h"
 #include "streaming/IMediaParserClient.h"
@@ -40,6 +41,9 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
 
   // ---- IMediaParserClient ----
   bool OnFrameCompleted(ipcapture::FrameBuffer* frame) override;
+  // True while this thread is inside the host's FrameSink for the given channel: the host is
+  // calling back from its frame hand-off, and the channel cannot be stopped or freed under it.
+  static bool IsHandingFrameOnThisThread(const ICameraChannel* channel);
   std::pair<uint16_t, uint16_t> GetRequestedSize() override;
   std::string GetStreamName() override;
   void ConvertTime(uint32_t rtpTimestamp, ipcapture::SystemTimeRecord* time) override;
@@ -48,6 +52,8 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   // The device address as resolved at construction (network order), 0 when it did not resolve.
   uint32_t DeviceAddress() const { return deviceAddress_; }
   uint16_t LocalRTPPort() { return receiver_.LocalPort(); }
+  // What the channel's depacketizer threw away and why; all zero before one is attached.
+  MediaDropCounts Drops() const { return parser_ ? parser_->Drops() : MediaDropCounts{}; }
 
  protected:
   void CaptureThreadBody() override;   // slot 8
@@ -61,6 +67,8 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   // Stops the capture thread and closes whatever a terminated one left open. The most derived class
   // calls it first in its destructor: the receiving threads call into every layer.
   void Shutdown();
+  // The depacketizer whose drops Drops() reports and Shutdown() logs; owned by the derived channel.
+  void AttachParser(const CRTPMediaParser* parser) { parser_ = parser; }
   // A packet of this device's stream, from the UDP receiver or the RTSP connection.
   void TakePacket(const CRTPPacket& packet);
   ipcapture::FrameSink* Sink() const { return sink_; }
@@ -83,8 +91,7 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   CManualEvent frameEvent_;
   // While a port pair is being probed its packets only show that someone sends there.
   std::atomic<bool> probing_{false};
-  // The host was told about the current loss of signal.
-  std::atomic<bool> lossReported_{false};
+  const CRTPMediaParser* parser_ = nullptr;
 };
 
 }  // namespace norvale

@@ -1,5 +1,7 @@
 #include "channels/CCommonChannelRTSP.h"
 
+#include "runtime/HostParameterKeys.h"
+
 namespace norvale {
 
 CCommonChannelRTSP::CCommonChannelRTSP(uint32_t camera, IDriver* driver, ipcapture::FrameSink* sink,
@@ -7,7 +9,7 @@ CCommonChannelRTSP::CCommonChannelRTSP(uint32_t camera, IDriver* driver, ipcaptu
     : CBaseRTSPChannel(camera, driver, sink),
       codec_(codec),
       manager_(manager),
-      series_(driver ? driver->GetIntParam(2) : ParamNotSet) {}
+      series_(driver ? driver->GetIntParam(hostparam::kCameraSeries) : ParamNotSet) {}
 
 CCommonChannelRTSP::~CCommonChannelRTSP() {
   Shutdown();

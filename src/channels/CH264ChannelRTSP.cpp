@@ -1,13 +1,16 @@
 #include "channels/CH264ChannelRTSP.h"
 
+#include "runtime/HostParameterKeys.h"
+
 namespace norvale {
 
 CH264ChannelRTSP::CH264ChannelRTSP(uint32_t camera, IDriver* driver, ipcapture::FrameSink* sink,
                                    const TSmartPtr<IVideoSettingsManager>& manager)
     : CCommonChannelRTSP(camera, driver, sink, manager, ipcapture::CodecH264),
       parser_(driver),
-      secondStreamAllowed_(driver && driver->GetIntParam(7) == 1) {
+      secondStreamAllowed_(driver && driver->GetIntParam(hostparam::kSecondH264Stream) == 1) {
   parser_.SetClient(this);
+  AttachParser(&parser_);
 }
 
 CH264ChannelRTSP::~CH264ChannelRTSP() { Shutdown(); }

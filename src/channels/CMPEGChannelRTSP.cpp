@@ -6,6 +6,7 @@ CMPEGChannelRTSP::CMPEGChannelRTSP(uint32_t camera, IDriver* driver, ipcapture::
                                    const TSmartPtr<IVideoSettingsManager>& manager)
     : CCommonChannelRTSP(camera, driver, sink, manager, ipcapture::CodecMPEG4), parser_(driver) {
   parser_.SetClient(this);
+  AttachParser(&parser_);
 }
 
 CMPEGChannelRTSP::~CMPEGChannelRTSP() { Shutdown(); }

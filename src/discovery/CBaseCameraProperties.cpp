@@ -51,11 +51,11 @@ bool CStreamCapabilities::ChooseDefaultRate(uint32_t* rate, uint32_t* wanted) co
 std::string CStreamCapabilities::CodecsText() const {
   std::vector<std::string> names;
   for (uint32_t codec : codecs) {
-    if (codec == 1)
+    if (codec == CodecSetNumber(PropertyCodec::H264))
       names.emplace_back("h264");
-    else if (codec == 2)
+    else if (codec == CodecSetNumber(PropertyCodec::Mpeg4))
       names.emplace_back("mpeg");
-    else if (codec == 3)
+    else if (codec == CodecSetNumber(PropertyCodec::Jpeg))
       names.emplace_back("jpeg");
   }
   return Join(names, ",");

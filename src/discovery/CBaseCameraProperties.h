@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/PropertyCodec.h"
 #include "driver/HostInterfaces.h"
 #include "runtime/CEvent.h"
 #include "runtime/DeviceInfo.h"
@@ -23,7 +24,7 @@ struct CStreamResolution {
   uint32_t maxRate = 0;  // highest frame rate at this size; 0: the stream's highest rate applies
 };
 
-// One encoder stream: codecs (1 H.264, 2 MPEG-4, 3 JPEG), sizes and frame rates.
+// One encoder stream: codecs (PropertyCodec numbers), sizes and frame rates.
 class CStreamCapabilities {
  public:
   std::set<uint32_t> codecs;
@@ -35,6 +36,7 @@ class CStreamCapabilities {
   // Forgets the sizes and the default frame rate only.
   void ClearResolutions();
   uint32_t HighestRate() const;  // 0 without rates
+  bool Has(PropertyCodec codec) const { return codecs.count(CodecSetNumber(codec)) != 0; }
   // Adds a size; a size already listed keeps the higher rate. True when the size is wider or taller
   // than every size added before it (the first one always is).
   bool AddResolution(uint16_t width, uint16_t height, uint32_t rate);

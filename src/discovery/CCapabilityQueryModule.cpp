@@ -11,6 +11,38 @@ constexpr const char* kInvalidAddress = "Failed to start capability fetching thr
 constexpr const char* kInternalError = "Failed to start capability fetching thread. Internal error occurs";
 constexpr const char* kNoProperties = "Failed to get camera properties";
 constexpr const char* kNotSaved = "Failed to save capability query results";
+
+// The host's numbered capabilities (SetCapability) this driver reports.
+enum CapabilityId : uint32_t {
+  kCapVideoSources = 0,
+  kCapPtz = 1,
+  kCapInputs = 2,
+  kCapOutputs = 3,
+  kCapAudioInputs = 4,
+  kCapFlag0 = 5,          // first of the three capability flags
+  kCapMpeg4 = 6,
+  kCapJpeg = 7,
+  kCapH264 = 8,
+  kCapFlag1 = 11,
+  kCapFlag2 = 12,
+  kCapGenericValue = 13,
+  kCapGenericKind1 = 14,  // the generic value is of kind 1
+  kCapGenericKind2 = 15,  // the generic value is of kind 2
+  kCapGenericClear = 17,  // reported as 0 with every generic value
+  kCapExtraStreams = 27,  // encoder streams beyond the main one
+};
+
+// Property entries beyond the camera properties 1 to 9 (those are the host parameter keys).
+enum PropertyId : int32_t {
+  kPropAudioInput = 101,
+  kPropAudioOutput = 102,
+  kPropLiveCodecs = 120,
+  kPropLiveResolutions = 121,
+  kPropLiveFrameRates = 122,
+  kPropRemoteCodecs = 124,
+  kPropRemoteResolutions = 125,
+  kPropRemoteFrameRates = 126,
+};
 }  // namespace
 
 CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::CapabilityCallback* callback, bool ntsc)
@@ -64,10 +96,14 @@ void CCapabilityQueryModule::Shutdown() {
     if (!platform::IsCurrentThread(thread_)) {
       const uint32_t limit = 2u * static_cast<uint32_t>(device_.networkTimeout > 0 ? device_.networkTimeout : 5000);
       if (!platform::WaitThread(thread_, limit)) {
-        // From here on the thread must not reach the host's objects any more.
-        abandoned_ = true;
-        platform::TerminateThread(thread_);
-        if (callback_) callback_->QueryAbandoned();
+        // The host hears of the query exactly once: abandoned, unless the thread has already taken
+        // its own outcome (it is then inside the host's callback or past it).
+        const bool abandon = ClaimOutcome();
+        if (abandon) abandoned_ = true;
+        const bool ended = platform::TerminateThread(thread_);
+        if (abandon && callback_) callback_->QueryAbandoned();
+        // A thread that termination did not reach still uses this module: it is not freed under it.
+        if (!ended) platform::WaitThread(thread_, platform::kInfinite);
       }
     }
     platform::CloseThread(thread_);
@@ -96,7 +132,7 @@ bool CCapabilityQueryModule::IsValidAddress(const std::string& address) {
 void CCapabilityQueryModule::Run() {
   ipcapture::CapabilityCallback* const callback = callback_;
   if (!IsValidAddress(device_.address)) {
-    if (callback && !Abandoned()) callback->QueryFailed(0, kInvalidAddress);
+    if (callback && ClaimOutcome()) callback->QueryFailed(0, kInvalidAddress);
     return;
   }
   int32_t reason = 3;
@@ -125,7 +161,7 @@ void CCapabilityQueryModule::Run() {
     }
   }
   // The host may destroy the module from inside its callback: nothing of it is touched afterwards.
-  if (!callback || Abandoned()) return;
+  if (!callback || !ClaimOutcome()) return;
   if (succeeded)
     callback->QuerySucceeded();
   else
@@ -152,10 +188,10 @@ bool CCapabilityQueryModule::WriteCapabilities(CBaseCameraProperties& p, ipcaptu
 
   // Codecs of the main stream and the number of video sources.
   if (main.codecs.empty() || p.videoSources == 0) return false;
-  if (main.codecs.count(1)) sink->SetCapability(8, 1);
-  if (main.codecs.count(2)) sink->SetCapability(6, 1);
-  if (main.codecs.count(3)) sink->SetCapability(7, 1);
-  sink->SetCapability(0, p.videoSources);
+  if (main.Has(PropertyCodec::H264)) sink->SetCapability(kCapH264, 1);
+  if (main.Has(PropertyCodec::Mpeg4)) sink->SetCapability(kCapMpeg4, 1);
+  if (main.Has(PropertyCodec::Jpeg)) sink->SetCapability(kCapJpeg, 1);
+  sink->SetCapability(kCapVideoSources, p.videoSources);
 
   // Resolutions of the main stream.
   if (main.resolutions.empty()) return false;
@@ -173,57 +209,58 @@ bool CCapabilityQueryModule::WriteCapabilities(CBaseCameraProperties& p, ipcaptu
   if (!p.ReportFrameRates(sink->GetFrameRateList(1))) return false;
 
   // Numbered capabilities.
-  if (p.ptzSupported) sink->SetCapability(1, 1);
-  if (p.capabilityFlags[0]) sink->SetCapability(5, 1);
-  sink->SetCapability(11, p.capabilityFlags[1] ? 1 : 0);
-  sink->SetCapability(12, p.capabilityFlags[2] ? 1 : 0);
-  if (p.inputCount != 0) sink->SetCapability(2, p.inputCount);
-  if (p.outputCount != 0) sink->SetCapability(3, p.outputCount);
+  if (p.ptzSupported) sink->SetCapability(kCapPtz, 1);
+  if (p.capabilityFlags[0]) sink->SetCapability(kCapFlag0, 1);
+  sink->SetCapability(kCapFlag1, p.capabilityFlags[1] ? 1 : 0);
+  sink->SetCapability(kCapFlag2, p.capabilityFlags[2] ? 1 : 0);
+  if (p.inputCount != 0) sink->SetCapability(kCapInputs, p.inputCount);
+  if (p.outputCount != 0) sink->SetCapability(kCapOutputs, p.outputCount);
   if (p.genericCapabilityValue != 0) {
     if (p.genericCapabilityKind == 1) {
-      sink->SetCapability(13, p.genericCapabilityValue);
-      sink->SetCapability(14, 1);
-      sink->SetCapability(17, 0);
+      sink->SetCapability(kCapGenericValue, p.genericCapabilityValue);
+      sink->SetCapability(kCapGenericKind1, 1);
+      sink->SetCapability(kCapGenericClear, 0);
     } else if (p.genericCapabilityKind == 2) {
-      sink->SetCapability(13, p.genericCapabilityValue);
-      sink->SetCapability(15, 1);
-      sink->SetCapability(17, 0);
+      sink->SetCapability(kCapGenericValue, p.genericCapabilityValue);
+      sink->SetCapability(kCapGenericKind2, 1);
+      sink->SetCapability(kCapGenericClear, 0);
     }
   }
 
   // Live and remote streams.
   if (p.streamCount > 1 && p.hostCore61) {
-    sink->SetCapability(27, p.streamCount - 1);
+    sink->SetCapability(kCapExtraStreams, p.streamCount - 1);
     const CStreamCapabilities& live = p.streams[1];
-    if (!CBaseCameraProperties::SetPropertyEntry(sink, 120, "Live Stream: Supported Codecs", live.CodecsText(), true) ||
-        !CBaseCameraProperties::SetPropertyEntry(sink, 121, "Live Stream: Supported Resolutions", live.ResolutionsText(),
-                                                 true) ||
-        !CBaseCameraProperties::SetPropertyEntry(sink, 122, "Live Stream: Supported Framerates", live.FrameRatesText(),
-                                                 true))
+    using Entry = CBaseCameraProperties;
+    if (!Entry::SetPropertyEntry(sink, kPropLiveCodecs, "Live Stream: Supported Codecs", live.CodecsText(), true) ||
+        !Entry::SetPropertyEntry(sink, kPropLiveResolutions, "Live Stream: Supported Resolutions",
+                                 live.ResolutionsText(), true) ||
+        !Entry::SetPropertyEntry(sink, kPropLiveFrameRates, "Live Stream: Supported Framerates",
+                                 live.FrameRatesText(), true))
       return false;
     if (p.streamCount == 3) {
       const CStreamCapabilities& remote = p.streams[2];
-      if (!CBaseCameraProperties::SetPropertyEntry(sink, 124, "Remote Stream: Supported Codecs", remote.CodecsText(),
-                                                   true) ||
-          !CBaseCameraProperties::SetPropertyEntry(sink, 125, "Remote Stream: Supported Resolutions",
-                                                   remote.ResolutionsText(), true) ||
-          !CBaseCameraProperties::SetPropertyEntry(sink, 126, "Remote Stream: Supported Framerates",
-                                                   remote.FrameRatesText(), true))
+      if (!Entry::SetPropertyEntry(sink, kPropRemoteCodecs, "Remote Stream: Supported Codecs", remote.CodecsText(),
+                                   true) ||
+          !Entry::SetPropertyEntry(sink, kPropRemoteResolutions, "Remote Stream: Supported Resolutions",
+                                   remote.ResolutionsText(), true) ||
+          !Entry::SetPropertyEntry(sink, kPropRemoteFrameRates, "Remote Stream: Supported Framerates",
+                                   remote.FrameRatesText(), true))
         return false;
     }
   }
 
   // Audio (the camera family reports none).
   if (p.audioInput.channels != 0) {
-    sink->SetCapability(4, p.audioInput.channels);
+    sink->SetCapability(kCapAudioInputs, p.audioInput.channels);
     if (!CBaseCameraProperties::SetPropertyEntry(
-            sink, 101, "Audio Input Parameters",
+            sink, kPropAudioInput, "Audio Input Parameters",
             FormatString("Count=%u; IsStereo=%u", p.audioInput.channels, p.audioInput.stereo ? 1u : 0u), true))
       return false;
   }
   if (p.audioOutput.channels != 0) {
     if (!CBaseCameraProperties::SetPropertyEntry(
-            sink, 102, "Audio Output Parameters",
+            sink, kPropAudioOutput, "Audio Output Parameters",
             FormatString("Count=%u; IsStereo=%u", p.audioOutput.channels, p.audioOutput.stereo ? 1u : 0u), true))
       return false;
   }

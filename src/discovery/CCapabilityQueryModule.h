@@ -18,7 +18,8 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
  public:
   CCapabilityQueryModule(ipcapture::CapabilityCallback* callback, bool ntsc);
   // Stops the query; a query thread that does not end within twice the network time-out is killed
-  // and the host is told that the query was abandoned.
+  // and the host is told that the query was abandoned. The host hears exactly one outcome of a
+  // started query: QuerySucceeded, QueryFailed or QueryAbandoned, never two and never none.
   ~CCapabilityQueryModule() override;  // slot 0
   CCapabilityQueryModule(const CCapabilityQueryModule&) = delete;
   CCapabilityQueryModule& operator=(const CCapabilityQueryModule&) = delete;
@@ -47,6 +48,9 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
  private:
   static void Entry(void* self);
   bool Abandoned() const { return abandoned_.load(); }
+  // The one outcome the host hears of a started query (succeeded, failed or abandoned) goes to
+  // whoever claims it first: the query thread or the destruction that gives up on it.
+  bool ClaimOutcome() { return !outcomeClaimed_.exchange(true); }
 
   bool ntsc_;
   DEVICE_INFO device_;
@@ -60,6 +64,7 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
   bool threadClosed_ = false;
   uint32_t threadId_ = 0;
   std::atomic<bool> abandoned_{false};
+  std::atomic<bool> outcomeClaimed_{false};
 };
 
 }  // namespace norvale

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <set>
 
+#include "camera/CameraSeries.h"
 #include "camera/HUtils.h"
 #include "camera/HttpSender.h"
 #include "discovery/ElmoParameterList.h"
 #include "platform/Platform.h"
 #include "runtime/DeviceConfiguration.h"
+#include "runtime/HostParameterKeys.h"
 #include "runtime/StringUtils.h"
 #include "videosettings/CFramerateHelper.h"
 #include "videosettings/CXMLDatabaseReader.h"
@@ -103,7 +105,7 @@ bool CElmoCameraProperties::Parse(const std::string& list) {
 
   if (!ReadStreams(list)) return false;
 
-  if (mapper_.GetSeries() == 0) return Fail("Unable to detect device type");
+  if (!series::IsKnown(mapper_.GetSeries())) return Fail("Unable to detect device type");
   return true;
 }
 
@@ -122,7 +124,7 @@ void CElmoCameraProperties::ReadPtz(const std::string& list) {
   presetFileName_ = PL::PresetFileName(brand, PL::Value(list, "root.Network.eth0.MACAddress"));
 
   // A fisheye lens moves nothing: its PTZ is digital and not the camera's PTZ protocol.
-  if (mapper_.GetSeries() == 7 && AnyMechanicalPtz(ptz_) && !StopRequested()) {
+  if (series::MayBeFisheye(mapper_.GetSeries()) && AnyMechanicalPtz(ptz_) && !StopRequested()) {
     std::string fisheye;
     if (ReadParameterList(PL::kFisheyeGroups, fisheye) && fisheye.find("Fisheye.F0.View") != std::string::npos)
       ptz_ = CPtzCapabilities();
@@ -192,7 +194,7 @@ bool CElmoCameraProperties::ReadSingleStreamResolutions(const std::string& list)
 }
 
 bool CElmoCameraProperties::ReadMultiStream(const std::string& list) {
-  if (!streams[0].codecs.count(PL::kCodecH264)) return false;
+  if (!streams[0].Has(PropertyCodec::H264)) return false;
   const std::set<uint32_t> mainCodecs = streams[0].codecs;
   const std::string supported = PL::Value(list, "root.Properties.Image.Resolution");
   CXMLDatabaseReader database(static_cast<int32_t>(videoStandard));
@@ -212,7 +214,7 @@ bool CElmoCameraProperties::ReadMultiStream(const std::string& list) {
       highest = std::max(highest, rate);
     }
     for (uint32_t rate = 1; rate <= highest; ++rate) stream.frameRates.insert(rate);
-    stream.codecs = {PL::kCodecH264};
+    stream.codecs = {CodecSetNumber(PropertyCodec::H264)};
     ok = !stream.resolutions.empty() && !stream.frameRates.empty();
   }
   if (!ok) {
@@ -250,15 +252,17 @@ bool CElmoCameraProperties::Probe(const std::string& path) {
 bool CElmoCameraProperties::ReportProperties(ipcapture::CapabilitySink* sink) {
   auto number = [](uint32_t value) { return FormatString("%u", value); };
   auto yesNo = [](bool value) { return std::string(value ? "1" : "0"); };
-  return SetPropertyEntry(sink, 1, "Video standard", number(videoStandard), false) &&
-         SetPropertyEntry(sink, 2, "Camera Series", number(mapper_.GetSeries()), false) &&
-         SetPropertyEntry(sink, 4, "Firmware Version", firmware, true) &&
-         SetPropertyEntry(sink, 3, "Non-Converted Camera Model", mapper_.GetUnconvertedModel(), true) &&
-         SetPropertyEntry(sink, 5, "Camera PTZ Capabilities", ptz_.ToString(), true) &&
-         SetPropertyEntry(sink, 6, "File Name of Preset XML Storage", presetFileName_, true) &&
-         SetPropertyEntry(sink, 7, "Second H.264 Stream Supported", yesNo(secondH264_), false) &&
-         SetPropertyEntry(sink, 8, "Supported Resolutions", Join(supportedResolutions_, ","), true) &&
-         SetPropertyEntry(sink, 9, "Framerate Option Supported", yesNo(frameRateOption_), false);
+  using namespace hostparam;
+  return SetPropertyEntry(sink, kVideoStandard, "Video standard", number(videoStandard), false) &&
+         SetPropertyEntry(sink, kCameraSeries, "Camera Series", number(mapper_.GetSeries()), false) &&
+         SetPropertyEntry(sink, kFirmwareVersion, "Firmware Version", firmware, true) &&
+         SetPropertyEntry(sink, kUnconvertedModel, "Non-Converted Camera Model", mapper_.GetUnconvertedModel(), true) &&
+         SetPropertyEntry(sink, kPtzCapabilities, "Camera PTZ Capabilities", ptz_.ToString(), true) &&
+         SetPropertyEntry(sink, kPresetFileName, "File Name of Preset XML Storage", presetFileName_, true) &&
+         SetPropertyEntry(sink, kSecondH264Stream, "Second H.264 Stream Supported", yesNo(secondH264_), false) &&
+         SetPropertyEntry(sink, kSupportedResolutions, "Supported Resolutions", Join(supportedResolutions_, ","),
+                          true) &&
+         SetPropertyEntry(sink, kFrameRateOption, "Framerate Option Supported", yesNo(frameRateOption_), false);
 }
 
 }  // namespace norvale

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "camera/CameraSeries.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale::ElmoParameterList {
@@ -38,11 +39,11 @@ std::set<uint32_t> ParseCodecs(const std::string& list) {
   std::set<uint32_t> codecs;
   for (const auto& item : ListValue(list, "root.Properties.Image.Format")) {
     if (item == "mjpeg")
-      codecs.insert(kCodecJpeg);
+      codecs.insert(CodecSetNumber(PropertyCodec::Jpeg));
     else if (item == "mpeg4")
-      codecs.insert(kCodecMpeg4);
+      codecs.insert(CodecSetNumber(PropertyCodec::Mpeg4));
     else if (item == "h264")
-      codecs.insert(kCodecH264);
+      codecs.insert(CodecSetNumber(PropertyCodec::H264));
   }
   return codecs;
 }
@@ -63,11 +64,11 @@ ResolutionConfiguration ClassifyResolutionConfiguration(const std::string& list,
       if (count > codecCount) config.secondH264 = list.find(".H264_2") != std::string::npos;
       break;
     case 4:
-      config.seriesIfUnset = 5;
+      config.seriesIfUnset = series::kFourResolutionEntries;
       break;
     case 5:
       if (count > codecCount) config.streams = static_cast<uint32_t>(std::min<size_t>(count - codecCount + 1, 3));
-      config.seriesIfUnset = 7;
+      config.seriesIfUnset = series::kMultiStream;
       break;
     default:
       config.error = FormatString("Resolution configuration contains unexpected set of resolutions(%u)", config.entries);
@@ -77,12 +78,43 @@ ResolutionConfiguration ClassifyResolutionConfiguration(const std::string& list,
   return config;
 }
 
+namespace {
+constexpr const char* kPresetSuffix = ".preset";
+// The longest brand or MAC text that goes into a preset file name; the whole name stays far below
+// the file systems' limit of 255 bytes.
+constexpr size_t kMaxPresetNamePart = 64;
+
+bool IsFileNameCharacter(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+         c == '-';
+}
+
+// Only letters, digits, '.', '_' and '-' are kept; the characters earlier versions removed (hyphen
+// included) stay removed, so a camera keeps the file name it had.
+std::string PresetFileNamePart(const std::string& text) {
+  static const std::string kAlwaysRemoved = "\\/:*?\"<>!' -";
+  std::string part;
+  for (unsigned char c : text) {
+    if (part.size() == kMaxPresetNamePart) break;
+    if (IsFileNameCharacter(c) && kAlwaysRemoved.find(static_cast<char>(c)) == std::string::npos)
+      part.push_back(static_cast<char>(c));
+  }
+  return part;
+}
+}  // namespace
+
+bool IsPresetFileName(const std::string& name) {
+  const size_t suffix = std::char_traits<char>::length(kPresetSuffix);
+  if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kPresetSuffix) != 0) return false;
+  return std::all_of(name.begin(), name.end(), [](char c) { return IsFileNameCharacter(static_cast<unsigned char>(c)); });
+}
+
 std::string PresetFileName(const std::string& brand, const std::string& macAddress) {
-  static const std::string kNotInFileName = "\\/:*?\"<>!' -";
-  const std::string cleanBrand = RemoveChars(brand, kNotInFileName);
-  const std::string cleanMac = RemoveChars(macAddress, kNotInFileName);
+  const std::string cleanBrand = PresetFileNamePart(brand);
+  const std::string cleanMac = PresetFileNamePart(macAddress);
   if (cleanBrand.empty() || cleanMac.empty()) return {};
-  return cleanBrand + "_" + cleanMac + ".preset";
+  std::string name = cleanBrand + "_" + cleanMac + kPresetSuffix;
+  return IsPresetFileName(name) ? name : std::string();
 }
 
 uint32_t PositiveCount(const std::string& list, const std::string& key) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "discovery/PropertyCodec.h"
+
 namespace norvale::ElmoParameterList {
 
 constexpr const char* kListPath = "/cgi-bin/admin/param.cgi?action=list";
@@ -24,8 +26,6 @@ std::string Value(const std::string& list, const std::string& key);
 // The value split at "," without empty items.
 std::vector<std::string> ListValue(const std::string& list, const std::string& key);
 
-// Codec set numbers of the camera properties.
-enum : uint32_t { kCodecH264 = 1, kCodecMpeg4 = 2, kCodecJpeg = 3 };
 // The codecs of "root.Properties.Image.Format": mjpeg, mpeg4 and h264; other items are ignored.
 std::set<uint32_t> ParseCodecs(const std::string& list);
 
@@ -43,9 +43,12 @@ struct ResolutionConfiguration {
 };
 ResolutionConfiguration ClassifyResolutionConfiguration(const std::string& list, size_t codecCount);
 
-// The name of the per-camera preset file: brand and MAC address without the characters a file name
-// cannot hold, "<brand>_<mac>.preset"; empty when either part is empty.
+// The name of the per-camera preset file, "<brand>_<mac>.preset", built from camera text: of brand
+// and MAC address only letters, digits, '.' and '_' are kept (at most 64 of each); empty when either
+// part is then empty. The result always passes IsPresetFileName.
 std::string PresetFileName(const std::string& brand, const std::string& macAddress);
+// A bare file name (no directory) of only letters, digits, '.', '_' and '-' that ends in ".preset".
+bool IsPresetFileName(const std::string& name);
 
 // A digital input or output count: a positive number up to kMaxIOCount, or 0 when absent, not a
 // number or beyond what any camera of the family has (the host sizes its I/O state by it).

@@ -90,8 +90,8 @@ std::string CIPCaptureDriver::OpeningLine(const std::string& firmware, const std
   std::string line = FormatString("DRIVER IS OPENED (name: %s, device model: %s", GetDriverName().c_str(),
                                   deviceInfo_.model.c_str());
   if (!unconvertedModel.empty() && deviceInfo_.model.find(unconvertedModel) == std::string::npos)
-    line += " (" + unconvertedModel + ")";
-  if (!firmware.empty()) line += ", FW: " + firmware;
+    line += " (" + norvale::ForLog(unconvertedModel) + ")";
+  if (!firmware.empty()) line += ", FW: " + norvale::ForLog(firmware);
   line += FormatString(", address: %s:%u)", deviceInfo_.address.c_str(), static_cast<unsigned>(deviceInfo_.port));
   return line;
 }

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "channels/CBaseRTPChannel.h"
+
 namespace norvale {
 
 CIPVideoCapture::CIPVideoCapture(uint32_t cameraCount, IVideoChannelCreator* creator) : creator_(creator) {
@@ -44,6 +46,7 @@ bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
   try {
     if (camera >= rows_.size() || !creator_) return false;
     Row& row = *rows_[camera];
+    if (HandingFrame(row)) return false;
     RecursiveLockGuard control(row.control);
     StopCapture(camera);
     ChannelSettings settings;
@@ -76,6 +79,10 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
   try {
     if (camera >= rows_.size() || stream >= kStreams || !creator_) return false;
     Row& row = *rows_[camera];
+    {
+      RecursiveLockGuard guard(lock_);
+      if (CBaseRTPChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
+    }
     RecursiveLockGuard control(row.control);
     StopStream(camera, stream);
     ChannelSettings settings;
@@ -94,9 +101,18 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
   }
 }
 
+bool CIPVideoCapture::HandingFrame(const Row& row) {
+  RecursiveLockGuard guard(lock_);
+  if (CBaseRTPChannel::IsHandingFrameOnThisThread(row.companion)) return true;
+  for (const ICameraChannel* channel : row.streams)
+    if (CBaseRTPChannel::IsHandingFrameOnThisThread(channel)) return true;
+  return false;
+}
+
 bool CIPVideoCapture::StopCapture(uint32_t camera) {
   if (camera >= rows_.size()) return false;
   Row& row = *rows_[camera];
+  if (HandingFrame(row)) return false;
   RecursiveLockGuard control(row.control);
   std::array<ICameraChannel*, kStreams> streams{};
   ICameraChannel* companion = nullptr;
@@ -118,6 +134,10 @@ bool CIPVideoCapture::StopCapture(uint32_t camera) {
 bool CIPVideoCapture::StopStream(uint32_t camera, uint32_t stream) {
   if (camera >= rows_.size() || stream >= kStreams) return false;
   Row& row = *rows_[camera];
+  {
+    RecursiveLockGuard guard(lock_);
+    if (CBaseRTPChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
+  }
   RecursiveLockGuard control(row.control);
   ICameraChannel* channel = nullptr;
   {
@@ -132,6 +152,7 @@ bool CIPVideoCapture::ChangeResolution(uint32_t camera, ipcapture::StreamResolut
                                        int32_t frameInterval) {
   if (camera >= rows_.size()) return false;
   Row& row = *rows_[camera];
+  if (HandingFrame(row)) return false;
   RecursiveLockGuard control(row.control);
   ICameraChannel* channel = nullptr;
   {

@@ -12,6 +12,11 @@ namespace norvale {
 // What the host receives from GetVideoCapture: a table of cameras with up to four video streams and
 // one companion channel each, through which the host starts and stops streams and reads their
 // status. Channels come from the driver's channel factory and belong to this object.
+//
+// A host that stops, restarts or changes a camera's streams from inside its own FrameSink (on the
+// thread that hands it a frame of that camera) is refused: the call returns false and changes
+// nothing, because the channel handing over the frame cannot be stopped or freed under its own
+// hand-off. Such a request is to be made from another thread.
 class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
  public:
   static constexpr uint32_t kStreams = 4;
@@ -48,6 +53,8 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   static bool ReadSettings(ipcapture::StreamSettingsSource* source, int32_t streamKind, ChannelSettings* settings,
                            int32_t* codec);
   static void StopAndDelete(ICameraChannel* channel);
+  // Whether this thread is inside the frame hand-off of one of the row's channels.
+  bool HandingFrame(const Row& row);
   // Runs f(channel) for stream 0 of the camera under the table lock; false without one.
   template <typename F>
   bool WithStream0(uint32_t camera, F f);

@@ -32,37 +32,47 @@ class CDebugInfoIf {
 namespace norvale::ipcapture {
 
 // ---- host objects the driver calls ----------------------------------------------------------------
+// The driver calls only the named slots of these objects. A slot whose meaning is the host's own
+// business is an opaque ReservedN placeholder: it holds the place so that later slots line up, and the
+// driver has no reason to call it. The host creates and frees these objects, so their destructors are
+// protected: the driver cannot delete one.
 class LogSink {
- public:
+ protected:
   virtual ~LogSink() = default;                         // slot 0
+
+ public:
   virtual void Write(const CDebugInfoIf* record) = 0;   // slot 1: copy what is kept
 };
 
 class FrameBuffer {
- public:
+ protected:
   virtual ~FrameBuffer() = default;                          // slot 0
-  virtual uint32_t GetCapacity() = 0;                        // slot 1
+
+ public:
+  virtual void Reserved1() = 0;                              // slot 1
   virtual uint8_t* GetData() = 0;                            // slot 2: capacity bytes as requested
-  virtual uint32_t GetLength() = 0;                          // slot 3
+  virtual void Reserved3() = 0;                              // slot 3
   virtual void SetLength(uint32_t bytes) = 0;                // slot 4
-  virtual void GetTime(SystemTimeRecord* time) = 0;          // slot 5
+  virtual void Reserved5() = 0;                              // slot 5
   virtual void SetTime(const SystemTimeRecord* time) = 0;    // slot 6
-  virtual uint32_t GetFrameType() = 0;                       // slot 7
-  virtual void SetFrameType(uint32_t type) = 0;              // slot 8
-  virtual uint32_t GetCode() = 0;                            // slot 9
+  virtual void Reserved7() = 0;                              // slot 7
+  virtual void Reserved8() = 0;                              // slot 8
+  virtual void Reserved9() = 0;                              // slot 9
   virtual void SetCode(uint32_t fourCC) = 0;                 // slot 10
-  virtual uint16_t GetHeight() = 0;                          // slot 11
+  virtual void Reserved11() = 0;                             // slot 11
   virtual void SetHeight(uint16_t height) = 0;               // slot 12
-  virtual uint16_t GetWidth() = 0;                           // slot 13
+  virtual void Reserved13() = 0;                             // slot 13
   virtual void SetWidth(uint16_t width) = 0;                 // slot 14
-  virtual uint32_t GetSizeClass() = 0;                       // slot 15
+  virtual void Reserved15() = 0;                             // slot 15
   virtual void SetSizeClass(uint32_t sizeClass) = 0;         // slot 16
 };
 
 class FrameAllocator {
- public:
+ protected:
   virtual ~FrameAllocator() = default;                                                       // slot 0
-  virtual uint32_t GetFreeCount() = 0;                                                       // slot 1
+
+ public:
+  virtual void Reserved1() = 0;                                                              // slot 1
   virtual FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) = 0;  // slot 2
   virtual void Reserved3() = 0;                                                              // slot 3
   virtual void Reserved4() = 0;                                                              // slot 4
@@ -71,8 +81,10 @@ class FrameAllocator {
 };
 
 class FrameSink {
- public:
+ protected:
   virtual ~FrameSink() = default;                   // slot 0
+
+ public:
   virtual bool OnFrame(FrameBuffer* frame) = 0;     // slot 1: true = accepted
   virtual void Reserved2() = 0;                     // slot 2
   virtual void OnSignalLost() = 0;                  // slot 3
@@ -80,8 +92,10 @@ class FrameSink {
 
 // The device description handed to Open.
 class CameraObject {
- public:
+ protected:
   virtual ~CameraObject() = default;       // slot 0
+
+ public:
   virtual void Reserved1() = 0;            // slot 1
   virtual const char* GetModel() = 0;      // slot 2
   virtual int32_t GetCameraCount() = 0;    // slot 3
@@ -91,8 +105,10 @@ class CameraObject {
 };
 
 class ConnectionObject {
- public:
+ protected:
   virtual ~ConnectionObject() = default;   // slot 0
+
+ public:
   virtual const char* GetAddress() = 0;    // slot 1
   virtual uint16_t GetPort() = 0;          // slot 2
   virtual void Reserved3() = 0;            // slot 3
@@ -102,8 +118,10 @@ class ConnectionObject {
 };
 
 class DeviceSource {
- public:
+ protected:
   virtual ~DeviceSource() = default;                         // slot 0
+
+ public:
   virtual CameraObject* GetCamera() = 0;                     // slot 1
   virtual ConnectionObject* GetConnection() = 0;             // slot 2
   virtual void Reserved3() = 0;                              // slot 3
@@ -114,20 +132,25 @@ class DeviceSource {
 
 namespace norvale::ipcapture {
 
-// Codec numbers at the host boundary; 0 and 5 stand for the device's default codec.
-enum : int32_t { CodecDefault = 0, CodecJPEG = 1, CodecMPEG4 = 2, CodecH264 = 3, CodecDefaultAlt = 5 };
+// Codec numbers at the host boundary; 0 and 5 stand for the device's default codec. The camera
+// properties number their codec sets the other way (PropertyCodec).
+enum HostCodec : int32_t { CodecDefault = 0, CodecJPEG = 1, CodecMPEG4 = 2, CodecH264 = 3, CodecDefaultAlt = 5 };
 
 // ---- stream settings the host hands to the video capture object ------------------------------------
 class StreamResolution {
- public:
+ protected:
   virtual ~StreamResolution() = default;  // slot 0
+
+ public:
   virtual uint16_t GetWidth() = 0;        // slot 1
   virtual uint16_t GetHeight() = 0;       // slot 2
 };
 
 class StreamFormat {
- public:
+ protected:
   virtual ~StreamFormat() = default;                // slot 0
+
+ public:
   virtual void Reserved1() = 0;                     // slot 1
   virtual void Reserved2() = 0;                     // slot 2
   virtual StreamResolution* GetResolution() = 0;    // slot 3
@@ -135,8 +158,10 @@ class StreamFormat {
 };
 
 class StreamRate {
- public:
+ protected:
   virtual ~StreamRate() = default;          // slot 0
+
+ public:
   virtual uint16_t GetFrameInterval() = 0;  // slot 1: stream value 1, ms per frame
   virtual void Reserved2() = 0;             // slot 2
   virtual uint16_t GetQuality() = 0;        // slot 3: stream value 2, 1 to 100
@@ -144,8 +169,10 @@ class StreamRate {
 };
 
 class StreamSettingsSource {
- public:
+ protected:
   virtual ~StreamSettingsSource() = default;  // slot 0
+
+ public:
   virtual StreamFormat* GetFormat() = 0;      // slot 1
   virtual StreamRate* GetRate() = 0;          // slot 2
   virtual void Reserved3() = 0;               // slot 3
@@ -188,8 +215,10 @@ enum : uint32_t { IOStateUndetermined = 0, IOStateInactive = 1, IOStateActive = 
 
 // The host's I/O sink.
 class IOSink {
- public:
+ protected:
   virtual ~IOSink() = default;                                      // slot 0
+
+ public:
   virtual void InputStateChanged(uint32_t input, uint32_t state) = 0;  // slot 1
   virtual void IOFailed() = 0;                                      // slot 2: after every failed poll or command
 };
@@ -320,8 +349,10 @@ enum : int32_t {
 
 // The host's callback object of a capability query.
 class CapabilityCallback {
- public:
+ protected:
   virtual ~CapabilityCallback() = default;                          // slot 0
+
+ public:
   virtual void Reserved1() = 0;                                     // slot 1
   virtual void QuerySucceeded() = 0;                                // slot 2
   virtual void QueryFailed(int32_t reason, const char* text) = 0;   // slot 3
@@ -330,14 +361,18 @@ class CapabilityCallback {
 
 // Items and lists the capability sink hands out; they belong to the sink.
 class CapabilityConnectionItem {
- public:
+ protected:
   virtual ~CapabilityConnectionItem() = default;    // slot 0
+
+ public:
   virtual void SetValue(const char* text) = 0;      // slot 1
 };
 
 class CapabilityPropertyItem {
- public:
+ protected:
   virtual ~CapabilityPropertyItem() = default;      // slot 0
+
+ public:
   virtual void SetValue(const char* text) = 0;      // slot 1
   virtual void Reserved2() = 0;                     // slot 2
   virtual void Reserved3() = 0;                     // slot 3
@@ -347,23 +382,29 @@ class CapabilityPropertyItem {
 };
 
 class CapabilityResolutionList {
- public:
+ protected:
   virtual ~CapabilityResolutionList() = default;                                        // slot 0
+
+ public:
   virtual void Add(const char* text, uint32_t width, uint32_t height,                   // slot 1
                    uint32_t frameInterval) = 0;
 };
 
 class CapabilityFrameRateList {
- public:
+ protected:
   virtual ~CapabilityFrameRateList() = default;         // slot 0
+
+ public:
   virtual void SetDefault(uint32_t frameInterval) = 0;  // slot 1
   virtual void Add(uint32_t frameInterval) = 0;         // slot 2
 };
 
 // The host's capability sink, filled by a query.
 class CapabilitySink {
- public:
+ protected:
   virtual ~CapabilitySink() = default;                                      // slot 0
+
+ public:
   virtual void SetCapability(uint32_t id, uint32_t value) = 0;              // slot 1
   virtual void SetModelName(const char* text) = 0;                          // slot 2
   virtual CapabilityConnectionItem* GetConnectionItem(uint32_t index) = 0;  // slot 3: 1 to 4

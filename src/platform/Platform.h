@@ -51,6 +51,9 @@ uint64_t SystemTimeToFileTime(const SystemTime& st);
 // ---- process and host ---------------------------------------------------------------------------
 // Full path of the running executable; empty if it cannot be read or is longer than maxChars.
 std::string ExecutablePath(size_t maxChars);
+// Full path of the module (shared library, or executable when linked in) holding this code; empty if
+// it cannot be told.
+std::string ModulePath();
 constexpr char kPathSeparator = '/';
 struct Version {
   uint16_t major, minor, build, revision;

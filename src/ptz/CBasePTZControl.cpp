@@ -29,9 +29,10 @@ CBasePTZControl::~CBasePTZControl() { CBasePTZControl::Close(); }
 
 void CBasePTZControl::Close() {
   if (!comm_) return;
-  // The list must not keep a communicator that is about to be deleted.
-  presets_.SetCommunicator(nullptr, presets_.SlotCount());
+  // Closing first abandons a preset request in progress; detaching then waits only for that request
+  // to come back, and the list keeps no communicator that is about to be deleted.
   comm_->Close();
+  presets_.SetCommunicator(nullptr, presets_.SlotCount());
   delete comm_;
   comm_ = nullptr;
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "runtime/CResultDef.h"
+#include "runtime/StringUtils.h"
 
 namespace norvale {
 
@@ -39,7 +40,7 @@ bool CBasePTZHandler::InitializeXMLStorage() {
       if (driver_) reader_->SetBaseDirectory(driver_->GetHostDirectory());
       if (!reader_->Init(fileName))
         result.SetResultEx(LogError, 1, "%s: cannot initialize CXMLPrepositionReader object with parameter \"%s\"",
-                           function, fileName.c_str());
+                           function, ForLog(fileName).c_str());
     }
   }
   result.Report(driver_);

@@ -48,10 +48,19 @@ CElmoPTZComm::CElmoPTZComm(IDriver* driver, const CPtzCapabilities& capabilities
 
 CElmoPTZComm::~CElmoPTZComm() { CElmoPTZComm::Close(); }
 
+bool CElmoPTZComm::Open() {
+  closing_ = false;
+  return CBasePTZComm::Open();
+}
+
 bool CElmoPTZComm::Close() {
   if (!IsOpened()) return false;
+  closing_ = true;
   StopEvent().Set();
+  // Both the worker's command and a preset request on a host thread are abandoned, so that neither a
+  // slow camera nor the preset list waiting for it holds the close.
   if (commandSender_) commandSender_->CloseRequest();
+  if (presetSender_) presetSender_->CloseRequest();
   return CBasePTZComm::Close();
 }
 
@@ -189,7 +198,7 @@ bool CElmoPTZComm::StorePreposition(uint32_t slot, const std::string& name) {
   const std::string request = FormatString("%s%s=%u", kPtzConfig, kStorePreset, slot + 1);
   std::vector<uint8_t> body;
   CResultDef result;
-  if (!presetSender_) return false;
+  if (!presetSender_ || closing_) return false;
   result = HUtils::RequestGetRD(body, *presetSender_, request, true);
   if (result.Succeeded()) {
     const std::string text(body.begin(), body.end());
@@ -198,7 +207,7 @@ bool CElmoPTZComm::StorePreposition(uint32_t slot, const std::string& name) {
                          GetDeviceName().c_str(), request.c_str());
     else if (text.find("OK") == std::string::npos)
       result.SetResultEx(LogError, 13, "%s: Cannot add preposition for device %s. Reason: %s", function,
-                         GetDeviceName().c_str(), text.c_str());
+                         GetDeviceName().c_str(), ForLog(text).c_str());
   }
   result.Report(DeviceDriver());
   return result.Succeeded();
@@ -207,7 +216,7 @@ bool CElmoPTZComm::StorePreposition(uint32_t slot, const std::string& name) {
 bool CElmoPTZComm::GotoPreposition(uint32_t slot, const std::string& name, int32_t value) {
   (void)name;
   (void)value;
-  if (!presetSender_) return false;
+  if (!presetSender_ || closing_) return false;
   const CResultDef result =
       HUtils::RequestGetRD(*presetSender_, FormatString("%s%s=%u", kPtz, kGotoPreset, slot + 1));
   result.Report(DeviceDriver());
@@ -216,7 +225,7 @@ bool CElmoPTZComm::GotoPreposition(uint32_t slot, const std::string& name, int32
 
 bool CElmoPTZComm::RemovePreposition(uint32_t slot, const std::string& name) {
   (void)name;
-  if (!presetSender_) return false;
+  if (!presetSender_ || closing_) return false;
   const CResultDef result =
       HUtils::RequestGetRD(*presetSender_, FormatString("%s%s=%u", kPtzConfig, kRemovePreset, slot + 1));
   result.Report(DeviceDriver());

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -21,8 +22,10 @@ class CElmoPTZComm : public CBasePTZComm {
                std::unique_ptr<Web::CBaseHttpSender> commandSender, std::unique_ptr<Web::CBaseHttpSender> presetSender);
   ~CElmoPTZComm() override;
 
-  // Also abandons a request the worker is waiting on, so a hanging camera does not hold the stop.
+  // Also abandons the requests the worker and a preset operation are waiting on, so a hanging camera
+  // does not hold the stop; preset operations are refused from then on.
   bool Close() override;
+  bool Open() override;
 
   bool StorePreposition(uint32_t slot, const std::string& name) override;
   bool GotoPreposition(uint32_t slot, const std::string& name, int32_t value) override;
@@ -48,6 +51,7 @@ class CElmoPTZComm : public CBasePTZComm {
   std::unique_ptr<Web::CBaseHttpSender> presetSender_;
   CScaleConverter speed_;
   bool autofocusUnknown_ = true;  // worker thread only
+  std::atomic<bool> closing_{false};
 };
 
 }  // namespace norvale

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "ptz/CElmoPTZComm.h"
+#include "runtime/HostParameterKeys.h"
 
 namespace norvale {
 
@@ -12,7 +13,7 @@ CElmoPTZControl::~CElmoPTZControl() { Close(); }
 
 CBasePTZComm* CElmoPTZControl::CreateComm() {
   CPtzCapabilities capabilities;
-  if (Driver()) capabilities.Parse(Driver()->GetStringParam(5));
+  if (Driver()) capabilities.Parse(Driver()->GetStringParam(hostparam::kPtzCapabilities));
   return new (std::nothrow)
       CElmoPTZComm(Driver(), capabilities, static_cast<uint16_t>(static_cast<uint32_t>(GetChannel()) & 0xFFFFu));
 }

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "ptz/CElmoPTZControl.h"
+#include "runtime/HostParameterKeys.h"
 
 namespace norvale {
 
@@ -13,7 +14,7 @@ CElmoPTZHandler::CElmoPTZHandler(IDriver* driver, uint32_t channelCount)
 CElmoPTZHandler::~CElmoPTZHandler() { ReleaseControls(); }
 
 std::string CElmoPTZHandler::GetXMLStorageFileName() {
-  const std::string name = Driver() ? Driver()->GetStringParam(6) : std::string();
+  const std::string name = Driver() ? Driver()->GetStringParam(hostparam::kPresetFileName) : std::string();
   if (name.empty() && Driver())
     Driver()->Log(LogError, "%s: PTZ handler for camera %s is not created!",
                   "norvale::CElmoPTZHandler::GetXMLStorageFileName", Driver()->GetDeviceName().c_str());

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "driver/HostInterfaces.h"
+#include "runtime/StringUtils.h"
 
 namespace norvale {
 
@@ -11,6 +12,8 @@ CPrepositionList::CPrepositionList(int32_t channel) : channel_(channel) {}
 CPrepositionList::~CPrepositionList() = default;
 
 void CPrepositionList::SetCommunicator(IPrepositionComm* comm, uint32_t slotCount) {
+  // Waits for a camera operation in progress: the communicator may be deleted after this returns.
+  RecursiveLockGuard camera(cameraLock_);
   RecursiveLockGuard guard(lock_);
   comm_ = comm;
   slotCount_ = std::min(slotCount, kMaxSlots);
@@ -77,20 +80,31 @@ bool CPrepositionList::GetCurrentName(std::string& name) {
 void CPrepositionList::ClearCurrent() {
   RecursiveLockGuard guard(lock_);
   current_ = -1;
+  ++moves_;
 }
 
 bool CPrepositionList::Goto(const std::string& name, int32_t value) {
   if (name.empty()) return false;
+  RecursiveLockGuard camera(cameraLock_);
+  IPrepositionComm* comm = nullptr;
+  uint32_t slot = 0;
+  int32_t position = -1;
+  uint64_t moves = 0;
+  {
+    RecursiveLockGuard guard(lock_);
+    auto named = std::find_if(names_.begin(), names_.end(), [&](const auto& entry) { return entry.second == name; });
+    if (named == names_.end()) return false;
+    slot = named->first;
+    auto at = std::find(order_.begin(), order_.end(), slot);
+    if (at == order_.end()) return false;
+    position = static_cast<int32_t>(at - order_.begin());
+    if (position == current_) return true;
+    comm = comm_;
+    moves = moves_;
+  }
+  if (!comm || !comm->GotoPreposition(slot, name, value)) return false;
   RecursiveLockGuard guard(lock_);
-  auto named = std::find_if(names_.begin(), names_.end(), [&](const auto& entry) { return entry.second == name; });
-  if (named == names_.end()) return false;
-  const uint32_t slot = named->first;
-  auto at = std::find(order_.begin(), order_.end(), slot);
-  if (at == order_.end()) return false;
-  const auto position = static_cast<int32_t>(at - order_.begin());
-  if (position == current_) return true;
-  if (!comm_ || !comm_->GotoPreposition(slot, name, value)) return false;
-  current_ = position;
+  if (moves_ == moves) current_ = position;
   return true;
 }
 
@@ -100,24 +114,31 @@ bool CPrepositionList::IsValidName(const std::string& name) {
 }
 
 int32_t CPrepositionList::Add(const std::string& name) {
-  RecursiveLockGuard guard(lock_);
-  if (!comm_) return ipcapture::PTZ_Failed;
-  if (!IsValidName(name)) {
-    comm_->Log(LogError, "%s: A preposition \"%s\" cannot be added - the name is invalid.",
-               "norvale::CPrepositionList::AddPreposition", name.c_str());
-    return ipcapture::PTZ_BadArgument;
-  }
-  if (current_ >= 0) return RenameCurrentPreposition(name);
-  if (order_.size() >= slotCount_) {
-    comm_->Log(LogError,
-               "%s: A preposition \"%s\" cannot be added. Camera supports saving not more than %u prepositions.",
-               "norvale::CPrepositionList::AddPreposition", name.c_str(), slotCount_);
-    return ipcapture::PTZ_PresetLimit;
-  }
+  RecursiveLockGuard camera(cameraLock_);
+  IPrepositionComm* comm = nullptr;
   uint32_t slot = 0;
-  while (slot < slotCount_ && names_.count(slot)) ++slot;
-  if (slot >= slotCount_) return ipcapture::PTZ_PresetLimit;
-  if (!comm_->StorePreposition(slot, name)) return ipcapture::PTZ_Failed;
+  {
+    RecursiveLockGuard guard(lock_);
+    comm = comm_;
+    if (!comm) return ipcapture::PTZ_Failed;
+    if (!IsValidName(name)) {
+      comm->Log(LogError, "%s: A preposition \"%s\" cannot be added - the name is invalid.",
+                "norvale::CPrepositionList::AddPreposition", ForLog(name).c_str());
+      return ipcapture::PTZ_BadArgument;
+    }
+    if (current_ >= 0) return RenameCurrentPreposition(name);
+    if (order_.size() >= slotCount_) {
+      comm->Log(LogError,
+                "%s: A preposition \"%s\" cannot be added. Camera supports saving not more than %u prepositions.",
+                "norvale::CPrepositionList::AddPreposition", name.c_str(), slotCount_);
+      return ipcapture::PTZ_PresetLimit;
+    }
+    while (slot < slotCount_ && names_.count(slot)) ++slot;
+    if (slot >= slotCount_) return ipcapture::PTZ_PresetLimit;
+  }
+  // Other camera operations wait on the camera lock, so the slot stays free meanwhile.
+  if (!comm->StorePreposition(slot, name)) return ipcapture::PTZ_Failed;
+  RecursiveLockGuard guard(lock_);
   names_[slot] = name;
   order_.push_back(slot);
   current_ = static_cast<int32_t>(order_.size() - 1);
@@ -144,12 +165,20 @@ int32_t CPrepositionList::RenameCurrentPreposition(const std::string& name) {
 
 bool CPrepositionList::Remove(const std::string& name) {
   if (name.empty()) return false;
+  RecursiveLockGuard camera(cameraLock_);
+  IPrepositionComm* comm = nullptr;
+  uint32_t slot = 0;
+  {
+    RecursiveLockGuard guard(lock_);
+    auto named = std::find_if(names_.begin(), names_.end(), [&](const auto& entry) { return entry.second == name; });
+    if (named == names_.end() || !comm_) return false;
+    slot = named->first;
+    comm = comm_;
+  }
+  const bool removed = comm->RemovePreposition(slot, name);
   RecursiveLockGuard guard(lock_);
-  auto named = std::find_if(names_.begin(), names_.end(), [&](const auto& entry) { return entry.second == name; });
-  if (named == names_.end() || !comm_) return false;
-  const uint32_t slot = named->first;
-  if (comm_->RemovePreposition(slot, name)) {
-    names_.erase(named);
+  if (removed) {
+    names_.erase(slot);
     order_.erase(std::remove(order_.begin(), order_.end(), slot), order_.end());
   }
   current_ = -1;

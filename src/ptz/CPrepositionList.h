@@ -14,7 +14,11 @@ namespace norvale {
 // The named presets of one PTZ channel. A preset is a camera slot (stored on the camera through
 // IPrepositionComm) with the user's name (stored in the device's preset file). The list order is what
 // the host sees; the current position is the preset the camera was last sent to or last added, until
-// the camera moves. Every operation holds the list lock for its whole run, camera request included.
+// the camera moves. The list lock guards the names and is never held while the camera answers: the
+// host can read the list and move the camera while a preset request is on its way. The camera
+// operations (go to, add, remove) run one at a time under the camera lock; detaching the
+// communicator waits for the one in progress, so its request should be abandoned first (the
+// communicator's Close does that).
 class CPrepositionList {
  public:
   // Longest name, in bytes of UTF-8, that is accepted.
@@ -56,7 +60,9 @@ class CPrepositionList {
   IPrepositionComm* comm_ = nullptr;
   uint32_t slotCount_ = 0;
   TSmartPtr<CXMLPrepositionReader> reader_;
+  RecursiveLock cameraLock_;  // taken before lock_, never after it
   RecursiveLock lock_;
+  uint64_t moves_ = 0;  // ClearCurrent calls: a move during a go-to wins over the go-to's position
   std::map<uint32_t, std::string> names_;
   std::vector<uint32_t> order_;
   int32_t current_ = -1;

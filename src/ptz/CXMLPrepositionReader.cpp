@@ -12,6 +12,12 @@ namespace {
 // Names beside the file tried, in order, for keeping an unreadable file.
 constexpr int kKeepAsideNames = 100;
 
+// Only files named like preset files are ever moved aside or replaced.
+bool IsPresetFile(const std::string& name) {
+  static const std::string kSuffix = ".preset";
+  return name.size() > kSuffix.size() && name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
+}
+
 bool ParseSlot(const std::string& text, uint32_t* slot) {
   const std::string digits = norvale::Trim(text);
   if (digits.empty() || digits.size() > 10) return false;
@@ -86,6 +92,14 @@ bool CXMLPrepositionReader::Init(const std::string& fileName) {
   const std::string path = settings_.FullPath(name);
   std::error_code ec;
   const bool present = fs::exists(path, ec);
+  if (present && !IsPresetFile(name)) {
+    // Some other file of the host's (a name handed over by an older discovery, cut short or made up
+    // by a camera): it is neither moved nor overwritten.
+    if (log_)
+      log_->Log(norvale::LogError, "%s: \"%s\" is not a preset file; it is left as it is and presets are not stored",
+                "norvale::CXMLPrepositionReader::Init", norvale::ForLog(path).c_str());
+    return false;
+  }
   if (present && fs::is_regular_file(path, ec) && fs::file_size(path, ec) > 0 && !ec) {
     std::string keptAs;
     if (!KeepAside(path, &keptAs)) {

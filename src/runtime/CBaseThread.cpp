@@ -6,7 +6,7 @@ namespace norvale {
 
 CBaseThread::CBaseThread(IDriver* driver) : driver_(driver) {}
 
-CBaseThread::~CBaseThread() { StopThread(2000); }
+CBaseThread::~CBaseThread() { FinalStop(2000); }
 
 void CBaseThread::Entry(void* self) {
   auto* thread = static_cast<CBaseThread*>(self);
@@ -20,21 +20,34 @@ void CBaseThread::Entry(void* self) {
   }
 }
 
-bool CBaseThread::IsRunning() const { return handle_ && !platform::WaitThread(handle_, 0); }
+bool CBaseThread::IsRunning() const {
+  RecursiveLockGuard guard(handleLock_);
+  return handle_ && !platform::WaitThread(handle_, 0);
+}
 
-bool CBaseThread::IsCurrentThread() const { return handle_ && platform::IsCurrentThread(handle_); }
+bool CBaseThread::IsCurrentThread() const {
+  RecursiveLockGuard guard(handleLock_);
+  return handle_ && platform::IsCurrentThread(handle_);
+}
 
 bool CBaseThread::StartThread(const std::string& name) {
-  stopEvent_.Reset();
+  RecursiveLockGuard control(controlLock_);
+  // A thread that is still alive keeps its (set) stop event: it must never see it reset.
   if (IsRunning()) return false;
-  if (handle_) {
-    platform::CloseThread(handle_);
-    handle_ = nullptr;
-  }
+  stopEvent_.Reset();
   RecursiveLockGuard gate(startGate_);
-  name_ = name;
-  handle_ = platform::StartThread(&CBaseThread::Entry, this, &id_);
-  return handle_ != nullptr;
+  uint32_t id = 0;
+  {
+    RecursiveLockGuard guard(handleLock_);
+    if (handle_) {
+      platform::CloseThread(handle_);
+      handle_ = nullptr;
+    }
+    name_ = name;
+    handle_ = platform::StartThread(&CBaseThread::Entry, this, &id);
+    id_ = id;
+    return handle_ != nullptr;
+  }
 }
 
 bool CBaseThread::JoinThread(uint32_t ms) { return FinishStop(ms, false); }
@@ -43,33 +56,66 @@ bool CBaseThread::StopThread(uint32_t ms) { return FinishStop(ms, true); }
 
 bool CBaseThread::FinishStop(uint32_t ms, bool terminate) {
   stopEvent_.Set();
-  if (!handle_) return true;
   if (IsCurrentThread()) return false;
-  if (!platform::WaitThread(handle_, ms)) {
+  RecursiveLockGuard control(controlLock_);
+  platform::Thread* handle;
+  {
+    RecursiveLockGuard guard(handleLock_);
+    handle = handle_;
+  }
+  // Only a start, stop or join closes the handle, and they are serialised by the control lock.
+  if (!handle) return true;
+  if (!platform::WaitThread(handle, ms)) {
     const std::string device = driver_ ? driver_->GetDeviceName() : std::string();
     if (terminate) {
       if (driver_)
         driver_->Log(LogWarning,
                      "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds and "
                      "will be terminated!",
-                     "norvale::CBaseThread::StopThread", id_, name_.c_str(), device.c_str(),
+                     "norvale::CBaseThread::StopThread", id_.load(), name_.c_str(), device.c_str(),
                      static_cast<unsigned long>(ms));
-      platform::TerminateThread(handle_);
+      if (!platform::TerminateThread(handle)) {
+        // Blocked where termination cannot reach it. It keeps its handle (and its object), so it
+        // is neither freed under itself nor joined by a second thread of this object.
+        if (driver_)
+          driver_->Log(LogError,
+                       "%s: Thread (id=%u, name=\"%s\") for device %s could not be terminated and still runs",
+                       "norvale::CBaseThread::StopThread", id_.load(), name_.c_str(), device.c_str());
+        return false;
+      }
     } else {
       if (driver_)
         driver_->Log(LogWarning,
                      "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds",
-                     "norvale::CBaseThread::JoinThread", id_, name_.c_str(), device.c_str(),
+                     "norvale::CBaseThread::JoinThread", id_.load(), name_.c_str(), device.c_str(),
                      static_cast<unsigned long>(ms));
-      platform::WaitThread(handle_, platform::kInfinite);
+      platform::WaitThread(handle, platform::kInfinite);
       if (driver_)
         driver_->Log(LogInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly", "norvale::CBaseThread::JoinThread",
-                     id_, name_.c_str());
+                     id_.load(), name_.c_str());
     }
   }
+  RecursiveLockGuard guard(handleLock_);
   platform::CloseThread(handle_);
   handle_ = nullptr;
   return true;
+}
+
+void CBaseThread::FinalStop(uint32_t ms) {
+  if (IsCurrentThread()) {
+    // The object is destroyed by its own thread (the last owner of what it runs on): let the
+    // handle go; the thread ends on its own.
+    stopEvent_.Set();
+    RecursiveLockGuard guard(handleLock_);
+    platform::CloseThread(handle_);
+    handle_ = nullptr;
+    return;
+  }
+  if (StopThread(ms)) return;
+  if (driver_)
+    driver_->Log(LogError, "%s: Waiting for thread (id=%u, name=\"%s\") for device %s to end before it is freed",
+                 "norvale::CBaseThread::FinalStop", id_.load(), name_.c_str(), driver_->GetDeviceName().c_str());
+  JoinThread(platform::kInfinite);
 }
 
 }  // namespace norvale

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -11,7 +12,12 @@ namespace norvale {
 
 // A named worker thread stopped cooperatively through a manual-reset stop event, with a time limit
 // after which it is waited for without limit (JoinThread) or terminated (StopThread).
-// A derived class whose body uses its own members must stop the thread in its own destructor.
+//
+// A thread object never has more than one live thread: a thread that outlives its termination keeps
+// its handle, StopThread reports false, and StartThread refuses to start another one (leaving the
+// stop event set) until it has really ended. The destructor never frees an object whose thread
+// still runs: it waits for it. A derived class whose body uses its own members stops the thread in
+// its own destructor with FinalStop, before those members go.
 class CBaseThread {
  public:
   explicit CBaseThread(IDriver* driver = nullptr);
@@ -19,11 +25,14 @@ class CBaseThread {
   CBaseThread(const CBaseThread&) = delete;
   CBaseThread& operator=(const CBaseThread&) = delete;
 
+  // False when a thread of this object still runs or the thread cannot be created.
   virtual bool StartThread(const std::string& name);  // slot 1
   virtual bool JoinThread(uint32_t ms);               // slot 2
+  // False when called on the thread itself or when the thread still runs after its termination.
   virtual bool StopThread(uint32_t ms);               // slot 3
   bool StopThread() { return StopThread(5000); }
 
+  // Safe from any thread, also while another thread starts or stops this one.
   bool IsRunning() const;
   bool IsCurrentThread() const;
   uint32_t ThreadId() const { return id_; }
@@ -34,6 +43,9 @@ class CBaseThread {
  protected:
   virtual void ThreadBody() = 0;  // slot 4
   IDriver* Driver() const { return driver_; }
+  // For destructors: StopThread(ms), and if the thread still runs after that, wait without limit
+  // (logged) so that nothing it uses is freed under it. On the thread itself, the handle is let go.
+  void FinalStop(uint32_t ms);
 
  private:
   static void Entry(void* self);
@@ -42,9 +54,13 @@ class CBaseThread {
   // Held by StartThread until handle, id and name are stored; the new thread passes through it
   // before its body runs, so a body that stops or joins itself sees its own handle.
   RecursiveLock startGate_;
+  // One start, stop or join at a time; never held by the thread itself.
+  RecursiveLock controlLock_;
+  // Guards the handle pointer against being closed while another thread reads it; held briefly.
+  mutable RecursiveLock handleLock_;
   std::string name_;
   platform::Thread* handle_ = nullptr;
-  uint32_t id_ = 0;
+  std::atomic<uint32_t> id_{0};
   IDriver* driver_;
   CManualEvent stopEvent_;
 };

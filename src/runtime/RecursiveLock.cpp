@@ -14,12 +14,7 @@ RecursiveLock::~RecursiveLock() { platform::DestroyEvent(event_); }
 bool RecursiveLock::TryLock() {
   const uint32_t me = platform::CurrentThreadId();
   for (uint32_t i = 0; i <= spinCount_; ++i) {
-    int32_t expected = 0;
-    if (lockCount_.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
-      owner_.store(me, std::memory_order_relaxed);
-      recursion_ = 1;
-      return true;
-    }
+    if (TakeFree(me)) return true;
     if (owner_.load(std::memory_order_relaxed) == me) {
       lockCount_.fetch_add(1, std::memory_order_acquire);
       ++recursion_;
@@ -29,21 +24,30 @@ bool RecursiveLock::TryLock() {
   return false;
 }
 
+bool RecursiveLock::TakeFree(uint32_t me) {
+  int32_t expected = 0;
+  if (!lockCount_.compare_exchange_strong(expected, 1)) return false;
+  owner_.store(me, std::memory_order_relaxed);
+  recursion_ = 1;
+  return true;
+}
+
 void RecursiveLock::Lock() {
   if (TryLock()) return;
   const uint32_t me = platform::CurrentThreadId();
-  if (lockCount_.fetch_add(1, std::memory_order_acquire) + 1 == 1) {
-    owner_.store(me, std::memory_order_relaxed);
-    recursion_ = 1;
-    return;
-  }
-  if (owner_.load(std::memory_order_relaxed) == me) {
-    ++recursion_;
-    return;
-  }
-  platform::WaitEvent(event_, platform::kInfinite);
-  owner_.store(me, std::memory_order_relaxed);
-  recursion_ = 1;
+  // A waiter is counted only while it sleeps here. If it is terminated in the wait, the unwind takes
+  // it off the count and passes on a wake-up it may have been meant to receive, so the free lock
+  // stays free for everyone else.
+  struct WaiterCount {
+    RecursiveLock& lock;
+    explicit WaiterCount(RecursiveLock& l) : lock(l) { lock.waiters_.fetch_add(1); }
+    ~WaiterCount() {
+      if (lock.waiters_.fetch_sub(1) > 1 && lock.lockCount_.load() == 0) platform::SetEvent(lock.event_);
+    }
+  } counted(*this);
+  // Every release that finds a waiter sets the event, and a woken waiter takes the lock only when it
+  // is free: a wake-up that finds the lock taken again (or that nobody needed) costs one more round.
+  while (!TakeFree(me)) platform::WaitEvent(event_, platform::kInfinite);
 }
 
 void RecursiveLock::Unlock() {
@@ -52,7 +56,8 @@ void RecursiveLock::Unlock() {
     return;
   }
   owner_.store(0, std::memory_order_relaxed);
-  if (lockCount_.fetch_sub(1, std::memory_order_release) - 1 > 0) platform::SetEvent(event_);
+  lockCount_.fetch_sub(1);
+  if (waiters_.load() > 0) platform::SetEvent(event_);
 }
 
 }  // namespace norvale

@@ -7,7 +7,8 @@
 namespace norvale {
 
 // The one lock type of the driver: re-entrant for its owner, spinning briefly on a multi-processor
-// machine before it sleeps on an auto-reset event.
+// machine before it sleeps on an auto-reset event. A thread terminated while it sleeps in Lock
+// leaves no trace: the lock count holds only the owner's recursion, and waiters are counted apart.
 class RecursiveLock {
  public:
   RecursiveLock();
@@ -28,6 +29,9 @@ class RecursiveLock {
   std::atomic<int32_t> lockCount_{0};
   std::atomic<uint32_t> owner_{0};
   uint32_t recursion_ = 0;
+  std::atomic<int32_t> waiters_{0};  // threads asleep in Lock
+
+  bool TakeFree(uint32_t me);
 };
 
 // Scoped holder: every lock/unlock pair in the program is one of these.

@@ -56,6 +56,25 @@ std::string RemoveChars(const std::string& text, const std::string& chars) {
   return out;
 }
 
+std::string ForLog(const std::string& text, size_t maxBytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  const size_t used = std::min(text.size(), maxBytes);
+  std::string out;
+  out.reserve(used + 8);
+  for (size_t i = 0; i < used; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c >= 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (used < text.size()) out += "...";
+  return out;
+}
+
 std::string ToLower(const std::string& text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

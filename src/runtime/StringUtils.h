@@ -19,6 +19,11 @@ std::string Trim(const std::string& text);
 // Copy of text without any character that occurs in chars.
 std::string RemoveChars(const std::string& text, const std::string& chars);
 std::string ToLower(const std::string& text);
+// Outside text (a camera's answer, reason phrase, header or name) made fit for one log line: bytes
+// below 0x20 and from 0x7F up are written as \xNN, and text beyond maxBytes (of the input) is cut and
+// marked with "...".
+constexpr size_t kLogTextLimit = 200;
+std::string ForLog(const std::string& text, size_t maxBytes = kLogTextLimit);
 // Optional sign then decimal digits only; false for empty text, a lone sign or anything else.
 bool ParseInt(const std::string& text, int32_t* value);
 

@@ -84,7 +84,7 @@ bool CBaseRTSPClient::Connect() {
   if (s == platform::kInvalidSocket) return false;
   auto fail = [&](const char* why) {
     platform::CloseSocket(s);
-    LogFailure("Connect", "cannot connect to %s:%u (%s)", settings_.host.c_str(),
+    LogQuiet("Connect", "cannot connect to %s:%u (%s)", settings_.host.c_str(),
                static_cast<unsigned>(settings_.serverPort), why);
     return false;
   };
@@ -326,9 +326,15 @@ bool CBaseRTSPClient::ExecuteRequest(int method) {
     ok = SendRequest(method);
   }
   ok = ok && parser_.Status() / 100 == 2;
-  if (!ok && (method == RTSP_DESCRIBE || method == RTSP_SETUP) && !StopRequested())
-    LogFailure("ExecuteRequest", "%s %s failed (status %u)", RTSPMethodName(method), GetBaseURL().c_str(),
+  if (!ok && (method == RTSP_DESCRIBE || method == RTSP_SETUP) && !StopRequested()) {
+    // No status: the connection broke or the camera did not answer, a socket error like any other.
+    if (parser_.Status() == 0)
+      LogQuiet("ExecuteRequest", "%s %s failed (status %u)", RTSPMethodName(method), ForLog(GetBaseURL()).c_str(),
                parser_.Status());
+    else
+      LogFailure("ExecuteRequest", "%s %s failed (status %u)", RTSPMethodName(method), ForLog(GetBaseURL()).c_str(),
+                 parser_.Status());
+  }
   return ok;
 }
 
@@ -449,6 +455,17 @@ void CBaseRTSPClient::LogFailure(const char* method, const char* format, ...) {
   va_end(args);
   const std::string prefix = FormatString("norvale::CBaseRTSPClient::%s", method);
   Driver()->Log(LogWarning, "%s: %s", prefix.c_str(), text.c_str());
+}
+
+void CBaseRTSPClient::LogQuiet(const char* method, const char* format, ...) {
+  if (!Driver()) return;
+  std::string text;
+  va_list args;
+  va_start(args, format);
+  FormatStringV(text, format, args);
+  va_end(args);
+  const std::string prefix = FormatString("norvale::CBaseRTSPClient::%s", method);
+  Driver()->Log(LogDebug, "%s: %s", prefix.c_str(), text.c_str());
 }
 
 }  // namespace norvale

@@ -63,7 +63,11 @@ class CBaseRTSPClient : public CBaseThread {
   bool SendText(const std::string& text);
   bool CallOnDescribe();
   void CallOnClientStopped();
+  // A failure the camera answered (an error status, an oversized answer): logged as a warning once per
+  // run of failed sessions. LogQuiet is for a camera that is away (no connection, no answer): its lines
+  // are debug lines only, which never reach the host, however long the camera stays away.
   void LogFailure(const char* method, const char* format, ...) NORVALE_PRINTF(3, 4);
+  void LogQuiet(const char* method, const char* format, ...) NORVALE_PRINTF(3, 4);
   uint32_t StopLimit() const;
 
   CRTSPResponseParser parser_;

@@ -7,6 +7,7 @@ void CBitReader::Init(const uint8_t* data, size_t size, bool skipEmulationPreven
   size_ = data ? size : 0;
   pos_ = 0;
   skipEp_ = skipEmulationPrevention;
+  failed_ = false;
   zeros_ = 0;
   current_ = 0;
   bitsLeft_ = 0;
@@ -26,20 +27,17 @@ bool CBitReader::LoadByte() {
   return true;
 }
 
-bool CBitReader::ReadBits(unsigned n, uint32_t* value) {
-  if (n > 32) return false;
+uint32_t CBitReader::Bits(unsigned n) {
+  if (failed_) return 0;
+  if (n > 32) {
+    failed_ = true;
+    return 0;
+  }
   uint64_t result = 0;
-  // Save the position so that a failed read leaves the reader where it was.
-  const size_t pos = pos_;
-  const unsigned zeros = zeros_, bitsLeft = bitsLeft_;
-  const uint8_t current = current_;
   while (n > 0) {
     if (bitsLeft_ == 0 && !LoadByte()) {
-      pos_ = pos;
-      zeros_ = zeros;
-      bitsLeft_ = bitsLeft;
-      current_ = current;
-      return false;
+      failed_ = true;
+      return 0;
     }
     const unsigned take = n < bitsLeft_ ? n : bitsLeft_;
     const unsigned shift = bitsLeft_ - take;
@@ -48,52 +46,45 @@ bool CBitReader::ReadBits(unsigned n, uint32_t* value) {
     bitsLeft_ -= take;
     n -= take;
   }
-  if (value) *value = static_cast<uint32_t>(result);
-  return true;
+  return static_cast<uint32_t>(result);
 }
 
-bool CBitReader::Skip(unsigned n) {
-  uint32_t ignored;
-  while (n > 32) {
-    if (!ReadBits(32, &ignored)) return false;
+void CBitReader::Skip(unsigned n) {
+  while (n > 32 && !failed_) {
+    Bits(32);
     n -= 32;
   }
-  return ReadBits(n, &ignored);
+  Bits(n);
 }
 
-bool CBitReader::ReadUE(uint32_t* value) {
+uint32_t CBitReader::UE(uint32_t max) {
   unsigned leadingZeros = 0;
-  uint32_t bit = 0;
-  for (;;) {
-    if (!ReadBits(1, &bit)) return false;
-    if (bit) break;
-    if (++leadingZeros > 32) return false;
+  while (!failed_ && Bits(1) == 0) {
+    if (++leadingZeros > 32) failed_ = true;
   }
-  if (leadingZeros == 0) {
-    if (value) *value = 0;
-    return true;
+  if (failed_) return 0;
+  const uint64_t result = ((uint64_t{1} << leadingZeros) - 1) + Bits(leadingZeros);
+  if (failed_ || result > max) {
+    failed_ = true;
+    return 0;
   }
-  uint32_t suffix = 0;
-  if (!ReadBits(leadingZeros, &suffix)) return false;
-  const uint64_t result = ((uint64_t{1} << leadingZeros) - 1) + suffix;
-  if (result > 0xFFFFFFFFull) return false;
-  if (value) *value = static_cast<uint32_t>(result);
-  return true;
+  return static_cast<uint32_t>(result);
 }
 
-bool CBitReader::ReadSE(int32_t* value) {
-  uint32_t code = 0;
-  if (!ReadUE(&code)) return false;
+int32_t CBitReader::SE(int64_t min, int64_t max) {
+  const uint32_t code = UE();
   // 0, 1, -1, 2, -2 ...
   const int64_t magnitude = (static_cast<int64_t>(code) + 1) / 2;
   const int64_t result = (code & 1) ? magnitude : -magnitude;
-  if (value) *value = static_cast<int32_t>(result);
-  return true;
+  if (failed_ || result < min || result > max) {
+    failed_ = true;
+    return 0;
+  }
+  return static_cast<int32_t>(result);
 }
 
-bool CBitReader::ReadMarker() {
-  uint32_t bit = 0;
-  return ReadBits(1, &bit) && bit == 1;
+void CBitReader::Marker() {
+  if (Bits(1) != 1) failed_ = true;
 }
 
 }  // namespace norvale

@@ -18,13 +18,6 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   void SetParameterSets(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps,
                         const std::vector<uint8_t>& config) override;
 
-  // Picture size from an SPS NAL unit (header byte included): the coded size less the cropping.
-  // False when the bits run out, a field is out of its range or a dimension is 0 or above 65535.
-  static bool ReadSPSSize(const uint8_t* nal, size_t size, uint16_t* width, uint16_t* height);
-  // Looks for a start code followed by an SPS within the first 64 bytes of an Annex B sequence and
-  // reads its picture size.
-  static bool FindSPSSize(const uint8_t* data, size_t size, uint16_t* width, uint16_t* height);
-
  protected:
   void HandlePacket(const CRTPPacket& packet) override;
   void ProcessFrame(uint32_t timestamp) override;

@@ -4,8 +4,34 @@
 #include <cstring>
 #include <utility>
 
+#include "streaming/JpegMarkers.h"
+
 namespace norvale {
+
+using namespace jpeg;
+
 namespace {
+
+// The RTP/JPEG main header: type-specific (1), fragment offset (3, big-endian), type (1), Q (1),
+// width / 8 (1), height / 8 (1).
+constexpr size_t kFragmentOffsetField = 1;
+constexpr size_t kTypeField = 4;
+constexpr size_t kQField = 5;
+constexpr size_t kWidthField = 6;
+constexpr size_t kHeightField = 7;
+constexpr size_t kMainHeaderSize = 8;
+// Every packet carries at least the type-specific byte and the fragment offset.
+constexpr size_t kShortestPacket = 4;
+// Types 64 and above add the restart marker header: restart interval (2), F, L, restart count (2).
+constexpr unsigned kFirstRestartType = 64;
+constexpr size_t kRestartHeaderSize = 4;
+// Q 128 and above carry the quantization table header: MBZ (1), precision (1), length (2), tables.
+constexpr unsigned kFirstInbandQ = 128;
+constexpr size_t kQuantHeaderSize = 4;
+// A first fragment longer than this carries the headers that fix the length of later ones.
+constexpr size_t kShortestFullFirstFragment = 11;
+// One byte in eighths of a pixel cannot say 2048; 0 stands for it.
+constexpr uint32_t kZeroDimension = 2048;
 
 // ITU-T T.81 Annex K.1 and K.2, in natural (row) order.
 constexpr uint8_t kLumaQuantizer[64] = {
@@ -67,7 +93,7 @@ class HeaderWriter {
     pos_ += size;
   }
   void Marker(uint8_t m) {
-    Byte(0xFF);
+    Byte(kMarkerPrefix);
     Byte(m);
   }
   bool Fits() const { return pos_ <= capacity_; }
@@ -81,7 +107,7 @@ class HeaderWriter {
 
 void WriteHuffmanTable(HeaderWriter& w, uint8_t tableClass, uint8_t id, const uint8_t* codeLens,
                        const uint8_t* symbols, size_t symbolCount) {
-  w.Marker(0xC4);
+  w.Marker(kDht);
   w.Word(static_cast<uint32_t>(3 + 16 + symbolCount));
   w.Byte(static_cast<uint8_t>((tableClass << 4) | id));
   w.Bytes(codeLens, 16);
@@ -115,18 +141,18 @@ void CJpegRTPMediaParser::MakeTables(int q, uint8_t* tables) {
 
 bool CJpegRTPMediaParser::BuildJfifHeaders(const uint8_t* frame, size_t frameSize, uint16_t width, uint16_t height,
                                            uint8_t* out, size_t* outSize, size_t* scanOffset) {
-  if (!frame || frameSize < 8) return false;
-  unsigned type = frame[4];
-  const unsigned q = frame[5];
-  size_t pos = 8;
+  if (!frame || frameSize < kMainHeaderSize) return false;
+  unsigned type = frame[kTypeField];
+  const unsigned q = frame[kQField];
+  size_t pos = kMainHeaderSize;
   bool restart = false;
   uint16_t restartInterval = 0;
-  if (type >= 64) {
-    if (frameSize < 12) return false;
+  if (type >= kFirstRestartType) {
+    if (frameSize < kMainHeaderSize + kRestartHeaderSize) return false;
     restart = true;
-    restartInterval = static_cast<uint16_t>((frame[8] << 8) | frame[9]);
-    pos = 12;
-    type -= 64;
+    restartInterval = static_cast<uint16_t>((frame[pos] << 8) | frame[pos + 1]);
+    pos += kRestartHeaderSize;
+    type -= kFirstRestartType;
   }
   // Types 0 (4:2:2) and 1 (4:2:0) are the only ones with a defined meaning.
   if (type > 1) return false;
@@ -134,13 +160,13 @@ bool CJpegRTPMediaParser::BuildJfifHeaders(const uint8_t* frame, size_t frameSiz
   uint8_t scaled[128];
   QuantTable tables[2] = {{nullptr, 0}, {nullptr, 0}};
   int tableCount = 0;
-  bool fromQ = q < 128;
-  if (q >= 128) {
-    if (frameSize - pos < 4) return false;
+  bool fromQ = q < kFirstInbandQ;
+  if (q >= kFirstInbandQ) {
+    if (frameSize - pos < kQuantHeaderSize) return false;
     const uint8_t mbz = frame[pos];
     const uint8_t precision = frame[pos + 1];
     const size_t length = (static_cast<size_t>(frame[pos + 2]) << 8) | frame[pos + 3];
-    pos += 4;
+    pos += kQuantHeaderSize;
     if (length > frameSize - pos) return false;
     if (mbz != 0 || length == 0) {
       fromQ = true;
@@ -169,61 +195,60 @@ bool CJpegRTPMediaParser::BuildJfifHeaders(const uint8_t* frame, size_t frameSiz
   if (pos > frameSize) return false;
 
   HeaderWriter w(out, kHeaderArea);
-  w.Marker(0xD8);  // SOI
-  // APP0: JFIF 1.1, no units, density 1x1, no thumbnail.
-  w.Marker(0xE0);
-  w.Word(16);
-  w.Bytes(reinterpret_cast<const uint8_t*>("JFIF"), 5);
-  w.Byte(1);
-  w.Byte(1);
-  w.Byte(0);
-  w.Word(1);
-  w.Word(1);
-  w.Byte(0);
-  w.Byte(0);
+  w.Marker(kSoi);
+  w.Marker(kApp0);
+  w.Word(16);                                                 // segment length
+  w.Bytes(reinterpret_cast<const uint8_t*>("JFIF"), 5);       // identifier, zero-terminated
+  w.Byte(1);                                                  // major version
+  w.Byte(1);                                                  // minor version
+  w.Byte(0);                                                  // density units: none (aspect ratio only)
+  w.Word(1);                                                  // horizontal density
+  w.Word(1);                                                  // vertical density
+  w.Byte(0);                                                  // thumbnail width
+  w.Byte(0);                                                  // thumbnail height
   if (restart) {
-    w.Marker(0xDD);
-    w.Word(4);
-    w.Word(restartInterval);
+    w.Marker(kDri);
+    w.Word(4);                                                // segment length
+    w.Word(restartInterval);                                  // restart interval in MCUs
   }
   for (int i = 0; i < tableCount; ++i) {
-    w.Marker(0xDB);
-    w.Word(static_cast<uint32_t>(3 + tables[i].size));
-    w.Byte(static_cast<uint8_t>(((tables[i].size == 128 ? 1 : 0) << 4) | i));
-    w.Bytes(tables[i].data, tables[i].size);
+    w.Marker(kDqt);
+    w.Word(static_cast<uint32_t>(3 + tables[i].size));       // segment length
+    w.Byte(static_cast<uint8_t>(((tables[i].size == 128 ? 1 : 0) << 4) | i));  // precision (16-bit: 1), table id
+    w.Bytes(tables[i].data, tables[i].size);                  // 64 entries in zigzag order
   }
   const uint8_t chromaTable = tableCount > 1 ? 1 : 0;
-  w.Marker(0xC0);  // SOF0
-  w.Word(17);
-  w.Byte(8);
-  w.Word(height);
-  w.Word(width);
-  w.Byte(3);
-  w.Byte(1);
-  w.Byte(type == 0 ? 0x21 : 0x22);
-  w.Byte(0);
-  w.Byte(2);
+  w.Marker(kSof0);
+  w.Word(17);                                                 // segment length: 8 + 3 components x 3
+  w.Byte(8);                                                  // sample precision
+  w.Word(height);                                             // number of lines
+  w.Word(width);                                              // samples per line
+  w.Byte(3);                                                  // number of components
+  w.Byte(kComponentY);                                        // component id
+  w.Byte(type == 0 ? 0x21 : 0x22);                            // sampling: 2x1 (4:2:2) or 2x2 (4:2:0)
+  w.Byte(0);                                                  // quantization table
+  w.Byte(kComponentCb);
+  w.Byte(0x11);                                               // sampling 1x1
+  w.Byte(chromaTable);
+  w.Byte(kComponentCr);
   w.Byte(0x11);
   w.Byte(chromaTable);
-  w.Byte(3);
+  WriteHuffmanTable(w, kDcTable, 0, kLumDcCodeLens, kLumDcSymbols, sizeof(kLumDcSymbols));
+  WriteHuffmanTable(w, kAcTable, 0, kLumAcCodeLens, kLumAcSymbols, sizeof(kLumAcSymbols));
+  WriteHuffmanTable(w, kDcTable, 1, kChmDcCodeLens, kChmDcSymbols, sizeof(kChmDcSymbols));
+  WriteHuffmanTable(w, kAcTable, 1, kChmAcCodeLens, kChmAcSymbols, sizeof(kChmAcSymbols));
+  w.Marker(kSos);
+  w.Word(12);                                                 // segment length: 6 + 3 components x 2
+  w.Byte(3);                                                  // components in the scan
+  w.Byte(kComponentY);
+  w.Byte(0x00);                                               // DC table 0, AC table 0
+  w.Byte(kComponentCb);
+  w.Byte(0x11);                                               // DC table 1, AC table 1
+  w.Byte(kComponentCr);
   w.Byte(0x11);
-  w.Byte(chromaTable);
-  WriteHuffmanTable(w, 0, 0, kLumDcCodeLens, kLumDcSymbols, sizeof(kLumDcSymbols));
-  WriteHuffmanTable(w, 1, 0, kLumAcCodeLens, kLumAcSymbols, sizeof(kLumAcSymbols));
-  WriteHuffmanTable(w, 0, 1, kChmDcCodeLens, kChmDcSymbols, sizeof(kChmDcSymbols));
-  WriteHuffmanTable(w, 1, 1, kChmAcCodeLens, kChmAcSymbols, sizeof(kChmAcSymbols));
-  w.Marker(0xDA);  // SOS
-  w.Word(12);
-  w.Byte(3);
-  w.Byte(1);
-  w.Byte(0x00);
-  w.Byte(2);
-  w.Byte(0x11);
-  w.Byte(3);
-  w.Byte(0x11);
-  w.Byte(0);
-  w.Byte(63);
-  w.Byte(0);
+  w.Byte(0);                                                  // start of spectral selection
+  w.Byte(63);                                                 // end of spectral selection
+  w.Byte(0);                                                  // successive approximation
   if (!w.Fits()) return false;
   *outSize = w.Size();
   *scanOffset = pos;
@@ -233,19 +258,23 @@ bool CJpegRTPMediaParser::BuildJfifHeaders(const uint8_t* frame, size_t frameSiz
 void CJpegRTPMediaParser::HandlePacket(const CRTPPacket& packet) {
   const uint8_t* payload = packet.Payload();
   const size_t size = packet.payload.size();
-  if (size < 4) {
+  if (size < kShortestPacket) {
+    CountDrop(DropReason::Malformed);
     Reset();
     return;
   }
-  const uint32_t offset = (static_cast<uint32_t>(payload[1]) << 16) | (payload[2] << 8) | payload[3];
+  const uint32_t offset = (static_cast<uint32_t>(payload[kFragmentOffsetField]) << 16) |
+                          (payload[kFragmentOffsetField + 1] << 8) | payload[kFragmentOffsetField + 2];
   if (offset == 0) {
-    if (size > 11) headerLength_ = payload[4] < 64 ? 8 : 12;
+    if (size > kShortestFullFirstFragment)
+      headerLength_ = payload[kTypeField] < kFirstRestartType ? kMainHeaderSize : kMainHeaderSize + kRestartHeaderSize;
     // A first fragment starts a new frame; whatever an unfinished one left behind cannot belong to it.
     frame_.clear();
     Append(payload, size);
     waitingForFirstFragment_ = false;
   } else {
     if (waitingForFirstFragment_) {
+      if (packet.marker) CountDrop(DropReason::NoKeyFrame);
       Reset();
       return;
     }
@@ -260,48 +289,44 @@ void CJpegRTPMediaParser::HandlePacket(const CRTPPacket& packet) {
 
 void CJpegRTPMediaParser::ProcessFrame(uint32_t timestamp) {
   if (!client_ || frame_.empty()) return;
-  const auto lastFF = std::find(frame_.rbegin(), frame_.rend(), uint8_t{0xFF});
-  const bool hasEnd = lastFF != frame_.rend() && lastFF != frame_.rbegin() && *(lastFF - 1) == 0xD9;
+  const auto lastFF = std::find(frame_.rbegin(), frame_.rend(), kMarkerPrefix);
+  const bool hasEnd = lastFF != frame_.rend() && lastFF != frame_.rbegin() && *(lastFF - 1) == kEoi;
   if (!hasEnd) {
-    static constexpr uint8_t kEndOfImage[2] = {0xFF, 0xD9};
-    Append(kEndOfImage, 2);
+    static constexpr uint8_t kEndOfImage[2] = {kMarkerPrefix, kEoi};
+    Append(kEndOfImage, sizeof(kEndOfImage));
   }
-  if (frame_.size() < 8) {
+  if (frame_.size() < kMainHeaderSize) {
+    CountDrop(DropReason::Malformed);
     Reset();
     return;
   }
   const auto [requestedWidth, requestedHeight] = client_->GetRequestedSize();
   // One byte in eighths of a pixel cannot say 2048 or more; the size the channel asked for wins when it
   // is more than twice what the header says.
-  uint32_t width = frame_[6] * 8u, height = frame_[7] * 8u;
+  uint32_t width = frame_[kWidthField] * 8u, height = frame_[kHeightField] * 8u;
   if (requestedWidth > 2 * width)
     width = requestedWidth;
   else if (width == 0)
-    width = 2048;
+    width = kZeroDimension;
   if (requestedHeight > 2 * height)
     height = requestedHeight;
   else if (height == 0)
-    height = 2048;
+    height = kZeroDimension;
 
   uint8_t header[kHeaderArea];
   size_t headerSize = 0, scanOffset = 0;
   if (!BuildJfifHeaders(frame_.data(), frame_.size(), static_cast<uint16_t>(width), static_cast<uint16_t>(height),
                         header, &headerSize, &scanOffset)) {
+    CountDrop(DropReason::Malformed);
     Reset();
     return;
   }
   width_ = static_cast<uint16_t>(width);
   height_ = static_cast<uint16_t>(height);
-  const HandOver result = Deliver(MakeFourCC('J', 'P', 'E', 'G'), CapacityClass(frame_.size() + kHeaderArea), header,
-                                  headerSize, frame_.data() + scanOffset, frame_.size() - scanOffset, timestamp);
-  if (result == HandOver::AllocationFailed || result == HandOver::CopyFailed) {
-    if (driver_)
-      driver_->Log(LogError, "%s: Frame allocation error, device %s", "norvale::CJpegRTPMediaParser::ProcessFrame",
-                   driver_->GetDeviceName().c_str());
-    Reset();
-  } else if (result == HandOver::Refused) {
-    Reset();
-  }
+  static constexpr HandOverFailureLine kAllocationFailure = {"%s: Frame allocation error, device %s",
+                                                             "norvale::CJpegRTPMediaParser::ProcessFrame"};
+  HandOverFrame(MakeFourCC('J', 'P', 'E', 'G'), CapacityClass(frame_.size() + kHeaderArea), header, headerSize,
+                frame_.data() + scanOffset, frame_.size() - scanOffset, timestamp, kAllocationFailure);
 }
 
 }  // namespace norvale

@@ -7,6 +7,23 @@ namespace {
 
 constexpr uint32_t kMaxDimension = 32000;
 
+// Start codes (00 00 01 xx) of the visual layers.
+constexpr uint8_t kVisualObjectSequence = 0xB0;
+constexpr uint8_t kUserData = 0xB2;
+constexpr uint8_t kVisualObject = 0xB5;
+constexpr uint8_t kLastVideoObject = 0x1F;   // video objects 00 .. 1F
+constexpr uint8_t kFirstVideoObjectLayer = 0x20;
+constexpr uint8_t kLastVideoObjectLayer = 0x2F;
+// aspect_ratio_info: the pixel aspect ratio follows as width and height.
+constexpr uint32_t kExtendedPar = 0xF;
+constexpr uint32_t kShapeRectangular = 0;
+
+// H.263: the 22-bit picture start code, PTYPE source format 7 (extended PTYPE follows) and the
+// custom picture format of OPPTYPE.
+constexpr uint32_t kPictureStartCode = 0x20;
+constexpr uint32_t kExtendedPType = 7;
+constexpr uint32_t kCustomFormat = 6;
+
 bool IsStartCode(const uint8_t* data, size_t size, size_t pos) {
   return pos + 3 < size && data[pos] == 0 && data[pos + 1] == 0 && data[pos + 2] == 1;
 }
@@ -55,48 +72,59 @@ bool CMP4Parser::ParseVideoObjectLayer(const uint8_t* data, size_t size, uint32_
   for (;;) {
     if (!IsStartCode(data, size, pos)) return false;
     const uint8_t code = data[pos + 3];
-    if (code == 0xB0 || code == 0xB2 || code == 0xB5) {
-      pos = NextStartCode(data, size, pos + (code == 0xB0 ? 5 : 4));
+    if (code == kVisualObjectSequence || code == kUserData || code == kVisualObject) {
+      // The sequence header carries its profile_and_level_indication byte.
+      pos = NextStartCode(data, size, pos + (code == kVisualObjectSequence ? 5 : 4));
       continue;
     }
     break;
   }
-  if (data[pos + 3] > 0x1F) return false;  // video object start code 00 .. 1F
+  if (data[pos + 3] > kLastVideoObject) return false;
   pos = NextStartCode(data, size, pos + 4);
-  while (IsStartCode(data, size, pos) && data[pos + 3] == 0xB2) pos = NextStartCode(data, size, pos + 4);
-  if (!IsStartCode(data, size, pos) || data[pos + 3] < 0x20 || data[pos + 3] > 0x2F) return false;
+  while (IsStartCode(data, size, pos) && data[pos + 3] == kUserData) pos = NextStartCode(data, size, pos + 4);
+  if (!IsStartCode(data, size, pos) || data[pos + 3] < kFirstVideoObjectLayer || data[pos + 3] > kLastVideoObjectLayer)
+    return false;
 
   CBitReader r(data + pos + 4, size - pos - 4);
-  uint32_t v = 0, verid = 1;
-  if (!r.Skip(1) || !r.Skip(8)) return false;  // random_accessible_vol, video_object_type_indication
-  if (!r.ReadBit(&v)) return false;            // is_object_layer_identifier
-  if (v) {
-    if (!r.ReadBits(4, &verid) || !r.Skip(3)) return false;
+  r.Skip(1);                                  // random_accessible_vol
+  r.Skip(8);                                  // video_object_type_indication
+  if (r.Bit()) {                              // is_object_layer_identifier
+    r.Skip(4);                                // video_object_layer_verid
+    r.Skip(3);                                // video_object_layer_priority
   }
-  uint32_t aspect = 0;
-  if (!r.ReadBits(4, &aspect)) return false;
-  if (aspect == 0xF && !r.Skip(16)) return false;  // par_width, par_height
-  if (!r.ReadBit(&v)) return false;                 // vol_control_parameters
-  if (v) {
-    uint32_t vbv = 0;
-    if (!r.Skip(3) || !r.ReadBit(&vbv)) return false;  // chroma_format, low_delay
-    if (vbv) {
-      // bit rate (15 + marker + 15 + marker), buffer size (15 + marker + 3), occupancy (11 + marker + 15 + marker)
-      if (!r.Skip(15) || !r.ReadMarker() || !r.Skip(15) || !r.ReadMarker() || !r.Skip(15) || !r.ReadMarker() ||
-          !r.Skip(3) || !r.Skip(11) || !r.ReadMarker() || !r.Skip(15) || !r.ReadMarker())
-        return false;
+  if (r.Bits(4) == kExtendedPar) {            // aspect_ratio_info
+    r.Skip(8);                                // par_width
+    r.Skip(8);                                // par_height
+  }
+  if (r.Bit()) {                              // vol_control_parameters
+    r.Skip(2);                                // chroma_format
+    r.Skip(1);                                // low_delay
+    if (r.Bit()) {                            // vbv_parameters
+      r.Skip(15);                             // first_half_bit_rate
+      r.Marker();
+      r.Skip(15);                             // latter_half_bit_rate
+      r.Marker();
+      r.Skip(15);                             // first_half_vbv_buffer_size
+      r.Marker();
+      r.Skip(3);                              // latter_half_vbv_buffer_size
+      r.Skip(11);                             // first_half_vbv_occupancy
+      r.Marker();
+      r.Skip(15);                             // latter_half_vbv_occupancy
+      r.Marker();
     }
   }
-  uint32_t shape = 0;
-  if (!r.ReadBits(2, &shape) || shape != 0) return false;  // rectangular only
-  uint32_t resolution = 0, fixedRate = 0;
-  if (!r.ReadMarker() || !r.ReadBits(16, &resolution) || resolution == 0 || !r.ReadMarker() ||
-      !r.ReadBit(&fixedRate))
-    return false;
-  if (fixedRate && !r.Skip(BitsFor(resolution))) return false;
-  uint32_t w = 0, h = 0;
-  if (!r.ReadMarker() || !r.ReadBits(13, &w) || !r.ReadMarker() || !r.ReadBits(13, &h) || !r.ReadMarker())
-    return false;
+  if (r.Bits(2) != kShapeRectangular) r.Fail();  // video_object_layer_shape
+  r.Marker();
+  const uint32_t resolution = r.Bits(16);     // vop_time_increment_resolution
+  if (resolution == 0) r.Fail();
+  r.Marker();
+  if (r.Bit()) r.Skip(BitsFor(resolution));   // fixed_vop_rate, fixed_vop_time_increment
+  r.Marker();
+  const uint32_t w = r.Bits(13);              // video_object_layer_width
+  r.Marker();
+  const uint32_t h = r.Bits(13);              // video_object_layer_height
+  r.Marker();
+  if (!r.Ok()) return false;
   *width = w;
   *height = h;
   return true;
@@ -105,39 +133,38 @@ bool CMP4Parser::ParseVideoObjectLayer(const uint8_t* data, size_t size, uint32_
 bool CMP4Parser::ParseH263(const uint8_t* data, size_t size, uint32_t* width, uint32_t* height) {
   static constexpr uint32_t kFormats[6][2] = {{0, 0}, {128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
   CBitReader r(data, size);
-  uint32_t v = 0;
-  if (!r.ReadBits(22, &v) || v != 0x20) return false;  // picture start code
-  if (!r.Skip(8)) return false;                         // temporal reference
-  uint32_t one = 0, zero = 1, format = 0;
-  if (!r.ReadBit(&one) || one != 1 || !r.ReadBit(&zero) || zero != 0) return false;
-  if (!r.Skip(3) || !r.ReadBits(3, &format)) return false;  // split screen, document camera, freeze release
+  if (r.Bits(22) != kPictureStartCode) return false;  // picture start code
+  r.Skip(8);                                             // temporal reference
+  r.Marker();                                            // PTYPE bit 1: always 1
+  if (r.Bit() != 0) r.Fail();                            // PTYPE bit 2: always 0 (distinction with H.261)
+  r.Skip(3);                                             // split screen, document camera, freeze release
+  const uint32_t format = r.Bits(3);                     // source format
+  if (!r.Ok()) return false;
   if (format >= 1 && format <= 5) {
     *width = kFormats[format][0];
     *height = kFormats[format][1];
     return true;
   }
-  if (format != 7) return false;
+  if (format != kExtendedPType) return false;
   // Extended picture type: the size is only there when the update field says the options follow.
-  uint32_t ufep = 0;
-  if (!r.ReadBits(3, &ufep) || ufep != 1) return false;
-  uint32_t extended = 0, options = 0;
+  if (r.Bits(3) != 1) return false;                      // UFEP
+  const uint32_t extended = r.Bits(3);                   // OPPTYPE source format
   // The option bits end in the fixed pattern 1 0 0 0.
-  if (!r.ReadBits(3, &extended) || !r.ReadBits(15, &options) || (options & 0xF) != 0x8) return false;
-  uint32_t mpptype = 0;
-  if (!r.ReadBits(9, &mpptype) || (mpptype & 0x7) != 0x1) return false;
+  if ((r.Bits(15) & 0xF) != 0x8) return false;           // OPPTYPE options
+  if ((r.Bits(9) & 0x7) != 0x1) return false;            // MPPTYPE, ending in 0 0 1
+  if (!r.Ok()) return false;
   if (extended >= 1 && extended <= 5) {
     *width = kFormats[extended][0];
     *height = kFormats[extended][1];
     return true;
   }
-  if (extended != 6) return false;
-  uint32_t cpm = 0;
-  if (!r.ReadBit(&cpm)) return false;
-  if (cpm && !r.Skip(2)) return false;  // picture sub-bitstream indicator
-  uint32_t aspect = 0, widthIndication = 0, heightIndication = 0;
-  if (!r.ReadBits(4, &aspect) || !r.ReadBits(9, &widthIndication) || !r.ReadMarker() ||
-      !r.ReadBits(9, &heightIndication))
-    return false;
+  if (extended != kCustomFormat) return false;
+  if (r.Bit()) r.Skip(2);                                // CPM, PSBI
+  r.Skip(4);                                             // pixel aspect ratio code
+  const uint32_t widthIndication = r.Bits(9);            // picture width indication
+  r.Marker();
+  const uint32_t heightIndication = r.Bits(9);           // picture height indication
+  if (!r.Ok()) return false;
   *width = (widthIndication + 1) * 4;
   *height = heightIndication * 4;
   return true;

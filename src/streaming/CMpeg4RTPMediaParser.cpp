@@ -9,8 +9,13 @@ bool StartsWithCode(const uint8_t* data, size_t size, uint8_t code) {
   return size >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 1 && data[3] == code;
 }
 
+// Start codes 00 00 01 xx.
 constexpr uint8_t kVisualObjectSequence = 0xB0;
 constexpr uint8_t kVop = 0xB6;
+constexpr size_t kStartCodeSize = 4;
+// vop_coding_type is the top two bits after the VOP start code: 00 is an I-VOP, so a byte of 0x40
+// or more starts a predicted VOP.
+constexpr uint8_t kFirstPredictedVopByte = 0x40;
 // An in-band configuration without a VOP behind it is taken only from a packet this short.
 constexpr size_t kConfigOnlyLimit = 64;
 
@@ -28,8 +33,8 @@ void CMpeg4RTPMediaParser::HandlePacket(const CRTPPacket& packet) {
   const uint8_t* data = packet.Payload();
   size_t size = packet.payload.size();
 
-  if (size >= 5 && StartsWithCode(data, size, kVisualObjectSequence)) {
-    size_t vop = 4;
+  if (size > kStartCodeSize && StartsWithCode(data, size, kVisualObjectSequence)) {
+    size_t vop = kStartCodeSize;
     while (vop + 3 < size && !StartsWithCode(data + vop, size - vop, kVop)) ++vop;
     if (vop + 3 < size) {
       inbandConfig_.assign(data, data + vop);
@@ -41,10 +46,9 @@ void CMpeg4RTPMediaParser::HandlePacket(const CRTPPacket& packet) {
     }
   }
 
-  if (size > 4 && StartsWithCode(data, size, kVop)) {
+  if (size > kStartCodeSize && StartsWithCode(data, size, kVop)) {
     frame_.clear();
-    // vop_coding_type is the top two bits after the start code: 00 is an I-VOP.
-    if (data[4] >= 64) {
+    if (data[kStartCodeSize] >= kFirstPredictedVopByte) {
       keyFrame_ = false;
     } else {
       const std::vector<uint8_t>& config = inbandConfig_.empty() ? config_ : inbandConfig_;
@@ -53,7 +57,10 @@ void CMpeg4RTPMediaParser::HandlePacket(const CRTPPacket& packet) {
       keyFrame_ = true;
     }
   }
-  if (waitingForKeyFrame_) return;
+  if (waitingForKeyFrame_) {
+    if (packet.marker) CountDrop(DropReason::NoKeyFrame);
+    return;
+  }
 
   Append(data, size);
   if (!CheckBufferSize()) {
@@ -69,6 +76,7 @@ void CMpeg4RTPMediaParser::ProcessFrame(uint32_t timestamp) {
   if (keyFrame_) {
     uint16_t width = 0, height = 0;
     if (!parser_.Parse(frame_.data(), frame_.size(), &width, &height)) {
+      CountDrop(DropReason::Malformed);
       Reset();
       return;
     }
@@ -76,15 +84,9 @@ void CMpeg4RTPMediaParser::ProcessFrame(uint32_t timestamp) {
     height_ = height;
     code = MakeFourCC('D', 'I', 'V', 'X');
   }
-  const HandOver result = Deliver(code, CapacityClass(frame_.size()), frame_.data(), frame_.size(), nullptr, 0, timestamp);
-  if (result == HandOver::AllocationFailed || result == HandOver::CopyFailed) {
-    if (driver_)
-      driver_->Log(LogError, "%s: Data copying error, device %s", "norvale::CMpeg4RTPMediaParser::ProcessFrame",
-                   driver_->GetDeviceName().c_str());
-    Reset();
-  } else if (result == HandOver::Refused) {
-    Reset();
-  }
+  static constexpr HandOverFailureLine kCopyFailure = {"%s: Data copying error, device %s",
+                                                       "norvale::CMpeg4RTPMediaParser::ProcessFrame"};
+  HandOverFrame(code, CapacityClass(frame_.size()), frame_.data(), frame_.size(), nullptr, 0, timestamp, kCopyFailure);
 }
 
 }  // namespace norvale

@@ -87,14 +87,14 @@ void CRTCPHandler::OnClientPacket(IRTPClient*, const platform::SocketAddress& fr
     RecursiveLockGuard guard(lock_);
     if (from.address != cameraAddress_) return;
     rtcp::WalkCompound(data, size, [&](uint8_t type, const uint8_t* packet, size_t packetSize) {
-      if ((packet[0] >> 6) != 2) return;  // not RTP version 2
+      if (rtcp::VersionOf(packet[0]) != rtcp::kVersion) return;
       if (type == rtcp::kSenderReport && packetSize >= rtcp::kMinSenderReportSize) {
         if (!senderKnown_) {
           sender_ = from;
           senderKnown_ = true;
         }
-        std::memcpy(reporteeSsrc_, packet + 4, 4);
-        std::memcpy(lastSrStamp_, packet + 10, 4);
+        std::memcpy(reporteeSsrc_, packet + rtcp::kSenderSsrcOffset, 4);
+        std::memcpy(lastSrStamp_, packet + rtcp::kNtpMiddleOffset, 4);
         reportTime_ = tick_();
         senderReportEvent_.Set();
       } else if (type == rtcp::kBye && senderKnown_) {

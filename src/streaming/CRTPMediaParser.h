@@ -1,4 +1,6 @@
 #pragma once
+#include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -7,6 +9,7 @@
 #include "runtime/IDriver.h"
 #include "streaming/CRTPPacket.h"
 #include "streaming/IMediaParserClient.h"
+#include "streaming/MediaDropCounts.h"
 
 namespace norvale {
 
@@ -19,7 +22,8 @@ constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
 // The common part of the RTP depacketizers: turns the ordered RTP packets of one video stream into
 // whole compressed frames and hands each one to the client in a frame buffer of the host's allocator.
 // Any gap in the sequence numbers, malformed payload, oversize frame or failed hand-over makes the
-// depacketizer start over (Reset); the kinds then wait for a frame they can decode on its own.
+// depacketizer start over (Reset); the kinds then wait for a frame they can decode on its own. Every
+// such drop is counted under its reason (Drops).
 class CRTPMediaParser {
  public:
   // Largest frame assembled; a larger one is discarded.
@@ -45,6 +49,9 @@ class CRTPMediaParser {
   uint16_t Width() const { return width_; }
   uint16_t Height() const { return height_; }
 
+  // What was thrown away and why, since construction. May be read from any thread.
+  MediaDropCounts Drops() const;
+
   // Capacity asked from the allocator for a frame of n bytes, rounded up so the host can reuse buffers.
   static uint32_t CapacityClass(size_t n);
   // The picture size class passed with each frame.
@@ -63,11 +70,34 @@ class CRTPMediaParser {
   // Runs ProcessFrame for the finished frame and empties the buffer.
   void CompleteFrame(uint32_t timestamp);
 
-  enum class HandOver { Delivered, Skipped, AllocationFailed, CopyFailed, Refused };
-  // Obtains a frame buffer from the host's allocator, fills it with head followed by body and gives it
-  // to the client. The buffer is released to the allocator in every case.
-  HandOver Deliver(uint32_t fourCC, uint32_t capacity, const uint8_t* head, size_t headSize, const uint8_t* body,
-                   size_t bodySize, uint32_t timestamp);
+  enum class DropReason {
+    Loss,
+    Malformed,
+    Unsupported,
+    BadFuA,
+    Oversize,
+    NoKeyFrame,
+    AllocationFailed,
+    CopyFailed,
+    Refused,
+    Failed,
+    Count
+  };
+  void CountDrop(DropReason reason) { drops_[static_cast<size_t>(reason)].fetch_add(1, std::memory_order_relaxed); }
+
+  // The error line a kind logs when its frame cannot be allocated or filled: a format with "%s" for
+  // the function and "%s" for the device name, and the function.
+  struct HandOverFailureLine {
+    const char* format;
+    const char* function;
+  };
+  // The last hop inside the depacketizer: obtains a frame buffer from the host's allocator, fills it
+  // with head followed by body (width, height, size class, time and code included) and hands it to
+  // the client, which passes it to the host's frame sink. The buffer is released to the allocator in
+  // every case. An allocation or copy failure logs failureLine; a failure or a refusal resets the
+  // depacketizer. True when the frame was taken.
+  bool HandOverFrame(uint32_t fourCC, uint32_t capacity, const uint8_t* head, size_t headSize, const uint8_t* body,
+                     size_t bodySize, uint32_t timestamp, const HandOverFailureLine& failureLine);
 
   IDriver* driver_;
   uint16_t lastSequence_ = 0;
@@ -84,6 +114,7 @@ class CRTPMediaParser {
   // After an overflow the rest of that frame is skipped up to its last packet.
   bool skipToFrameEnd_ = false;
   bool overflowed_ = false;
+  std::array<std::atomic<uint64_t>, static_cast<size_t>(DropReason::Count)> drops_{};
 };
 
 }  // namespace norvale

@@ -2,42 +2,174 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "runtime/StringUtils.h"
 
 namespace norvale {
 
-CRTPReceiver::CRTPReceiver(IDriver* driver) : driver_(driver), thread_(driver, *this) {}
+// What one delivery thread works on. The thread holds a reference for as long as it runs, so a
+// thread that outlives Stop (and the receiver) never reaches freed memory.
+class CRTPReceiver::Session : public CBaseThread {
+ public:
+  Session(IDriver* driver, IRTPReceiverUser* user, size_t queueLimit)
+      : CBaseThread(driver), user(user), queue(queueLimit) {}
+  ~Session() override { FinalStop(2000); }
+
+  void Clear() { queue.Clear(); }
+
+  std::atomic<IRTPReceiverUser*> user;
+  CRTPPacketQueue queue;
+  CEvent packetEvent;
+  RecursiveLock keepAliveLock;
+  std::shared_ptr<Session> keepAlive;  // handed to the thread when it begins; guarded by keepAliveLock
+
+ protected:
+  void ThreadBody() override {
+    std::shared_ptr<Session> self;
+    {
+      RecursiveLockGuard guard(keepAliveLock);
+      self = std::move(keepAlive);
+    }
+    Deliver();
+    Clear();
+    // `self` may be the last reference: the session is then freed here, by its own thread.
+  }
+
+ private:
+  void Deliver() {
+    CEvent* events[] = {&StopEvent(), &packetEvent};
+    std::vector<CRTPPacketQueue::Entry*> batch;
+    batch.reserve(CRTPPacketQueue::kTakeLimit);
+    while (!StopRequested()) {
+      queue.Take(batch);
+      if (batch.empty()) {
+        // Sleeps until the UDP thread queues a batch or a stop is asked for.
+        CEvent::WaitAny(events, 2, 1000);
+        continue;
+      }
+      for (CRTPPacketQueue::Entry* entry : batch) {
+        if (StopRequested()) break;
+        if (IRTPReceiverUser* u = user.load()) {
+          try {
+            u->OnRTPPacket(entry->from, entry->packet);
+          } catch (abi::__forced_unwind&) {
+            queue.Recycle(batch);
+            throw;
+          } catch (...) {
+            // A user's failure costs this packet only.
+          }
+        }
+      }
+      queue.Recycle(batch);
+    }
+  }
+};
+
+CRTPReceiver::CRTPReceiver(IDriver* driver) : driver_(driver) {}
 
 CRTPReceiver::~CRTPReceiver() { Stop(); }
 
+void CRTPReceiver::SetUser(IRTPReceiverUser* user) {
+  user_ = user;
+  if (auto session = CurrentSession()) session->user = user;
+}
+
+void CRTPReceiver::SetQueueLimit(size_t packets) {
+  queueLimit_ = packets == 0 ? 1 : packets;
+  if (auto session = CurrentSession()) session->queue.SetLimit(queueLimit_);
+}
+
+void CRTPReceiver::AcceptOnlyFrom(uint32_t networkAddress) {
+  source_ = networkAddress;
+  filtered_ = true;
+}
+
+std::shared_ptr<CRTPReceiver::Session> CRTPReceiver::CurrentSession() {
+  RecursiveLockGuard guard(sessionLock_);
+  return session_;
+}
+
 bool CRTPReceiver::Start(uint16_t port) {
-  if (client_) Stop();
+  if (client_ || CurrentSession()) Stop();
+  if (auto old = previous_.lock(); old && old->IsRunning()) {
+    if (driver_ && !refusalLogged_.exchange(true))
+      driver_->Log(LogError,
+                   "%s: The RTP packet queue thread for device %s has not ended yet; no port is opened "
+                   "before it has",
+                   "norvale::CRTPReceiver::Start", driver_->GetDeviceName().c_str());
+    return false;
+  }
+  auto session = std::make_shared<Session>(driver_, user_.load(), queueLimit_.load());
+  {
+    RecursiveLockGuard guard(sessionLock_);
+    session_ = session;
+    previous_ = session;
+  }
   client_ = std::make_unique<CUDPClient>(driver_);
   ownClient_ = client_.get();
   if (client_->Open(this, port)) {
     client_->SetReceiveSize(1536);
     client_->SetSelectTimeout(2000);
-    queue_.Clear();
     port_ = client_->LocalPort();
-    if (thread_.StartThread(FormatString("RTP Packet Queue (%hu)", port_.load()))) return true;
+    {
+      RecursiveLockGuard guard(session->keepAliveLock);
+      session->keepAlive = session;
+    }
+    if (session->StartThread(FormatString("RTP Packet Queue (%hu)", port_.load()))) {
+      refusalLogged_ = false;
+      return true;
+    }
+    RecursiveLockGuard guard(session->keepAliveLock);
+    session->keepAlive.reset();
   }
   Stop();
   return false;
 }
 
-void CRTPReceiver::Stop() {
-  thread_.StopEvent().Set();
+bool CRTPReceiver::Stop() {
+  std::shared_ptr<Session> session;
+  {
+    RecursiveLockGuard guard(sessionLock_);
+    session = std::move(session_);
+  }
+  if (session) session->StopEvent().Set();
+  bool stopped = true;
   if (client_) {
     client_->Close();
     ownClient_ = nullptr;
-    client_.reset();
+    client_.reset();  // a client thread that did not end is waited for here: it calls into this receiver
   }
-  queue_.Clear();
-  thread_.StopThread(2000);
+  if (session) {
+    session->Clear();
+    if (session->StopThread(2000)) {
+      RecursiveLockGuard guard(session->keepAliveLock);
+      session->keepAlive.reset();  // the thread ended before it took its reference
+    } else {
+      stopped = false;
+      session->user = nullptr;  // nothing more for the user once the thread comes back
+    }
+  }
   port_ = 0;
+  return stopped;
+}
+
+void CRTPReceiver::WaitForDeliveryEnd() {
+  std::shared_ptr<Session> old = previous_.lock();
+  if (!old || old->IsCurrentThread() || !old->IsRunning()) return;
+  if (driver_)
+    driver_->Log(LogError, "%s: Waiting for the RTP packet queue thread for device %s to end",
+                 "norvale::CRTPReceiver::WaitForDeliveryEnd", driver_->GetDeviceName().c_str());
+  old->JoinThread(platform::kInfinite);
 }
 
 uint16_t CRTPReceiver::LocalPort() { return client_ ? client_->LocalPort() : 0; }
+
+size_t CRTPReceiver::QueuedPackets() {
+  auto session = CurrentSession();
+  return session ? session->queue.Size() : 0;
+}
 
 void CRTPReceiver::OnClientPacket(IRTPClient* client, const platform::SocketAddress& from, const uint8_t* data,
                                   size_t size) {
@@ -49,12 +181,35 @@ void CRTPReceiver::OnClientPacket(IRTPClient* client, const platform::SocketAddr
 }
 
 void CRTPReceiver::OnClientPackets(IRTPClient* client, const platform::Datagram* datagrams, int count) {
-  if (client != ownClient_ || thread_.StopRequested()) return;
-  const CRTPPacketQueue::PushResult pushed = queue_.Push(datagrams, count);
-  if (pushed.queued > 0) packetEvent_.Set();
+  if (client != ownClient_ || !datagrams || count <= 0) return;
+  auto session = CurrentSession();
+  if (!session || session->StopRequested()) return;
+  // Not the device: never queued.
+  platform::Datagram fromSource[CUDPClient::kBatchSize];
+  if (filtered_) {
+    const uint32_t source = source_;
+    while (count > 0) {
+      const int part = std::min(count, CUDPClient::kBatchSize);
+      int kept = 0;
+      for (int i = 0; i < part; ++i)
+        if (datagrams[i].from.address == source) fromSource[kept++] = datagrams[i];
+      Queue(*session, fromSource, kept);
+      datagrams += part;
+      count -= part;
+    }
+  } else {
+    Queue(*session, datagrams, count);
+  }
+}
+
+void CRTPReceiver::Queue(Session& session, const platform::Datagram* datagrams, int count) {
+  if (count <= 0) return;
+  const CRTPPacketQueue::PushResult pushed = session.queue.Push(datagrams, count);
+  dropped_ += static_cast<uint64_t>(pushed.dropped);
+  if (pushed.queued > 0) session.packetEvent.Set();
   if (pushed.runStarted && driver_)
     driver_->Log(LogWarning, "%s: RTP packet queue of port %hu is full (%zu packets): dropping the oldest packets",
-                 "norvale::CRTPReceiver::OnClientPacket", port_.load(), queue_.Limit());
+                 "norvale::CRTPReceiver::OnClientPacket", port_.load(), session.queue.Limit());
 }
 
 void CRTPReceiver::OnClientTimeout(IRTPClient* client) {
@@ -65,35 +220,6 @@ void CRTPReceiver::OnClientTimeout(IRTPClient* client) {
 void CRTPReceiver::OnClientClosed(IRTPClient* client) {
   if (client != ownClient_) return;
   if (IRTPReceiverUser* user = user_) user->OnRTPClosed();
-}
-
-void CRTPReceiver::Deliver() {
-  CEvent* events[] = {&thread_.StopEvent(), &packetEvent_};
-  std::vector<CRTPPacketQueue::Entry*> batch;
-  batch.reserve(CRTPPacketQueue::kTakeLimit);
-  while (!thread_.StopRequested()) {
-    queue_.Take(batch);
-    if (batch.empty()) {
-      // Sleeps until the UDP thread queues a batch or a stop is asked for.
-      CEvent::WaitAny(events, 2, 1000);
-      continue;
-    }
-    for (CRTPPacketQueue::Entry* entry : batch) {
-      if (thread_.StopRequested()) break;
-      if (IRTPReceiverUser* user = user_) {
-        try {
-          user->OnRTPPacket(entry->from, entry->packet);
-        } catch (abi::__forced_unwind&) {
-          queue_.Recycle(batch);
-          throw;
-        } catch (...) {
-          // A user's failure costs this packet only.
-        }
-      }
-    }
-    queue_.Recycle(batch);
-  }
-  queue_.Clear();
 }
 
 }  // namespace norvale

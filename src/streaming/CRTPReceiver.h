@@ -18,6 +18,11 @@ namespace norvale {
 // Receives the RTP packets of one UDP port. Its UDP client's thread only parses and queues each
 // packet; the receiver's own thread hands them to the user in arrival order, so a slow user never
 // holds up the socket. The queue is bounded: when the user stalls, the oldest packets give way.
+//
+// Each start has its own delivery thread, stop event and queue, shared between the receiver and
+// that thread. A delivery thread that cannot be stopped (its user blocked where termination does
+// not reach) keeps them alive until it really ends; Stop then reports false, and Start refuses to
+// run a second delivery thread beside it, so the user is never entered by two at once.
 class CRTPReceiver : public IRTPClientUser {
  public:
   explicit CRTPReceiver(IDriver* driver = nullptr);
@@ -25,17 +30,24 @@ class CRTPReceiver : public IRTPClientUser {
   CRTPReceiver(const CRTPReceiver&) = delete;
   CRTPReceiver& operator=(const CRTPReceiver&) = delete;
 
-  void SetUser(IRTPReceiverUser* user) { user_ = user; }
-  // Opens the port (0: any free port) and starts the delivery thread; false if the port cannot be opened.
+  void SetUser(IRTPReceiverUser* user);
+  // Packets from any other IPv4 sender (network byte order) are dropped before they are queued.
+  void AcceptOnlyFrom(uint32_t networkAddress);
+  // Opens the port (0: any free port) and starts the delivery thread; false if the port cannot be
+  // opened or an earlier delivery thread still runs.
   bool Start(uint16_t port);
-  void Stop();
+  // False when the delivery thread did not end (it is left to end by itself).
+  bool Stop();
   uint16_t LocalPort();
+  // Waits without limit for a delivery thread that outlived Stop; for an owner about to free the
+  // user that thread may still be inside. Returns at once when there is none or on that thread.
+  void WaitForDeliveryEnd();
 
   // Packets held at most while the user is busy (default kDefaultQueueLimit).
-  void SetQueueLimit(size_t packets) { queue_.SetLimit(packets); }
-  size_t QueuedPackets() { return queue_.Size(); }
+  void SetQueueLimit(size_t packets);
+  size_t QueuedPackets();
   // Packets dropped because the queue was full, since construction.
-  uint64_t DroppedPackets() const { return queue_.Dropped(); }
+  uint64_t DroppedPackets() const { return dropped_; }
   static constexpr size_t kDefaultQueueLimit = 4096;
 
   // IRTPClientUser: called by the receiver's own UDP client.
@@ -47,28 +59,24 @@ class CRTPReceiver : public IRTPClientUser {
   void OnClientClosed(IRTPClient* client) override;
 
  private:
-  class DeliveryThread : public CBaseThread {
-   public:
-    DeliveryThread(IDriver* driver, CRTPReceiver& owner) : CBaseThread(driver), owner_(owner) {}
-    ~DeliveryThread() override { StopThread(2000); }
+  class Session;
 
-   protected:
-    void ThreadBody() override { owner_.Deliver(); }
-
-   private:
-    CRTPReceiver& owner_;
-  };
-
-  void Deliver();
+  std::shared_ptr<Session> CurrentSession();
+  void Queue(Session& session, const platform::Datagram* datagrams, int count);
 
   IDriver* driver_;
   std::atomic<IRTPReceiverUser*> user_{nullptr};
+  std::atomic<bool> filtered_{false};
+  std::atomic<uint32_t> source_{0};
   std::unique_ptr<CUDPClient> client_;
   std::atomic<IRTPClient*> ownClient_{nullptr};
-  CRTPPacketQueue queue_{kDefaultQueueLimit};
+  RecursiveLock sessionLock_;
+  std::shared_ptr<Session> session_;   // the running start, if any
+  std::weak_ptr<Session> previous_;    // the last start, while its thread may still live
+  std::atomic<size_t> queueLimit_{kDefaultQueueLimit};
+  std::atomic<uint64_t> dropped_{0};
   std::atomic<uint16_t> port_{0};
-  CEvent packetEvent_;
-  DeliveryThread thread_;
+  std::atomic<bool> refusalLogged_{false};  // a refused start is logged once until a start succeeds
 };
 
 }  // namespace norvale

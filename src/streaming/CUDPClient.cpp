@@ -24,6 +24,8 @@ CUDPClient::CUDPClient(IDriver* driver) : CBaseThread(driver), waker_(platform::
 
 CUDPClient::~CUDPClient() {
   Close();
+  FinalStop(StopLimit());
+  if (lingering_ != platform::kInvalidSocket) platform::CloseSocket(lingering_);
   platform::DestroyWaker(waker_);
 }
 
@@ -87,7 +89,11 @@ bool CUDPClient::Close() {
       group_.clear();
     }
   }
-  StopThread(StopLimit());
+  if (!StopThread(StopLimit())) {
+    // The thread still runs and may still read the socket: it is closed only after the thread ends.
+    if (s != platform::kInvalidSocket) lingering_ = s;
+    return false;
+  }
   if (s != platform::kInvalidSocket) {
     std::vector<uint8_t> scratch(kDrainSize);
     for (int i = 0; i < kDrainCount && platform::ReceiveFromNow(s, scratch.data(), scratch.size()) > 0; ++i) {
@@ -129,9 +135,11 @@ void CUDPClient::ThreadBody() {
     user = user_;
   }
   if (s == platform::kInvalidSocket || !user) return;
-  // One slot of the largest datagram size per batch entry; left uninitialised, so only the pages the
-  // datagrams reach are ever backed by memory.
-  std::unique_ptr<uint8_t[]> storage(new uint8_t[size_t{kBatchSize} * kMaxReceiveSize]);
+  // Every slot holds the largest datagram there is, so none is cut, whatever receive size the
+  // client started with (a new client after every reconnect starts small again); the receive size
+  // follows the datagrams seen. The slots are left uninitialised, so only the pages the datagrams
+  // reach are ever backed by memory.
+  std::unique_ptr<uint8_t[]> storage(new uint8_t[static_cast<size_t>(kBatchSize) * kMaxReceiveSize]);
   platform::Datagram batch[kBatchSize];
   while (!StopRequested()) {
     bool woken = false;
@@ -141,22 +149,23 @@ void CUDPClient::ThreadBody() {
     try {
       switch (wait) {
         case platform::SocketWait::Ready: {
-          const uint32_t size = std::min(receiveSize_.load(), kMaxReceiveSize);
           for (int i = 0; i < kBatchSize; ++i) {
             batch[i].buffer = storage.get() + static_cast<size_t>(i) * kMaxReceiveSize;
-            batch[i].capacity = size;
+            batch[i].capacity = kMaxReceiveSize;
           }
           const int n = platform::ReceiveBatch(s, batch, kBatchSize);
           int kept = 0;
+          uint32_t expected = receiveSize_.load();
           for (int i = 0; i < n; ++i) {
-            if (batch[i].truncated) {
-              // The datagram's rest is lost; later reads get a larger buffer.
-              receiveSize_ = std::min(size + kReceiveSizeStep, kMaxReceiveSize);
-            } else if (batch[i].size > 0) {
+            const uint32_t size = static_cast<uint32_t>(batch[i].size);
+            while (expected < size && expected < kMaxReceiveSize)
+              expected = std::min(expected + kReceiveSizeStep, kMaxReceiveSize);
+            if (!batch[i].truncated && batch[i].size > 0) {
               if (kept != i) batch[kept] = batch[i];
               ++kept;
             }
           }
+          if (n > 0) receiveSize_ = expected;
           if (kept > 0 && !StopRequested()) user->OnClientPackets(this, batch, kept);
           break;
         }

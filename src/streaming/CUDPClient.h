@@ -23,7 +23,8 @@ class CUDPClient : public IRTPClient, protected CBaseThread {
   static constexpr int kBatchSize = 32;
 
   // Stops the thread, discards what is still waiting on the socket, closes it and calls the user's
-  // closed slot. Returns within the stop limit (6000 ms with the default time-outs).
+  // closed slot. Returns within the stop limit (6000 ms with the default time-outs); false when the
+  // thread did not end (the socket then stays open until the client is destroyed).
   bool Close() override;
   void SetReceiveSize(uint32_t bytes) override;
   void SetSelectTimeout(uint32_t ms) override;
@@ -53,6 +54,7 @@ class CUDPClient : public IRTPClient, protected CBaseThread {
   // Ends the thread's socket wait at once when a stop is asked for; it sleeps until data, a stop or
   // the select time-out otherwise.
   platform::Waker* waker_ = nullptr;
+  platform::SocketHandle lingering_ = platform::kInvalidSocket;  // closed once a stuck thread ended
 };
 
 }  // namespace norvale

@@ -16,6 +16,9 @@ bool CBaseVideoSettingsManager::StartWorker(const std::string& name) { return St
 void CBaseVideoSettingsManager::StopWorker() {
   StopEvent().Set();
   Signal(TakePending(), false);
+  // Asked to stop, the worker is also freed from the camera it may be waiting on; only a worker that
+  // still does not end is terminated.
+  if (IsRunning()) CancelWork();
   StopThread(kStopLimit);
   // Whatever was queued while the worker ended.
   Signal(TakePending(), false);
@@ -48,6 +51,8 @@ void CBaseVideoSettingsManager::Reset(bool keep) {
 }
 
 void CBaseVideoSettingsManager::OnReset(bool) {}
+
+void CBaseVideoSettingsManager::CancelWork() {}
 
 std::map<int32_t, StreamRecord> CBaseVideoSettingsManager::StreamRecords() {
   RecursiveLockGuard guard(recordLock_);

@@ -54,6 +54,9 @@ class CBaseVideoSettingsManager : public IVideoSettingsManager, public CBaseThre
   bool StartWorker(const std::string& name);
   // Answers every waiting caller with false and stops the worker; safe to call repeatedly.
   void StopWorker();
+  // Called by StopWorker after the stop event is set and before the worker is waited for: abandons
+  // the camera request the worker may be inside. Runs on the stopping thread.
+  virtual void CancelWork();
   // How long Apply waits for its round (kCallerLimit unless changed).
   void SetCallerLimit(uint32_t ms) { callerLimit_ = ms; }
 

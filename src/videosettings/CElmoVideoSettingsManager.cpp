@@ -37,7 +37,7 @@ CElmoVideoSettingsManager::CElmoVideoSettingsManager(IDriver* driver, uint32_t c
       sender_(Web::CreateHttpSender(driver ? *driver->GetDeviceInfo() : DEVICE_INFO())),
       helper_(driver ? driver->GetVideoStandard() : 0, FlagParam(driver, 7), static_cast<uint32_t>(SeriesParam(driver)),
               driver ? driver->GetStringParam(8) : std::string()),
-      database_(driver ? driver->GetVideoStandard() : 0),
+      database_(driver ? driver->GetVideoStandard() : 0, driver),
       series_(SeriesParam(driver)),
       frameRateOption_(FlagParam(driver, 9)),
       secondStreamAllowed_(FlagParam(driver, 7)) {
@@ -55,6 +55,10 @@ CElmoVideoSettingsManager::~CElmoVideoSettingsManager() {
 }
 
 void CElmoVideoSettingsManager::OnReset(bool) { configurationRead_ = false; }
+
+void CElmoVideoSettingsManager::CancelWork() {
+  if (sender_) sender_->CloseRequest();
+}
 
 CResultDef CElmoVideoSettingsManager::RequestGet(const std::string& path, std::string* body) {
   std::vector<uint8_t> bytes;
@@ -125,7 +129,7 @@ CResultDef CElmoVideoSettingsManager::VerifyResponse(const std::string& body, co
   if (body.find_first_not_of("OK\t\r\n") == std::string::npos) return result;
   std::string text = "norvale::CElmoVideoSettingsManager::VerifyResponse: Cannot apply parameters to device " + device;
   if (!request.empty()) text += " using \"" + request + "\" request string";
-  text += ". Reason: " + body;
+  text += ". Reason: " + ForLog(body);
   result.SetResult(kRejected, text);
   return result;
 }

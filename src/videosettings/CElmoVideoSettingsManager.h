@@ -54,6 +54,8 @@ class CElmoVideoSettingsManager : public CBaseVideoSettingsManager {
 
   // One GET to the camera: the outcome and the body.
   virtual CResultDef RequestGet(const std::string& path, std::string* body);
+  // Closes the request the worker is waiting on.
+  void CancelWork() override;
 
  private:
   bool RequestList(const std::string& groups, std::string* list);

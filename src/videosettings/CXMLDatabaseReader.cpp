@@ -1,5 +1,7 @@
 #include "videosettings/CXMLDatabaseReader.h"
 
+#include <filesystem>
+
 #include "platform/Platform.h"
 #include "runtime/StringUtils.h"
 
@@ -33,7 +35,8 @@ std::string Match(const std::string& name) { return "[@resolution=\"" + name + "
 
 }  // namespace
 
-CXMLDatabaseReader::CXMLDatabaseReader(int32_t videoStandard) : CResolutionHelper(videoStandard) {}
+CXMLDatabaseReader::CXMLDatabaseReader(int32_t videoStandard, IDebugMessage* log)
+    : CResolutionHelper(videoStandard), log_(log) {}
 
 CXMLDatabaseReader::~CXMLDatabaseReader() { Close(); }
 
@@ -53,13 +56,53 @@ std::string CXMLDatabaseReader::DatabasePath(const std::string& driverName) cons
   return directory + driverName + ".dat";
 }
 
+std::vector<std::pair<std::string, const char*>> CXMLDatabaseReader::DatabaseCandidates(
+    const std::string& driverName) const {
+  std::vector<std::pair<std::string, const char*>> places{{DatabasePath(driverName), "in the host's directory"}};
+  if (directorySet_) return places;
+  const std::string module = platform::ModulePath();
+  const size_t cut = module.rfind(platform::kPathSeparator);
+  if (cut != std::string::npos) {
+    const std::string directory = module.substr(0, cut + 1);
+    places.emplace_back(directory + driverName + ".dat", "beside the driver library");
+#ifdef ZEPHRIN_DATA_FROM_LIBRARY
+    // The data directory as seen from the installed library, so that a moved installation still
+    // finds its own file.
+    const std::string file = directory + ZEPHRIN_DATA_FROM_LIBRARY + platform::kPathSeparator + driverName + ".dat";
+    places.emplace_back(std::filesystem::path(file).lexically_normal().string(), "in the installed data directory");
+#endif
+  }
+#ifdef ZEPHRIN_DATA_DIRECTORY
+  // Where the build meant to install it; the same place as the one above unless the installation moved.
+  const std::string installed = std::string(ZEPHRIN_DATA_DIRECTORY) + platform::kPathSeparator + driverName + ".dat";
+  if (places.back().first != installed) places.emplace_back(installed, "in the installed data directory");
+#endif
+  return places;
+}
+
 bool CXMLDatabaseReader::Open(const std::string& supportedResolutions, const std::string& driverName) {
+  static const char* const kFunction = "norvale::CXMLDatabaseReader::Open";
   panoramic_ = false;
   for (const std::string& name : Split(supportedResolutions, ","))
     if (name == "5m") panoramic_ = true;
   if (open_) return true;
-  open_ = parser_.Open(DatabasePath(driverName));
-  return open_;
+  std::string tried;
+  for (const auto& [path, where] : DatabaseCandidates(driverName)) {
+    if (parser_.Open(path)) {
+      open_ = true;
+      if (log_)
+        log_->Log(LogInfo, "%s: resolution database %s (%s) for device %s", kFunction, path.c_str(), where,
+                  log_->GetDeviceName().c_str());
+      return true;
+    }
+    tried += (tried.empty() ? "" : ", ") + path;
+  }
+  // Said once: the caller retries at every configuration round and logs its own failure.
+  if (log_ && !missingReported_)
+    log_->Log(LogWarning, "%s: no readable resolution database for device %s (looked for %s)", kFunction,
+              log_->GetDeviceName().c_str(), tried.c_str());
+  missingReported_ = true;
+  return false;
 }
 
 void CXMLDatabaseReader::Close() {

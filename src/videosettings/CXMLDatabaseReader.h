@@ -2,16 +2,19 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/CXMLParser.h"
+#include "runtime/IDriver.h"
 #include "videosettings/CResolutionHelper.h"
 
 namespace norvale {
 
 // The resolution database delivered with the driver: which resolution combinations a multi-stream
-// camera accepts and the highest frame rate of each stream in each combination. The file lies
-// beside the host executable and is named after the driver with ".dat". Cameras offering "5m" also
+// camera accepts and the highest frame rate of each stream in each combination. The file is named
+// after the driver with ".dat" and lies beside the host executable; an installed driver keeps it
+// beside the library or in its data directory, which are looked at next. Cameras offering "5m" also
 // see the combinations of the panoramic section.
 //
 // Streams: 0 recording, 1 live, 2 remote. Modes, by number of streams: 1 "SingleStream",
@@ -20,7 +23,8 @@ namespace norvale {
 // or stream numbers the file cannot hold.
 class CXMLDatabaseReader : public CResolutionHelper {
  public:
-  explicit CXMLDatabaseReader(int32_t videoStandard);
+  // log, when given, hears which file was opened (or where none was found).
+  explicit CXMLDatabaseReader(int32_t videoStandard, IDebugMessage* log = nullptr);
   ~CXMLDatabaseReader() override;
 
   // supportedResolutions: the camera's names, comma-separated; "5m" among them switches the
@@ -33,8 +37,10 @@ class CXMLDatabaseReader : public CResolutionHelper {
   // The file for a driver name: in the host executable's directory, or the bare name when that
   // directory is unknown.
   std::string DatabasePath(const std::string& driverName) const;
-  // Looks for the file in this directory instead of the host executable's.
+  // Looks for the file in this directory only, instead of the host executable's and the driver's.
   void SetDirectory(const std::string& directory);
+  // Every place the file is looked for, in order, each with the words that name it in the log.
+  std::vector<std::pair<std::string, const char*>> DatabaseCandidates(const std::string& driverName) const;
 
   // Every resolution the stream may use, in any mode.
   std::set<std::string> GetStreamResolutions(uint32_t stream);
@@ -51,10 +57,12 @@ class CXMLDatabaseReader : public CResolutionHelper {
   std::string Query(const std::string& tail) const;
   uint32_t ToRate(const std::string& text) const;
 
+  IDebugMessage* log_;
   CXMLParser parser_;
   bool open_ = false;
   bool panoramic_ = false;
   bool directorySet_ = false;
+  bool missingReported_ = false;
   std::string directory_;
 };
 

@@ -30,21 +30,21 @@ using norvale::ipcapture::SystemTimeRecord;
 // One reusable buffer: what a host that recycles its buffers costs, and nothing more.
 class ReusedFrameBuffer : public FrameBuffer {
  public:
-  uint32_t GetCapacity() override { return static_cast<uint32_t>(data.size()); }
+  void Reserved1() override {}
   uint8_t* GetData() override { return data.data(); }
-  uint32_t GetLength() override { return length; }
+  void Reserved3() override {}
   void SetLength(uint32_t n) override { length = n; }
-  void GetTime(SystemTimeRecord* t) override { *t = time; }
+  void Reserved5() override {}
   void SetTime(const SystemTimeRecord* t) override { time = *t; }
-  uint32_t GetFrameType() override { return 0; }
-  void SetFrameType(uint32_t) override {}
-  uint32_t GetCode() override { return code; }
+  void Reserved7() override {}
+  void Reserved8() override {}
+  void Reserved9() override {}
   void SetCode(uint32_t c) override { code = c; }
-  uint16_t GetHeight() override { return 0; }
+  void Reserved11() override {}
   void SetHeight(uint16_t) override {}
-  uint16_t GetWidth() override { return 0; }
+  void Reserved13() override {}
   void SetWidth(uint16_t) override {}
-  uint32_t GetSizeClass() override { return 0; }
+  void Reserved15() override {}
   void SetSizeClass(uint32_t) override {}
 
   Bytes data;
@@ -55,7 +55,7 @@ class ReusedFrameBuffer : public FrameBuffer {
 
 class ReusingAllocator : public norvale::ipcapture::FrameAllocator {
  public:
-  uint32_t GetFreeCount() override { return 1; }
+  void Reserved1() override {}
   FrameBuffer* Allocate(uint32_t, uint32_t capacity, const char*) override {
     if (buffer.data.size() < capacity) buffer.data.resize(capacity);
     return &buffer;
@@ -71,7 +71,7 @@ class CountingClient : public norvale::IMediaParserClient {
  public:
   bool OnFrameCompleted(FrameBuffer* frame) override {
     ++frames;
-    bytes += frame->GetLength();
+    bytes += static_cast<ReusedFrameBuffer*>(frame)->length;
     return true;
   }
   std::pair<uint16_t, uint16_t> GetRequestedSize() override { return {1920, 1080}; }

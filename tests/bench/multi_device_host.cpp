@@ -47,27 +47,28 @@ void OnSignal(int) { gStop = true; }
 class PooledFrameBuffer : public FrameBuffer {
  public:
   explicit PooledFrameBuffer(uint32_t capacity) : data_(new uint8_t[capacity]), capacity_(capacity) {}
-  uint32_t GetCapacity() override { return capacity_; }
+  // The slots a recording host promises; the others are the contract's reserved places.
+  void Reserved1() override {}
   uint8_t* GetData() override { return data_.get(); }
-  uint32_t GetLength() override { return length_; }
+  void Reserved3() override {}
   void SetLength(uint32_t bytes) override { length_ = bytes; }
-  void GetTime(SystemTimeRecord* time) override {
-    if (time) *time = time_;
-  }
+  void Reserved5() override {}
   void SetTime(const SystemTimeRecord* time) override {
     if (time) time_ = *time;
   }
-  uint32_t GetFrameType() override { return frameType_; }
-  void SetFrameType(uint32_t type) override { frameType_ = type; }
-  uint32_t GetCode() override { return code_; }
+  void Reserved7() override {}
+  void Reserved8() override {}
+  void Reserved9() override {}
   void SetCode(uint32_t fourCC) override { code_ = fourCC; }
-  uint16_t GetHeight() override { return height_; }
+  void Reserved11() override {}
   void SetHeight(uint16_t height) override { height_ = height; }
-  uint16_t GetWidth() override { return width_; }
+  void Reserved13() override {}
   void SetWidth(uint16_t width) override { width_ = width; }
-  uint32_t GetSizeClass() override { return sizeClass_; }
+  void Reserved15() override {}
   void SetSizeClass(uint32_t sizeClass) override { sizeClass_ = sizeClass; }
 
+  uint32_t Capacity() const { return capacity_; }
+  uint32_t Length() const { return length_; }
   void Reset(uint32_t code) {
     length_ = 0;
     time_ = {};
@@ -92,12 +93,12 @@ class PooledFrameBuffer : public FrameBuffer {
 // One device's allocator: released buffers are kept and handed out again when they are big enough.
 class PoolFrameAllocator : public FrameAllocator {
  public:
-  uint32_t GetFreeCount() override { return 1000; }
+  void Reserved1() override {}
   FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char*) override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++outstanding_;
     for (size_t i = 0; i < free_.size(); ++i) {
-      if (free_[i]->GetCapacity() >= capacity) {
+      if (free_[i]->Capacity() >= capacity) {
         PooledFrameBuffer* buffer = free_[i].release();
         free_.erase(free_.begin() + static_cast<long>(i));
         buffer->Reset(fourCC);
@@ -134,7 +135,7 @@ class CountingFrameSink : public FrameSink {
   bool OnFrame(FrameBuffer* frame) override {
     if (!frame) return false;
     frames.fetch_add(1, std::memory_order_relaxed);
-    bytes.fetch_add(frame->GetLength(), std::memory_order_relaxed);
+    bytes.fetch_add(static_cast<PooledFrameBuffer*>(frame)->Length(), std::memory_order_relaxed);
     return true;
   }
   void Reserved2() override {}

@@ -4,17 +4,17 @@
 #include <cstdint>
 #include <vector>
 
-#include "streaming/CH264RTPMediaParser.h"
+#include "streaming/CH264SpsReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint16_t width = 0, height = 0;
-  const bool direct = norvale::CH264RTPMediaParser::ReadSPSSize(data, size, &width, &height);
+  const bool direct = norvale::CH264SpsReader::ReadPictureSize(data, size, &width, &height);
   if (direct && (width == 0 || height == 0)) __builtin_trap();
   if (size > 0 && (data[0] & 0x1F) == 7 && size < 60) {
     std::vector<uint8_t> annexB = {0, 0, 1};
     annexB.insert(annexB.end(), data, data + size);
     uint16_t w2 = 0, h2 = 0;
-    const bool found = norvale::CH264RTPMediaParser::FindSPSSize(annexB.data(), annexB.size(), &w2, &h2);
+    const bool found = norvale::CH264SpsReader::FindPictureSize(annexB.data(), annexB.size(), &w2, &h2);
     // The search stops the SPS at the next start code; without one inside, both reads agree.
     bool startCodeInside = false;
     for (size_t i = 0; i + 2 < size; ++i)

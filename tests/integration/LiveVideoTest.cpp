@@ -143,7 +143,7 @@ class LiveVideo : public ::testing::Test {
 };
 
 TEST_F(LiveVideo, FramesOfEachCodecArriveWithTheirCodesAndSizes) {
-  OpenCamera("127.0.0.51", kNH222);
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.51", kNH222));
   struct Case {
     int32_t codec;
     const char* key;    // code of a frame that decodes on its own
@@ -174,7 +174,7 @@ TEST_F(LiveVideo, FramesOfEachCodecArriveWithTheirCodesAndSizes) {
 }
 
 TEST_F(LiveVideo, TheSettingsRoundWritesTheChangedParametersOnce) {
-  OpenCamera("127.0.0.52", kDome);
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.52", kDome));
   for (int run = 0; run < 2; ++run) {
     RecordingFrameSink sink;
     TestStreamSettings settings;
@@ -194,8 +194,8 @@ TEST_F(LiveVideo, TheSettingsRoundWritesTheChangedParametersOnce) {
             2u);
 }
 
-TEST_F(LiveVideo, ASignalLossReconnectsAndIsReportedOnce) {
-  OpenCamera("127.0.0.53", kDome);
+TEST_F(LiveVideo, ASignalLossReconnectsIsToldWhileItLastsAndLoggedOnce) {
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.53", kDome));
   RecordingFrameSink sink;
   TestStreamSettings settings;
   Ask(&settings, CodecH264, 640, 480, 33);
@@ -213,11 +213,15 @@ TEST_F(LiveVideo, ASignalLossReconnectsAndIsReportedOnce) {
   EXPECT_EQ(log_.Count("Signal was lost for camera 127.0.0.53"), 1u);
   EXPECT_EQ(log_.LevelOf("Signal was lost"), 1);
 
-  // The video comes back: the channel streams again, and the loss was told once.
+  // The video comes back: the channel streams again, the host hears of no loss while frames flow,
+  // and the offline line was written once for the whole outage.
   const size_t before = sink.FrameCount();
   ASSERT_TRUE(sink.WaitForFrames(before + 5, 25000));
   ASSERT_TRUE(WaitUntil([&] { return State() == 0; }, 5000));
-  EXPECT_EQ(sink.SignalLostCount(), 1u);
+  const size_t told = sink.SignalLostCount();
+  EXPECT_GE(told, 1u);
+  ASSERT_TRUE(sink.WaitForFrames(sink.FrameCount() + 60, 20000));
+  EXPECT_EQ(sink.SignalLostCount(), told);
   EXPECT_EQ(log_.Count("Signal was lost"), 1u);
   EXPECT_EQ(log_.Count("Camera 127.0.0.53 is online"), 2u);
   EXPECT_TRUE(capture_->StopCapture(0));
@@ -259,7 +263,7 @@ class StraySender {
 };
 
 TEST_F(LiveVideo, APortPairThatTheCameraAlreadySendsToIsPassedOver) {
-  OpenCamera("127.0.0.54", kDome);
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.54", kDome));
   StraySender stray("127.0.0.54", 3556);
   RecordingFrameSink sink;
   TestStreamSettings settings;
@@ -273,7 +277,7 @@ TEST_F(LiveVideo, APortPairThatTheCameraAlreadySendsToIsPassedOver) {
 }
 
 TEST_F(LiveVideo, AStreamOfAnotherKindRunsBesideStream0) {
-  OpenCamera("127.0.0.55", kDome);
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.55", kDome));
   RecordingFrameSink recording, live;
   TestStreamSettings recordingSettings, liveSettings;
   Ask(&recordingSettings, CodecH264, 1280, 720, 33);
@@ -300,7 +304,7 @@ TEST_F(LiveVideo, AStreamOfAnotherKindRunsBesideStream0) {
 }
 
 TEST_F(LiveVideo, AFrameSinkThatThrowsOrRefusesDoesNotEndTheStream) {
-  OpenCamera("127.0.0.56", kDome);
+  ASSERT_NO_FATAL_FAILURE(OpenCamera("127.0.0.56", kDome));
   RecordingFrameSink sink;
   sink.SetMode(RecordingFrameSink::Mode::Throw);
   TestStreamSettings settings;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -122,11 +123,13 @@ class Channel : public norvale::IRTSPClientUser, public norvale::IRTPReceiverUse
   void OnRTPClosed() override {}
 
   bool OnFrameCompleted(norvale::ipcapture::FrameBuffer* frame) override {
+    auto* buffer = dynamic_cast<MemoryFrameBuffer*>(frame);
+    if (!buffer) return false;
     DeliveredFrame f;
-    f.code = FourCCText(frame->GetCode());
-    f.data.assign(frame->GetData(), frame->GetData() + frame->GetLength());
-    f.width = frame->GetWidth();
-    f.height = frame->GetHeight();
+    f.code = FourCCText(buffer->code);
+    f.data.assign(buffer->data.begin(), buffer->data.begin() + std::min<size_t>(buffer->length, buffer->data.size()));
+    f.width = buffer->width;
+    f.height = buffer->height;
     f.rtpTimestamp = lastTimestamp_;
     std::lock_guard<std::mutex> lock(mutex_);
     frames_.push_back(std::move(f));

@@ -82,8 +82,8 @@ class RecordingCapabilitySink::PropertyItem : public ip::CapabilityPropertyItem 
     std::lock_guard<std::mutex> lock(sink_.mutex_);
     sink_.properties_[id_].value = text ? text : "";
   }
-  void Reserved2() override {}
-  void Reserved3() override {}
+  void Reserved2() override { HostContract::Violation("CapabilityPropertyItem", 2); }
+  void Reserved3() override { HostContract::Violation("CapabilityPropertyItem", 3); }
   void SetValueIsText(int32_t isText) override {
     std::lock_guard<std::mutex> lock(sink_.mutex_);
     sink_.properties_[id_].isText = isText;

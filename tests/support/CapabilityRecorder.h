@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/HostInterfaces.h"
+#include "support/HostContract.h"
 
 namespace zephrin::test {
 
@@ -23,7 +24,7 @@ class RecordingCapabilityCallback : public norvale::ipcapture::CapabilityCallbac
     bool nullText;
   };
 
-  void Reserved1() override {}
+  void Reserved1() override { HostContract::Violation("CapabilityCallback", 1); }
   void QuerySucceeded() override;
   void QueryFailed(int32_t reason, const char* text) override;
   void QueryAbandoned() override;
@@ -68,10 +69,10 @@ class RecordingCapabilitySink : public norvale::ipcapture::CapabilitySink {
   void SetCapability(uint32_t id, uint32_t value) override;
   void SetModelName(const char* text) override;
   norvale::ipcapture::CapabilityConnectionItem* GetConnectionItem(uint32_t index) override;
-  void Reserved4() override {}
+  void Reserved4() override { HostContract::Violation("CapabilitySink", 4); }
   norvale::ipcapture::CapabilityPropertyItem* GetPropertyItem(int32_t id) override;
   norvale::ipcapture::CapabilityResolutionList* GetResolutionList() override;
-  void Reserved7() override {}
+  void Reserved7() override { HostContract::Violation("CapabilitySink", 7); }
   norvale::ipcapture::CapabilityFrameRateList* GetFrameRateList(int32_t kind) override;
 
   // Items and lists are refused (null), as a host that cannot store them would.

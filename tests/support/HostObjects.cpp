@@ -6,6 +6,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "support/MemoryFrameAllocator.h"
+
 namespace zephrin::test {
 
 namespace {
@@ -74,10 +76,6 @@ void RecordingLogSink::SetEcho(bool echo) {
 TestFrameBuffer::TestFrameBuffer(uint32_t fourCC, uint32_t capacity, std::string stream)
     : data_(capacity), stream_(std::move(stream)), allocatedCode_(fourCC), code_(fourCC) {}
 
-void TestFrameBuffer::GetTime(SystemTimeRecord* time) {
-  if (time) *time = time_;
-}
-
 void TestFrameBuffer::SetTime(const SystemTimeRecord* time) {
   if (!time) return;
   time_ = *time;
@@ -85,12 +83,7 @@ void TestFrameBuffer::SetTime(const SystemTimeRecord* time) {
 }
 
 TestFrameAllocator::~TestFrameAllocator() {
-  for (auto* buffer : outstanding_) delete buffer;
-}
-
-uint32_t TestFrameAllocator::GetFreeCount() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return refuse_ ? 0 : 1000;
+  for (auto* buffer : outstanding_) delete static_cast<TestFrameBuffer*>(buffer);
 }
 
 norvale::ipcapture::FrameBuffer* TestFrameAllocator::Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) {
@@ -115,7 +108,7 @@ void TestFrameAllocator::Release(norvale::ipcapture::FrameBuffer* buffer) {
   }
   outstanding_.erase(it);
   ++releases_;
-  delete buffer;
+  delete static_cast<TestFrameBuffer*>(buffer);
 }
 
 void TestFrameAllocator::SetRefuse(bool refuse) {
@@ -166,16 +159,28 @@ bool RecordingFrameSink::OnFrame(norvale::ipcapture::FrameBuffer* frame) {
     changed_.notify_all();
     return false;
   }
+  // A host reads its own buffers through its own means, never through the slots it hands the driver.
   FrameRecord record{};
-  record.code = frame->GetCode();
-  record.length = frame->GetLength();
-  record.width = frame->GetWidth();
-  record.height = frame->GetHeight();
-  record.sizeClass = frame->GetSizeClass();
-  frame->GetTime(&record.time);
+  const uint8_t* data = nullptr;
   if (auto* ours = dynamic_cast<TestFrameBuffer*>(frame)) {
+    record.code = ours->Code();
+    record.length = std::min(ours->Length(), ours->Capacity());
+    record.width = ours->Width();
+    record.height = ours->Height();
+    record.sizeClass = ours->SizeClass();
+    record.time = ours->Time();
     record.stream = ours->Stream();
     record.timeSet = ours->TimeSet();
+    data = ours->Data();
+  } else if (auto* memory = dynamic_cast<MemoryFrameBuffer*>(frame)) {
+    record.code = memory->code;
+    record.length = memory->data.empty() ? 0 : std::min(memory->length, memory->capacity);
+    record.width = memory->width;
+    record.height = memory->height;
+    record.sizeClass = memory->sizeClass;
+    record.time = memory->time;
+    record.timeSet = memory->timeSet;
+    data = memory->data.empty() ? nullptr : memory->data.data();
   }
   Mode mode;
   std::function<void(const FrameRecord&)> observer;
@@ -183,10 +188,7 @@ bool RecordingFrameSink::OnFrame(norvale::ipcapture::FrameBuffer* frame) {
     std::lock_guard<std::mutex> lock(mutex_);
     mode = mode_;
     observer = observer_;
-    if (keepData_ || observer) {
-      const uint32_t length = std::min(record.length, frame->GetCapacity());
-      record.data.assign(frame->GetData(), frame->GetData() + length);
-    }
+    if ((keepData_ || observer) && data) record.data.assign(data, data + record.length);
   }
   if (observer) observer(record);
   {

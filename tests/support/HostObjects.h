@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/HostInterfaces.h"
+#include "support/HostContract.h"
 
 namespace zephrin::test {
 
@@ -48,27 +49,37 @@ class RecordingLogSink : public norvale::ipcapture::LogSink {
 };
 
 // ---- frame buffers and allocator ----------------------------------------------------------------
+// Offers the slots a recording host promises; the others are the contract's reserved places. The
+// host (a test) reads what the driver wrote through the plain accessors.
 class TestFrameBuffer : public norvale::ipcapture::FrameBuffer {
  public:
   TestFrameBuffer(uint32_t fourCC, uint32_t capacity, std::string stream);
 
-  uint32_t GetCapacity() override { return static_cast<uint32_t>(data_.size()); }
+  void Reserved1() override { HostContract::Violation("FrameBuffer", 1); }
   uint8_t* GetData() override { return data_.data(); }
-  uint32_t GetLength() override { return length_; }
+  void Reserved3() override { HostContract::Violation("FrameBuffer", 3); }
   void SetLength(uint32_t bytes) override { length_ = bytes; }
-  void GetTime(SystemTimeRecord* time) override;
+  void Reserved5() override { HostContract::Violation("FrameBuffer", 5); }
   void SetTime(const SystemTimeRecord* time) override;
-  uint32_t GetFrameType() override { return frameType_; }
-  void SetFrameType(uint32_t type) override { frameType_ = type; }
-  uint32_t GetCode() override { return code_; }
+  void Reserved7() override { HostContract::Violation("FrameBuffer", 7); }
+  void Reserved8() override { HostContract::Violation("FrameBuffer", 8); }
+  void Reserved9() override { HostContract::Violation("FrameBuffer", 9); }
   void SetCode(uint32_t fourCC) override { code_ = fourCC; }
-  uint16_t GetHeight() override { return height_; }
+  void Reserved11() override { HostContract::Violation("FrameBuffer", 11); }
   void SetHeight(uint16_t height) override { height_ = height; }
-  uint16_t GetWidth() override { return width_; }
+  void Reserved13() override { HostContract::Violation("FrameBuffer", 13); }
   void SetWidth(uint16_t width) override { width_ = width; }
-  uint32_t GetSizeClass() override { return sizeClass_; }
+  void Reserved15() override { HostContract::Violation("FrameBuffer", 15); }
   void SetSizeClass(uint32_t sizeClass) override { sizeClass_ = sizeClass; }
 
+  uint32_t Capacity() const { return static_cast<uint32_t>(data_.size()); }
+  const uint8_t* Data() const { return data_.data(); }
+  uint32_t Length() const { return length_; }
+  const SystemTimeRecord& Time() const { return time_; }
+  uint32_t Code() const { return code_; }
+  uint16_t Height() const { return height_; }
+  uint16_t Width() const { return width_; }
+  uint32_t SizeClass() const { return sizeClass_; }
   const std::string& Stream() const { return stream_; }
   uint32_t AllocatedCode() const { return allocatedCode_; }
   bool TimeSet() const { return timeSet_; }
@@ -80,7 +91,6 @@ class TestFrameBuffer : public norvale::ipcapture::FrameBuffer {
   uint32_t length_ = 0;
   SystemTimeRecord time_{};
   bool timeSet_ = false;
-  uint32_t frameType_ = 0;
   uint32_t code_ = 0;
   uint16_t height_ = 0;
   uint16_t width_ = 0;
@@ -97,11 +107,11 @@ class TestFrameAllocator : public norvale::ipcapture::FrameAllocator {
  public:
   ~TestFrameAllocator() override;
 
-  uint32_t GetFreeCount() override;
+  void Reserved1() override { HostContract::Violation("FrameAllocator", 1); }
   norvale::ipcapture::FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) override;
-  void Reserved3() override {}
-  void Reserved4() override {}
-  void Reserved5() override {}
+  void Reserved3() override { HostContract::Violation("FrameAllocator", 3); }
+  void Reserved4() override { HostContract::Violation("FrameAllocator", 4); }
+  void Reserved5() override { HostContract::Violation("FrameAllocator", 5); }
   // Frees a buffer this allocator handed out; anything else (a second release, a foreign pointer,
   // null) is counted as a bad release and left alone.
   void Release(norvale::ipcapture::FrameBuffer* buffer) override;
@@ -150,7 +160,7 @@ class RecordingFrameSink : public norvale::ipcapture::FrameSink {
   enum class Mode { Accept, Refuse, Throw };
 
   bool OnFrame(norvale::ipcapture::FrameBuffer* frame) override;
-  void Reserved2() override {}
+  void Reserved2() override { HostContract::Violation("FrameSink", 2); }
   void OnSignalLost() override;
 
   void SetMode(Mode mode);
@@ -182,10 +192,10 @@ class RecordingFrameSink : public norvale::ipcapture::FrameSink {
 // ---- device source --------------------------------------------------------------------------------
 class TestCameraObject : public norvale::ipcapture::CameraObject {
  public:
-  void Reserved1() override {}
+  void Reserved1() override { HostContract::Violation("CameraObject", 1); }
   const char* GetModel() override { return nullModel ? nullptr : model.c_str(); }
   int32_t GetCameraCount() override { return cameraCount; }
-  void Reserved4() override {}
+  void Reserved4() override { HostContract::Violation("CameraObject", 4); }
   int32_t GetCameraValue1() override { return value1; }
   int32_t GetCameraValue2() override { return value2; }
 
@@ -200,7 +210,7 @@ class TestConnectionObject : public norvale::ipcapture::ConnectionObject {
  public:
   const char* GetAddress() override { return address.c_str(); }
   uint16_t GetPort() override { return port; }
-  void Reserved3() override {}
+  void Reserved3() override { HostContract::Violation("ConnectionObject", 3); }
   int32_t GetDefaultCodec() override { return defaultCodec; }
   const char* GetUser() override { return user.c_str(); }
   const char* GetPassword() override { return password.c_str(); }
@@ -217,7 +227,7 @@ class TestDeviceSource : public norvale::ipcapture::DeviceSource {
  public:
   norvale::ipcapture::CameraObject* GetCamera() override { return noCamera ? nullptr : &camera; }
   norvale::ipcapture::ConnectionObject* GetConnection() override { return noConnection ? nullptr : &connection; }
-  void Reserved3() override {}
+  void Reserved3() override { HostContract::Violation("DeviceSource", 3); }
   const char* GetParameter(uint32_t number) override;
 
   // Sets parameter n, filling any gap before it with "(none)".

@@ -1,5 +1,6 @@
 #include "support/MemoryFrameAllocator.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace zephrin::test {
@@ -11,7 +12,7 @@ MemoryFrameBuffer::MemoryFrameBuffer(uint32_t capacity_, bool withoutMemory) : c
 }
 
 MemoryFrameAllocator::~MemoryFrameAllocator() {
-  for (FrameBuffer* buffer : live_) delete buffer;
+  for (MemoryFrameBuffer* buffer : live_) delete buffer;
 }
 
 FrameBuffer* MemoryFrameAllocator::Allocate(uint32_t, uint32_t capacity, const char* stream) {
@@ -25,11 +26,16 @@ FrameBuffer* MemoryFrameAllocator::Allocate(uint32_t, uint32_t capacity, const c
 
 void MemoryFrameAllocator::Release(FrameBuffer* buffer) {
   ++releases;
-  if (live_.erase(buffer) == 0) {
+  // Only a pointer this allocator handed out is ever turned back into a buffer.
+  const auto it = std::find_if(live_.begin(), live_.end(),
+                               [buffer](MemoryFrameBuffer* ours) { return static_cast<FrameBuffer*>(ours) == buffer; });
+  if (it == live_.end()) {
     ++badReleases;
     return;
   }
-  delete buffer;
+  MemoryFrameBuffer* ours = *it;
+  live_.erase(it);
+  delete ours;
 }
 
 std::string FourCCText(uint32_t code) {
@@ -44,14 +50,21 @@ bool RecordingParserClient::OnFrameCompleted(FrameBuffer* frame) {
     ++refused;
     return false;
   }
+  // The client reads the frame as its host would, through the host's own buffer type.
+  auto* buffer = dynamic_cast<MemoryFrameBuffer*>(frame);
+  if (!buffer) {
+    ++refused;
+    return false;
+  }
   DeliveredFrame f;
-  f.code = FourCCText(frame->GetCode());
-  if (keepData && frame->GetData()) f.data.assign(frame->GetData(), frame->GetData() + frame->GetLength());
-  f.width = frame->GetWidth();
-  f.height = frame->GetHeight();
-  f.sizeClass = frame->GetSizeClass();
-  f.capacity = frame->GetCapacity();
-  frame->GetTime(&f.time);
+  f.code = FourCCText(buffer->code);
+  if (keepData && !buffer->data.empty())
+    f.data.assign(buffer->data.begin(), buffer->data.begin() + std::min<size_t>(buffer->length, buffer->data.size()));
+  f.width = buffer->width;
+  f.height = buffer->height;
+  f.sizeClass = buffer->sizeClass;
+  f.capacity = buffer->capacity;
+  f.time = buffer->time;
   f.rtpTimestamp = convertedTimestamps.empty() ? 0 : convertedTimestamps.back();
   frames.push_back(std::move(f));
   return true;

@@ -10,36 +10,42 @@
 #include <vector>
 
 #include "driver/HostInterfaces.h"
+#include "support/HostContract.h"
 #include "streaming/IMediaParserClient.h"
 
 namespace zephrin::test {
 
+// Offers the slots a recording host promises; the others are the contract's reserved places. What
+// the driver wrote is read from the public fields.
 class MemoryFrameBuffer : public norvale::ipcapture::FrameBuffer {
  public:
   explicit MemoryFrameBuffer(uint32_t capacity, bool withoutMemory = false);
 
-  uint32_t GetCapacity() override { return capacity; }
+  void Reserved1() override { HostContract::Violation("FrameBuffer", 1); }
   uint8_t* GetData() override { return data.empty() ? nullptr : data.data(); }
-  uint32_t GetLength() override { return length; }
+  void Reserved3() override { HostContract::Violation("FrameBuffer", 3); }
   void SetLength(uint32_t bytes) override { length = bytes; }
-  void GetTime(norvale::ipcapture::SystemTimeRecord* out) override { *out = time; }
-  void SetTime(const norvale::ipcapture::SystemTimeRecord* in) override { time = *in; }
-  uint32_t GetFrameType() override { return frameType; }
-  void SetFrameType(uint32_t type) override { frameType = type; }
-  uint32_t GetCode() override { return code; }
+  void Reserved5() override { HostContract::Violation("FrameBuffer", 5); }
+  void SetTime(const norvale::ipcapture::SystemTimeRecord* in) override {
+    time = *in;
+    timeSet = true;
+  }
+  void Reserved7() override { HostContract::Violation("FrameBuffer", 7); }
+  void Reserved8() override { HostContract::Violation("FrameBuffer", 8); }
+  void Reserved9() override { HostContract::Violation("FrameBuffer", 9); }
   void SetCode(uint32_t fourCC) override { code = fourCC; }
-  uint16_t GetHeight() override { return height; }
+  void Reserved11() override { HostContract::Violation("FrameBuffer", 11); }
   void SetHeight(uint16_t h) override { height = h; }
-  uint16_t GetWidth() override { return width; }
+  void Reserved13() override { HostContract::Violation("FrameBuffer", 13); }
   void SetWidth(uint16_t w) override { width = w; }
-  uint32_t GetSizeClass() override { return sizeClass; }
+  void Reserved15() override { HostContract::Violation("FrameBuffer", 15); }
   void SetSizeClass(uint32_t c) override { sizeClass = c; }
 
   uint32_t capacity;
   std::vector<uint8_t> data;
   uint32_t length = 0;
   norvale::ipcapture::SystemTimeRecord time{};
-  uint32_t frameType = 0;
+  bool timeSet = false;
   uint32_t code = 0;
   uint16_t height = 0;
   uint16_t width = 0;
@@ -62,11 +68,11 @@ class MemoryFrameAllocator : public norvale::ipcapture::FrameAllocator {
  public:
   ~MemoryFrameAllocator() override;
 
-  uint32_t GetFreeCount() override { return 16; }
+  void Reserved1() override { HostContract::Violation("FrameAllocator", 1); }
   norvale::ipcapture::FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) override;
-  void Reserved3() override {}
-  void Reserved4() override {}
-  void Reserved5() override {}
+  void Reserved3() override { HostContract::Violation("FrameAllocator", 3); }
+  void Reserved4() override { HostContract::Violation("FrameAllocator", 4); }
+  void Reserved5() override { HostContract::Violation("FrameAllocator", 5); }
   // Releasing a buffer this allocator did not hand out, or one already released, is counted as a fault.
   void Release(norvale::ipcapture::FrameBuffer* buffer) override;
 
@@ -81,7 +87,7 @@ class MemoryFrameAllocator : public norvale::ipcapture::FrameAllocator {
   std::vector<std::pair<std::string, uint32_t>> requests;  // stream name and capacity of each request
 
  private:
-  std::set<norvale::ipcapture::FrameBuffer*> live_;
+  std::set<MemoryFrameBuffer*> live_;
 };
 
 // A depacketizer client that keeps a copy of every frame, answers with a fixed requested size and

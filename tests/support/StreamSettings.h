@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "driver/HostInterfaces.h"
+#include "support/HostContract.h"
 
 namespace zephrin::test {
 
@@ -20,8 +21,8 @@ class TestStreamResolution : public norvale::ipcapture::StreamResolution {
 
 class TestStreamFormat : public norvale::ipcapture::StreamFormat {
  public:
-  void Reserved1() override {}
-  void Reserved2() override {}
+  void Reserved1() override { HostContract::Violation("StreamFormat", 1); }
+  void Reserved2() override { HostContract::Violation("StreamFormat", 2); }
   norvale::ipcapture::StreamResolution* GetResolution() override { return &resolution; }
   int32_t GetCodec() override { return codec; }
 
@@ -32,7 +33,7 @@ class TestStreamFormat : public norvale::ipcapture::StreamFormat {
 class TestStreamRate : public norvale::ipcapture::StreamRate {
  public:
   uint16_t GetFrameInterval() override { return frameInterval; }
-  void Reserved2() override {}
+  void Reserved2() override { HostContract::Violation("StreamRate", 2); }
   uint16_t GetQuality() override { return quality; }
   bool WantsCompanion() override { return companion; }
 
@@ -45,8 +46,8 @@ class TestStreamSettings : public norvale::ipcapture::StreamSettingsSource {
  public:
   norvale::ipcapture::StreamFormat* GetFormat() override { return &format; }
   norvale::ipcapture::StreamRate* GetRate() override { return &rate; }
-  void Reserved3() override {}
-  void Reserved4() override {}
+  void Reserved3() override { HostContract::Violation("StreamSettingsSource", 3); }
+  void Reserved4() override { HostContract::Violation("StreamSettingsSource", 4); }
   int32_t GetHostValue() override { return hostValue; }
 
   TestStreamFormat format;

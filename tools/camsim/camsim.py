@@ -10,6 +10,7 @@ import os
 import signal
 import sys
 import threading
+from urllib.parse import unquote
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -73,6 +74,9 @@ def parse_args(argv):
                         help="RTSP fault rule, e.g. 'h264 stall=5 after=3' or '* refuse=SETUP:503' (repeatable)")
     parser.add_argument("--clips", metavar="DIR",
                         help="stream the clips of DIR (named like those of clips/) instead of the committed ones")
+    parser.add_argument("--param", action="append", default=[], metavar="K=V",
+                        help="set (or add) parameter K to V at start, without checks; V is URL-decoded, so "
+                             "Brand.Brand=Dyna%%00color puts a NUL byte into the brand (repeatable)")
     parser.add_argument("--verbose", action="store_true", help="log requests and GStreamer warnings to stderr")
     args = parser.parse_args(argv)
     for port in (args.http_port, args.rtsp_port):
@@ -95,6 +99,13 @@ def main(argv=None):
         parser.error(str(error))
 
     sim = Simulator(args, profile)
+    updates = []
+    for term in args.param:
+        key, sep, value = term.partition("=")
+        if not sep or not key:
+            parser.error("--param is K=V, got %r" % term)
+        updates.append((key[5:] if key.startswith("root.") else key, unquote(value)))
+    sim.camera.force_params(updates)
     try:
         for spec in args.fault:
             sim.http_faults.add(*parse_spec(HTTP_ACTIONS, spec))

@@ -17,6 +17,8 @@ HTTP_ACTIONS = {
     "slow": int,         # send the body in 16-byte pieces, this many milliseconds apart
     "close": None,       # close the connection without an answer
     "runtogether": None, # parameter lists without line breaks between entries
+    "interim": int,      # send this many "100 Continue" interim answers first, one a second
+    "trickle": int,      # send the whole answer, status line and headers too, a byte every this many ms
     "count": int,        # the rule applies to this many requests, then disappears
 }
 

@@ -483,6 +483,32 @@ class HttpFaultTest(SimTestCase):
 
         self.assertIn("GET /cgi-bin/io/input.cgi?check=1 -", self.sim.log_lines())
 
+    def test_interim_answers_and_trickle(self):
+        # A client sees the interim answers on the wire before the real one, which still arrives whole.
+        self.fault("path=%2Fcgi-bin%2Fio%2Finput.cgi&interim=2&trickle=1&count=1")
+        with socket.create_connection((self.ADDRESS, self.sim.http_port), timeout=10) as connection:
+            connection.sendall(b"GET /cgi-bin/io/input.cgi?check=1 HTTP/1.1\r\nHost: camera\r\n\r\n")
+            received = b""
+            while not received.endswith(b"Input1=0\r\n"):
+                data = connection.recv(4096)
+                if not data:
+                    break
+                received += data
+        self.assertTrue(received.startswith(b"HTTP/1.1 100 Continue\r\n\r\n" * 2 + b"HTTP/1.1 200 OK\r\n"), received)
+        self.assertIn(b"Content-Length: 10\r\n", received)
+        self.assertTrue(received.endswith(b"\r\n\r\nInput1=0\r\n"), received)
+        # The rule was counted: the next answer comes at once and in one piece.
+        self.assertEqual(self.sim.get("/cgi-bin/io/input.cgi?check=1"), (200, "Input1=0\r\n"))
+
+    def test_start_parameters_may_hold_any_byte(self):
+        sim = Sim("127.0.0.39", "--param", "Brand.Brand=Dyna%00color", "--param", "root.Custom.Key=a%0Ab")
+        try:
+            status, body, _ = sim.raw_get("/cgi-bin/admin/param.cgi?action=list&group=Brand.Brand&group=Custom")
+            self.assertEqual(status, 200)
+            self.assertEqual(body, "root.Brand.Brand=Dyna\x00color\r\nroot.Custom.Key=a\nb\r\n")
+        finally:
+            self.assertEqual(sim.stop(), 0)
+
     def test_unknown_fault_action_is_refused(self):
         self.assertEqual(self.sim.get("/camsim/fault?path=*&explode=1")[0], 400)
         self.assertEqual(self.sim.get("/camsim/fault?path=*&count=1")[0], 400)

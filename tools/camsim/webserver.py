@@ -49,8 +49,21 @@ class CgiHandler(BaseHTTPRequestHandler):
 
     # --- answering ----------------------------------------------------------------------------
 
-    def _answer(self, status, body, headers=(), content_type="text/plain", slow_ms=0):
+    def _answer(self, status, body, headers=(), content_type="text/plain", slow_ms=0, interim=0, trickle_ms=0):
         data = body.encode("utf-8") if isinstance(body, str) else body
+        try:
+            for _ in range(interim):
+                # Interim answers a client must skip; a second apart, so that they also hold the request.
+                self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+                self.wfile.flush()
+                if self.server.sim.stopping.wait(1.0):
+                    return
+        except OSError:  # the client gave up waiting
+            self._drop_connection()
+            return
+        if trickle_ms:
+            self._trickle(status, data, headers, content_type, trickle_ms)
+            return
         self.send_response(status)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(data)))
@@ -67,6 +80,24 @@ class CgiHandler(BaseHTTPRequestHandler):
                 break
             self.wfile.write(data[start:start + SLOW_PIECE])
             self.wfile.flush()
+
+    def _trickle(self, status, data, headers, content_type, trickle_ms):
+        """The whole answer, status line included, one byte at a time."""
+        lines = ["HTTP/1.1 %d %s" % (status, self.responses.get(status, ("",))[0]),
+                 "Server: " + self.server_version, "Content-Type: " + content_type,
+                 "Content-Length: %d" % len(data), "Cache-Control: no-cache"]
+        lines += ["%s: %s" % (name, value) for name, value in headers]
+        raw = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + data
+        for i in range(len(raw)):
+            if self.server.sim.stopping.wait(trickle_ms / 1000.0):
+                self._drop_connection()
+                return
+            try:
+                self.wfile.write(raw[i:i + 1])
+                self.wfile.flush()
+            except OSError:  # the client gave up waiting
+                self._drop_connection()
+                return
 
     def _drop_connection(self):
         self.close_connection = True
@@ -133,7 +164,8 @@ class CgiHandler(BaseHTTPRequestHandler):
         if status == 401:
             headers = [("WWW-Authenticate", value) for value in sim.auth.challenge()]
         sim.log.write("GET %s %d" % (target, status))
-        self._answer(status, body, headers, slow_ms=fault.get("slow", 0))
+        self._answer(status, body, headers, slow_ms=fault.get("slow", 0), interim=fault.get("interim", 0),
+                     trickle_ms=fault.get("trickle", 0))
 
     def _cgi_answer(self, path, terms, run_together):
         camera = self.server.sim.camera

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "Commands.h"
+#include "DriverLibrary.h"
+#include "PasswordSource.h"
 #include "HostParameters.h"
 #include "driver/HostInterfaces.h"
 #include "platform/Platform.h"
@@ -33,7 +35,8 @@ struct IoOptions {
   std::string address;
   unsigned port = 80;
   std::string user = "admin";
-  std::string password = "admin";
+  std::string password;
+  PasswordSource passwordSource;
   HostParameters params;
   int inputs = -1;   // -1: from the parameter file, else 0
   int outputs = -1;
@@ -105,8 +108,9 @@ bool ParseOptions(const Arguments& args, IoOptions* options) {
       }
     } else if (arg == "--user") {
       if (!value(&options->user)) return false;
-    } else if (arg == "--password") {
-      if (!value(&options->password)) return false;
+    } else if (arg == "--password" || arg == "--password-file") {
+      if (!value(&text)) return false;
+      options->passwordSource.Take(arg, text);
     } else if (arg == "--params") {
       if (!value(&file)) return false;
     } else if (arg == "--param") {
@@ -148,17 +152,14 @@ bool ParseOptions(const Arguments& args, IoOptions* options) {
     if (!error.empty()) std::fprintf(stderr, "zephrin-host io: %s\n", error.c_str());
     return false;
   }
+  if (!options->passwordSource.Resolve("admin", &options->password, &error)) {
+    std::fprintf(stderr, "zephrin-host io: %s\n", error.c_str());
+    return false;
+  }
   if (!options->params.Has(1)) options->params.Put(1, "0");  // the driver needs a video standard
   if (options->inputs < 0) options->inputs = 0;
   if (options->outputs < 0) options->outputs = 0;
   return true;
-}
-
-// libZephrin.so in the directory of this program, as the build and an installation place them.
-std::string LibraryBesideTool() {
-  std::string path = norvale::platform::ExecutablePath(4096);
-  const size_t slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/libZephrin.so";
 }
 
 const char* StateName(uint32_t state) {
@@ -193,14 +194,16 @@ void SwitchOutput(ICaptureIOApi* io, unsigned output, unsigned state) {
 
 void IoUsage() {
   std::fprintf(stderr,
-               "usage: zephrin-host io --address A [--port N] [--user U] [--password P]\n"
+               "usage: zephrin-host io --address A [--port N] [--user U] [--password-file F]\n"
                "                       [--params FILE] [--param N=TEXT] [--inputs N] [--outputs N]\n"
                "                       [--set OUTPUT=on|off ...] [--duration S] [--library PATH]\n"
                "Opens the driver for the device, starts its digital I/O and prints every input change\n"
                "(\"input 1: active\") and every failed poll or command (\"I/O failed\"). Outputs are\n"
                "numbered from 1. The input and output counts come from --inputs/--outputs or from the\n"
                "file 'zephrin-host probe --save' wrote. Without --duration, commands are read from\n"
-               "standard input: \"OUTPUT on\", \"OUTPUT off\", \"quit\".\n");
+               "standard input: \"OUTPUT on\", \"OUTPUT off\", \"quit\".\n"
+               "%s",
+               PasswordSource::kUsage);
 }
 
 int RunIo(const Arguments& args) {
@@ -209,7 +212,7 @@ int RunIo(const Arguments& args) {
     IoUsage();
     return 2;
   }
-  HostLibrary library = HostLibrary::FromPath(options.library.empty() ? LibraryBesideTool() : options.library);
+  HostLibrary library = HostLibrary::FromPath(options.library.empty() ? DefaultDriverLibrary() : options.library);
   auto create = library.Function<CreateIPCaptureFn>("CreateIPCapture");
   auto destroy = library.Function<DeleteObjectFn>("DeleteIPCapture");
   if (!create || !destroy) {

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "Commands.h"
+#include "DriverLibrary.h"
+#include "PasswordSource.h"
 #include "driver/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "support/CapabilityRecorder.h"
@@ -28,20 +30,14 @@ struct ProbeOptions {
   std::string address;
   unsigned port = 80;
   std::string user = "admin";
-  std::string password = "admin";
+  std::string password;
+  PasswordSource passwordSource;
   bool ntsc = false;
   bool json = false;
   std::string save;
   unsigned timeoutSeconds = 60;
   std::string library;
 };
-
-// libZephrin.so in the directory of this program, as the build and an installation place them.
-std::string LibraryBesideTool() {
-  std::string path = norvale::platform::ExecutablePath(4096);
-  const size_t slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/libZephrin.so";
-}
 
 const char* CapabilityName(uint32_t id) {
   switch (id) {
@@ -112,8 +108,9 @@ bool ParseOptions(const Arguments& args, ProbeOptions* options) {
       }
     } else if (arg == "--user") {
       if (!value(&options->user)) return false;
-    } else if (arg == "--password") {
-      if (!value(&options->password)) return false;
+    } else if (arg == "--password" || arg == "--password-file") {
+      if (!value(&text)) return false;
+      options->passwordSource.Take(arg, text);
     } else if (arg == "--ntsc") {
       options->ntsc = true;
     } else if (arg == "--json") {
@@ -134,6 +131,11 @@ bool ParseOptions(const Arguments& args, ProbeOptions* options) {
   }
   if (options->address.empty()) {
     std::fprintf(stderr, "zephrin-host probe: --address is required\n");
+    return false;
+  }
+  std::string error;
+  if (!options->passwordSource.Resolve("admin", &options->password, &error)) {
+    std::fprintf(stderr, "zephrin-host probe: %s\n", error.c_str());
     return false;
   }
   return true;
@@ -264,13 +266,15 @@ bool SaveHostParameters(const std::string& path, RecordingCapabilitySink& sink) 
 
 void ProbeUsage() {
   std::fprintf(stderr,
-               "usage: zephrin-host probe --address A [--port N] [--user U] [--password P] [--ntsc]\n"
+               "usage: zephrin-host probe --address A [--port N] [--user U] [--password-file F] [--ntsc]\n"
                "                          [--json] [--save FILE] [--timeout S] [--library PATH]\n"
+               "%s"
                "Runs the capability query on the camera as a recording host does and prints what the\n"
                "driver reported. --save writes the host parameters 1-9 (\"N=TEXT\" per line, \"(none)\"\n"
                "for an empty text) that 'zephrin-host record', 'ptz' and 'io' read with --params FILE.\n"
                "--ntsc starts the query with the NTSC flag (the camera's own standard wins).\n"
-               "Exit status: 0 when the query succeeded, 1 when it failed, 2 for a usage error.\n");
+               "Exit status: 0 when the query succeeded, 1 when it failed, 2 for a usage error.\n",
+               PasswordSource::kUsage);
 }
 
 int RunProbe(const Arguments& args) {
@@ -279,7 +283,7 @@ int RunProbe(const Arguments& args) {
     ProbeUsage();
     return 2;
   }
-  HostLibrary library = HostLibrary::FromPath(options.library.empty() ? LibraryBesideTool() : options.library);
+  HostLibrary library = HostLibrary::FromPath(options.library.empty() ? DefaultDriverLibrary() : options.library);
   if (!library.IsLoaded()) {
     std::fprintf(stderr, "zephrin-host probe: cannot load %s: %s\n", library.Path().c_str(), library.Error().c_str());
     return 1;

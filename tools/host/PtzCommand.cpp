@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "Commands.h"
+#include "DriverLibrary.h"
 #include "HostParameters.h"
+#include "PasswordSource.h"
 #include "driver/HostInterfaces.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
@@ -35,7 +37,7 @@ void PrintPtzUsage(FILE* out) {
                "  --address A        camera address (required)\n"
                "  --port N           HTTP port (default 80)\n"
                "  --user U           user name (default admin)\n"
-               "  --password P       password (default admin)\n"
+               "%s"
                "  --model M          device model text (default ELMO)\n"
                "  --cameras N        number of cameras of the device (default 1)\n"
                "  --channel N        camera channel, from 0 (default 0)\n"
@@ -43,7 +45,8 @@ void PrintPtzUsage(FILE* out) {
                "  --param N=TEXT     one host parameter (repeatable; after --params it wins);\n"
                "                     5 = PTZ abilities (\"Pan=1; Tilt=1; Zoom=1; ...; Preset=16\"),\n"
                "                     6 = preset file name (bare: beside zephrin-host; or an absolute path)\n"
-               "  --library PATH     the driver library (default: libZephrin.so beside zephrin-host)\n"
+               "  --library PATH     the driver library (default: libZephrin.so beside zephrin-host, else the\n"
+               "                     installed one)\n"
                "  --settle MS        wait after the last queued command (default 1000)\n"
                "  --quiet            do not echo the driver's log lines to stderr\n"
                "\n"
@@ -64,7 +67,8 @@ void PrintPtzUsage(FILE* out) {
                "  rename OLD NEW     go to OLD (nothing is sent when it is current), then name it NEW\n"
                "  current            the preset the camera was last sent to\n"
                "  caps               the capability record\n"
-               "  hasptz             whether the camera has pan, tilt, zoom, focus or iris\n");
+               "  hasptz             whether the camera has pan, tilt, zoom, focus or iris\n",
+               PasswordSource::kUsage);
 }
 
 const char* StatusWords(int32_t status) {
@@ -106,15 +110,6 @@ bool ParseDirection(const std::string& text, int32_t* direction) {
   return ParseInt(text, direction);
 }
 
-std::string ExecutableDirectory() {
-  char path[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  std::string text(path, static_cast<size_t>(n));
-  const size_t slash = text.rfind('/');
-  return slash == std::string::npos ? std::string(".") : text.substr(0, slash);
-}
-
 struct Options {
   test::TestDeviceSource device;
   HostParameters params;
@@ -131,6 +126,7 @@ bool ParseOptions(const Arguments& args, Options* o) {
   o->device.camera.model = "ELMO";
   std::vector<std::string> assignments;
   std::string paramFile;
+  PasswordSource password;
   size_t i = 0;
   auto value = [&](const char* option) -> const std::string* {
     if (i + 1 >= args.size()) {
@@ -155,8 +151,7 @@ bool ParseOptions(const Arguments& args, Options* o) {
       o->device.connection.port = static_cast<uint16_t>(number);
     } else if (arg == "--user") {
       o->device.connection.user = *v;
-    } else if (arg == "--password") {
-      o->device.connection.password = *v;
+    } else if (password.Take(arg, *v)) {
     } else if (arg == "--model") {
       o->device.camera.model = *v;
     } else if (arg == "--cameras" && ParseInt(*v, &number) && number > 0) {
@@ -178,7 +173,8 @@ bool ParseOptions(const Arguments& args, Options* o) {
   }
   o->actions.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   std::string error;
-  if (!o->params.Load(paramFile, assignments, &error)) {
+  if (!password.Resolve("admin", &o->device.connection.password, &error) ||
+      !o->params.Load(paramFile, assignments, &error)) {
     std::fprintf(stderr, "zephrin-host ptz: %s\n", error.c_str());
     return false;
   }
@@ -196,7 +192,7 @@ bool ParseOptions(const Arguments& args, Options* o) {
   }
   for (unsigned number = 1; number <= HostParameters::kCount; ++number)
     o->device.SetParam(number, o->params.ForHost(number));
-  if (o->library.empty()) o->library = ExecutableDirectory() + "/libZephrin.so";
+  if (o->library.empty()) o->library = DefaultDriverLibrary();
   return true;
 }
 

@@ -2,6 +2,7 @@
 // the frames the driver hands over to a file, with a live progress line and a summary at the end.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -11,13 +12,17 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Commands.h"
+#include "DriverLibrary.h"
 #include "HostParameters.h"
+#include "MediaFileWriter.h"
+#include "PasswordSource.h"
 #include "driver/HostInterfaces.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
@@ -34,21 +39,25 @@ void PrintRecordUsage(FILE* out) {
                "usage: zephrin-host record [options]\n"
                "\n"
                "Opens the driver for the device, starts one stream of one camera and writes every frame\n"
-               "it delivers to a file: H.264 as an Annex B stream, JPEG as concatenated pictures, MPEG-4\n"
-               "as an elementary stream. Runs until Ctrl-C or for --duration seconds. The driver's log\n"
-               "lines go to stderr with their levels; progress and the summary go to stdout. How RTP is\n"
-               "carried (UDP, TCP, interleaved) is chosen by Zephrin.xml beside zephrin-host.\n"
+               "it delivers to a file. A name ending in .mp4, .mkv, .avi or .mov gets that container, with\n"
+               "the driver's frame times as time stamps (JPEG goes into .mkv or .avi); any other name gets\n"
+               "the raw stream: H.264 as Annex B, JPEG as concatenated pictures, MPEG-4 as an elementary\n"
+               "stream. The file starts at the first key frame. Runs until Ctrl-C or for --duration\n"
+               "seconds. The driver's log lines go to stderr with their levels; progress and the summary\n"
+               "go to stdout. How RTP is carried (UDP, TCP, interleaved) is chosen by Zephrin.xml beside\n"
+               "zephrin-host.\n"
                "\n"
                "device:\n"
                "  --address A        camera address (required)\n"
                "  --port N           HTTP port (default 80)\n"
                "  --user U           user name (default admin)\n"
-               "  --password P       password (default admin)\n"
+               "%s"
                "  --model M          device model text (default ELMO)\n"
                "  --cameras N        number of cameras of the device (default 1)\n"
                "  --params FILE      host parameters 1..9, one N=TEXT per line (as 'probe' writes them)\n"
                "  --param N=TEXT     one host parameter (repeatable; after --params it wins)\n"
-               "  --library PATH     the driver library (default: libZephrin.so beside zephrin-host)\n"
+               "  --library PATH     the driver library (default: libZephrin.so beside zephrin-host, else the\n"
+               "                     installed one)\n"
                "\n"
                "stream:\n"
                "  --camera N         camera index, from 0 (default 0)\n"
@@ -63,7 +72,8 @@ void PrintRecordUsage(FILE* out) {
                "  --out FILE         where the frames go (default: nowhere, only counted)\n"
                "  --duration S       stop after S seconds (default: until Ctrl-C)\n"
                "  --progress MS      progress line period (default 1000; 0: none)\n"
-               "  --quiet            do not echo the driver's log lines\n");
+               "  --quiet            do not echo the driver's log lines\n",
+               PasswordSource::kUsage);
 }
 
 std::atomic<bool> gInterrupted{false};
@@ -78,15 +88,6 @@ bool ParseNumber(const std::string& text, long long low, long long high, long lo
   if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
   *value = parsed;
   return true;
-}
-
-std::string ExecutableDirectory() {
-  char path[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  std::string text(path, static_cast<size_t>(n));
-  const size_t slash = text.rfind('/');
-  return slash == std::string::npos ? std::string(".") : text.substr(0, slash);
 }
 
 std::string CodeText(uint32_t code) {
@@ -106,9 +107,12 @@ const char* StateText(int32_t state) {
   }
 }
 
-// The driver's log lines, on stderr with their levels; nothing is kept.
+// The driver's log lines, on stderr with their levels; only the depacketizer's drop counts, which
+// the channel logs when it stops, are kept for the summary.
 class StderrLogSink : public LogSink {
  public:
+  static constexpr const char* kDropsMark = "dropped by the depacketizer: ";
+
   explicit StderrLogSink(bool echo) : echo_(echo) {}
   void Write(const CDebugInfoIf* record) override {
     if (!record) return;
@@ -116,6 +120,12 @@ class StderrLogSink : public LogSink {
     std::lock_guard<std::mutex> lock(mutex_);
     ++lines_;
     if (echo_) std::fprintf(stderr, "[%u] %s\n", record->GetLevel(), text ? text : "");
+    if (const char* drops = text ? std::strstr(text, kDropsMark) : nullptr) drops_ = drops + std::strlen(kDropsMark);
+  }
+  // "loss 0, malformed 0, ..." of the last stopped stream; empty when none was logged.
+  std::string Drops() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return drops_;
   }
   size_t Lines() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -126,31 +136,54 @@ class StderrLogSink : public LogSink {
   std::mutex mutex_;
   bool echo_;
   size_t lines_ = 0;
+  std::string drops_;
 };
 
-// The host's frame sink of the recording: writes each frame and counts what arrives.
+// Milliseconds since 1970 of a frame time (days from the civil calendar, as in Howard Hinnant's
+// date algorithms).
+int64_t TimeMs(const SystemTimeRecord& t) {
+  const int64_t year = static_cast<int64_t>(t.year) - (t.month <= 2 ? 1 : 0);
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yearOfEra = year - era * 400;
+  const int64_t month = t.month;
+  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const int64_t days = era * 146097 + dayOfEra - 719468;
+  return ((days * 24 + t.hour) * 60 + t.minute) * 60000 + t.second * 1000 + t.milliseconds;
+}
+
+// The host's frame sink of the recording: writes each frame (raw, or through a container writer) and
+// counts what arrives.
 class FileFrameSink : public FrameSink {
  public:
-  explicit FileFrameSink(FILE* file) : file_(file) {}
+  FileFrameSink(FILE* file, MediaFileWriter* media) : file_(file), media_(media) {}
 
   bool OnFrame(FrameBuffer* frame) override {
-    if (!frame) return false;
-    const uint32_t length = frame->GetLength();
-    const uint8_t* data = frame->GetData();
+    // The buffers are our allocator's; they are read as the host reads its own.
+    auto* buffer = dynamic_cast<test::TestFrameBuffer*>(frame);
+    if (!buffer) return false;
+    const uint32_t length = std::min(buffer->Length(), buffer->Capacity());
+    const uint8_t* data = buffer->Data();
     std::lock_guard<std::mutex> lock(mutex_);
     if (file_ && data && length > 0 && std::fwrite(data, 1, length, file_) != length) {
       writeFailed_ = true;
       return false;
     }
+    if (media_) {
+      if (!media_->Write(buffer->Code(), buffer->Width(), buffer->Height(), TimeMs(buffer->Time()), data, length)) {
+        writeFailed_ = true;
+        return false;
+      }
+    }
     static const uint8_t kDelimiter[5] = {0, 0, 1, 0x09, 0x30};
     endsWithDelimiter_ = data && length >= 5 && std::memcmp(data + length - 5, kDelimiter, 5) == 0;
     ++frames_;
     bytes_ += length;
-    ++codes_[frame->GetCode()];
-    sizes_[{frame->GetWidth(), frame->GetHeight()}]++;
+    ++codes_[buffer->Code()];
+    sizes_[{buffer->Width(), buffer->Height()}]++;
     return true;
   }
-  void Reserved2() override {}
+  void Reserved2() override { test::HostContract::Violation("FrameSink", 2); }
   void OnSignalLost() override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++signalLost_;
@@ -181,6 +214,7 @@ class FileFrameSink : public FrameSink {
  private:
   std::mutex mutex_;
   FILE* file_;
+  MediaFileWriter* media_;
   uint64_t frames_ = 0;
   uint64_t bytes_ = 0;
   uint64_t signalLost_ = 0;
@@ -247,6 +281,7 @@ bool ParseOptions(const Arguments& args, Options* o) {
   o->settings.rate.quality = 70;
   std::vector<std::string> assignments;
   std::string paramFile;
+  PasswordSource password;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--quiet") {
@@ -267,8 +302,7 @@ bool ParseOptions(const Arguments& args, Options* o) {
       o->device.connection.port = static_cast<uint16_t>(n);
     } else if (arg == "--user") {
       o->device.connection.user = v;
-    } else if (arg == "--password") {
-      o->device.connection.password = v;
+    } else if (password.Take(arg, v)) {
     } else if (arg == "--model") {
       o->device.camera.model = v;
     } else if (arg == "--cameras") {
@@ -317,7 +351,8 @@ bool ParseOptions(const Arguments& args, Options* o) {
     }
   }
   std::string error;
-  if (!o->params.Load(paramFile, assignments, &error)) {
+  if (!password.Resolve("admin", &o->device.connection.password, &error) ||
+      !o->params.Load(paramFile, assignments, &error)) {
     std::fprintf(stderr, "zephrin-host record: %s\n", error.c_str());
     return false;
   }
@@ -337,7 +372,7 @@ bool ParseOptions(const Arguments& args, Options* o) {
   for (unsigned number = 1; number <= HostParameters::kCount; ++number)
     o->device.SetParam(number, o->params.ForHost(number));
   if (o->settings.format.codec != CodecDefault) o->device.connection.defaultCodec = o->settings.format.codec;
-  if (o->library.empty()) o->library = ExecutableDirectory() + "/libZephrin.so";
+  if (o->library.empty()) o->library = DefaultDriverLibrary();
   return true;
 }
 
@@ -437,7 +472,14 @@ int RunRecord(const Arguments& args) {
     return 2;
   }
   FILE* file = nullptr;
-  if (!options.out.empty()) {
+  std::unique_ptr<MediaFileWriter> media;
+  if (MediaFileWriter::Serves(options.out)) {
+    media = std::make_unique<MediaFileWriter>(options.out);
+    if (!media->Open()) {
+      std::fprintf(stderr, "zephrin-host record: %s\n", media->Error().c_str());
+      return 2;
+    }
+  } else if (!options.out.empty()) {
     file = std::fopen(options.out.c_str(), "wb");
     if (!file) {
       std::fprintf(stderr, "zephrin-host record: cannot write %s: %s\n", options.out.c_str(), std::strerror(errno));
@@ -467,7 +509,7 @@ int RunRecord(const Arguments& args) {
 
   StderrLogSink log(!options.quiet);
   test::TestFrameAllocator allocator;
-  FileFrameSink sink(file);
+  FileFrameSink sink(file, media.get());
   int status = 3;
   IIPCaptureDriverEx5* driver = create();
   if (!driver) {
@@ -477,8 +519,23 @@ int RunRecord(const Arguments& args) {
       std::fprintf(stderr, "zephrin-host record: the driver did not open the device\n");
     else
       status = Record(driver, options, sink);
+    // The last summary line: what the driver threw away before the frames reached the host.
+    const std::string drops = log.Drops();
+    if (!drops.empty()) std::printf("  dropped by the driver: %s\n", drops.c_str());
     driver->Close();
     destroy(driver);
+  }
+  if (media) {
+    if (media->Finish()) {
+      std::printf("  %llu frames in %s lasting %.3f s by the driver's frame times (%llu before the first key frame "
+                  "left out)\n",
+                  static_cast<unsigned long long>(media->FramesWritten()), options.out.c_str(),
+                  static_cast<double>(media->DurationMs()) / 1000.0,
+                  static_cast<unsigned long long>(media->FramesSkipped()));
+    } else {
+      std::fprintf(stderr, "zephrin-host record: %s\n", media->Error().c_str());
+      if (status == 0) status = 1;
+    }
   }
   if (file) {
     const bool trimmed = sink.TrimTrailingDelimiter();

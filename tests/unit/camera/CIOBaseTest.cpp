@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -223,6 +224,24 @@ TEST(DigitalIOLifecycle, DestroyingARunningObjectStopsItsWorkers) {
   const int failures = Failures(d.sink);
   std::this_thread::sleep_for(std::chrono::milliseconds(1700));
   EXPECT_EQ(Failures(d.sink), failures);
+}
+
+TEST(DigitalIOLifecycle, OutputRequestsFromAnotherHostThreadRaceSafelyWithStartAndStop) {
+  Device d(0, 1);
+  std::atomic<bool> done{false};
+  std::atomic<int> accepted{0};
+  std::thread setter([&] {
+    while (!done)
+      if (d.io->SetOutputState(0, IOStateActive)) ++accepted;
+  });
+  for (int round = 0; round < 200; ++round) {
+    ASSERT_TRUE(d.io->StartIO());
+    ASSERT_TRUE(d.io->StopIO());
+  }
+  done = true;
+  setter.join();
+  // Outside a run nothing is taken.
+  EXPECT_FALSE(d.io->SetOutputState(0, IOStateActive));
 }
 
 }  // namespace

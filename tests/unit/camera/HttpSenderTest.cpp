@@ -432,8 +432,87 @@ TEST(HttpSenderBody, StallingBodyEndsAfterTheReceiveTimeout) {
   const auto start = Clock::now();
   const CResultDef result = HUtils::RequestGetRD(body, sender, "/x", true);
   EXPECT_LT(SecondsSince(start), 5.0);
-  EXPECT_EQ(result.Code(), 0);
-  EXPECT_EQ(Text(body), "partial");
+  // Seven of 100000 announced bytes are not the answer.
+  EXPECT_EQ(result.Code(), 12);
+  EXPECT_TRUE(sender.IsBodyIncomplete());
+}
+
+TEST(HttpSenderBody, CutBodyIsAFailureNotAShortAnswer) {
+  const std::string head = "root.Brand.Brand=Dynacolor\r\nroot.Brand.ProdSh";
+  LoopbackHttpServer server([&](const HttpServerRequest& r, HttpConnection& c) {
+    if (r.target == "/chunked")
+      c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
+             norvale::FormatString("%zx\r\n", head.size()) + head + "\r\n");
+    else
+      c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + head);
+    return false;  // the connection breaks here
+  });
+  Web::CHttpSender sender(Device(server.Port()));
+  for (const char* path : {"/length", "/chunked"}) {
+    std::vector<uint8_t> body;
+    const CResultDef result = HUtils::RequestGetRD(body, sender, path, true);
+    EXPECT_EQ(result.Code(), 12) << path;
+    EXPECT_EQ(result.Level(), norvale::LogWarning) << path;
+    std::string text = "untouched";
+    EXPECT_FALSE(HUtils::RequestGetString(sender, text, path)) << path;
+    EXPECT_EQ(text, "") << path;
+    // A command whose answer is not read still succeeds on the status.
+    EXPECT_EQ(HUtils::RequestGetRD(sender, path).Code(), 0) << path;
+  }
+  // A whole answer on the same sender is not marked.
+  LoopbackHttpServer whole(Answer(200, head));
+  Web::CHttpSender other(Device(whole.Port()));
+  std::vector<uint8_t> body;
+  EXPECT_EQ(HUtils::RequestGetRD(body, other, "/x", true).Code(), 0);
+  EXPECT_FALSE(other.IsBodyIncomplete());
+  EXPECT_EQ(Text(body), head);
+}
+
+// ---- a camera that keeps a request alive without ever finishing it ------------------------------
+
+namespace {
+// Sends the opening, then one piece every 100 ms (well inside the idle limit) until the server stops.
+LoopbackHttpServer::Handler Trickle(std::string opening, std::string piece) {
+  return [=](const HttpServerRequest&, HttpConnection& c) {
+    if (!c.Send(opening)) return false;
+    for (int i = 0; i < 600 && !c.WaitForStop(100); ++i)
+      if (!c.Send(piece)) return false;
+    return false;
+  };
+}
+
+int CodeWithin(Web::CBaseHttpSender& sender, bool readBody, int seconds) {
+  auto pending = std::async(std::launch::async, [&] {
+    std::vector<uint8_t> body;
+    return HUtils::RequestGetRD(body, sender, "/cgi-bin/admin/param.cgi?action=list", readBody).Code();
+  });
+  if (pending.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
+    sender.CloseRequest();  // let the test end; the request had no end of its own
+    pending.wait();
+    return -1;
+  }
+  return pending.get();
+}
+}  // namespace
+
+TEST(HttpSenderDeadline, TricklingCameraCannotHoldARequest) {
+  struct Case {
+    const char* what;
+    std::string opening, piece;
+    bool readBody;
+    int code;
+  };
+  const Case cases[] = {
+      {"body byte by byte", "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n", "x", true, 12},
+      {"chunked body", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "1\r\nx\r\n", true, 12},
+      {"header lines", "HTTP/1.1 200 OK\r\n", "X-Filler: y\r\n", false, 11},
+      {"interim answers", "", "HTTP/1.1 100 Continue\r\n\r\n", false, 11},
+  };
+  for (const Case& c : cases) {
+    LoopbackHttpServer server(Trickle(c.opening, c.piece));
+    Web::CHttpSender sender(Device(server.Port(), 300));
+    EXPECT_EQ(CodeWithin(sender, c.readBody, 20), c.code) << c.what;
+  }
 }
 
 TEST(HttpSenderBody, SecondSendClosesTheFirstRequest) {

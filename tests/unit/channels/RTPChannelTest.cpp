@@ -98,7 +98,7 @@ class LoopChannel : public norvale::CBaseRTPChannel {
   }
 };
 
-TEST_F(ChannelDevice, TheLoopReconnectsAfterHalfTheTimeOutAndReportsALossOncePerOutage) {
+TEST_F(ChannelDevice, TheLoopReconnectsAfterHalfTheTimeOutAndTellsALossOnEveryRoundOfIt) {
   RecordingFrameSink sink;
   LoopChannel channel(&driver_, &sink);
   ASSERT_EQ(channel.RTPMode(), norvale::RTPoverTCP);
@@ -107,32 +107,42 @@ TEST_F(ChannelDevice, TheLoopReconnectsAfterHalfTheTimeOutAndReportsALossOncePer
 
   // Frames flow: the channel streams and the camera comes online.
   std::atomic<bool> feeding{true};
-  std::thread feeder([&] {
+  auto feed = [&] {
     while (feeding) {
       channel.Deliver();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-  });
+  };
+  std::thread feeder(feed);
   ASSERT_TRUE(WaitUntil([&] { return channel.GetState() == norvale::ChannelStreaming; }));
   ASSERT_TRUE(WaitUntil([&] { return driver_.Contains("Camera 127.0.0.1 is online"); }));
   const int preparesWhileStreaming = channel.prepares.load();
 
-  // The frames stop: reconnects, and the host hears of the loss once however long it lasts.
+  // The frames stop: the loop reconnects, and the host is told of the loss on every round for as
+  // long as it lasts, while the offline line is written once.
   feeding = false;
   feeder.join();
   ASSERT_TRUE(WaitUntil([&] { return channel.GetState() != norvale::ChannelStreaming; }));
-  ASSERT_TRUE(sink.WaitForSignalLost(1, 10000));
+  ASSERT_TRUE(sink.WaitForSignalLost(3, 10000));
   ASSERT_TRUE(WaitUntil([&] { return channel.prepares.load() >= preparesWhileStreaming + 3; }));
-  EXPECT_EQ(sink.SignalLostCount(), 1u);
   EXPECT_EQ(driver_.Count("Signal was lost for camera 127.0.0.1"), 1u);
+  EXPECT_FALSE(channel.IsOnline());
 
-  // Frames return: online again; a second outage is reported again.
-  ASSERT_TRUE(WaitUntil([&] {
-    channel.Deliver();
-    return channel.GetState() == norvale::ChannelStreaming;
-  }));
+  // Frames return: online again, and while they flow for longer than the time-out the host hears of
+  // no loss.
+  feeding = true;
+  feeder = std::thread(feed);
+  ASSERT_TRUE(WaitUntil([&] { return channel.GetState() == norvale::ChannelStreaming; }));
   EXPECT_EQ(driver_.Count("is online"), 2u);
-  ASSERT_TRUE(sink.WaitForSignalLost(2, 10000));
+  const size_t toldWhileStreaming = sink.SignalLostCount();
+  const size_t framesBefore = sink.FrameCount();
+  ASSERT_TRUE(sink.WaitForFrames(framesBefore + 60, 10000));  // 60 frames 20 ms apart outlast 600 ms
+  EXPECT_EQ(sink.SignalLostCount(), toldWhileStreaming);
+
+  // A second outage is told again, and its offline line written once more.
+  feeding = false;
+  feeder.join();
+  ASSERT_TRUE(sink.WaitForSignalLost(toldWhileStreaming + 2, 10000));
   EXPECT_EQ(driver_.Count("Signal was lost"), 2u);
 
   channel.Stop();
@@ -170,10 +180,9 @@ TEST_F(ChannelDevice, AFailedPreparationIsRetriedEveryRoundWithoutConnecting) {
   ASSERT_TRUE(channel.Start(&request));
   ASSERT_TRUE(WaitUntil([&] { return channel.prepares.load() >= 3; }));
   EXPECT_NE(channel.GetState(), norvale::ChannelStreaming);
-  // The host hears once that no video comes.
-  ASSERT_TRUE(sink.WaitForSignalLost(1, 5000));
+  // The host hears on every round that no video comes.
+  ASSERT_TRUE(sink.WaitForSignalLost(2, 5000));
   channel.Stop();
-  EXPECT_EQ(sink.SignalLostCount(), 1u);
   EXPECT_EQ(driver_.Count("Signal was lost"), 0u);  // it never was online
 }
 

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include "support/CapabilityRecorder.h"
 #include "unit/discovery/EventLogSink.h"
@@ -327,6 +331,39 @@ TEST(CapabilityQueryLifecycle, TerminateAndDestroyWithoutAQueryDoNothing) {
   module->Terminate();
   module.reset();
   EXPECT_EQ(callback.Outcomes(), 0u);
+}
+
+// A host whose success callback waits for a lock of its own (no point where a thread can be killed)
+// until the test lets it go.
+class HeldSuccessCallback : public RecordingCapabilityCallback {
+ public:
+  void QuerySucceeded() override {
+    entered = true;
+    { std::lock_guard<std::mutex> wait(hostMutex); }
+    RecordingCapabilityCallback::QuerySucceeded();
+  }
+  std::mutex hostMutex;
+  std::atomic<bool> entered{false};
+};
+
+TEST(CapabilityQueryLifecycle, AQueryGivenUpWhileItReportsIsToldOnceOnly) {
+  HeldSuccessCallback callback;
+  EventLogSink sink;
+  auto module = std::make_unique<TestModule>(&callback, Outcome{}, TypicalCamera);
+  callback.hostMutex.lock();
+  ASSERT_EQ(module->Start("127.0.0.2", 8080, "admin", "secret", &sink), 1);
+  while (!callback.entered) std::this_thread::yield();
+  // The host gives up on the query while it is inside the host's own success callback; the
+  // destruction waits out its limit (10 s), and the host's callback returns a while later.
+  std::thread host([&] {
+    std::this_thread::sleep_for(std::chrono::seconds(12));
+    callback.hostMutex.unlock();
+  });
+  module.reset();
+  host.join();
+  EXPECT_EQ(callback.Outcomes(), 1u);
+  EXPECT_EQ(callback.Succeeded(), 1u);
+  EXPECT_EQ(callback.Abandoned(), 0u);
 }
 
 }  // namespace

@@ -90,6 +90,20 @@ class ElmoProperties : public ::testing::Test {
   std::string savedVersion_;
 };
 
+TEST_F(ElmoProperties, TheHostGetsTheWholePresetFileNameWhateverTheBrandHolds) {
+  using namespace std::string_literals;
+  Camera camera;
+  camera.brand = "Zephrin.xml\0\x01/.."s;  // what the host received was once cut at the NUL byte
+  Make(camera);
+  sender_->Set(kPtzPath, 200, kFullPtz);
+  int32_t reason = 0;
+  ASSERT_TRUE(properties_->ReadProperties(reason)) << properties_->GetLastErrorText();
+  EXPECT_EQ(properties_->PresetFileName(), "Zephrin.xml.._001A2B3C4D5E.preset");
+  RecordingCapabilitySink sink;
+  ASSERT_TRUE(properties_->ReportProperties(&sink));
+  EXPECT_EQ(sink.Properties()[6].value, properties_->PresetFileName());
+}
+
 TEST_F(ElmoProperties, ATypicalCameraIsDescribedCompletely) {
   Camera camera;
   Make(camera);

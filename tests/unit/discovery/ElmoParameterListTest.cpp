@@ -124,6 +124,29 @@ TEST(PresetFile, BrandAndMacWithoutFileNameCharacters) {
   EXPECT_EQ(PresetFileName("", "001A2B"), "");
 }
 
+TEST(PresetFile, CameraTextBecomesABarePresetFileName) {
+  using namespace std::string_literals;
+  // A NUL byte would end the name the host receives: "Zephrin.xml" would name the host's own file.
+  EXPECT_EQ(PresetFileName("Zephrin.xml\0\r"s, "00:1A:2B:3C:4D:5E"), "Zephrin.xml_001A2B3C4D5E.preset");
+  EXPECT_EQ(PresetFileName("\0Zephrin.xml"s, "00:1A"), "Zephrin.xml_001A.preset");
+  EXPECT_EQ(PresetFileName("ELMO\x01\x1b[2J\t\x7f\xc3\xa9", "00:1a\n"), "ELMO2J_001a.preset");
+  EXPECT_EQ(PresetFileName("../../etc", "..\\x"), "....etc_..x.preset");
+  EXPECT_EQ(PresetFileName("\x01\x02", "001A"), "") << "nothing of the brand is left";
+  const std::string longName = PresetFileName(std::string(5000, 'B'), std::string(5000, '1'));
+  EXPECT_EQ(longName, std::string(64, 'B') + "_" + std::string(64, '1') + ".preset");
+  for (const std::string& name : {PresetFileName("Dynacolor", "001A"), longName})
+    EXPECT_TRUE(IsPresetFileName(name)) << name;
+}
+
+TEST(PresetFile, WhatCountsAsAPresetFileName) {
+  using namespace std::string_literals;
+  EXPECT_TRUE(IsPresetFileName("Dynacolor_001A2B3C4D5E.preset"));
+  EXPECT_TRUE(IsPresetFileName("e-Vision_1.preset"));
+  for (const std::string& name : {""s, ".preset"s, "Zephrin.xml"s, "a.preset.bad"s, "a/b.preset"s, "..\\a.preset"s,
+                                  "a b.preset"s, "a:b.preset"s, "a\0.preset"s, "a.PRESET"s})
+    EXPECT_FALSE(IsPresetFileName(name)) << name;
+}
+
 TEST(IOCounts, OnlyPlausiblePositiveNumbersCount) {
   const std::string text =
       "root.Input.NbrOfInputs=2\r\nroot.Output.NbrOfOutputs=+1\r\nroot.A=-3\r\nroot.B=4x\r\nroot.C=0\r\n"

@@ -28,8 +28,8 @@ class EventLogSink::PropertyItem : public norvale::ipcapture::CapabilityProperty
     sink_.properties[id_].value = Text(text);
     sink_.Record("property " + std::to_string(id_) + " value=" + Text(text));
   }
-  void Reserved2() override {}
-  void Reserved3() override {}
+  void Reserved2() override { zephrin::test::HostContract::Violation("CapabilityPropertyItem", 2); }
+  void Reserved3() override { zephrin::test::HostContract::Violation("CapabilityPropertyItem", 3); }
   void SetValueIsText(int32_t isText) override {
     sink_.properties[id_].isText = isText;
     sink_.Record("property " + std::to_string(id_) + " text=" + std::to_string(isText));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/HostInterfaces.h"
+#include "support/HostContract.h"
 
 namespace zephrin::test {
 
@@ -31,10 +32,10 @@ class EventLogSink : public norvale::ipcapture::CapabilitySink {
   void SetCapability(uint32_t id, uint32_t value) override;
   void SetModelName(const char* text) override;
   norvale::ipcapture::CapabilityConnectionItem* GetConnectionItem(uint32_t index) override;
-  void Reserved4() override {}
+  void Reserved4() override { zephrin::test::HostContract::Violation("CapabilitySink", 4); }
   norvale::ipcapture::CapabilityPropertyItem* GetPropertyItem(int32_t id) override;
   norvale::ipcapture::CapabilityResolutionList* GetResolutionList() override;
-  void Reserved7() override {}
+  void Reserved7() override { zephrin::test::HostContract::Violation("CapabilitySink", 7); }
   norvale::ipcapture::CapabilityFrameRateList* GetFrameRateList(int32_t kind) override;
 
   // Every call in order, as readable lines ("capability 8=1", "property 5 ...").

@@ -2,11 +2,18 @@
 // stream settings, ownership of channels and the status the host reads.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <thread>
 #include <vector>
 
+#include "channels/CBaseRTPChannel.h"
 #include "driver/CIPVideoCapture.h"
+#include "support/FakeDriver.h"
 #include "support/HostObjects.h"
 #include "support/StreamSettings.h"
 
@@ -209,6 +216,73 @@ TEST_F(VideoCapture, DestructionStopsAndFreesEveryChannel) {
     EXPECT_EQ(log->stops, 1);
     EXPECT_TRUE(log->deleted);
   }
+}
+
+// A real RTP channel (RTP over TCP, so no port is opened) whose frames the test hands over itself.
+class HandOffChannel : public norvale::CBaseRTPChannel {
+ public:
+  HandOffChannel(norvale::IDriver* driver, norvale::ipcapture::FrameSink* sink) : CBaseRTPChannel(0, driver, sink) {}
+  ~HandOffChannel() override { Shutdown(); }
+  bool HandOver() {
+    zephrin::test::TestFrameBuffer frame(0x34363248, 4096, "test");
+    frame.SetLength(100);
+    return OnFrameCompleted(&frame);
+  }
+
+ protected:
+  bool Prepare() override { return false; }
+  void HandleRTPPacket(const norvale::CRTPPacket&) override {}
+};
+
+class HandOffCreator : public norvale::IVideoChannelCreator {
+ public:
+  explicit HandOffCreator(norvale::IDriver* driver) : driver_(driver) {}
+  ICameraChannel* CreateChannel(uint32_t, norvale::ipcapture::FrameSink* sink, int32_t) override {
+    last = new HandOffChannel(driver_, sink);
+    return last;
+  }
+  ICameraChannel* CreateCompanionChannel(uint32_t, norvale::ipcapture::FrameSink*) override { return nullptr; }
+  HandOffChannel* last = nullptr;
+
+ private:
+  norvale::IDriver* driver_;
+};
+
+TEST_F(VideoCapture, HostStoppingAStreamFromInsideItsFrameSinkIsRefusedAndTheChannelLivesOn) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("zephrin-handoff-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "Zephrin.xml") << "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default>"
+                                        "</Configuration>";
+  zephrin::test::FakeDriver driver;
+  driver.hostDirectory = dir.string() + "/";
+  driver.deviceInfo.address = "127.0.0.1";
+  HandOffCreator creator(&driver);
+  {
+    CIPVideoCapture capture(1, &creator);
+    std::vector<bool> answers;
+    sink_.SetObserver([&](const zephrin::test::FrameRecord&) {
+      answers.push_back(capture.StopStream(0, 0));
+      answers.push_back(capture.StopCapture(0));
+      zephrin::test::TestStreamResolution resolution(320, 240);
+      answers.push_back(capture.ChangeResolution(0, &resolution, 40));
+      answers.push_back(capture.StartStream(0, 0, &sink_, &settings_));
+    });
+    ASSERT_TRUE(capture.StartStream(0, 0, &sink_, &settings_));
+    HandOffChannel* channel = creator.last;
+    EXPECT_TRUE(channel->HandOver());  // returns into a channel that still exists
+    EXPECT_EQ(answers, (std::vector<bool>{false, false, false, false}));
+    EXPECT_EQ(creator.last, channel);
+    int32_t state = -1, value = 0;
+    EXPECT_TRUE(capture.GetCaptureStatus(0, &state, &value, nullptr, false));
+    // From another thread the same stop is carried out.
+    sink_.SetObserver(nullptr);
+    bool stopped = false;
+    std::thread host([&] { stopped = capture.StopStream(0, 0); });
+    host.join();
+    EXPECT_TRUE(stopped);
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -137,6 +137,31 @@ TEST(XMLPrepositionReader, AFileOfAnotherKindIsKeptAsideAndNeverGetsASecondRoot)
   EXPECT_FALSE(doc.document_element().next_sibling());
 }
 
+TEST(XMLPrepositionReader, OnlyPresetFilesAreEverKeptAsideOrReplaced) {
+  // A name handed over by the host may name one of its own files (a camera brand cut at a NUL byte
+  // once gave "Zephrin.xml"): such a file is left exactly as it is.
+  ScratchDir dir;
+  zephrin::test::FakeDriver log;
+  const std::string configuration = "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default></Configuration>\n";
+  for (const char* name : {"Zephrin.xml", "Zephrin.dat", "preset", "cam.preset.bak"}) {
+    WriteAll(dir.File(name), configuration);
+    CXMLPrepositionReader reader("eVision", &log);
+    reader.SetBaseDirectory(dir.Path().string());
+    EXPECT_FALSE(reader.Init(name)) << name;
+    EXPECT_EQ(configuration, ReadAll(dir.File(name))) << name;
+    EXPECT_FALSE(std::filesystem::exists(dir.File(std::string(name) + ".bad"))) << name;
+    EXPECT_FALSE(reader.WriteEntry(0, 0, "A", 0)) << name;
+    EXPECT_EQ(configuration, ReadAll(dir.File(name))) << name;
+  }
+  EXPECT_TRUE(log.Contains("\"" + dir.File("Zephrin.xml") + "\" is not a preset file"));
+  // A preset file proper is still replaced when it cannot be read.
+  WriteAll(dir.File("cam.preset"), configuration);
+  CXMLPrepositionReader reader("eVision");
+  reader.SetBaseDirectory(dir.Path().string());
+  EXPECT_TRUE(reader.Init("cam.preset"));
+  EXPECT_EQ(configuration, ReadAll(dir.File("cam.preset.bad")));
+}
+
 TEST(XMLPrepositionReader, AFailedSaveLeavesTheOldFileWhole) {
   ScratchDir dir;
   CXMLPrepositionReader reader("eVision");

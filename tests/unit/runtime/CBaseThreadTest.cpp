@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -223,6 +224,56 @@ TEST(CBaseThread, JoinWaitsPastItsLimitAndLogsBothLines) {
   EXPECT_EQ(who + " for device 127.0.0.1:80 was not stopped during 50 milliseconds", lines[0].text);
   EXPECT_EQ(LogInfo, lines[1].level);
   EXPECT_EQ(who + " was stopped correctly", lines[1].text);
+}
+
+TEST(CBaseThread, ThreadBeyondTerminationIsReportedAndKeepsItsObjectAndStopEvent) {
+  FakeDriver driver;
+  std::mutex hostMutex;  // a lock of the host's: waiting on it is no point where a thread ends
+  std::atomic<bool> blocked{false};
+  std::atomic<bool> sawStop{false};
+  std::atomic<int> runs{0};
+  hostMutex.lock();
+  BodyThread thread(&driver, [&](BodyThread& self) {
+    if (++runs == 1) {
+      blocked = true;
+      { std::lock_guard<std::mutex> wait(hostMutex); }
+      sawStop = self.StopRequested();
+      return;
+    }
+    self.StopEvent().Wait(platform::kInfinite);
+  });
+  ASSERT_TRUE(thread.StartThread("held"));
+  WaitUntil([&] { return blocked.load(); });
+
+  EXPECT_FALSE(thread.StopThread(50)) << "a thread that still runs is not reported as stopped";
+  EXPECT_TRUE(thread.IsRunning());
+  EXPECT_TRUE(driver.Contains("could not be terminated and still runs"));
+  EXPECT_FALSE(thread.StartThread("held")) << "no second thread beside the first";
+  EXPECT_TRUE(thread.StopRequested()) << "a refused start leaves the old thread's stop signal set";
+
+  // Once the host lets go, the old thread ends; only then does the object run again.
+  hostMutex.unlock();
+  WaitUntil([&] { return !thread.IsRunning(); });
+  ASSERT_TRUE(thread.StartThread("held"));
+  WaitUntil([&] { return runs.load() == 2; });
+  EXPECT_TRUE(thread.StopThread(5000));
+}
+
+TEST(CBaseThread, HandleReadsRaceSafelyWithStartAndStop) {
+  BodyThread thread(nullptr, [](BodyThread& self) { self.StopEvent().Wait(platform::kInfinite); });
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    while (!done) {
+      thread.IsRunning();
+      thread.IsCurrentThread();
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_TRUE(thread.StartThread("flip"));
+    ASSERT_TRUE(thread.StopThread(5000));
+  }
+  done = true;
+  reader.join();
 }
 
 }  // namespace

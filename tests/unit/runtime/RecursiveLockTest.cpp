@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/CBaseThread.h"
 #include "runtime/RecursiveLock.h"
 
 namespace norvale {
@@ -119,6 +120,49 @@ TEST(RecursiveLock, TryLockUnderContentionNeverLetsTwoIn) {
 TEST(RecursiveLock, SpinsOnlyOnAMultiProcessorMachine) {
   EXPECT_EQ(platform::ProcessorCount() > 1 ? 4000u : 0u, RecursiveLock::SpinCount());
   EXPECT_EQ(RecursiveLock::SpinCount(), RecursiveLock::SpinCount());
+}
+
+TEST(RecursiveLock, WaiterTerminatedInLockLeavesTheLockUsable) {
+  RecursiveLock lock;
+  class Waiter : public CBaseThread {
+   public:
+    explicit Waiter(RecursiveLock& lock) : lock_(lock) {}
+    ~Waiter() override { StopThread(100); }
+    std::atomic<bool> trying{false};
+
+   protected:
+    void ThreadBody() override {
+      trying = true;
+      RecursiveLockGuard guard(lock_);
+    }
+
+   private:
+    RecursiveLock& lock_;
+  };
+  lock.Lock();
+  {
+    Waiter waiter(lock);
+    ASSERT_TRUE(waiter.StartThread("waiter"));
+    while (!waiter.trying) std::this_thread::yield();
+    platform::SleepMs(50);  // asleep in Lock by now (or still spinning; either must be undone)
+    EXPECT_TRUE(waiter.StopThread(50));  // terminated inside Lock
+  }
+  lock.Unlock();
+  EXPECT_TRUE(TryLockFromAnotherThread(lock));
+  EXPECT_TRUE(lock.TryLock());
+  lock.Unlock();
+  // And it still excludes: a second waiter gets it only after release.
+  lock.Lock();
+  std::atomic<bool> got{false};
+  std::thread other([&] {
+    RecursiveLockGuard guard(lock);
+    got = true;
+  });
+  platform::SleepMs(30);
+  EXPECT_FALSE(got);
+  lock.Unlock();
+  other.join();
+  EXPECT_TRUE(got);
 }
 
 }  // namespace

@@ -36,6 +36,18 @@ TEST(RemoveCharsAndLower, WorkCharacterByCharacter) {
   EXPECT_EQ("digest realm=\"x\"", ToLower("Digest REALM=\"x\""));
 }
 
+TEST(ForLog, CameraTextFitsOnOneLogLine) {
+  using namespace std::string_literals;
+  EXPECT_EQ(norvale::ForLog("Error: parameter not found"), "Error: parameter not found");
+  // Line breaks, terminal escapes, NUL bytes and bytes outside ASCII are shown, never passed on.
+  EXPECT_EQ(norvale::ForLog("OK\r\nroot.X=\x1b[2J\0\x7f\xc3\xa9"s), "OK\\x0D\\x0Aroot.X=\\x1B[2J\\x00\\x7F\\xC3\\xA9");
+  const std::string longAnswer(100000, 'a');
+  EXPECT_EQ(norvale::ForLog(longAnswer), std::string(norvale::kLogTextLimit, 'a') + "...");
+  EXPECT_EQ(norvale::ForLog(std::string(norvale::kLogTextLimit, 'b')), std::string(norvale::kLogTextLimit, 'b'));
+  EXPECT_EQ(norvale::ForLog("\n\n\n", 2), "\\x0A\\x0A...");
+  EXPECT_EQ(norvale::ForLog(""), "");
+}
+
 TEST(ParseInt, AcceptsAnOptionalSignAndDigitsOnly) {
   int32_t v = 99;
   EXPECT_TRUE(ParseInt("42", &v));

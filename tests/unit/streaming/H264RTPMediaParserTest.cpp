@@ -2,12 +2,14 @@
 
 #include "runtime/StringUtils.h"
 #include "streaming/CH264RTPMediaParser.h"
+#include "streaming/CH264SpsReader.h"
 #include "unit/streaming/DepacketizerTestSupport.h"
 
 namespace zephrin::test {
 namespace {
 
 using norvale::CH264RTPMediaParser;
+using norvale::CH264SpsReader;
 using norvale::HexToBytes;
 
 // Parameter sets of real encoder output (x264): 640x480 High profile, 640x480 Constrained Baseline.
@@ -344,7 +346,7 @@ Bytes Escape(const Bytes& nal) {
 
 std::pair<int, int> SizeOf(const Bytes& sps) {
   uint16_t w = 0, h = 0;
-  if (!CH264RTPMediaParser::ReadSPSSize(sps.data(), sps.size(), &w, &h)) return {-1, -1};
+  if (!CH264SpsReader::ReadPictureSize(sps.data(), sps.size(), &w, &h)) return {-1, -1};
   return {w, h};
 }
 

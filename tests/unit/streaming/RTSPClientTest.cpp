@@ -527,6 +527,42 @@ TEST(RTSPClient, StartFailsWhenTheServerCannotBeReached) {
   EXPECT_EQ(user.stopped, 0);  // no thread ran
 }
 
+// Lines that reach the host (debug lines never do).
+size_t ForwardedLines(zephrin::test::FakeDriver& driver, const std::string& fragment) {
+  size_t n = 0;
+  for (const auto& line : driver.Lines())
+    if (line.level != norvale::LogDebug && line.text.find(fragment) != std::string::npos) ++n;
+  return n;
+}
+
+TEST(RTSPClient, ACameraThatIsAwayFillsNoLog) {
+  zephrin::test::FakeDriver driver;
+  ClientUser user;
+  CBaseRTSPClient client(&driver);
+  uint16_t freePort;
+  {
+    ScriptedRtspServer probe(Script{});
+    freePort = probe.Port();
+  }
+  // Nothing listens, round after round.
+  for (int round = 0; round < 3; ++round) EXPECT_FALSE(client.Start(Settings(freePort), &user, norvale::RTPoverUDP));
+  // The camera accepts the connection and closes it without an answer.
+  ScriptedRtspServer mute([](const RtspRequest&) {
+    RtspReply reply;
+    reply.close = true;
+    return reply;
+  });
+  for (int round = 0; round < 3; ++round) {
+    const int before = user.stopped;
+    ASSERT_TRUE(client.Start(Settings(mute.Port()), &user, norvale::RTPoverUDP));
+    ASSERT_TRUE(WaitUntil([&] { return user.stopped == before + 1; }));
+    client.Stop();
+  }
+  EXPECT_EQ(ForwardedLines(driver, "norvale::CBaseRTSPClient"), 0u);
+  EXPECT_GE(driver.Count("norvale::CBaseRTSPClient::Connect: cannot connect to 127.0.0.1"), 3u) << "debug lines";
+  EXPECT_GE(driver.Count("(status 0)"), 3u) << "debug lines";
+}
+
 TEST(RTSPClient, ConnectTimeoutBelowOnePollFailsUnlessTheConnectCompletesAtOnce) {
   ScriptedRtspServer server(Script{});
   ClientUser user;

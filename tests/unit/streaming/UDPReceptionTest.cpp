@@ -74,18 +74,24 @@ TEST(UDPClient, DeliversDatagramsWithTheSenderAddressOnItsOwnThread) {
   EXPECT_FALSE(client.SendTo(user.senders[0], reply.data(), reply.size()));
 }
 
-TEST(UDPClient, OversizedDatagramIsLostAndTheReceiveSizeGrows) {
+TEST(UDPClient, DatagramLargerThanTheReceiveSizeArrivesWholeAndTheSizeGrows) {
   ClientRecorder user;
   CUDPClient client;
   ASSERT_TRUE(client.Open(&user, 0));
   client.SetReceiveSize(100);
   UdpTestSocket sender;
   ASSERT_TRUE(sender.SendTo(client.LocalPort(), std::vector<uint8_t>(150, 1)));
-  ASSERT_TRUE(WaitUntil([&] { return client.ReceiveSize() == 1124u; }));
-  EXPECT_EQ(user.Count(), 0u);
-  ASSERT_TRUE(sender.SendTo(client.LocalPort(), std::vector<uint8_t>(150, 2)));
   ASSERT_TRUE(WaitUntil([&] { return user.Count() == 1; }));
-  EXPECT_EQ(user.datagrams[0], std::vector<uint8_t>(150, 2));
+  EXPECT_EQ(user.datagrams[0], std::vector<uint8_t>(150, 1));
+  EXPECT_EQ(client.ReceiveSize(), 1124u);
+  // A client opened again (as after every reconnect) with a small size loses nothing either.
+  client.Close();
+  ASSERT_TRUE(client.Open(&user, 0));
+  client.SetReceiveSize(1536);
+  ASSERT_TRUE(sender.SendTo(client.LocalPort(), std::vector<uint8_t>(9000, 2)));
+  ASSERT_TRUE(WaitUntil([&] { return user.Count() == 2; }));
+  EXPECT_EQ(user.datagrams[1], std::vector<uint8_t>(9000, 2));
+  EXPECT_EQ(client.ReceiveSize(), 1536u + 8 * 1024u);
 }
 
 TEST(UDPClient, QuietPortReportsSelectTimeouts) {
@@ -258,6 +264,105 @@ TEST(RTPReceiver, StartFailsOnAPortInUseAndCanStartAgain) {
   UdpTestSocket sender;
   ASSERT_TRUE(sender.SendTo(port, Rtp(7)));
   ASSERT_TRUE(WaitUntil([&] { return user.Count() == 1; }));
+}
+
+// A user blocked on a lock of the host's own (not a point where a thread can be terminated), as a
+// frame sink waiting for the host's mutex.
+class HostLockedUser : public norvale::IRTPReceiverUser {
+ public:
+  void OnRTPPacket(const SocketAddress&, const CRTPPacket&) override {
+    const int now = ++inside;
+    int most = mostInside.load();
+    while (now > most && !mostInside.compare_exchange_weak(most, now)) {
+    }
+    ++calls;
+    { std::lock_guard<std::mutex> wait(hostMutex); }
+    --inside;
+  }
+  void OnRTPTimeout() override {}
+  void OnRTPClosed() override {}
+  std::mutex hostMutex;
+  std::atomic<int> inside{0}, mostInside{0}, calls{0};
+};
+
+TEST(RTPReceiver, DeliveryThreadThatCannotBeStoppedOutlivesTheReceiverSafely) {
+  zephrin::test::FakeDriver driver;
+  HostLockedUser user;
+  auto receiver = std::make_unique<CRTPReceiver>(&driver);
+  receiver->SetUser(&user);
+  ASSERT_TRUE(receiver->Start(0));
+  user.hostMutex.lock();
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(receiver->LocalPort(), Rtp(1)));
+  ASSERT_TRUE(WaitUntil([&] { return user.inside == 1; }));
+  EXPECT_FALSE(receiver->Stop());  // reported, not hidden
+  EXPECT_EQ(driver.Count("could not be terminated"), 1u);
+  receiver.reset();          // what the thread uses stays alive until it ends
+  user.hostMutex.unlock();   // the thread comes back and ends on its own
+  ASSERT_TRUE(WaitUntil([&] { return user.inside == 0; }));
+  norvale::platform::SleepMs(100);
+  EXPECT_EQ(user.calls, 1);
+}
+
+TEST(RTPReceiver, RestartWaitsUntilTheOldDeliveryThreadHasEnded) {
+  zephrin::test::FakeDriver driver;
+  HostLockedUser user;
+  CRTPReceiver receiver(&driver);
+  receiver.SetUser(&user);
+  ASSERT_TRUE(receiver.Start(0));
+  user.hostMutex.lock();
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(1)));
+  ASSERT_TRUE(WaitUntil([&] { return user.inside == 1; }));
+  EXPECT_FALSE(receiver.Stop());
+  EXPECT_FALSE(receiver.Start(0));  // a second thread would enter the user beside the first
+  EXPECT_FALSE(receiver.Start(0));
+  EXPECT_EQ(receiver.LocalPort(), 0);
+  EXPECT_EQ(driver.Count("has not ended yet"), 1u);  // once, not on every port a channel tries
+  user.hostMutex.unlock();
+  ASSERT_TRUE(WaitUntil([&] { return user.inside == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return receiver.Start(0); }));
+  for (uint16_t seq = 2; seq < 50; ++seq) ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(seq)));
+  ASSERT_TRUE(WaitUntil([&] { return user.calls == 49; }));
+  EXPECT_EQ(user.mostInside, 1);
+  EXPECT_TRUE(receiver.Stop());
+
+  // An owner about to free the user waits for such a thread to come out of it.
+  ASSERT_TRUE(receiver.Start(0));
+  user.hostMutex.lock();
+  ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(60)));
+  ASSERT_TRUE(WaitUntil([&] { return user.inside == 1; }));
+  EXPECT_FALSE(receiver.Stop());
+  std::thread host([&] {
+    norvale::platform::SleepMs(200);
+    user.hostMutex.unlock();
+  });
+  receiver.WaitForDeliveryEnd();
+  EXPECT_EQ(user.inside, 0);
+  host.join();
+}
+
+TEST(RTPReceiver, PacketsFromOtherSendersNeverEnterTheQueue) {
+  zephrin::test::FakeDriver driver;
+  ReceiverRecorder user;
+  user.hold = true;
+  CRTPReceiver receiver(&driver);
+  receiver.SetUser(&user);
+  receiver.AcceptOnlyFrom(htonl(INADDR_LOOPBACK + 1));  // the device is 127.0.0.2
+  receiver.SetQueueLimit(4);
+  ASSERT_TRUE(receiver.Start(0));
+  UdpTestSocket stranger;  // sends from 127.0.0.1
+  for (uint16_t seq = 1; seq <= 20; ++seq) ASSERT_TRUE(stranger.SendTo(receiver.LocalPort(), Rtp(seq)));
+  norvale::platform::SleepMs(200);
+  EXPECT_EQ(receiver.QueuedPackets(), 0u);
+  EXPECT_EQ(receiver.DroppedPackets(), 0u);
+  EXPECT_EQ(user.Count(), 0u);
+  receiver.AcceptOnlyFrom(htonl(INADDR_LOOPBACK));
+  ASSERT_TRUE(stranger.SendTo(receiver.LocalPort(), Rtp(21)));
+  ASSERT_TRUE(WaitUntil([&] { return user.Count() == 1; }));
+  EXPECT_EQ(user.sequences[0], 21);
+  user.Release();
+  receiver.Stop();
 }
 
 }  // namespace

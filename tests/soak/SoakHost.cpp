@@ -1,0 +1,644 @@
+// zephrin-soak-host: a recording host that keeps several simulated cameras streaming for minutes while
+// faults cycle through them, and reports what a host operator would look at afterwards: frames
+// delivered against frames the cameras sent while no fault was active, frame buffers still out, file
+// descriptors and threads before and after, memory over time, and the longest stop and close.
+//
+// It loads libZephrin.so as the host does (dlopen) and uses the test host objects (log sink, device
+// source, frame buffers, capability callback and sink); its frame allocator and frame sink only count,
+// so that memory over time is the driver's. Each camera is a zephrin-camsim process on its own
+// loopback address (RTSP on port 554, so it needs root).
+//
+//   zephrin-soak-host [--cameras N] [--minutes M] [--first-address 161] [--seed S]
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/HostInterfaces.h"
+#include "support/CamSimProcess.h"
+#include "support/CapabilityRecorder.h"
+#include "support/HostLibrary.h"
+#include "support/HostObjects.h"
+#include "support/StreamSettings.h"
+
+namespace {
+
+using namespace norvale::ipcapture;
+using zephrin::test::CamSimProcess;
+using zephrin::test::RecordingCapabilityCallback;
+using zephrin::test::RecordingCapabilitySink;
+using zephrin::test::HostLibrary;
+using zephrin::test::RecordingLogSink;
+using zephrin::test::TestDeviceSource;
+using zephrin::test::TestFrameBuffer;
+using zephrin::test::TestStreamSettings;
+using Clock = std::chrono::steady_clock;
+
+std::mutex gPrintMutex;
+const Clock::time_point gStart = Clock::now();
+
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Print(const char* format, ...) {
+  std::lock_guard<std::mutex> lock(gPrintMutex);
+  std::printf("[%7.1f s] ", Since(gStart));
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+size_t CountEntries(const char* directory) {
+  size_t count = 0;
+  if (DIR* dir = opendir(directory)) {
+    while (dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+size_t OpenFiles() { return CountEntries("/proc/self/fd") - 1; }  // less the directory being read
+size_t Threads() { return CountEntries("/proc/self/task"); }
+
+size_t ResidentKiB() {
+  std::ifstream statm("/proc/self/statm");
+  size_t pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) / 1024;
+}
+
+// The host parameters a capability query reports for the two simulated models used.
+struct Profile {
+  const char* name;
+  const char* model;
+  std::vector<std::pair<uint32_t, std::string>> params;
+};
+const Profile kProfiles[] = {
+    {"ptz-dome", "ELMO DH620", {{1, "1"}, {2, "3"}, {3, "DH620"}, {4, "2.4.1"}, {8, "720p,d1,vga,cif,qvga"}, {9, "0"}}},
+    {"nh222", "ELMO NH222", {{1, "0"}, {2, "6"}, {3, "NH222"}, {4, "1.5.2"}, {8, "d1,vga,cif,qvga"}, {9, "0"}}},
+};
+
+// Longest duration seen, in ms.
+class Longest {
+ public:
+  void Add(double ms, const std::string& what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ms > ms_) {
+      ms_ = ms;
+      what_ = what;
+    }
+  }
+  std::string Text() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    char text[256];
+    std::snprintf(text, sizeof text, "%.0f ms (%s)", ms_, what_.empty() ? "none" : what_.c_str());
+    return text;
+  }
+
+ private:
+  std::mutex mutex_;
+  double ms_ = 0;
+  std::string what_;
+};
+Longest gLongestStop;
+Longest gLongestClose;
+
+// The host's frame allocator for a long run: hands out the test frame buffers and counts them, but
+// keeps no record per frame, so that the process's memory over time is the driver's own.
+class SoakFrameAllocator : public FrameAllocator {
+ public:
+  ~SoakFrameAllocator() override {
+    for (TestFrameBuffer* buffer : outstanding_) delete buffer;
+  }
+  void Reserved1() override { ++unlisted_; }
+  FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) override {
+    auto* buffer = new TestFrameBuffer(fourCC, capacity, stream ? stream : "");
+    std::lock_guard<std::mutex> lock(mutex_);
+    outstanding_.insert(buffer);
+    return buffer;
+  }
+  void Reserved3() override { ++unlisted_; }
+  void Reserved4() override { ++unlisted_; }
+  void Reserved5() override { ++unlisted_; }
+  void Release(FrameBuffer* buffer) override {
+    // Only a buffer this allocator handed out is one of its own and can be freed.
+    TestFrameBuffer* own = static_cast<TestFrameBuffer*>(buffer);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (outstanding_.erase(own) == 0) {
+        ++badReleases_;  // never handed out, or released twice: left alone
+        return;
+      }
+    }
+    delete own;
+  }
+  size_t Outstanding() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return outstanding_.size();
+  }
+  size_t BadReleases() const { return badReleases_; }
+  size_t Unlisted() const { return unlisted_; }
+
+ private:
+  std::mutex mutex_;
+  std::set<TestFrameBuffer*> outstanding_;
+  std::atomic<size_t> badReleases_{0};
+  std::atomic<size_t> unlisted_{0};
+};
+
+// The host's frame sink: counts frames and signal losses, and stalls in OnFrame when told to, as a
+// busy recorder does.
+class SoakFrameSink : public FrameSink {
+ public:
+  bool OnFrame(FrameBuffer* frame) override {
+    if (!frame) {
+      ++nullFrames_;
+      return false;
+    }
+    bytes_ += static_cast<TestFrameBuffer*>(frame)->Length();
+    ++frames_;
+    const int stall = stallMs.load();
+    if (stall > 0) std::this_thread::sleep_for(std::chrono::milliseconds(stall));
+    return true;
+  }
+  void Reserved2() override { ++unlisted_; }
+  void OnSignalLost() override { ++signalLost_; }
+  size_t FrameCount() const { return frames_; }
+  size_t SignalLostCount() const { return signalLost_; }
+  size_t NullFrames() const { return nullFrames_; }
+  size_t Unlisted() const { return unlisted_; }
+  std::atomic<int> stallMs{0};
+
+ private:
+  std::atomic<size_t> frames_{0};
+  std::atomic<uint64_t> bytes_{0};
+  std::atomic<size_t> signalLost_{0};
+  std::atomic<size_t> nullFrames_{0};
+  std::atomic<size_t> unlisted_{0};
+};
+
+struct Options {
+  int cameras = 4;
+  double minutes = 10;
+  int firstAddress = 161;
+  unsigned seed = 1;
+};
+
+// One camera with its own driver, as a host holds one device.
+class Slot {
+ public:
+  Slot(int index, const Options& options, HostLibrary& library)
+      : index_(index), profile_(kProfiles[index % 2]), rng_(options.seed * 7919u + static_cast<unsigned>(index)) {
+    address_ = "127.0.0." + std::to_string(options.firstAddress + index);
+    create_ = library.Function<CreateIPCaptureFn>("CreateIPCaptureEx5");
+    delete_ = library.Function<DeleteObjectFn>("DeleteIPCaptureEx5");
+    createQuery_ = library.Function<CreateCapabilityQueryModuleFn>("CreateCapabilityQueryModule");
+    deleteQuery_ = library.Function<DeleteObjectFn>("DeleteCapabilityQueryModule");
+    camOptions_.address = address_;
+    camOptions_.httpPort = 80;  // the device's port must survive a restart of the camera
+    camOptions_.rtsp = true;
+    camOptions_.profile = profile_.name;
+    camOptions_.user = "operator";
+    camOptions_.password = "secret";
+    device_.connection.address = address_;
+    device_.connection.port = 80;
+    device_.connection.user = "operator";
+    device_.connection.password = "secret";
+    device_.camera.model = profile_.model;
+    for (const auto& [number, text] : profile_.params) device_.SetParam(number, text);
+    settings_.format.codec = CodecH264;
+    settings_.format.resolution = {640, 480};
+    settings_.rate.frameInterval = 40;
+    settings_.rate.quality = 70;
+  }
+
+  bool StartCamera() {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      camera_ = std::make_unique<CamSimProcess>(camOptions_);
+      if (camera_->Ready()) return true;
+      Print("camera %s did not start (%s), retrying", address_.c_str(), camera_->Error().c_str());
+      camera_.reset();
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    return false;
+  }
+  void StopCamera() {
+    if (camera_) camera_->Stop();
+    camera_.reset();
+  }
+
+  bool OpenDriver() {
+    driver_ = create_ ? create_() : nullptr;
+    if (!driver_ || !driver_->Open(&log_, &allocator_, &device_)) {
+      Print("camera %s: the driver did not open", address_.c_str());
+      return false;
+    }
+    capture_ = driver_->GetVideoCaptureEx2();
+    return capture_ != nullptr;
+  }
+  void CloseDriver(const char* why) {
+    if (!driver_) return;
+    StopStream(why);
+    const auto start = Clock::now();
+    driver_->Close();
+    const double ms = Since(start) * 1000;
+    gLongestClose.Add(ms, address_ + " " + why);
+    delete_(driver_);
+    driver_ = nullptr;
+    capture_ = nullptr;
+  }
+
+  bool StartStream() {
+    if (!capture_ || streaming_) return streaming_;
+    streaming_ = capture_->StartCapture(0, &sink_, &settings_);
+    if (!streaming_) Print("camera %s: StartCapture refused", address_.c_str());
+    return streaming_;
+  }
+  void StopStream(const char* why) {
+    if (!capture_ || !streaming_) return;
+    const auto start = Clock::now();
+    capture_->StopCapture(0);
+    gLongestStop.Add(Since(start) * 1000, address_ + " " + why);
+    streaming_ = false;
+  }
+
+  // Frames the camera sent on all its streams, and how many streams it lists; false when the
+  // camera did not answer.
+  bool CameraSent(uint64_t* frames, size_t* streams) {
+    std::string body;
+    if (!camera_ || !camera_->Control("/camsim/status", &body)) return false;
+    *frames = 0;
+    *streams = 0;
+    static const std::string kKey = "\"frames_sent\": ";
+    for (size_t at = body.find(kKey); at != std::string::npos; at = body.find(kKey, at + 1)) {
+      *frames += std::strtoull(body.c_str() + at + kKey.size(), nullptr, 10);
+      ++*streams;
+    }
+    return true;
+  }
+
+  // Waits, but gives up early when the run ends.
+  void Wait(double seconds) {
+    const auto end = Clock::now() + std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+    while (Clock::now() < end && !done_) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+
+  // A window without faults: frames the host received against frames the camera sent.
+  void CleanWindow(double settle, double length) {
+    Wait(settle);
+    if (done_) return;
+    uint64_t sent0 = 0, sent1 = 0;
+    size_t streams0 = 0, streams1 = 0;
+    if (!CameraSent(&sent0, &streams0)) return;
+    const size_t got0 = sink_.FrameCount();
+    Wait(length);
+    if (done_) return;
+    const size_t got1 = sink_.FrameCount();
+    if (!CameraSent(&sent1, &streams1) || streams1 != streams0 || sent1 < sent0) {
+      ++unmeasured_;
+      return;
+    }
+    if (sent1 == sent0) {
+      ++idle_;
+      Print("camera %s: no video in a window without faults (the camera sent nothing: the stream is not running)",
+            address_.c_str());
+      return;
+    }
+    cleanSent_ += sent1 - sent0;
+    cleanGot_ += got1 - got0;
+    ++windows_;
+    const double ratio = sent1 > sent0 ? 100.0 * static_cast<double>(got1 - got0) / static_cast<double>(sent1 - sent0) : 0;
+    if (ratio < 90) Print("camera %s: clean window delivered %zu of %" PRIu64 " frames (%.1f %%)", address_.c_str(),
+                          got1 - got0, sent1 - sent0, ratio);
+  }
+
+  void Fault(int kind) {
+    switch (kind) {
+      case 0: {
+        Print("camera %s: restarting the camera process", address_.c_str());
+        StopCamera();
+        Wait(3);
+        StartCamera();
+        break;
+      }
+      case 1:
+        Print("camera %s: RTSP connection closed by the camera", address_.c_str());
+        camera_->Control("/camsim/rtsp-fault?path=*&close=1");
+        Wait(5);
+        break;
+      case 2:
+        Print("camera %s: video stalls for 13 s (longer than the stream time-out)", address_.c_str());
+        camera_->Control("/camsim/rtsp-fault?path=*&stall=13");
+        Wait(14);
+        break;
+      case 3:
+        Print("camera %s: packet loss (every 9th) and reordering (every 5th) for 15 s", address_.c_str());
+        camera_->Control("/camsim/rtsp-fault?path=*&drop=9&reorder=5");
+        Wait(15);
+        camera_->Control("/camsim/rtsp-fault?clear=1");
+        break;
+      case 4:
+        Print("camera %s: CGI requests hang; the stream restarts into it", address_.c_str());
+        camera_->Control("/camsim/fault?path=*&hang=40");
+        StopStream("stop while CGI hangs");
+        StartStream();
+        Wait(12);
+        StopStream("stop during a hung settings round");
+        camera_->Control("/camsim/fault?clear=1");
+        StartStream();
+        break;
+      case 5:
+        Print("camera %s: CGI answers trickle with interim answers first; the stream restarts into it",
+              address_.c_str());
+        camera_->Control("/camsim/fault?path=*&interim=2&trickle=150");
+        StopStream("stop before a trickled settings round");
+        StartStream();
+        Wait(15);
+        camera_->Control("/camsim/fault?clear=1");
+        break;
+      case 6:
+        Print("camera %s: the host's frame sink stalls 3 s per frame; the stream is stopped meanwhile",
+              address_.c_str());
+        sink_.stallMs = 3000;
+        Wait(5);
+        StopStream("stop while the frame sink stalls");
+        sink_.stallMs = 0;
+        StartStream();
+        break;
+      case 7:
+        Print("camera %s: stream stopped and started five times", address_.c_str());
+        for (int i = 0; i < 5 && !done_; ++i) {
+          StopStream("stop/start cycle");
+          Wait(0.3 * (i % 3));
+          StartStream();
+          Wait(1);
+        }
+        break;
+      case 8:
+        Print("camera %s: driver closed and reopened", address_.c_str());
+        CloseDriver("close/reopen cycle");
+        Wait(1);
+        if (OpenDriver()) StartStream();
+        break;
+      case 9:
+        Print("camera %s: capability query while the brand holds a NUL, a control byte and a path", address_.c_str());
+        camera_->Control("/camsim/param?Brand.Brand=Dyna%00co%01lor%2F..%2Fx");
+        CapabilityQuery();
+        camera_->Control("/camsim/param?Brand.Brand=ELMO");
+        break;
+    }
+  }
+
+  // One capability query as a host runs it when a camera is added: exactly one outcome is told.
+  void CapabilityQuery() {
+    if (!createQuery_ || !deleteQuery_) return;
+    RecordingCapabilityCallback callback;
+    RecordingCapabilitySink sink;
+    IIPCapabilityQuery* query = createQuery_(&callback, 0);
+    if (!query) {
+      ++queryAnomalies_;
+      return;
+    }
+    ++queries_;
+    if (query->Start(address_.c_str(), 80, "operator", "secret", &sink) == 1) callback.WaitForOutcome(30000);
+    else Print("camera %s: the capability query did not start", address_.c_str());
+    deleteQuery_(query);
+    if (callback.Outcomes() != 1) {
+      ++queryAnomalies_;
+      Print("camera %s: the capability query told %zu outcomes", address_.c_str(), callback.Outcomes());
+    }
+  }
+
+  void Run() {
+    if (!OpenDriver() || !StartStream()) return;
+    std::vector<int> kinds = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    size_t next = kinds.size();
+    while (!done_) {
+      CleanWindow(12, 15);
+      if (done_) break;
+      if (next == kinds.size()) {
+        std::shuffle(kinds.begin(), kinds.end(), rng_);
+        next = 0;
+      }
+      if (!camera_ && !StartCamera()) break;
+      Fault(kinds[next++]);
+      ++faults_;
+    }
+  }
+
+  void Start() {
+    thread_ = std::thread([this] { Run(); });
+  }
+  void Finish() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+    sink_.stallMs = 0;
+    CloseDriver("end of run");
+  }
+
+  const std::string& Address() const { return address_; }
+  SoakFrameAllocator& Allocator() { return allocator_; }
+  RecordingLogSink& Log() { return log_; }
+  SoakFrameSink& Sink() { return sink_; }
+  uint64_t CleanSent() const { return cleanSent_; }
+  uint64_t CleanGot() const { return cleanGot_; }
+  int Windows() const { return windows_; }
+  int Unmeasured() const { return unmeasured_; }
+  int Idle() const { return idle_; }
+  int Queries() const { return queries_; }
+  int QueryAnomalies() const { return queryAnomalies_; }
+  int Faults() const { return faults_; }
+  bool HasCamera() const { return camera_ != nullptr; }
+
+ private:
+  int index_;
+  const Profile& profile_;
+  std::mt19937 rng_;
+  std::string address_;
+  CreateIPCaptureFn create_ = nullptr;
+  DeleteObjectFn delete_ = nullptr;
+  CreateCapabilityQueryModuleFn createQuery_ = nullptr;
+  DeleteObjectFn deleteQuery_ = nullptr;
+  CamSimProcess::Options camOptions_;
+  std::unique_ptr<CamSimProcess> camera_;
+  TestDeviceSource device_;
+  RecordingLogSink log_;
+  SoakFrameAllocator allocator_;
+  SoakFrameSink sink_;
+  TestStreamSettings settings_;
+  IIPCaptureDriverEx5* driver_ = nullptr;
+  IIPVideoCaptureEx2* capture_ = nullptr;
+  bool streaming_ = false;
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+  uint64_t cleanSent_ = 0;
+  uint64_t cleanGot_ = 0;
+  int windows_ = 0;
+  int unmeasured_ = 0;
+  int idle_ = 0;
+  int faults_ = 0;
+  int queries_ = 0;
+  int queryAnomalies_ = 0;
+};
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (arg == "--cameras" && value) {
+      options.cameras = std::atoi(value);
+      ++i;
+    } else if (arg == "--minutes" && value) {
+      options.minutes = std::atof(value);
+      ++i;
+    } else if (arg == "--first-address" && value) {
+      options.firstAddress = std::atoi(value);
+      ++i;
+    } else if (arg == "--seed" && value) {
+      options.seed = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+      ++i;
+    } else {
+      std::fprintf(stderr, "usage: %s [--cameras N] [--minutes M] [--first-address 161] [--seed S]\n", argv[0]);
+      std::exit(2);
+    }
+  }
+  if (options.cameras < 1 || options.cameras > 50 || options.firstAddress < 2 ||
+      options.firstAddress + options.cameras > 255 || options.minutes <= 0) {
+    std::fprintf(stderr, "zephrin-soak-host: 1 to 50 cameras on 127.0.0.2 to 127.0.0.254, and a positive time\n");
+    std::exit(2);
+  }
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  if (geteuid() != 0) {
+    std::fprintf(stderr, "zephrin-soak-host: needs root (each simulated camera listens on RTSP port 554)\n");
+    return 2;
+  }
+  HostLibrary library("Zephrin");
+  if (!library.IsLoaded()) {
+    std::fprintf(stderr, "zephrin-soak-host: %s\n", library.Error().c_str());
+    return 2;
+  }
+  std::vector<std::unique_ptr<Slot>> slots;
+  for (int i = 0; i < options.cameras; ++i) {
+    slots.push_back(std::make_unique<Slot>(i, options, library));
+    if (!slots.back()->StartCamera()) {
+      std::fprintf(stderr, "zephrin-soak-host: camera %s did not start\n", slots.back()->Address().c_str());
+      return 2;
+    }
+  }
+  // Cameras run, no driver is open yet: what the process holds of its own.
+  const size_t fdsBefore = OpenFiles();
+  const size_t threadsBefore = Threads();
+  Print("soak: %d cameras for %.1f minutes; %zu file descriptors, %zu threads, RSS %zu KiB", options.cameras,
+        options.minutes, fdsBefore, threadsBefore, ResidentKiB());
+
+  for (auto& slot : slots) slot->Start();
+  const auto end = gStart + std::chrono::milliseconds(static_cast<int64_t>(options.minutes * 60000));
+  std::vector<std::pair<double, size_t>> rss;
+  while (Clock::now() < end) {
+    std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::seconds(30), end - Clock::now()));
+    size_t frames = 0;
+    for (auto& slot : slots) frames += slot->Sink().FrameCount();
+    rss.emplace_back(Since(gStart), ResidentKiB());
+    Print("soak: RSS %zu KiB, %zu threads, %zu file descriptors, %zu frames so far", rss.back().second, Threads(),
+          OpenFiles(), frames);
+  }
+  Print("soak: time is up; stopping streams and closing drivers");
+  for (auto& slot : slots) slot->Finish();
+  // The cameras still run, and no driver is open: the same state as at the start.
+  for (auto& slot : slots)
+    if (!slot->HasCamera()) slot->StartCamera();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const size_t fdsAfter = OpenFiles();
+  const size_t threadsAfter = Threads();
+
+  uint64_t sent = 0, got = 0;
+  size_t outstanding = 0, badReleases = 0, unlisted = 0, nullFrames = 0, frames = 0, lost = 0, overruns = 0, errors = 0, warnings = 0;
+  int windows = 0, unmeasured = 0, idle = 0, faults = 0, queries = 0, queryAnomalies = 0;
+  std::vector<std::string> notable;
+  std::printf("\n==== soak report ====\n");
+  for (auto& slot : slots) {
+    sent += slot->CleanSent();
+    got += slot->CleanGot();
+    windows += slot->Windows();
+    unmeasured += slot->Unmeasured();
+    idle += slot->Idle();
+    queries += slot->Queries();
+    queryAnomalies += slot->QueryAnomalies();
+    faults += slot->Faults();
+    outstanding += slot->Allocator().Outstanding();
+    badReleases += slot->Allocator().BadReleases();
+    unlisted += slot->Allocator().Unlisted() + slot->Sink().Unlisted();
+    nullFrames += slot->Sink().NullFrames();
+    frames += slot->Sink().FrameCount();
+    lost += slot->Sink().SignalLostCount();
+    overruns += slot->Log().Count("was not stopped during");
+    size_t slotErrors = 0, slotWarnings = 0;
+    for (const auto& record : slot->Log().Records()) {
+      if (record.level == 1) ++slotErrors;
+      if (record.level == 2) ++slotWarnings;
+      if (record.level <= 2 && notable.size() < 40) notable.push_back(std::to_string(record.level) + " " + record.text);
+    }
+    errors += slotErrors;
+    warnings += slotWarnings;
+    std::printf("camera %-14s faults %3d  clean windows %3d  delivered %7" PRIu64 " of %7" PRIu64
+                " sent (%.1f %%)  frames %7zu  signal lost %3zu  log errors %4zu warnings %4zu\n",
+                slot->Address().c_str(), slot->Faults(), slot->Windows(), slot->CleanGot(), slot->CleanSent(),
+                slot->CleanSent() ? 100.0 * static_cast<double>(slot->CleanGot()) / static_cast<double>(slot->CleanSent()) : 0.0,
+                slot->Sink().FrameCount(), slot->Sink().SignalLostCount(), slotErrors, slotWarnings);
+  }
+  std::printf("faults injected:            %d\n", faults);
+  std::printf("frames outside faults:      %" PRIu64 " delivered of %" PRIu64 " sent (%.2f %%) in %d windows (%d not measurable)\n",
+              got, sent, sent ? 100.0 * static_cast<double>(got) / static_cast<double>(sent) : 0.0, windows, unmeasured);
+  std::printf("windows without any video:   %d (the camera sent nothing while no fault was active)\n", idle);
+  std::printf("capability queries:         %d with a hostile brand, %d not telling exactly one outcome\n", queries,
+              queryAnomalies);
+  std::printf("frames delivered in all:    %zu (signal-lost calls %zu)\n", frames, lost);
+  std::printf("frame buffers outstanding:  %zu (bad releases %zu, null frames %zu)\n", outstanding, badReleases,
+              nullFrames);
+  std::printf("unlisted host slots called: %zu (allocator slots 3-5, frame sink slot 2)\n", unlisted);
+  std::printf("file descriptors:           %zu at start, %zu at end\n", fdsBefore, fdsAfter);
+  std::printf("threads:                    %zu at start, %zu at end\n", threadsBefore, threadsAfter);
+  std::printf("RSS (KiB) every 30 s:      ");
+  for (const auto& [t, kib] : rss) std::printf(" %zu", kib);
+  std::printf("\n");
+  std::printf("longest StopCapture:        %s\n", gLongestStop.Text().c_str());
+  std::printf("longest Close:              %s\n", gLongestClose.Text().c_str());
+  std::printf("threads that overran stop:  %zu log lines\n", overruns);
+  std::printf("log lines at level 1 / 2:   %zu / %zu\n", errors, warnings);
+  std::printf("log lines at level 1 and 2 (first %zu):\n", notable.size());
+  for (const std::string& line : notable) std::printf("  %.300s\n", line.c_str());
+  std::fflush(stdout);
+
+  for (auto& slot : slots) slot->StopCamera();
+  const bool clean = outstanding == 0 && badReleases == 0 && unlisted == 0 && nullFrames == 0 && fdsBefore == fdsAfter && threadsBefore == threadsAfter &&
+                     queryAnomalies == 0;
+  std::printf("result: %s\n", clean ? "PASS" : "FAIL");
+  return clean ? 0 : 1;
+}
