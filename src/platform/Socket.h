@@ -72,4 +72,27 @@ int ReceiveFrom(SocketHandle s, void* buffer, size_t size, SocketAddress* from, 
 int ReceiveFromNow(SocketHandle s, void* buffer, size_t size);
 int SendTo(SocketHandle s, const void* data, size_t size, const SocketAddress& to);
 
+// One slot of a batch read: the caller's buffer, and what the read put there.
+struct Datagram {
+  uint8_t* buffer = nullptr;
+  size_t capacity = 0;
+  size_t size = 0;         // bytes received (at most capacity)
+  bool truncated = false;  // the datagram was larger than the buffer; its rest is lost
+  SocketAddress from;
+};
+// Reads the datagrams already waiting, up to count, without blocking, with as few system calls as
+// the system allows. Returns how many slots were filled (0 when nothing is waiting), -1 on failure.
+int ReceiveBatch(SocketHandle s, Datagram* datagrams, int count);
+
+// ---- wake-ups of socket waits ---------------------------------------------------------------------
+// Lets another thread end a WaitReadable early (a stop). Once woken it stays woken until Reset.
+struct Waker;  // opaque
+Waker* CreateWaker();
+void DestroyWaker(Waker* waker);
+void Wake(Waker* waker);
+void ResetWaker(Waker* waker);
+// Waits until the socket is readable, the waker is woken, or ms pass. A woken wait returns Ready
+// with *woken set (the socket may or may not be readable then).
+SocketWait WaitReadable(SocketHandle s, Waker* waker, uint32_t ms, bool* woken);
+
 }  // namespace norvale::platform

@@ -1,5 +1,8 @@
 #include "streaming/CRTPReceiver.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/Guard.h"
 #include "runtime/StringUtils.h"
 
@@ -9,26 +12,23 @@ namespace norvale {
 // thread that outlives Stop (and the receiver) never reaches freed memory.
 class CRTPReceiver::Session : public CBaseThread {
  public:
-  Session(IDriver* driver, IRTPReceiverUser* user) : CBaseThread(driver), user(user) {}
+  Session(IDriver* driver, IRTPReceiverUser* user, size_t queueLimit)
+      : CBaseThread(driver), user(user), queue(queueLimit) {}
   ~Session() override { FinalStop(2000); }
 
-  void Clear() {
-    RecursiveLockGuard guard(queueLock);
-    queue.clear();
-  }
+  void Clear() { queue.Clear(); }
 
   std::atomic<IRTPReceiverUser*> user;
-  RecursiveLock queueLock;
-  std::deque<std::unique_ptr<QueuedPacket>> queue;
-  bool dropping = false;  // in a run of drops; guarded by queueLock
+  CRTPPacketQueue queue;
   CEvent packetEvent;
-  std::shared_ptr<Session> keepAlive;  // handed to the thread when it begins
+  RecursiveLock keepAliveLock;
+  std::shared_ptr<Session> keepAlive;  // handed to the thread when it begins; guarded by keepAliveLock
 
  protected:
   void ThreadBody() override {
     std::shared_ptr<Session> self;
     {
-      RecursiveLockGuard guard(queueLock);
+      RecursiveLockGuard guard(keepAliveLock);
       self = std::move(keepAlive);
     }
     DrainQueueToUser();
@@ -39,28 +39,29 @@ class CRTPReceiver::Session : public CBaseThread {
  private:
   void DrainQueueToUser() {
     CEvent* events[] = {&StopEvent(), &packetEvent};
+    std::vector<CRTPPacketQueue::Entry*> batch;
+    batch.reserve(CRTPPacketQueue::kTakeLimit);
     while (!StopRequested()) {
-      std::unique_ptr<QueuedPacket> entry;
-      bool empty;
-      {
-        RecursiveLockGuard guard(queueLock);
-        if (!queue.empty()) {
-          entry = std::move(queue.front());
-          queue.pop_front();
-        }
-        empty = queue.empty();
+      queue.Take(batch);
+      if (batch.empty()) {
+        // Sleeps until the UDP thread queues a batch or a stop is asked for.
+        CEvent::WaitAny(events, 2, 1000);
+        continue;
       }
-      if (entry && !StopRequested()) {
+      for (CRTPPacketQueue::Entry* entry : batch) {
+        if (StopRequested()) break;
         if (IRTPReceiverUser* u = user.load()) {
           try {
             u->OnRTPPacket(entry->from, entry->packet);
-          } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+          } catch (platform::ThreadCancellation&) {
+            queue.Recycle(batch);
+            throw;
+          } catch (...) {
             // A user's failure costs this packet only.
           }
         }
       }
-      entry.reset();
-      CEvent::WaitAny(events, 2, empty ? 1000 : 0);
+      queue.Recycle(batch);
     }
   }
 };
@@ -72,6 +73,11 @@ CRTPReceiver::~CRTPReceiver() { Stop(); }
 void CRTPReceiver::SetUser(IRTPReceiverUser* user) {
   user_ = user;
   if (auto session = CurrentSession()) session->user = user;
+}
+
+void CRTPReceiver::SetQueueLimit(size_t packets) {
+  queueLimit_ = packets == 0 ? 1 : packets;
+  if (auto session = CurrentSession()) session->queue.SetLimit(queueLimit_);
 }
 
 void CRTPReceiver::AcceptOnlyFrom(uint32_t networkAddress) {
@@ -94,7 +100,7 @@ bool CRTPReceiver::Start(uint16_t port) {
                    "norvale::CRTPReceiver::Start", driver_->GetDeviceName().c_str());
     return false;
   }
-  auto session = std::make_shared<Session>(driver_, user_.load());
+  auto session = std::make_shared<Session>(driver_, user_.load(), queueLimit_.load());
   {
     RecursiveLockGuard guard(sessionLock_);
     session_ = session;
@@ -107,14 +113,14 @@ bool CRTPReceiver::Start(uint16_t port) {
     client_->SetSelectTimeout(2000);
     port_ = client_->LocalPort();
     {
-      RecursiveLockGuard guard(session->queueLock);
+      RecursiveLockGuard guard(session->keepAliveLock);
       session->keepAlive = session;
     }
     if (session->StartThread(FormatString("RTP Packet Queue (%hu)", port_.load()))) {
       refusalLogged_ = false;
       return true;
     }
-    RecursiveLockGuard guard(session->queueLock);
+    RecursiveLockGuard guard(session->keepAliveLock);
     session->keepAlive.reset();
   }
   Stop();
@@ -137,7 +143,7 @@ bool CRTPReceiver::Stop() {
   if (session) {
     session->Clear();
     if (session->StopThread(2000)) {
-      RecursiveLockGuard guard(session->queueLock);
+      RecursiveLockGuard guard(session->keepAliveLock);
       session->keepAlive.reset();  // the thread ended before it took its reference
     } else {
       stopped = false;
@@ -161,38 +167,48 @@ uint16_t CRTPReceiver::LocalPort() { return client_ ? client_->LocalPort() : 0; 
 
 size_t CRTPReceiver::QueuedPackets() {
   auto session = CurrentSession();
-  if (!session) return 0;
-  RecursiveLockGuard guard(session->queueLock);
-  return session->queue.size();
+  return session ? session->queue.Size() : 0;
 }
 
 void CRTPReceiver::OnClientPacket(IRTPClient* client, const platform::SocketAddress& from, const uint8_t* data,
                                   size_t size) {
-  if (client != ownClient_) return;
-  if (filtered_ && from.address != source_) return;  // not the device: never queued
+  platform::Datagram datagram;
+  datagram.buffer = const_cast<uint8_t*>(data);
+  datagram.capacity = datagram.size = size;
+  datagram.from = from;
+  OnClientPackets(client, &datagram, 1);
+}
+
+void CRTPReceiver::OnClientPackets(IRTPClient* client, const platform::Datagram* datagrams, int count) {
+  if (client != ownClient_ || !datagrams || count <= 0) return;
   auto session = CurrentSession();
   if (!session || session->StopRequested()) return;
-  auto entry = std::make_unique<QueuedPacket>();
-  if (!entry->packet.Parse(data, size)) return;
-  entry->from = from;
-  bool runStarted = false;
-  size_t limit = queueLimit_;
-  {
-    RecursiveLockGuard guard(session->queueLock);
-    bool dropped = false;
-    while (session->queue.size() >= limit) {
-      session->queue.pop_front();
-      ++dropped_;
-      dropped = true;
+  // Not the device: never queued.
+  platform::Datagram fromSource[CUDPClient::kBatchSize];
+  if (filtered_) {
+    const uint32_t source = source_;
+    while (count > 0) {
+      const int part = std::min(count, CUDPClient::kBatchSize);
+      int kept = 0;
+      for (int i = 0; i < part; ++i)
+        if (datagrams[i].from.address == source) fromSource[kept++] = datagrams[i];
+      Queue(*session, fromSource, kept);
+      datagrams += part;
+      count -= part;
     }
-    runStarted = dropped && !session->dropping;
-    session->dropping = dropped;
-    session->queue.push_back(std::move(entry));
+  } else {
+    Queue(*session, datagrams, count);
   }
-  session->packetEvent.Set();
-  if (runStarted && driver_)
+}
+
+void CRTPReceiver::Queue(Session& session, const platform::Datagram* datagrams, int count) {
+  if (count <= 0) return;
+  const CRTPPacketQueue::PushResult pushed = session.queue.Push(datagrams, count);
+  dropped_ += static_cast<uint64_t>(pushed.dropped);
+  if (pushed.queued > 0) session.packetEvent.Set();
+  if (pushed.runStarted && driver_)
     driver_->Log(LogWarning, "%s: RTP packet queue of port %hu is full (%zu packets): dropping the oldest packets",
-                 "norvale::CRTPReceiver::OnClientPacket", port_.load(), limit);
+                 "norvale::CRTPReceiver::OnClientPacket", port_.load(), session.queue.Limit());
 }
 
 void CRTPReceiver::OnClientTimeout(IRTPClient* client) {

@@ -1,7 +1,6 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 
 #include "platform/Socket.h"
@@ -9,6 +8,7 @@
 #include "runtime/CEvent.h"
 #include "runtime/RecursiveLock.h"
 #include "streaming/CRTPPacket.h"
+#include "streaming/CRTPPacketQueue.h"
 #include "streaming/CUDPClient.h"
 #include "streaming/IRTPClient.h"
 #include "streaming/IRTPReceiverUser.h"
@@ -44,7 +44,7 @@ class CRTPReceiver : public IRTPClientUser {
   void WaitForDeliveryEnd();
 
   // Packets held at most while the user is busy (default kDefaultQueueLimit).
-  void SetQueueLimit(size_t packets) { queueLimit_ = packets == 0 ? 1 : packets; }
+  void SetQueueLimit(size_t packets);
   size_t QueuedPackets();
   // Packets dropped because the queue was full, since construction.
   uint64_t DroppedPackets() const { return dropped_; }
@@ -53,17 +53,16 @@ class CRTPReceiver : public IRTPClientUser {
   // IRTPClientUser: called by the receiver's own UDP client.
   void OnClientPacket(IRTPClient* client, const platform::SocketAddress& from, const uint8_t* data,
                       size_t size) override;
+  // A batch is queued under one lock and wakes the delivery thread once.
+  void OnClientPackets(IRTPClient* client, const platform::Datagram* datagrams, int count) override;
   void OnClientTimeout(IRTPClient* client) override;
   void OnClientClosed(IRTPClient* client) override;
 
  private:
-  struct QueuedPacket {
-    platform::SocketAddress from;
-    CRTPPacket packet;
-  };
   class Session;
 
   std::shared_ptr<Session> CurrentSession();
+  void Queue(Session& session, const platform::Datagram* datagrams, int count);
 
   IDriver* driver_;
   std::atomic<IRTPReceiverUser*> user_{nullptr};

@@ -12,7 +12,6 @@ namespace norvale {
 namespace {
 constexpr uint32_t kMaxReceiveSize = 65535;
 constexpr uint32_t kReceiveSizeStep = 1024;
-constexpr uint32_t kWaitSlice = 100;  // ms: how often a waiting thread looks at its stop event
 constexpr int kDrainCount = 100;
 constexpr size_t kDrainSize = 1500;
 // The socket's receive buffer must hold a whole key frame that a camera sends in one burst (a few
@@ -21,12 +20,13 @@ constexpr size_t kDrainSize = 1500;
 constexpr int kSocketReceiveBuffer = 2 * 1024 * 1024;
 }  // namespace
 
-CUDPClient::CUDPClient(IDriver* driver) : CBaseThread(driver) {}
+CUDPClient::CUDPClient(IDriver* driver) : CBaseThread(driver), waker_(platform::CreateWaker()) {}
 
 CUDPClient::~CUDPClient() {
   Close();
   FinalStop(StopLimit());
   if (lingering_ != platform::kInvalidSocket) platform::CloseSocket(lingering_);
+  platform::DestroyWaker(waker_);
 }
 
 bool CUDPClient::OpenMulticast(IRTPClientUser* user, const char* group, uint16_t port) {
@@ -43,7 +43,7 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const char* group, uint16_t po
   bool opened = false;
   {
     RecursiveLockGuard guard(lock_);
-    if (user && socket_ == platform::kInvalidSocket) {
+    if (user && socket_ == platform::kInvalidSocket && waker_) {
       const platform::SocketHandle s = platform::CreateUdpSocket();
       bool ok = s != platform::kInvalidSocket;
       if (ok && group) ok = platform::SetReuseAddress(s);
@@ -55,6 +55,7 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const char* group, uint16_t po
         port_ = platform::LocalPort(s);
         user_ = user;
         group_ = group ? group : "";
+        platform::ResetWaker(waker_);
         opened = StartThread(FormatString("UDP client thread, port %u", static_cast<unsigned>(port_)));
       } else {
         platform::CloseSocket(s);
@@ -73,6 +74,7 @@ uint32_t CUDPClient::StopLimit() const {
 
 bool CUDPClient::Close() {
   StopEvent().Set();
+  platform::Wake(waker_);
   platform::SocketHandle s = platform::kInvalidSocket;
   IRTPClientUser* user = nullptr;
   {
@@ -131,41 +133,42 @@ void CUDPClient::ThreadBody() {
     user = user_;
   }
   if (s == platform::kInvalidSocket || !user) return;
-  std::vector<uint8_t> buffer(kMaxReceiveSize);
-  uint32_t waited = 0;
+  // Every slot holds the largest datagram there is, so none is cut, whatever receive size the
+  // client started with (a new client after every reconnect starts small again); the receive size
+  // follows the datagrams seen. The slots are left uninitialised, so only the pages the datagrams
+  // reach are ever backed by memory.
+  std::unique_ptr<uint8_t[]> storage(new uint8_t[static_cast<size_t>(kBatchSize) * kMaxReceiveSize]);
+  platform::Datagram batch[kBatchSize];
   while (!StopRequested()) {
-    // The select time-out is waited for in short slices so that a stop is seen at once.
-    const uint32_t timeout = std::max<uint32_t>(selectTimeout_, 1);
-    const uint32_t slice = std::min(kWaitSlice, timeout - std::min(waited, timeout));
-    const platform::SocketWait wait = platform::WaitReadable(s, slice);
+    bool woken = false;
+    const platform::SocketWait wait = platform::WaitReadable(s, waker_, std::max<uint32_t>(selectTimeout_, 1), &woken);
     if (StopRequested()) break;
+    if (woken) platform::ResetWaker(waker_);  // a wake-up left over from before this run
     try {
       switch (wait) {
         case platform::SocketWait::Ready: {
-          waited = 0;
-          // The read buffer holds the largest datagram there is, so none is cut, whatever receive
-          // size the client started with (a new client after every reconnect starts small again).
-          // The receive size follows the datagrams seen.
-          platform::SocketAddress from;
-          bool truncated = false;
-          const int n = platform::ReceiveFrom(s, buffer.data(), buffer.size(), &from, &truncated);
-          if (n > 0) {
-            const uint32_t size = static_cast<uint32_t>(n);
-            uint32_t expected = receiveSize_.load();
+          for (int i = 0; i < kBatchSize; ++i) {
+            batch[i].buffer = storage.get() + static_cast<size_t>(i) * kMaxReceiveSize;
+            batch[i].capacity = kMaxReceiveSize;
+          }
+          const int n = platform::ReceiveBatch(s, batch, kBatchSize);
+          int kept = 0;
+          uint32_t expected = receiveSize_.load();
+          for (int i = 0; i < n; ++i) {
+            const uint32_t size = static_cast<uint32_t>(batch[i].size);
             while (expected < size && expected < kMaxReceiveSize)
               expected = std::min(expected + kReceiveSizeStep, kMaxReceiveSize);
-            receiveSize_ = expected;
+            if (!batch[i].truncated && batch[i].size > 0) {
+              if (kept != i) batch[kept] = batch[i];
+              ++kept;
+            }
           }
-          if (!truncated && n > 0 && !StopRequested())
-            user->OnClientPacket(this, from, buffer.data(), static_cast<size_t>(n));
+          if (n > 0) receiveSize_ = expected;
+          if (kept > 0 && !StopRequested()) user->OnClientPackets(this, batch, kept);
           break;
         }
         case platform::SocketWait::Timeout:
-          waited += slice;
-          if (waited >= timeout) {
-            waited = 0;
-            user->OnClientTimeout(this);
-          }
+          user->OnClientTimeout(this);
           break;
         case platform::SocketWait::Fatal:
           user->OnClientClosed(this);

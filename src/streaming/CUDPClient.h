@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/Socket.h"
@@ -18,6 +19,9 @@ class CUDPClient : public IRTPClient, protected CBaseThread {
 
   bool OpenMulticast(IRTPClientUser* user, const char* group, uint16_t port) override;
   bool Open(IRTPClientUser* user, uint16_t port) override;
+  // Datagrams taken from the socket by one read at most.
+  static constexpr int kBatchSize = 32;
+
   // Stops the thread, discards what is still waiting on the socket, closes it and calls the user's
   // closed slot. Returns within the stop limit (6000 ms with the default time-outs); false when the
   // thread did not end (the socket then stays open until the client is destroyed).
@@ -47,6 +51,9 @@ class CUDPClient : public IRTPClient, protected CBaseThread {
   std::atomic<uint32_t> receiveSize_{8192};
   std::atomic<uint32_t> selectTimeout_{2000};  // ms
   std::string group_;
+  // Ends the thread's socket wait at once when a stop is asked for; it sleeps until data, a stop or
+  // the select time-out otherwise.
+  platform::Waker* waker_ = nullptr;
   platform::SocketHandle lingering_ = platform::kInvalidSocket;  // closed once a stuck thread ended
 };
 

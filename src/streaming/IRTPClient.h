@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/Guard.h"
 #include "platform/Socket.h"
 
 namespace norvale {
@@ -16,6 +17,17 @@ class IRTPClientUser {
   // One datagram from the sender's address.
   virtual void OnClientPacket(IRTPClient* client, const platform::SocketAddress& from, const uint8_t* data,
                               size_t size) = 0;
+  // The datagrams one read brought, in arrival order (none cut, none empty). A user that can take
+  // them together (one lock, one wake-up) overrides this; by default each goes to OnClientPacket.
+  virtual void OnClientPackets(IRTPClient* client, const platform::Datagram* datagrams, int count) {
+    for (int i = 0; i < count; ++i) {
+      try {
+        OnClientPacket(client, datagrams[i].from, datagrams[i].buffer, datagrams[i].size);
+      } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+        // One datagram's failure does not cost the others.
+      }
+    }
+  }
   // A select time-out passed without data.
   virtual void OnClientTimeout(IRTPClient* client) = 0;
   // The socket was closed or failed.

@@ -352,7 +352,7 @@ def main():
                 rows = [line for line in report.splitlines() if line.strip() and not line.startswith("#")]
                 print("  by %s:" % sort)
                 for line in rows[:limit]:
-                    print("    " + " ".join(line.split()[:3]))
+                    print("    " + " ".join(line.split()).rstrip(" -"))
             print("  (kernel stacks and the whole profile: perf report -i %s; kept with ZEPHRIN_BENCH_KEEP=1)" % perf_data)
             sys.stdout.flush()
         if args.search:

@@ -5,12 +5,16 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#ifdef __linux__
+#include <sys/eventfd.h>
+#endif
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace norvale::platform {
 
@@ -226,6 +230,158 @@ int SendTo(SocketHandle s, const void* data, size_t size, const SocketAddress& t
     n = sendto(Fd(s), data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
   } while (n < 0 && errno == EINTR);
   return n < 0 ? -1 : static_cast<int>(n);
+}
+
+namespace {
+void FillFrom(const sockaddr_in& sa, SocketAddress* from) {
+  *from = SocketAddress();
+  from->family = sa.sin_family;
+  from->port = sa.sin_port;
+  from->address = sa.sin_addr.s_addr;
+}
+}  // namespace
+
+int ReceiveBatch(SocketHandle s, Datagram* datagrams, int count) {
+  if (s == kInvalidSocket || !datagrams || count <= 0) return -1;
+#ifdef __linux__
+  constexpr int kMaxBatch = 64;
+  if (count > kMaxBatch) count = kMaxBatch;
+  mmsghdr messages[kMaxBatch];
+  iovec io[kMaxBatch];
+  sockaddr_in names[kMaxBatch];
+  for (int i = 0; i < count; ++i) {
+    io[i] = iovec{datagrams[i].buffer, datagrams[i].capacity};
+    messages[i] = mmsghdr{};
+    messages[i].msg_hdr.msg_name = &names[i];
+    messages[i].msg_hdr.msg_namelen = sizeof names[i];
+    messages[i].msg_hdr.msg_iov = &io[i];
+    messages[i].msg_hdr.msg_iovlen = 1;
+  }
+  int n;
+  do {
+    n = recvmmsg(Fd(s), messages, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  for (int i = 0; i < n; ++i) {
+    datagrams[i].size = messages[i].msg_len;
+    datagrams[i].truncated = (messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+    FillFrom(names[i], &datagrams[i].from);
+  }
+  return n;
+#else
+  int filled = 0;
+  for (; filled < count; ++filled) {
+    Datagram& d = datagrams[filled];
+    sockaddr_in sa{};
+    iovec io{d.buffer, d.capacity};
+    msghdr message{};
+    message.msg_name = &sa;
+    message.msg_namelen = sizeof sa;
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    ssize_t n;
+    do {
+      n = recvmsg(Fd(s), &message, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+      return filled > 0 ? filled : -1;
+    }
+    d.size = static_cast<size_t>(n);
+    d.truncated = (message.msg_flags & MSG_TRUNC) != 0;
+    FillFrom(sa, &d.from);
+  }
+  return filled;
+#endif
+}
+
+// A waker is an eventfd on Linux (a pipe elsewhere): readable while woken.
+struct Waker {
+  int readFd = -1;
+  int writeFd = -1;
+};
+
+Waker* CreateWaker() {
+  auto* w = new (std::nothrow) Waker;
+  if (!w) return nullptr;
+#ifdef __linux__
+  w->readFd = w->writeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (w->readFd < 0) {
+    delete w;
+    return nullptr;
+  }
+#else
+  int fds[2];
+  if (pipe(fds) != 0) {
+    delete w;
+    return nullptr;
+  }
+  for (int fd : fds) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  w->readFd = fds[0];
+  w->writeFd = fds[1];
+#endif
+  return w;
+}
+
+void DestroyWaker(Waker* waker) {
+  if (!waker) return;
+  close(waker->readFd);
+  if (waker->writeFd != waker->readFd) close(waker->writeFd);
+  delete waker;
+}
+
+void Wake(Waker* waker) {
+  if (!waker) return;
+#ifdef __linux__
+  const uint64_t one = 1;
+  ssize_t n;
+  do {
+    n = write(waker->writeFd, &one, sizeof one);
+  } while (n < 0 && errno == EINTR);
+#else
+  const uint8_t one = 1;
+  ssize_t n;
+  do {
+    n = write(waker->writeFd, &one, sizeof one);
+  } while (n < 0 && errno == EINTR);
+#endif
+  (void)n;  // a full counter or pipe is already woken
+}
+
+void ResetWaker(Waker* waker) {
+  if (!waker) return;
+  uint8_t scratch[64];
+  while (read(waker->readFd, scratch, sizeof scratch) > 0) {
+  }
+}
+
+SocketWait WaitReadable(SocketHandle s, Waker* waker, uint32_t ms, bool* woken) {
+  if (woken) *woken = false;
+  if (!waker) return WaitReadable(s, ms);
+  if (s == kInvalidSocket) return SocketWait::Invalid;
+  pollfd p[2]{};
+  p[0].fd = Fd(s);
+  p[0].events = POLLIN;
+  p[1].fd = waker->readFd;
+  p[1].events = POLLIN;
+  const int timeout = ms > 0x7FFFFFFFu ? -1 : static_cast<int>(ms);
+  const int n = poll(p, 2, timeout);
+  if (n < 0) {
+    switch (errno) {
+      case EINTR:
+      case ENOMEM:
+      case EAGAIN: return SocketWait::Retry;
+      case EFAULT: return SocketWait::Fatal;
+      default: return SocketWait::Invalid;
+    }
+  }
+  if (n == 0) return SocketWait::Timeout;
+  if (p[0].revents & POLLNVAL) return SocketWait::Invalid;
+  if (woken && p[1].revents != 0) *woken = true;
+  return SocketWait::Ready;
 }
 
 }  // namespace norvale::platform

@@ -62,5 +62,37 @@ TEST(PlatformEvent, CancelledWaiterUnregistersItself) {
   EXPECT_TRUE(WaitEvent(e.ev, 0));
 }
 
+
+TEST(PlatformEvent, PingPongThroughWaitAnyLosesNoWakeUp) {
+  // Two threads hand a turn back and forth many times, each waiting on {stop, its own event}; a
+  // set that races with a waiter's registration must still wake it (a lost one stalls a round).
+  EventHolder stop(true), ping(false), pong(false);
+  constexpr int kRounds = 20000;
+  std::atomic<int> stalls{0};
+  std::thread other([&] {
+    Event* events[2] = {stop.ev, ping.ev};
+    for (int i = 0; i < kRounds; ++i) {
+      const int seen = WaitAnyEvent(events, 2, 5000);
+      if (seen != 1) {
+        ++stalls;
+        return;
+      }
+      SetEvent(pong.ev);
+    }
+  });
+  Event* events[2] = {stop.ev, pong.ev};
+  int rounds = 0;
+  for (; rounds < kRounds; ++rounds) {
+    SetEvent(ping.ev);
+    if (WaitAnyEvent(events, 2, 5000) != 1) break;
+  }
+  SetEvent(stop.ev);
+  other.join();
+  EXPECT_EQ(kRounds, rounds);
+  EXPECT_EQ(0, stalls.load());
+  EXPECT_FALSE(WaitEvent(ping.ev, 0)) << "every ping was consumed by exactly one wait";
+  EXPECT_EQ(0, WaitAnyEvent(events, 2, 0)) << "the manual stop event stays signalled";
+}
+
 }  // namespace
 }  // namespace norvale::platform
