@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "support/CapabilityRecorder.h"
+#include "support/HostLock.h"
 #include "unit/discovery/EventLogSink.h"
 
 namespace norvale {
@@ -339,10 +340,10 @@ class HeldSuccessCallback : public RecordingCapabilityCallback {
  public:
   void QuerySucceeded() override {
     entered = true;
-    { std::lock_guard<std::mutex> wait(hostMutex); }
+    hostLock.Pass();
     RecordingCapabilityCallback::QuerySucceeded();
   }
-  std::mutex hostMutex;
+  zephrin::test::HostLock hostLock;
   std::atomic<bool> entered{false};
 };
 
@@ -350,14 +351,14 @@ TEST(CapabilityQueryLifecycle, AQueryGivenUpWhileItReportsIsToldOnceOnly) {
   HeldSuccessCallback callback;
   EventLogSink sink;
   auto module = std::make_unique<TestModule>(&callback, Outcome{}, TypicalCamera);
-  callback.hostMutex.lock();
+  callback.hostLock.lock();
   ASSERT_EQ(module->Start("127.0.0.2", 8080, "admin", "secret", &sink), 1);
   while (!callback.entered) std::this_thread::yield();
   // The host gives up on the query while it is inside the host's own success callback; the
   // destruction waits out its limit (10 s), and the host's callback returns a while later.
   std::thread host([&] {
     std::this_thread::sleep_for(std::chrono::seconds(12));
-    callback.hostMutex.unlock();
+    callback.hostLock.unlock();
   });
   module.reset();
   host.join();

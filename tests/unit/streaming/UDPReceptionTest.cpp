@@ -10,6 +10,7 @@
 #include "streaming/CRTPReceiver.h"
 #include "streaming/CUDPClient.h"
 #include "support/FakeDriver.h"
+#include "support/HostLock.h"
 #include "unit/streaming/RtpBytes.h"
 #include "unit/streaming/UdpTestSocket.h"
 
@@ -276,12 +277,12 @@ class HostLockedUser : public norvale::IRTPReceiverUser {
     while (now > most && !mostInside.compare_exchange_weak(most, now)) {
     }
     ++calls;
-    { std::lock_guard<std::mutex> wait(hostMutex); }
+    hostLock.Pass();
     --inside;
   }
   void OnRTPTimeout() override {}
   void OnRTPClosed() override {}
-  std::mutex hostMutex;
+  zephrin::test::HostLock hostLock;
   std::atomic<int> inside{0}, mostInside{0}, calls{0};
 };
 
@@ -291,14 +292,14 @@ TEST(RTPReceiver, DeliveryThreadThatCannotBeStoppedOutlivesTheReceiverSafely) {
   auto receiver = std::make_unique<CRTPReceiver>(&driver);
   receiver->SetUser(&user);
   ASSERT_TRUE(receiver->Start(0));
-  user.hostMutex.lock();
+  user.hostLock.lock();
   UdpTestSocket sender;
   ASSERT_TRUE(sender.SendTo(receiver->LocalPort(), Rtp(1)));
   ASSERT_TRUE(WaitUntil([&] { return user.inside == 1; }));
   EXPECT_FALSE(receiver->Stop());  // reported, not hidden
   EXPECT_EQ(driver.Count("could not be terminated"), 1u);
   receiver.reset();          // what the thread uses stays alive until it ends
-  user.hostMutex.unlock();   // the thread comes back and ends on its own
+  user.hostLock.unlock();   // the thread comes back and ends on its own
   ASSERT_TRUE(WaitUntil([&] { return user.inside == 0; }));
   norvale::platform::SleepMs(100);
   EXPECT_EQ(user.calls, 1);
@@ -310,7 +311,7 @@ TEST(RTPReceiver, RestartWaitsUntilTheOldDeliveryThreadHasEnded) {
   CRTPReceiver receiver(&driver);
   receiver.SetUser(&user);
   ASSERT_TRUE(receiver.Start(0));
-  user.hostMutex.lock();
+  user.hostLock.lock();
   UdpTestSocket sender;
   ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(1)));
   ASSERT_TRUE(WaitUntil([&] { return user.inside == 1; }));
@@ -319,7 +320,7 @@ TEST(RTPReceiver, RestartWaitsUntilTheOldDeliveryThreadHasEnded) {
   EXPECT_FALSE(receiver.Start(0));
   EXPECT_EQ(receiver.LocalPort(), 0);
   EXPECT_EQ(driver.Count("has not ended yet"), 1u);  // once, not on every port a channel tries
-  user.hostMutex.unlock();
+  user.hostLock.unlock();
   ASSERT_TRUE(WaitUntil([&] { return user.inside == 0; }));
   ASSERT_TRUE(WaitUntil([&] { return receiver.Start(0); }));
   for (uint16_t seq = 2; seq < 50; ++seq) ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(seq)));
@@ -329,13 +330,13 @@ TEST(RTPReceiver, RestartWaitsUntilTheOldDeliveryThreadHasEnded) {
 
   // An owner about to free the user waits for such a thread to come out of it.
   ASSERT_TRUE(receiver.Start(0));
-  user.hostMutex.lock();
+  user.hostLock.lock();
   ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(60)));
   ASSERT_TRUE(WaitUntil([&] { return user.inside == 1; }));
   EXPECT_FALSE(receiver.Stop());
   std::thread host([&] {
     norvale::platform::SleepMs(200);
-    user.hostMutex.unlock();
+    user.hostLock.unlock();
   });
   receiver.WaitForDeliveryEnd();
   EXPECT_EQ(user.inside, 0);
