@@ -8,7 +8,7 @@
 #include "driver/HostInterfaces.h"
 #include "legacy/CCapabilityQueryModule.h"
 
-using norvale::CCapabilityQueryModule;
+using norvale::legacy::CCapabilityQueryModule;
 using namespace norvale::ipcapture;
 
 #define WENDRICK_EXPORT extern "C" __attribute__((visibility("default")))

@@ -18,8 +18,8 @@
 #include "HostParameters.h"
 #include "driver/HostInterfaces.h"
 #include "platform/Platform.h"
-#include "support/HostLibrary.h"
-#include "support/HostObjects.h"
+#include "hostobjects/HostLibrary.h"
+#include "hostobjects/HostObjects.h"
 
 namespace zephrin::host {
 

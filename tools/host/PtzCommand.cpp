@@ -15,8 +15,8 @@
 #include "HostParameters.h"
 #include "PasswordSource.h"
 #include "driver/HostInterfaces.h"
-#include "support/HostLibrary.h"
-#include "support/HostObjects.h"
+#include "hostobjects/HostLibrary.h"
+#include "hostobjects/HostObjects.h"
 
 namespace zephrin::host {
 

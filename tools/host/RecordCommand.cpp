@@ -24,9 +24,9 @@
 #include "MediaFileWriter.h"
 #include "PasswordSource.h"
 #include "driver/HostInterfaces.h"
-#include "support/HostLibrary.h"
-#include "support/HostObjects.h"
-#include "support/StreamSettings.h"
+#include "hostobjects/HostLibrary.h"
+#include "hostobjects/HostObjects.h"
+#include "hostobjects/StreamSettings.h"
 
 namespace zephrin::host {
 
