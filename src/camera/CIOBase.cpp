@@ -146,17 +146,11 @@ void CIOBase::ApplyOutputState(uint32_t index, uint32_t state) {
 
 bool CIOBase::SetOutputStateWrapper(uint32_t index, uint32_t state) {
   if (SetCameraOutput(index, state)) {
-    RecursiveLockGuard guard(lock_);
-    outputFailureLogArmed_ = true;
+    outputFailures_.Succeed();
     return true;
   }
   NotifyFailure();
-  bool log = false;
-  {
-    RecursiveLockGuard guard(lock_);
-    log = outputFailureLogArmed_;
-    outputFailureLogArmed_ = false;
-  }
+  const bool log = outputFailures_.Fail();
   if (log && driver_) {
     const DEVICE_INFO* info = driver_->GetDeviceInfo();
     driver_->Log(LogError, "%s: Unable to change output state for device %s:%u (output index %u)",
@@ -168,17 +162,11 @@ bool CIOBase::SetOutputStateWrapper(uint32_t index, uint32_t state) {
 
 void CIOBase::GetInputStatesWrapper() {
   if (ReadCameraInputs(GetInputCount())) {
-    RecursiveLockGuard guard(lock_);
-    inputFailureLogArmed_ = true;
+    inputFailures_.Succeed();
     return;
   }
   NotifyFailure();
-  bool log = false;
-  {
-    RecursiveLockGuard guard(lock_);
-    log = inputFailureLogArmed_;
-    inputFailureLogArmed_ = false;
-  }
+  const bool log = inputFailures_.Fail();
   if (log && driver_) {
     const DEVICE_INFO* info = driver_->GetDeviceInfo();
     driver_->Log(LogError, "%s: GetInputStates() method failed! Device %s:%u", "norvale::CIOBase::GetInputStatesWrapper",

@@ -422,7 +422,7 @@ void CBaseRTSPClient::Run() {
   playEvent_.Reset();
   if (StopRequested() || !ExecuteRequest(RTSP_DESCRIBE)) return;
   if (CallOnDescribe() && !StopRequested() && ExecuteRequest(RTSP_SETUP)) {
-    failureLogged_ = false;  // a session that gets this far ends a run of failures
+    failures_.Succeed();  // a session that gets this far ends a run of failures
     if (!paused_) playEvent_.Set();
     CEvent* events[] = {&StopEvent(), &pauseEvent_, &playEvent_};
     for (bool running = true; running;) {
@@ -447,7 +447,7 @@ void CBaseRTSPClient::Run() {
 }
 
 void CBaseRTSPClient::LogFailure(const char* method, const char* format, ...) {
-  if (!Driver() || failureLogged_.exchange(true)) return;
+  if (!Driver() || !failures_.Fail()) return;
   std::string text;
   va_list args;
   va_start(args, format);
