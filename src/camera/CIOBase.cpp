@@ -153,9 +153,8 @@ bool CIOBase::SetOutputStateWrapper(uint32_t index, uint32_t state) {
   const bool log = outputFailures_.Fail();
   if (log && driver_) {
     const DEVICE_INFO* info = driver_->GetDeviceInfo();
-    driver_->Log(LogError, "%s: Unable to change output state for device %s:%u (output index %u)",
-                 "norvale::CIOBase::SetOutputStateWrapper", info ? info->address.c_str() : "",
-                 info ? static_cast<unsigned>(info->port) : 0u, index);
+    driver_->Log(LogError, "%s: Unable to change output state for device %s (output index %u)",
+                 "norvale::CIOBase::SetOutputStateWrapper", DeviceName(info).c_str(), index);
   }
   return false;
 }
@@ -169,8 +168,8 @@ void CIOBase::GetInputStatesWrapper() {
   const bool log = inputFailures_.Fail();
   if (log && driver_) {
     const DEVICE_INFO* info = driver_->GetDeviceInfo();
-    driver_->Log(LogError, "%s: GetInputStates() method failed! Device %s:%u", "norvale::CIOBase::GetInputStatesWrapper",
-                 info ? info->address.c_str() : "", info ? static_cast<unsigned>(info->port) : 0u);
+    driver_->Log(LogError, "%s: GetInputStates() method failed! Device %s", "norvale::CIOBase::GetInputStatesWrapper",
+                 DeviceName(info).c_str());
   }
 }
 
