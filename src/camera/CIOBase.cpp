@@ -146,43 +146,30 @@ void CIOBase::ApplyOutputState(uint32_t index, uint32_t state) {
 
 bool CIOBase::SetOutputStateWrapper(uint32_t index, uint32_t state) {
   if (SetCameraOutput(index, state)) {
-    RecursiveLockGuard guard(lock_);
-    outputFailureLogArmed_ = true;
+    outputFailures_.Succeed();
     return true;
   }
   NotifyFailure();
-  bool log = false;
-  {
-    RecursiveLockGuard guard(lock_);
-    log = outputFailureLogArmed_;
-    outputFailureLogArmed_ = false;
-  }
+  const bool log = outputFailures_.Fail();
   if (log && driver_) {
     const DEVICE_INFO* info = driver_->GetDeviceInfo();
-    driver_->Log(LogError, "%s: Unable to change output state for device %s:%u (output index %u)",
-                 "norvale::CIOBase::SetOutputStateWrapper", info ? info->address.c_str() : "",
-                 info ? static_cast<unsigned>(info->port) : 0u, index);
+    driver_->Log(LogError, "%s: Unable to change output state for device %s (output index %u)",
+                 "norvale::CIOBase::SetOutputStateWrapper", DeviceName(info).c_str(), index);
   }
   return false;
 }
 
 void CIOBase::GetInputStatesWrapper() {
   if (ReadCameraInputs(GetInputCount())) {
-    RecursiveLockGuard guard(lock_);
-    inputFailureLogArmed_ = true;
+    inputFailures_.Succeed();
     return;
   }
   NotifyFailure();
-  bool log = false;
-  {
-    RecursiveLockGuard guard(lock_);
-    log = inputFailureLogArmed_;
-    inputFailureLogArmed_ = false;
-  }
+  const bool log = inputFailures_.Fail();
   if (log && driver_) {
     const DEVICE_INFO* info = driver_->GetDeviceInfo();
-    driver_->Log(LogError, "%s: GetInputStates() method failed! Device %s:%u", "norvale::CIOBase::GetInputStatesWrapper",
-                 info ? info->address.c_str() : "", info ? static_cast<unsigned>(info->port) : 0u);
+    driver_->Log(LogError, "%s: GetInputStates() method failed! Device %s", "norvale::CIOBase::GetInputStatesWrapper",
+                 DeviceName(info).c_str());
   }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/HostInterfaces.h"
+#include "runtime/CFailureLatch.h"
 #include "runtime/CQueueThread.h"
 #include "runtime/CTickThread.h"
 #include "runtime/IDriver.h"
@@ -110,8 +111,8 @@ class CIOBase : public ipcapture::ICaptureIOApi {
   RecursiveLock controlLock_;
   // Whether outputs may be queued: set once the output worker runs, cleared first by a stop; lock_.
   bool outputRunning_ = false;
-  bool inputFailureLogArmed_ = true;
-  bool outputFailureLogArmed_ = true;
+  CFailureLatch inputFailures_;   // a failed input read is logged once per run of failures
+  CFailureLatch outputFailures_;  // likewise a failed output change
   TTickThread inputPoller_;
   TOutputHandler outputWorker_;
 };

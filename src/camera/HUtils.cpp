@@ -18,8 +18,7 @@ Web::HttpRequest Get(const std::string& path) {
 CResultDef RequestGetRD(std::vector<uint8_t>& body, Web::CBaseHttpSender& sender, const std::string& path,
                         bool readBody) {
   CResultDef result;
-  const std::string device = FormatString("device %s:%u", sender.GetDeviceInfo().address.c_str(),
-                                          static_cast<unsigned>(sender.GetDeviceInfo().port));
+  const std::string device = "device " + DeviceName(&sender.GetDeviceInfo());
   body.clear();
   const uint32_t status = sender.SendRequest(Get(path)) ? sender.GetStatusCode() : 0;
   if (status == 0) {

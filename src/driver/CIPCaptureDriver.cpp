@@ -99,7 +99,7 @@ void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {
 }
 
 std::string CIPCaptureDriver::GetDeviceName() {
-  return FormatString("%s:%hu", deviceInfo_.address.c_str(), deviceInfo_.port);
+  return DeviceName(&deviceInfo_);
 }
 
 uint8_t CIPCaptureDriver::HostLevel(uint8_t level) const {

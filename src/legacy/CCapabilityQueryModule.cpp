@@ -1,6 +1,6 @@
 #include "legacy/CCapabilityQueryModule.h"
 
-namespace norvale {
+namespace norvale::legacy {
 
 int32_t CCapabilityQueryModule::Start(const char*, uint16_t, const char*, const char*, ipcapture::CapabilitySink*) {
   (void)videoStandard_;
@@ -8,4 +8,4 @@ int32_t CCapabilityQueryModule::Start(const char*, uint16_t, const char*, const 
   return 0;
 }
 
-}  // namespace norvale
+}  // namespace norvale::legacy

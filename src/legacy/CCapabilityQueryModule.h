@@ -3,10 +3,11 @@
 
 #include "host/HostInterfaces.h"
 
-namespace norvale {
+namespace norvale::legacy {
 
 // The capability-query module of the superseded driver: every query fails at once, on the caller's
-// thread, with a notice that points the user to Zephrin.
+// thread, with a notice that points the user to Zephrin. Its own namespace keeps it apart from
+// Zephrin's discovery module of the same class name.
 class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
  public:
   static constexpr const char* kSupersededText =
@@ -25,4 +26,4 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
   ipcapture::CapabilityCallback* callback_;
 };
 
-}  // namespace norvale
+}  // namespace norvale::legacy

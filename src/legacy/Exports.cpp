@@ -7,7 +7,7 @@
 #include "legacy/CCapabilityQueryModule.h"
 #include "platform/Guard.h"
 
-using norvale::CCapabilityQueryModule;
+using norvale::legacy::CCapabilityQueryModule;
 using namespace norvale::ipcapture;
 
 #define WENDRICK_EXPORT extern "C" __attribute__((visibility("default")))

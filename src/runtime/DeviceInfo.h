@@ -28,4 +28,7 @@ struct DEVICE_INFO {
   }
 };
 
+// "address:port" as every log line names the device; ":0" for no device.
+std::string DeviceName(const DEVICE_INFO* info);
+
 }  // namespace norvale

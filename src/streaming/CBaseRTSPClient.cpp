@@ -461,7 +461,7 @@ void CBaseRTSPClient::Run() {
   playEvent_.Reset();
   if (StopRequested() || !ExecuteRequest(RTSP_DESCRIBE)) return;
   if (CallOnDescribe() && !StopRequested() && ExecuteRequest(RTSP_SETUP)) {
-    failureLogged_ = false;  // a session that gets this far ends a run of failures
+    failures_.Succeed();  // a session that gets this far ends a run of failures
     if (!paused_) playEvent_.Set();
     CEvent* events[] = {&StopEvent(), &pauseEvent_, &playEvent_};
     for (bool running = true; running;) {
@@ -494,7 +494,7 @@ void CBaseRTSPClient::LogV(uint8_t level, const char* method, const char* format
 }
 
 void CBaseRTSPClient::LogFailure(const char* method, const char* format, ...) {
-  if (!Driver() || failureLogged_.exchange(true)) return;
+  if (!Driver() || !failures_.Fail()) return;
   va_list args;
   va_start(args, format);
   LogV(LogWarning, method, format, args);

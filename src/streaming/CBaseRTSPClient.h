@@ -7,6 +7,7 @@
 #include "platform/Socket.h"
 #include "runtime/CBaseThread.h"
 #include "runtime/CEvent.h"
+#include "runtime/CFailureLatch.h"
 #include "runtime/RTPMode.h"
 #include "streaming/CRTSPResponseParser.h"
 #include "streaming/IRTSPClientUser.h"
@@ -97,7 +98,7 @@ class CBaseRTSPClient : public CBaseThread {
   CEvent pauseEvent_;
   CEvent playEvent_;
   bool paused_ = false;
-  std::atomic<bool> failureLogged_{false};  // one log line per run of failed sessions
+  CFailureLatch failures_;  // one log line per run of failed sessions
 };
 
 }  // namespace norvale

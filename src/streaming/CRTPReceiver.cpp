@@ -93,7 +93,7 @@ std::shared_ptr<CRTPReceiver::Session> CRTPReceiver::CurrentSession() {
 bool CRTPReceiver::Start(uint16_t port) {
   if (client_ || CurrentSession()) Stop();
   if (auto old = previous_.lock(); old && old->IsRunning()) {
-    if (driver_ && !refusalLogged_.exchange(true))
+    if (driver_ && refusals_.Fail())
       driver_->Log(LogError,
                    "%s: The RTP packet queue thread for device %s has not ended yet; no port is opened "
                    "before it has",
@@ -117,7 +117,7 @@ bool CRTPReceiver::Start(uint16_t port) {
       session->keepAlive = session;
     }
     if (session->StartThread(FormatString("RTP Packet Queue (%hu)", port_.load()))) {
-      refusalLogged_ = false;
+      refusals_.Succeed();
       return true;
     }
     RecursiveLockGuard guard(session->keepAliveLock);

@@ -6,6 +6,7 @@
 #include "platform/Socket.h"
 #include "runtime/CBaseThread.h"
 #include "runtime/CEvent.h"
+#include "runtime/CFailureLatch.h"
 #include "runtime/RecursiveLock.h"
 #include "streaming/CRTPPacket.h"
 #include "streaming/CRTPPacketQueue.h"
@@ -76,7 +77,7 @@ class CRTPReceiver : public IRTPClientUser {
   std::atomic<size_t> queueLimit_{kDefaultQueueLimit};
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint16_t> port_{0};
-  std::atomic<bool> refusalLogged_{false};  // a refused start is logged once until a start succeeds
+  CFailureLatch refusals_;  // a refused start is logged once until a start succeeds
 };
 
 }  // namespace norvale

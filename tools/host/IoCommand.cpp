@@ -14,22 +14,19 @@
 
 #include "Commands.h"
 #include "DriverLibrary.h"
+#include "DriverSession.h"
 #include "PasswordSource.h"
 #include "HostParameters.h"
 #include "host/HostInterfaces.h"
 #include "platform/Platform.h"
-#include "support/HostLibrary.h"
-#include "support/HostObjects.h"
+#include "hostobjects/HostObjects.h"
 
 namespace zephrin::host {
 
 namespace {
 
-using norvale::ipcapture::CreateIPCaptureFn;
-using norvale::ipcapture::DeleteObjectFn;
 using norvale::ipcapture::ICaptureIOApi;
 using norvale::ipcapture::IIPCaptureDriverEx5;
-using zephrin::test::HostLibrary;
 
 struct IoOptions {
   std::string address;
@@ -212,11 +209,9 @@ int RunIo(const Arguments& args) {
     IoUsage();
     return 2;
   }
-  HostLibrary library = HostLibrary::FromPath(options.library.empty() ? DefaultDriverLibrary() : options.library);
-  auto create = library.Function<CreateIPCaptureFn>("CreateIPCapture");
-  auto destroy = library.Function<DeleteObjectFn>("DeleteIPCapture");
-  if (!create || !destroy) {
-    std::fprintf(stderr, "zephrin-host io: cannot load %s: %s\n", library.Path().c_str(), library.Error().c_str());
+  DriverSession session(options.library.empty() ? DefaultDriverLibrary() : options.library);
+  if (session.Status() != DriverSession::State::kLoaded) {
+    std::fprintf(stderr, "zephrin-host io: cannot load %s: %s\n", session.Path().c_str(), session.Error().c_str());
     return 1;
   }
 
@@ -233,10 +228,9 @@ int RunIo(const Arguments& args) {
   for (unsigned number = 1; number <= HostParameters::kCount; ++number)
     device.SetParam(number, options.params.ForHost(number));
 
-  IIPCaptureDriverEx5* driver = create();
+  IIPCaptureDriverEx5* driver = session.Create() ? session.Driver() : nullptr;
   if (!driver || !driver->Open(&log, &allocator, &device)) {
     std::fprintf(stderr, "zephrin-host io: the driver did not open\n");
-    if (driver) destroy(driver);
     return 1;
   }
   int status = 0;
@@ -270,7 +264,7 @@ int RunIo(const Arguments& args) {
     io->StopIO();
   }
   driver->Close();
-  destroy(driver);
+  session.Destroy();
   return status;
 }
 

@@ -11,8 +11,8 @@
 #include "PasswordSource.h"
 #include "host/HostInterfaces.h"
 #include "platform/Platform.h"
-#include "support/CapabilityRecorder.h"
-#include "support/HostLibrary.h"
+#include "hostobjects/CapabilityRecorder.h"
+#include "hostobjects/HostLibrary.h"
 
 namespace zephrin::host {
 

@@ -12,11 +12,11 @@
 
 #include "Commands.h"
 #include "DriverLibrary.h"
+#include "DriverSession.h"
 #include "HostParameters.h"
 #include "PasswordSource.h"
 #include "host/HostInterfaces.h"
-#include "support/HostLibrary.h"
-#include "support/HostObjects.h"
+#include "hostobjects/HostObjects.h"
 
 namespace zephrin::host {
 
@@ -357,23 +357,19 @@ int RunPtz(const Arguments& args) {
     PrintPtzUsage(stderr);
     return 2;
   }
-  test::HostLibrary library = test::HostLibrary::FromPath(options.library);
-  if (!library.IsLoaded()) {
-    std::fprintf(stderr, "zephrin-host ptz: cannot load %s: %s\n", options.library.c_str(), library.Error().c_str());
+  DriverSession session(options.library);
+  if (session.Status() == DriverSession::State::kNotLoaded) {
+    std::fprintf(stderr, "zephrin-host ptz: cannot load %s: %s\n", options.library.c_str(), session.Error().c_str());
     return 3;
   }
-  using Create = IIPCaptureDriverEx5* (*)();
-  using Delete = void (*)(IDeletable*);
-  auto create = library.Function<Create>("CreateIPCapture");
-  auto destroy = library.Function<Delete>("DeleteIPCapture");
-  if (!create || !destroy) {
+  if (session.Status() == DriverSession::State::kNoExports) {
     std::fprintf(stderr, "zephrin-host ptz: %s lacks the driver exports\n", options.library.c_str());
     return 3;
   }
   test::RecordingLogSink log;
   log.SetEcho(!options.quiet);
   test::TestFrameAllocator allocator;
-  IIPCaptureDriverEx5* driver = create();
+  IIPCaptureDriverEx5* driver = session.Create() ? session.Driver() : nullptr;
   if (!driver) {
     std::fprintf(stderr, "zephrin-host ptz: the driver could not be created\n");
     return 3;
@@ -392,7 +388,7 @@ int RunPtz(const Arguments& args) {
     status = ActionRunner(api, options.actions, options.settleMs).Run();
   }
   driver->Close();
-  destroy(driver);
+  session.Destroy();
   return status;
 }
 

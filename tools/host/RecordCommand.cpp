@@ -20,13 +20,13 @@
 
 #include "Commands.h"
 #include "DriverLibrary.h"
+#include "DriverSession.h"
 #include "HostParameters.h"
 #include "MediaFileWriter.h"
 #include "PasswordSource.h"
 #include "host/HostInterfaces.h"
-#include "support/HostLibrary.h"
-#include "support/HostObjects.h"
-#include "support/StreamSettings.h"
+#include "hostobjects/HostObjects.h"
+#include "hostobjects/StreamSettings.h"
 
 namespace zephrin::host {
 
@@ -486,16 +486,14 @@ int RunRecord(const Arguments& args) {
       return 2;
     }
   }
-  test::HostLibrary library = test::HostLibrary::FromPath(options.library);
-  if (!library.IsLoaded()) {
+  DriverSession session(options.library);
+  if (session.Status() == DriverSession::State::kNotLoaded) {
     std::fprintf(stderr, "zephrin-host record: cannot load %s: %s\n", options.library.c_str(),
-                 library.Error().c_str());
+                 session.Error().c_str());
     if (file) std::fclose(file);
     return 3;
   }
-  auto create = library.Function<CreateIPCaptureFn>("CreateIPCaptureEx5");
-  auto destroy = library.Function<DeleteObjectFn>("DeleteIPCaptureEx5");
-  if (!create || !destroy) {
+  if (session.Status() == DriverSession::State::kNoExports) {
     std::fprintf(stderr, "zephrin-host record: %s lacks the driver exports\n", options.library.c_str());
     if (file) std::fclose(file);
     return 3;
@@ -511,7 +509,7 @@ int RunRecord(const Arguments& args) {
   test::TestFrameAllocator allocator;
   FileFrameSink sink(file, media.get());
   int status = 3;
-  IIPCaptureDriverEx5* driver = create();
+  IIPCaptureDriverEx5* driver = session.Create() ? session.Driver() : nullptr;
   if (!driver) {
     std::fprintf(stderr, "zephrin-host record: the driver could not be created\n");
   } else {
@@ -523,7 +521,7 @@ int RunRecord(const Arguments& args) {
     const std::string drops = log.Drops();
     if (!drops.empty()) std::printf("  dropped by the driver: %s\n", drops.c_str());
     driver->Close();
-    destroy(driver);
+    session.Destroy();
   }
   if (media) {
     if (media->Finish()) {

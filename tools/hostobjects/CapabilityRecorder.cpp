@@ -1,4 +1,4 @@
-#include "support/CapabilityRecorder.h"
+#include "hostobjects/CapabilityRecorder.h"
 
 #include <algorithm>
 #include <chrono>

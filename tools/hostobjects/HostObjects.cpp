@@ -1,4 +1,4 @@
-#include "support/HostObjects.h"
+#include "hostobjects/HostObjects.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "support/MemoryFrameAllocator.h"
+#include "hostobjects/MemoryFrameAllocator.h"
 
 namespace zephrin::test {
 

@@ -1,4 +1,4 @@
-#include "support/HostLibrary.h"
+#include "hostobjects/HostLibrary.h"
 
 #include <dlfcn.h>
 

@@ -1,4 +1,4 @@
-#include "support/HostContract.h"
+#include "hostobjects/HostContract.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "support/MemoryFrameAllocator.h"
+#include "hostobjects/MemoryFrameAllocator.h"
 
 #include <algorithm>
 #include <stdexcept>
