@@ -29,13 +29,10 @@ timeval ToTimeval(uint32_t ms) {
   return tv;
 }
 
-SocketWait Poll(SocketHandle s, short events, uint32_t ms) {
-  if (s == kInvalidSocket) return SocketWait::Invalid;
-  pollfd p{};
-  p.fd = Fd(s);
-  p.events = events;
+// Polls the descriptors; the first is the socket whose state the result tells.
+SocketWait PollFirst(pollfd* p, nfds_t count, uint32_t ms) {
   const int timeout = ms > 0x7FFFFFFFu ? -1 : static_cast<int>(ms);
-  const int n = poll(&p, 1, timeout);
+  const int n = poll(p, count, timeout);
   if (n < 0) {
     switch (errno) {
       case EINTR:
@@ -46,8 +43,16 @@ SocketWait Poll(SocketHandle s, short events, uint32_t ms) {
     }
   }
   if (n == 0) return SocketWait::Timeout;
-  if (p.revents & POLLNVAL) return SocketWait::Invalid;
+  if (p[0].revents & POLLNVAL) return SocketWait::Invalid;
   return SocketWait::Ready;  // readable, writable, or an error the next call reports
+}
+
+SocketWait Poll(SocketHandle s, short events, uint32_t ms) {
+  if (s == kInvalidSocket) return SocketWait::Invalid;
+  pollfd p{};
+  p.fd = Fd(s);
+  p.events = events;
+  return PollFirst(&p, 1, ms);
 }
 
 sockaddr_in ToSockaddr(const SocketAddress& a) {
@@ -367,21 +372,9 @@ SocketWait WaitReadable(SocketHandle s, Waker* waker, uint32_t ms, bool* woken) 
   p[0].events = POLLIN;
   p[1].fd = waker->readFd;
   p[1].events = POLLIN;
-  const int timeout = ms > 0x7FFFFFFFu ? -1 : static_cast<int>(ms);
-  const int n = poll(p, 2, timeout);
-  if (n < 0) {
-    switch (errno) {
-      case EINTR:
-      case ENOMEM:
-      case EAGAIN: return SocketWait::Retry;
-      case EFAULT: return SocketWait::Fatal;
-      default: return SocketWait::Invalid;
-    }
-  }
-  if (n == 0) return SocketWait::Timeout;
-  if (p[0].revents & POLLNVAL) return SocketWait::Invalid;
-  if (woken && p[1].revents != 0) *woken = true;
-  return SocketWait::Ready;
+  const SocketWait result = PollFirst(p, 2, ms);
+  if (result == SocketWait::Ready && woken && p[1].revents != 0) *woken = true;
+  return result;
 }
 
 }  // namespace norvale::platform
