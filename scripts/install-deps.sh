@@ -8,7 +8,7 @@ packages=(
   python3 python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gstreamer-1.0
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
-  ffmpeg iproute2 binutils
+  ffmpeg iproute2 binutils clang-format
   libavformat-dev libavcodec-dev libavutil-dev help2man dpkg-dev
 )
 missing=()

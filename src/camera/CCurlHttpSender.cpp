@@ -157,9 +157,8 @@ size_t CCurlHttpSender::OnHeader(char* data, size_t size, size_t count, void* se
     try {
       if (t.answer.challenges.size() < kMaxChallenges)
         t.answer.challenges.push_back(norvale::Trim(RemoveLineEnd(line.substr(kChallengeHeader.size()))));
-    } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-      return 0;
     }
+    ZEPHRIN_RETHROW_CANCELLATION catch (...) { return 0; }
   }
   return total;
 }
@@ -185,7 +184,8 @@ size_t CCurlHttpSender::OnBody(char* data, size_t size, size_t count, void* self
     a.bodyStarted = true;
     t.lastActivity = norvale::platform::TickCount();
     return total;
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return 0;  // ends the transfer with an error
   }
 }
@@ -353,10 +353,10 @@ bool CCurlHttpSender::SetRequestOptions(curl_slist* headers) {
   for (const Option& option : options) {
     if (option.result == CURLE_OK) continue;
     norvale::platform::DebugOutput(
-        norvale::FormatString("Web::CCurlHttpSender::Transfer - option %s refused for \"%s\" to device %s:%u, code=%d (%s)",
-                              option.name, target_.c_str(), device_.address.c_str(),
-                              static_cast<unsigned>(device_.port), static_cast<int>(option.result),
-                              curl_easy_strerror(option.result))
+        norvale::FormatString(
+            "Web::CCurlHttpSender::Transfer - option %s refused for \"%s\" to device %s:%u, code=%d (%s)", option.name,
+            target_.c_str(), device_.address.c_str(), static_cast<unsigned>(device_.port),
+            static_cast<int>(option.result), curl_easy_strerror(option.result))
             .c_str());
     return false;
   }

@@ -105,10 +105,10 @@ class CCurlHttpSender : public CBaseHttpSender {
   std::atomic<bool> cancel_{false};
 
   // Declared so that the easy handle goes first, then the header list it used, then the multi handle.
-  std::unique_ptr<void, MultiDeleter> multi_;                // CURLM
+  std::unique_ptr<void, MultiDeleter> multi_;               // CURLM
   std::unique_ptr<curl_slist, HeaderListDeleter> headers_;  // of the current transfer
-  std::unique_ptr<void, EasyDeleter> easy_;                  // CURL
-  std::string baseUrl_;  // scheme, host and port; the request target is set apart
+  std::unique_ptr<void, EasyDeleter> easy_;                 // CURL
+  std::string baseUrl_;                                     // scheme, host and port; the request target is set apart
   CHttpAuthenticator auth_;
 
   // The current request.

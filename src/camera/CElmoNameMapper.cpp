@@ -53,12 +53,18 @@ uint32_t CElmoNameMapper::SeriesOf(const std::string& m) {
 
 std::string CElmoNameMapper::EVisionName(const std::string& model, uint32_t series) {
   switch (series) {
-    case 1: return "TPMX10x";
-    case 2: return "TDMX30x";
-    case 3: return "ElDome";
-    case 4: return BeginsWithAny(model, {"V6", "TPMX30"}) ? "TPMX30x" : "TDMX30x";
-    case 6: return "TDMX10x";
-    default: return {};
+    case 1:
+      return "TPMX10x";
+    case 2:
+      return "TDMX30x";
+    case 3:
+      return "ElDome";
+    case 4:
+      return BeginsWithAny(model, {"V6", "TPMX30"}) ? "TPMX30x" : "TDMX30x";
+    case 6:
+      return "TDMX10x";
+    default:
+      return {};
   }
 }
 

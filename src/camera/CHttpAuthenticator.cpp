@@ -75,14 +75,17 @@ bool CHttpAuthenticator::Challenge(const std::vector<std::string>& values) {
 
 std::string CHttpAuthenticator::Authorization(const std::string& method, const std::string& target) {
   switch (scheme_) {
-    case Scheme::None: return {};
-    case Scheme::Basic: return "Basic " + norvale::Base64Encode(user_ + ":" + password_);
-    case Scheme::Digest: break;
+    case Scheme::None:
+      return {};
+    case Scheme::Basic:
+      return "Basic " + norvale::Base64Encode(user_ + ":" + password_);
+    case Scheme::Digest:
+      break;
   }
   const std::string nc = Hex8(++nonceCount_);
   const std::string cnonce = Hex8(norvale::platform::Random32()) + Hex8(norvale::platform::Random32());
-  norvale::DigestInput input{user_, realm_, password_, nonce_, method, target, session_,
-                             qopAuth_ ? "auth" : "", nc, cnonce};
+  norvale::DigestInput input{user_, realm_, password_, nonce_, method, target, session_, qopAuth_ ? "auth" : "",
+                             nc,    cnonce};
   const std::string response = norvale::DigestResponse(input);
   std::string header = "Digest username=" + Quote(user_) + ", realm=" + Quote(realm_) + ", nonce=" + Quote(nonce_) +
                        ", uri=" + Quote(target) + ", algorithm=" + (session_ ? "MD5-sess" : "MD5") +

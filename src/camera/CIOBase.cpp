@@ -112,11 +112,13 @@ bool CIOBase::StopIO() {
   bool result = true;
   const std::string device = driver_ ? driver_->GetDeviceName() : std::string();
   if (!outputWorker_.StopQueue()) {
-    if (driver_) driver_->Log(LogError, "%s: Stop Output thread failed! Device %s", "norvale::CIOBase::StopIO", device.c_str());
+    if (driver_)
+      driver_->Log(LogError, "%s: Stop Output thread failed! Device %s", "norvale::CIOBase::StopIO", device.c_str());
     result = false;
   }
   if (!inputPoller_.StopThread(5000)) {
-    if (driver_) driver_->Log(LogError, "%s: Stop Input thread failed! Device %s", "norvale::CIOBase::StopIO", device.c_str());
+    if (driver_)
+      driver_->Log(LogError, "%s: Stop Input thread failed! Device %s", "norvale::CIOBase::StopIO", device.c_str());
     result = false;
   }
   ResetStates();

@@ -40,15 +40,15 @@ class CIOBase : public ipcapture::ICaptureIOApi {
   CIOBase(const CIOBase&) = delete;
   CIOBase& operator=(const CIOBase&) = delete;
 
-  bool SetCallback(ipcapture::IOSink* sink) override;                // slot 1
-  bool StartIO() override;                                           // slot 2
-  bool StopIO() override;                                            // slot 3
-  uint32_t GetInputCount() override;                                 // slot 4
-  uint32_t GetOutputCount() override;                                // slot 5
-  bool SetOutputState(uint32_t index, uint32_t state) override;      // slot 6
+  bool SetCallback(ipcapture::IOSink* sink) override;            // slot 1
+  bool StartIO() override;                                       // slot 2
+  bool StopIO() override;                                        // slot 3
+  uint32_t GetInputCount() override;                             // slot 4
+  uint32_t GetOutputCount() override;                            // slot 5
+  bool SetOutputState(uint32_t index, uint32_t state) override;  // slot 6
 
   // The output worker's handler: switches an output whose requested state differs from its last one.
-  virtual void ApplyOutputState(uint32_t index, uint32_t state);     // slot 7
+  virtual void ApplyOutputState(uint32_t index, uint32_t state);  // slot 7
 
  protected:
   virtual bool SetCameraOutput(uint32_t index, uint32_t state) = 0;  // slot 8

@@ -28,19 +28,19 @@ CResultDef RequestGetRD(std::vector<uint8_t>& body, Web::CBaseHttpSender& sender
     // A body cut short (broken connection, silent camera, request out of time) is no answer either:
     // the part read would parse as a different answer.
     if (readBody && (sender.ReadResponse(body) == 0 || sender.IsBodyIncomplete()))
-      result.SetResultEx(LogWarning, kRequestEmptyBody, "%s: Incorrect response for request \"%s\" from %s",
-                         kFunction, path.c_str(), device.c_str());
+      result.SetResultEx(LogWarning, kRequestEmptyBody, "%s: Incorrect response for request \"%s\" from %s", kFunction,
+                         path.c_str(), device.c_str());
   } else if (status == 401) {
     result.SetResultEx(LogError, kRequestUnauthorized,
-                       "%s: %s is unable to process \"%s\" request: credentials are invalid", kFunction,
-                       device.c_str(), path.c_str());
+                       "%s: %s is unable to process \"%s\" request: credentials are invalid", kFunction, device.c_str(),
+                       path.c_str());
   } else if (status == 404) {
     result.SetResultEx(LogError, kRequestNotFound, "%s: The \"%s\" URL was not found on %s", kFunction, path.c_str(),
                        device.c_str());
   } else {
     result.SetResultEx(LogError, kRequestHttpError,
-                       "%s: %s is unable to process \"%s\" request. HTTP status code is %u", kFunction,
-                       device.c_str(), path.c_str(), status);
+                       "%s: %s is unable to process \"%s\" request. HTTP status code is %u", kFunction, device.c_str(),
+                       path.c_str(), status);
   }
   sender.CloseRequest();
   return result;

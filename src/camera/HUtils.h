@@ -13,11 +13,11 @@ namespace norvale::HUtils {
 // Result codes of RequestGetRD.
 enum : int32_t {
   kRequestOk = 0,
-  kRequestHttpError = 8,     // any status that is not 2xx, 401 or 404 (level 1)
-  kRequestNotFound = 9,      // 404 (level 1)
-  kRequestUnauthorized = 10, // 401 (level 1)
-  kRequestNotSent = 11,      // no answer at all (level 4: never forwarded to the host)
-  kRequestEmptyBody = 12,    // 2xx without the body that was asked for (level 2)
+  kRequestHttpError = 8,      // any status that is not 2xx, 401 or 404 (level 1)
+  kRequestNotFound = 9,       // 404 (level 1)
+  kRequestUnauthorized = 10,  // 401 (level 1)
+  kRequestNotSent = 11,       // no answer at all (level 4: never forwarded to the host)
+  kRequestEmptyBody = 12,     // 2xx without the body that was asked for (level 2)
 };
 
 // GET path; with readBody, a 2xx answer must carry a whole body, which is returned (at most about 1 MiB);

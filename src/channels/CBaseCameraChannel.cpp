@@ -106,7 +106,8 @@ uint32_t CBaseCameraChannel::StopLimit() {
 void CBaseCameraChannel::ThreadEntry(void* self) {
   try {
     static_cast<CBaseCameraChannel*>(self)->CaptureThreadBody();
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // Nothing escapes the capture thread.
   }
 }

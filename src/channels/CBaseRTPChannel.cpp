@@ -68,8 +68,8 @@ void CBaseRTPChannel::CaptureThreadBody() {
         // of the picture. The offline line is written once, when the camera goes offline.
         try {
           if (sink_) sink_->OnSignalLost();
-        } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
         }
+        ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
         SetCameraState(false);
       }
     } else if (StopRequested()) {
@@ -154,9 +154,8 @@ bool CBaseRTPChannel::OnFrameCompleted(ipcapture::FrameBuffer* frame) {
       ~Handing() { handingFrame = previous; }
     } handing(this);
     accepted = sink_ && sink_->OnFrame(frame);
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    accepted = false;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { accepted = false; }
   if (!accepted) return false;
   LastFrameTime().Reset();
   SetCameraState(true);

@@ -23,10 +23,10 @@ namespace norvale {
 class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, public IMediaParserClient {
  public:
   static constexpr uint16_t kFirstPort = 3556;
-  static constexpr uint16_t kPortLimit = 4556;      // the last pair starts below this
-  static constexpr uint32_t kPortProbe = 1500;      // ms a port pair is watched for foreign packets
+  static constexpr uint16_t kPortLimit = 4556;  // the last pair starts below this
+  static constexpr uint32_t kPortProbe = 1500;  // ms a port pair is watched for foreign packets
   static constexpr uint32_t kKeepAlivePeriod = 30000;
-  static constexpr uint32_t kRound = 1000;          // ms between rounds of the capture loop
+  static constexpr uint32_t kRound = 1000;  // ms between rounds of the capture loop
 
   CBaseRTPChannel(uint32_t camera, IDriver* driver, ipcapture::FrameSink* sink);
   ~CBaseRTPChannel() override;
@@ -56,13 +56,13 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   MediaDropCounts Drops() const { return parser_ ? parser_->Drops() : MediaDropCounts{}; }
 
  protected:
-  void CaptureThreadBody() override;   // slot 8
-  virtual bool Connect();              // slot 10: opens the local RTP and RTCP ports in UDP mode
-  virtual void Disconnect();           // slot 11
-  virtual void KeepAlive() {}          // slot 12
-  virtual bool Prepare() = 0;          // slot 13: readies the camera for the stream
+  void CaptureThreadBody() override;  // slot 8
+  virtual bool Connect();             // slot 10: opens the local RTP and RTCP ports in UDP mode
+  virtual void Disconnect();          // slot 11
+  virtual void KeepAlive() {}         // slot 12
+  virtual bool Prepare() = 0;         // slot 13: readies the camera for the stream
   virtual void HandleRTPPacket(const CRTPPacket& packet) = 0;  // slot 14: to the depacketizer
-  virtual void OnThreadStart() {}      // slot 15
+  virtual void OnThreadStart() {}                              // slot 15
 
   // Stops the capture thread and closes whatever a terminated one left open. The most derived class
   // calls it first in its destructor: the receiving threads call into every layer.

@@ -20,10 +20,14 @@ CCommonChannelRTSP::~CCommonChannelRTSP() {
 std::string CCommonChannelRTSP::GetStreamName() {
   const std::string name = Driver() ? Driver()->GetDriverName() : std::string();
   switch (Settings().streamKind) {
-    case StreamRecording: return name + "::RecStream";
-    case StreamLive: return name + "::LiveStream";
-    case StreamRemote: return name + "::RemoteStream";
-    default: return name;
+    case StreamRecording:
+      return name + "::RecStream";
+    case StreamLive:
+      return name + "::LiveStream";
+    case StreamRemote:
+      return name + "::RemoteStream";
+    default:
+      return name;
   }
 }
 

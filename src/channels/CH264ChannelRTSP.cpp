@@ -27,9 +27,15 @@ bool CH264ChannelRTSP::Prepare() {
 
 void CH264ChannelRTSP::FillStreamPath(RTSPConnectionSettings& settings) {
   switch (Settings().streamKind) {
-    case StreamLive: settings.path = "h264_2"; break;
-    case StreamRemote: settings.path = "h264_3"; break;
-    default: settings.path = useSecondStream_ ? "h264_2" : "h264"; break;
+    case StreamLive:
+      settings.path = "h264_2";
+      break;
+    case StreamRemote:
+      settings.path = "h264_3";
+      break;
+    default:
+      settings.path = useSecondStream_ ? "h264_2" : "h264";
+      break;
   }
 }
 

@@ -11,14 +11,14 @@ enum : int32_t { ChannelStreaming = 0, ChannelSignalLost = 2, ChannelStopped = 3
 
 class ICameraChannel {
  public:
-  virtual ~ICameraChannel() = default;                          // slot 0
-  virtual void SetHostValue(int32_t value) = 0;                 // slot 1
-  virtual bool Start(const ChannelSettings* settings) = 0;      // slot 2
-  virtual void Stop() = 0;                                      // slot 3
-  virtual bool Restart(const ChannelSettings* settings) = 0;    // slot 4: keeps the running quality
-  virtual bool Query5() = 0;                                    // slot 5
-  virtual bool Query6() = 0;                                    // slot 6
-  virtual int32_t GetState() = 0;                               // slot 7
+  virtual ~ICameraChannel() = default;                        // slot 0
+  virtual void SetHostValue(int32_t value) = 0;               // slot 1
+  virtual bool Start(const ChannelSettings* settings) = 0;    // slot 2
+  virtual void Stop() = 0;                                    // slot 3
+  virtual bool Restart(const ChannelSettings* settings) = 0;  // slot 4: keeps the running quality
+  virtual bool Query5() = 0;                                  // slot 5
+  virtual bool Query6() = 0;                                  // slot 6
+  virtual int32_t GetState() = 0;                             // slot 7
 };
 
 }  // namespace norvale

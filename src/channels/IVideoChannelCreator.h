@@ -9,9 +9,9 @@ namespace norvale {
 
 class IVideoChannelCreator {
  public:
-  virtual ~IVideoChannelCreator() = default;                                                       // slot 0
+  virtual ~IVideoChannelCreator() = default;                                                              // slot 0
   virtual ICameraChannel* CreateChannel(uint32_t camera, ipcapture::FrameSink* sink, int32_t codec) = 0;  // slot 1
-  virtual ICameraChannel* CreateCompanionChannel(uint32_t camera, ipcapture::FrameSink* sink) = 0;  // slot 2
+  virtual ICameraChannel* CreateCompanionChannel(uint32_t camera, ipcapture::FrameSink* sink) = 0;        // slot 2
 };
 
 }  // namespace norvale

@@ -66,8 +66,11 @@ std::string CStreamCapabilities::ResolutionsText() const {
   std::vector<std::string> items;
   for (const auto& entry : resolutions) {
     if (entry.width == 0 || entry.height == 0) continue;
-    const uint32_t interval = entry.maxRate != 0 ? PeriodFromRate(entry.maxRate) : highest != 0 ? PeriodFromRate(highest) : 40;
-    items.push_back(FormatString("%ux%u:%u", static_cast<unsigned>(entry.width), static_cast<unsigned>(entry.height), interval));
+    const uint32_t interval = entry.maxRate != 0 ? PeriodFromRate(entry.maxRate)
+                              : highest != 0     ? PeriodFromRate(highest)
+                                                 : 40;
+    items.push_back(
+        FormatString("%ux%u:%u", static_cast<unsigned>(entry.width), static_cast<unsigned>(entry.height), interval));
   }
   return Join(items, ",");
 }

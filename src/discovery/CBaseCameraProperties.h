@@ -60,14 +60,14 @@ class CBaseCameraProperties {
   CBaseCameraProperties(const CBaseCameraProperties&) = delete;
   CBaseCameraProperties& operator=(const CBaseCameraProperties&) = delete;
 
-  virtual void Cancel() {}                                                      // slot 0
-  virtual bool ReportFrameRates(ipcapture::CapabilityFrameRateList* list);     // slot 1
-  virtual bool ReportProperties(ipcapture::CapabilitySink* sink) = 0;          // slot 2
-  virtual ~CBaseCameraProperties();                                             // slot 3
+  virtual void Cancel() {}                                                  // slot 0
+  virtual bool ReportFrameRates(ipcapture::CapabilityFrameRateList* list);  // slot 1
+  virtual bool ReportProperties(ipcapture::CapabilitySink* sink) = 0;       // slot 2
+  virtual ~CBaseCameraProperties();                                         // slot 3
   // Runs the whole discovery on the calling thread. On failure reason is 1 (credentials refused),
   // 2 (no answer) or 3 (anything else).
-  virtual bool ReadProperties(int32_t& reason) = 0;                             // slot 4
-  virtual std::string GetLastErrorText() { return {}; }                         // slot 5
+  virtual bool ReadProperties(int32_t& reason) = 0;      // slot 4
+  virtual std::string GetLastErrorText() { return {}; }  // slot 5
 
   // Abandons a discovery in progress: it returns false at its next step.
   void Stop() {
@@ -86,7 +86,7 @@ class CBaseCameraProperties {
   std::string model;
   CAudioCapabilities audioInput;
   CAudioCapabilities audioOutput;
-  uint32_t genericCapabilityKind = 0;   // 1 or 2
+  uint32_t genericCapabilityKind = 0;  // 1 or 2
   uint32_t genericCapabilityValue = 0;
   bool hostCore64 = false;  // the host core is 6.4 or newer
   bool hostCore61 = false;  // the host core is 6.1 or newer

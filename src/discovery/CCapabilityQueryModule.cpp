@@ -18,7 +18,7 @@ enum CapabilityId : uint32_t {
   kCapInputs = 2,
   kCapOutputs = 3,
   kCapAudioInputs = 4,
-  kCapFlag0 = 5,          // first of the three capability flags
+  kCapFlag0 = 5,  // first of the three capability flags
   kCapMpeg4 = 6,
   kCapJpeg = 7,
   kCapH264 = 8,
@@ -65,9 +65,8 @@ int32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const 
   if (device_.networkTimeout == 0) return 0;
   try {
     properties_ = TSmartPtr<CBaseCameraProperties>(CreateProperties());
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    properties_.Release();
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { properties_.Release(); }
   if (!properties_) return 0;
   thread_ = platform::StartThread(&CCapabilityQueryModule::Entry, this, &threadId_);
   if (!thread_) {
@@ -114,7 +113,8 @@ void CCapabilityQueryModule::Shutdown() {
 void CCapabilityQueryModule::Entry(void* self) {
   try {
     static_cast<CCapabilityQueryModule*>(self)->Run();
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // Nothing leaves the query thread; the thread simply ends.
   }
 }
@@ -195,7 +195,8 @@ bool CCapabilityQueryModule::WriteCapabilities(CBaseCameraProperties& p, ipcaptu
   const uint32_t highest = main.HighestRate();
   const uint32_t fallbackRate = highest != 0 ? highest : (p.videoStandard != 0 ? 30 : 25);
   for (const auto& entry : main.resolutions) {
-    const std::string text = FormatString("%ux%u", static_cast<unsigned>(entry.width), static_cast<unsigned>(entry.height));
+    const std::string text =
+        FormatString("%ux%u", static_cast<unsigned>(entry.width), static_cast<unsigned>(entry.height));
     resolutions->Add(text.c_str(), entry.width, entry.height,
                      PeriodFromRate(entry.maxRate != 0 ? entry.maxRate : fallbackRate));
   }
@@ -230,8 +231,8 @@ bool CCapabilityQueryModule::WriteCapabilities(CBaseCameraProperties& p, ipcaptu
     if (!Entry::SetPropertyEntry(sink, kPropLiveCodecs, "Live Stream: Supported Codecs", live.CodecsText(), true) ||
         !Entry::SetPropertyEntry(sink, kPropLiveResolutions, "Live Stream: Supported Resolutions",
                                  live.ResolutionsText(), true) ||
-        !Entry::SetPropertyEntry(sink, kPropLiveFrameRates, "Live Stream: Supported Framerates",
-                                 live.FrameRatesText(), true))
+        !Entry::SetPropertyEntry(sink, kPropLiveFrameRates, "Live Stream: Supported Framerates", live.FrameRatesText(),
+                                 true))
       return false;
     if (p.streamCount == 3) {
       const CStreamCapabilities& remote = p.streams[2];

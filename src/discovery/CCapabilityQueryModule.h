@@ -28,7 +28,7 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
   int32_t Start(const char* address, uint16_t port, const char* user, const char* password,
                 ipcapture::CapabilitySink* sink) override;  // slot 1
   // Asks a running query to stop; it then reports its outcome by itself.
-  void Terminate() override;                                 // slot 2
+  void Terminate() override;  // slot 2
 
   virtual CBaseCameraProperties* CreateProperties() = 0;  // slot 3
   virtual void Run();                                     // slot 4: the query thread

@@ -139,7 +139,8 @@ void CElmoCameraProperties::ReadPtz(const std::string& list) {
 }
 
 bool CElmoCameraProperties::ReadStreams(const std::string& list) {
-  frameRateOption_ = !PL::Value(list, "root.Framerate.Mjpeg").empty() || !PL::Value(list, "root.Framerate.H264").empty();
+  frameRateOption_ =
+      !PL::Value(list, "root.Framerate.Mjpeg").empty() || !PL::Value(list, "root.Framerate.H264").empty();
   if (hostCore61 && streamCount >= 2 && ReadMultiStream(list)) return true;
   if (!ReadSingleStreamFrameRates() || !ReadSingleStreamResolutions(list)) return false;
   streamCount = 1;
@@ -153,7 +154,8 @@ bool CElmoCameraProperties::ReadSingleStreamFrameRates() {
     const uint32_t highest = videoStandard != 0 ? 30 : 25;
     for (uint32_t rate = 1; rate <= highest; ++rate) stream.frameRates.insert(rate);
   } else {
-    stream.frameRates = CFramerateHelper(static_cast<int32_t>(videoStandard), mapper_.GetSeries(), secondH264_).GetFrameRates();
+    stream.frameRates =
+        CFramerateHelper(static_cast<int32_t>(videoStandard), mapper_.GetSeries(), secondH264_).GetFrameRates();
   }
   if (stream.frameRates.empty()) return Fail("Unable to detect supported frame-rates");
   return true;
@@ -210,7 +212,8 @@ bool CElmoCameraProperties::ReadMultiStream(const std::string& list) {
       if (!database.GetResolutionSize(name, width, height)) continue;
       const std::set<uint32_t> rates = database.GetStreamFrameRates(name, index);
       const uint32_t rate = rates.empty() ? fallbackRate : *rates.rbegin();
-      if (stream.AddResolution(width, height, rate)) stream.defaultFrameRate = rates.empty() ? fallbackRate : *rates.begin();
+      if (stream.AddResolution(width, height, rate))
+        stream.defaultFrameRate = rates.empty() ? fallbackRate : *rates.begin();
       highest = std::max(highest, rate);
     }
     for (uint32_t rate = 1; rate <= highest; ++rate) stream.frameRates.insert(rate);
@@ -242,7 +245,8 @@ bool CElmoCameraProperties::Probe(const std::string& path) {
     for (uint32_t available = sender_->GetAvailableSize(); available != 0 && answer.size() < kMaxProbeAnswer;
          available = sender_->GetAvailableSize()) {
       if (StopRequested()) break;
-      if (sender_->ReadChunk(answer, std::min<uint32_t>(available, Web::CBaseHttpSender::kChunkSize), false) == 0) break;
+      if (sender_->ReadChunk(answer, std::min<uint32_t>(available, Web::CBaseHttpSender::kChunkSize), false) == 0)
+        break;
     }
   }
   sender_->CloseRequest();

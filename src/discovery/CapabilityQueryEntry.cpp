@@ -69,8 +69,9 @@ int32_t Uninit() {
 }
 
 ipcapture::IIPCapabilityQuery* Create(ipcapture::CapabilityCallback* callback, int32_t videoStandard) {
-  return Guarded([&]() -> ipcapture::IIPCapabilityQuery* { return new CElmoCapabilityQueryModule(callback, videoStandard != 0); },
-                 static_cast<ipcapture::IIPCapabilityQuery*>(nullptr));
+  return Guarded(
+      [&]() -> ipcapture::IIPCapabilityQuery* { return new CElmoCapabilityQueryModule(callback, videoStandard != 0); },
+      static_cast<ipcapture::IIPCapabilityQuery*>(nullptr));
 }
 
 }  // namespace norvale::CapabilityQueryEntry

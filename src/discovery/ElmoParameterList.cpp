@@ -48,7 +48,9 @@ std::set<uint32_t> ParseCodecs(const std::string& list) {
   return codecs;
 }
 
-bool IsNtsc(const std::string& list) { return ToLower(Value(list, "root.ImageSource.I0.Video.DetectedType")) == "ntsc"; }
+bool IsNtsc(const std::string& list) {
+  return ToLower(Value(list, "root.ImageSource.I0.Video.DetectedType")) == "ntsc";
+}
 
 ResolutionConfiguration ClassifyResolutionConfiguration(const std::string& list, size_t codecCount) {
   ResolutionConfiguration config;
@@ -71,7 +73,8 @@ ResolutionConfiguration ClassifyResolutionConfiguration(const std::string& list,
       config.seriesIfUnset = series::kMultiStream;
       break;
     default:
-      config.error = FormatString("Resolution configuration contains unexpected set of resolutions(%u)", config.entries);
+      config.error =
+          FormatString("Resolution configuration contains unexpected set of resolutions(%u)", config.entries);
       return config;
   }
   config.accepted = true;
@@ -85,8 +88,7 @@ constexpr const char* kPresetSuffix = ".preset";
 constexpr size_t kMaxPresetNamePart = 64;
 
 bool IsFileNameCharacter(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-         c == '-';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
 }
 
 // Only letters, digits, '.', '_' and '-' are kept; the characters earlier versions removed (hyphen
@@ -106,7 +108,8 @@ std::string PresetFileNamePart(const std::string& text) {
 bool IsPresetFileName(const std::string& name) {
   const size_t suffix = std::char_traits<char>::length(kPresetSuffix);
   if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kPresetSuffix) != 0) return false;
-  return std::all_of(name.begin(), name.end(), [](char c) { return IsFileNameCharacter(static_cast<unsigned char>(c)); });
+  return std::all_of(name.begin(), name.end(),
+                     [](char c) { return IsFileNameCharacter(static_cast<unsigned char>(c)); });
 }
 
 std::string PresetFileName(const std::string& brand, const std::string& macAddress) {

@@ -35,11 +35,11 @@ bool IsNtsc(const std::string& list);
 // What the number of resolution-configuration entries says about the camera.
 struct ResolutionConfiguration {
   bool accepted = false;
-  std::string error;          // the failure text when not accepted
+  std::string error;  // the failure text when not accepted
   uint32_t entries = 0;
-  bool secondH264 = false;    // a second H.264 stream is configured
-  uint32_t seriesIfUnset = 0; // series implied by the entry count (0: none)
-  uint32_t streams = 1;       // encoder streams that run at once
+  bool secondH264 = false;     // a second H.264 stream is configured
+  uint32_t seriesIfUnset = 0;  // series implied by the entry count (0: none)
+  uint32_t streams = 1;        // encoder streams that run at once
 };
 ResolutionConfiguration ClassifyResolutionConfiguration(const std::string& list, size_t codecCount);
 

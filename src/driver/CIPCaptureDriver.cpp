@@ -72,9 +72,8 @@ bool CIPCaptureDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* 
     if (!CreateVideoCapture()) return false;
     if (!CreateIOApi()) return false;
     return CreatePTZDriver();
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return false;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
 }
 
 void CIPCaptureDriver::Close() {
@@ -84,8 +83,8 @@ void CIPCaptureDriver::Close() {
 }
 
 std::string CIPCaptureDriver::OpeningLine(const std::string& firmware, const std::string& unconvertedModel) {
-  std::string line = FormatString("DRIVER IS OPENED (name: %s, device model: %s", GetDriverName().c_str(),
-                                  deviceInfo_.model.c_str());
+  std::string line =
+      FormatString("DRIVER IS OPENED (name: %s, device model: %s", GetDriverName().c_str(), deviceInfo_.model.c_str());
   if (!unconvertedModel.empty() && deviceInfo_.model.find(unconvertedModel) == std::string::npos)
     line += " (" + norvale::ForLog(unconvertedModel) + ")";
   if (!firmware.empty()) line += ", FW: " + norvale::ForLog(firmware);
@@ -98,9 +97,7 @@ void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {
   Log(norvale::LogDriverOpened, "%s", OpeningLine(firmware, std::string()).c_str());
 }
 
-std::string CIPCaptureDriver::GetDeviceName() {
-  return DeviceName(&deviceInfo_);
-}
+std::string CIPCaptureDriver::GetDeviceName() { return DeviceName(&deviceInfo_); }
 
 uint8_t CIPCaptureDriver::HostLevel(uint8_t level) const {
   const auto below = [this](uint16_t major, uint16_t minor) {
@@ -135,7 +132,8 @@ void CIPCaptureDriver::Log(uint8_t level, const char* format, ...) {
     if (!formatted || text.empty()) return;
     const CDebugInfo record(HostLevel(level), text);
     sink->Write(&record);
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // A line that cannot be formed or delivered is dropped.
   }
 }
@@ -145,9 +143,8 @@ std::string CIPCaptureDriver::GetStringParam(int32_t key) {
     const auto it = hostParams_.find(key);
     if (it == hostParams_.end() || it->second == "(none)") return {};
     return it->second;
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return {};
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return {}; }
 }
 
 int32_t CIPCaptureDriver::GetIntParam(int32_t key) {

@@ -66,9 +66,8 @@ bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
     row.streams[0] = channel;
     row.companion = companion;
     return started;
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return false;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
 }
 
 bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::FrameSink* sink,
@@ -91,9 +90,8 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
     RecursiveLockGuard guard(lock_);
     row.streams[stream] = channel;
     return started;
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return false;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
 }
 
 bool CIPVideoCapture::HandingFrame(const Row& row) {
@@ -174,8 +172,7 @@ bool CIPVideoCapture::WithStream0(uint32_t camera, F f) {
   return f(channel);
 }
 
-bool CIPVideoCapture::GetCaptureStatus(uint32_t camera, int32_t* state, int32_t* value, uint8_t* flagByte,
-                                       bool flag) {
+bool CIPVideoCapture::GetCaptureStatus(uint32_t camera, int32_t* state, int32_t* value, uint8_t* flagByte, bool flag) {
   if (value) *value = 0;
   if (flag && flagByte) *flagByte = 0;
   return WithStream0(camera, [state](ICameraChannel* channel) {

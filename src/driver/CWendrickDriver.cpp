@@ -34,7 +34,8 @@ bool CWendrickDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* a
     CreateVideoSettingsManagers();
     LogDriverOpened(GetStringParam(4));
     return true;
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     Close();
     return false;
   }
@@ -63,7 +64,8 @@ void CWendrickDriver::CreateVideoSettingsManagers() {
     try {
       managers[static_cast<uint32_t>(camera)] =
           TSmartPtr<IVideoSettingsManager>(new CElmoVideoSettingsManager(this, static_cast<uint32_t>(camera)));
-    } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+    }
+    ZEPHRIN_RETHROW_CANCELLATION catch (...) {
       // That camera streams without a settings manager; its channels cannot prepare the camera.
     }
   }
@@ -94,14 +96,17 @@ ICameraChannel* CWendrickDriver::CreateChannel(uint32_t camera, ipcapture::Frame
   try {
     const TSmartPtr<IVideoSettingsManager> manager = GetVideoSettingsManager(camera);
     switch (codec) {
-      case ipcapture::CodecJPEG: return new CMJPEGChannelRTSP(camera, this, sink, manager);
-      case ipcapture::CodecMPEG4: return new CMPEGChannelRTSP(camera, this, sink, manager);
-      case ipcapture::CodecH264: return new CH264ChannelRTSP(camera, this, sink, manager);
-      default: return nullptr;
+      case ipcapture::CodecJPEG:
+        return new CMJPEGChannelRTSP(camera, this, sink, manager);
+      case ipcapture::CodecMPEG4:
+        return new CMPEGChannelRTSP(camera, this, sink, manager);
+      case ipcapture::CodecH264:
+        return new CH264ChannelRTSP(camera, this, sink, manager);
+      default:
+        return nullptr;
     }
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return nullptr;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return nullptr; }
 }
 
 void CWendrickDriver::LogDriverOpened(const std::string& firmware) {

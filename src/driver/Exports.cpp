@@ -18,9 +18,8 @@ using norvale::ipcapture::IIPCaptureDriverEx5;
 ZEPHRIN_EXPORT IIPCaptureDriverEx5* CreateIPCapture() {
   try {
     return new norvale::CWendrickDriver();
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return nullptr;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return nullptr; }
 }
 
 ZEPHRIN_EXPORT IIPCaptureDriverEx5* CreateIPCaptureEx() ZEPHRIN_ALIAS(CreateIPCapture);
@@ -33,8 +32,8 @@ ZEPHRIN_EXPORT IIPCaptureDriverEx5* CreateIPCaptureEx5() ZEPHRIN_ALIAS(CreateIPC
 ZEPHRIN_EXPORT void DeleteIPCapture(IDeletable* object) {
   try {
     delete object;
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
 }
 
 ZEPHRIN_EXPORT void DeleteIPCaptureEx(IDeletable* object) ZEPHRIN_ALIAS(DeleteIPCapture);

@@ -38,94 +38,94 @@ namespace norvale::ipcapture {
 // protected: the driver cannot delete one.
 class LogSink {
  protected:
-  virtual ~LogSink() = default;                         // slot 0
+  virtual ~LogSink() = default;  // slot 0
 
  public:
-  virtual void Write(const CDebugInfoIf* record) = 0;   // slot 1: copy what is kept
+  virtual void Write(const CDebugInfoIf* record) = 0;  // slot 1: copy what is kept
 };
 
 class FrameBuffer {
  protected:
-  virtual ~FrameBuffer() = default;                          // slot 0
+  virtual ~FrameBuffer() = default;  // slot 0
 
  public:
-  virtual void Reserved1() = 0;                              // slot 1
-  virtual uint8_t* GetData() = 0;                            // slot 2: capacity bytes as requested
-  virtual void Reserved3() = 0;                              // slot 3
-  virtual void SetLength(uint32_t bytes) = 0;                // slot 4
-  virtual void Reserved5() = 0;                              // slot 5
-  virtual void SetTime(const SystemTimeRecord* time) = 0;    // slot 6
-  virtual void Reserved7() = 0;                              // slot 7
-  virtual void Reserved8() = 0;                              // slot 8
-  virtual void Reserved9() = 0;                              // slot 9
-  virtual void SetCode(uint32_t fourCC) = 0;                 // slot 10
-  virtual void Reserved11() = 0;                             // slot 11
-  virtual void SetHeight(uint16_t height) = 0;               // slot 12
-  virtual void Reserved13() = 0;                             // slot 13
-  virtual void SetWidth(uint16_t width) = 0;                 // slot 14
-  virtual void Reserved15() = 0;                             // slot 15
-  virtual void SetSizeClass(uint32_t sizeClass) = 0;         // slot 16
+  virtual void Reserved1() = 0;                            // slot 1
+  virtual uint8_t* GetData() = 0;                          // slot 2: capacity bytes as requested
+  virtual void Reserved3() = 0;                            // slot 3
+  virtual void SetLength(uint32_t bytes) = 0;              // slot 4
+  virtual void Reserved5() = 0;                            // slot 5
+  virtual void SetTime(const SystemTimeRecord* time) = 0;  // slot 6
+  virtual void Reserved7() = 0;                            // slot 7
+  virtual void Reserved8() = 0;                            // slot 8
+  virtual void Reserved9() = 0;                            // slot 9
+  virtual void SetCode(uint32_t fourCC) = 0;               // slot 10
+  virtual void Reserved11() = 0;                           // slot 11
+  virtual void SetHeight(uint16_t height) = 0;             // slot 12
+  virtual void Reserved13() = 0;                           // slot 13
+  virtual void SetWidth(uint16_t width) = 0;               // slot 14
+  virtual void Reserved15() = 0;                           // slot 15
+  virtual void SetSizeClass(uint32_t sizeClass) = 0;       // slot 16
 };
 
 class FrameAllocator {
  protected:
-  virtual ~FrameAllocator() = default;                                                       // slot 0
+  virtual ~FrameAllocator() = default;  // slot 0
 
  public:
-  virtual void Reserved1() = 0;                                                              // slot 1
+  virtual void Reserved1() = 0;                                                               // slot 1
   virtual FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) = 0;  // slot 2
-  virtual void Reserved3() = 0;                                                              // slot 3
-  virtual void Reserved4() = 0;                                                              // slot 4
-  virtual void Reserved5() = 0;                                                              // slot 5
-  virtual void Release(FrameBuffer* buffer) = 0;                                             // slot 6
+  virtual void Reserved3() = 0;                                                               // slot 3
+  virtual void Reserved4() = 0;                                                               // slot 4
+  virtual void Reserved5() = 0;                                                               // slot 5
+  virtual void Release(FrameBuffer* buffer) = 0;                                              // slot 6
 };
 
 class FrameSink {
  protected:
-  virtual ~FrameSink() = default;                   // slot 0
+  virtual ~FrameSink() = default;  // slot 0
 
  public:
-  virtual bool OnFrame(FrameBuffer* frame) = 0;     // slot 1: true = accepted
-  virtual void Reserved2() = 0;                     // slot 2
-  virtual void OnSignalLost() = 0;                  // slot 3
+  virtual bool OnFrame(FrameBuffer* frame) = 0;  // slot 1: true = accepted
+  virtual void Reserved2() = 0;                  // slot 2
+  virtual void OnSignalLost() = 0;               // slot 3
 };
 
 // The device description handed to Open.
 class CameraObject {
  protected:
-  virtual ~CameraObject() = default;       // slot 0
+  virtual ~CameraObject() = default;  // slot 0
 
  public:
-  virtual void Reserved1() = 0;            // slot 1
-  virtual const char* GetModel() = 0;      // slot 2
-  virtual int32_t GetCameraCount() = 0;    // slot 3
-  virtual void Reserved4() = 0;            // slot 4
-  virtual int32_t GetCameraValue1() = 0;   // slot 5
-  virtual int32_t GetCameraValue2() = 0;   // slot 6
+  virtual void Reserved1() = 0;           // slot 1
+  virtual const char* GetModel() = 0;     // slot 2
+  virtual int32_t GetCameraCount() = 0;   // slot 3
+  virtual void Reserved4() = 0;           // slot 4
+  virtual int32_t GetCameraValue1() = 0;  // slot 5
+  virtual int32_t GetCameraValue2() = 0;  // slot 6
 };
 
 class ConnectionObject {
  protected:
-  virtual ~ConnectionObject() = default;   // slot 0
+  virtual ~ConnectionObject() = default;  // slot 0
 
  public:
-  virtual const char* GetAddress() = 0;    // slot 1
-  virtual uint16_t GetPort() = 0;          // slot 2
-  virtual void Reserved3() = 0;            // slot 3
-  virtual int32_t GetDefaultCodec() = 0;   // slot 4
-  virtual const char* GetUser() = 0;       // slot 5
-  virtual const char* GetPassword() = 0;   // slot 6
+  virtual const char* GetAddress() = 0;   // slot 1
+  virtual uint16_t GetPort() = 0;         // slot 2
+  virtual void Reserved3() = 0;           // slot 3
+  virtual int32_t GetDefaultCodec() = 0;  // slot 4
+  virtual const char* GetUser() = 0;      // slot 5
+  virtual const char* GetPassword() = 0;  // slot 6
 };
 
 class DeviceSource {
  protected:
-  virtual ~DeviceSource() = default;                         // slot 0
+  virtual ~DeviceSource() = default;  // slot 0
 
  public:
-  virtual CameraObject* GetCamera() = 0;                     // slot 1
-  virtual ConnectionObject* GetConnection() = 0;             // slot 2
-  virtual void Reserved3() = 0;                              // slot 3
-  virtual const char* GetParameter(uint32_t number) = 0;     // slot 4: from 1; null after the last
+  virtual CameraObject* GetCamera() = 0;                  // slot 1
+  virtual ConnectionObject* GetConnection() = 0;          // slot 2
+  virtual void Reserved3() = 0;                           // slot 3
+  virtual const char* GetParameter(uint32_t number) = 0;  // slot 4: from 1; null after the last
 };
 
 }  // namespace norvale::ipcapture
@@ -142,24 +142,24 @@ class StreamResolution {
   virtual ~StreamResolution() = default;  // slot 0
 
  public:
-  virtual uint16_t GetWidth() = 0;        // slot 1
-  virtual uint16_t GetHeight() = 0;       // slot 2
+  virtual uint16_t GetWidth() = 0;   // slot 1
+  virtual uint16_t GetHeight() = 0;  // slot 2
 };
 
 class StreamFormat {
  protected:
-  virtual ~StreamFormat() = default;                // slot 0
+  virtual ~StreamFormat() = default;  // slot 0
 
  public:
-  virtual void Reserved1() = 0;                     // slot 1
-  virtual void Reserved2() = 0;                     // slot 2
-  virtual StreamResolution* GetResolution() = 0;    // slot 3
-  virtual int32_t GetCodec() = 0;                   // slot 4: codec number
+  virtual void Reserved1() = 0;                   // slot 1
+  virtual void Reserved2() = 0;                   // slot 2
+  virtual StreamResolution* GetResolution() = 0;  // slot 3
+  virtual int32_t GetCodec() = 0;                 // slot 4: codec number
 };
 
 class StreamRate {
  protected:
-  virtual ~StreamRate() = default;          // slot 0
+  virtual ~StreamRate() = default;  // slot 0
 
  public:
   virtual uint16_t GetFrameInterval() = 0;  // slot 1: stream value 1, ms per frame
@@ -173,27 +173,27 @@ class StreamSettingsSource {
   virtual ~StreamSettingsSource() = default;  // slot 0
 
  public:
-  virtual StreamFormat* GetFormat() = 0;      // slot 1
-  virtual StreamRate* GetRate() = 0;          // slot 2
-  virtual void Reserved3() = 0;               // slot 3
-  virtual void Reserved4() = 0;               // slot 4
-  virtual int32_t GetHostValue() = 0;         // slot 5: handed to the channel's slot 1
+  virtual StreamFormat* GetFormat() = 0;  // slot 1
+  virtual StreamRate* GetRate() = 0;      // slot 2
+  virtual void Reserved3() = 0;           // slot 3
+  virtual void Reserved4() = 0;           // slot 4
+  virtual int32_t GetHostValue() = 0;     // slot 5: handed to the channel's slot 1
 };
 
 // ---- video capture object ---------------------------------------------------------------------------
 class IIPVideoCapture {
  public:
-  virtual ~IIPVideoCapture() = default;                                                          // slot 0
-  virtual uint32_t GetCameraCount() = 0;                                                         // slot 1
+  virtual ~IIPVideoCapture() = default;                                                           // slot 0
+  virtual uint32_t GetCameraCount() = 0;                                                          // slot 1
   virtual bool StartCapture(uint32_t camera, FrameSink* sink, StreamSettingsSource* source) = 0;  // slot 2
-  virtual bool StopCapture(uint32_t camera) = 0;                                                 // slot 3
-  virtual bool ChangeResolution(uint32_t camera, StreamResolution* resolution,                   // slot 4
+  virtual bool StopCapture(uint32_t camera) = 0;                                                  // slot 3
+  virtual bool ChangeResolution(uint32_t camera, StreamResolution* resolution,                    // slot 4
                                 int32_t frameInterval) = 0;
-  virtual int32_t Reserved5() = 0;                                                               // slot 5: 0
-  virtual bool GetCaptureStatus(uint32_t camera, int32_t* state, int32_t* value,                 // slot 6
+  virtual int32_t Reserved5() = 0;                                                // slot 5: 0
+  virtual bool GetCaptureStatus(uint32_t camera, int32_t* state, int32_t* value,  // slot 6
                                 uint8_t* flagByte, bool flag) = 0;
-  virtual bool Reserved7(uint32_t a, uint32_t b, uint32_t c) = 0;                                // slot 7: false
-  virtual bool Reserved8(uint32_t a, uint32_t b, uint32_t c) = 0;                                // slot 8: false
+  virtual bool Reserved7(uint32_t a, uint32_t b, uint32_t c) = 0;  // slot 7: false
+  virtual bool Reserved8(uint32_t a, uint32_t b, uint32_t c) = 0;  // slot 8: false
 };
 
 class IIPVideoCaptureEx : public IIPVideoCapture {
@@ -206,7 +206,7 @@ class IIPVideoCaptureEx2 : public IIPVideoCaptureEx {
  public:
   virtual bool StartStream(uint32_t camera, uint32_t stream, FrameSink* sink,  // slot 11
                            StreamSettingsSource* source) = 0;
-  virtual bool StopStream(uint32_t camera, uint32_t stream) = 0;                // slot 12
+  virtual bool StopStream(uint32_t camera, uint32_t stream) = 0;  // slot 12
 };
 
 // ---- digital I/O --------------------------------------------------------------------------------------
@@ -216,21 +216,21 @@ enum : uint32_t { IOStateUndetermined = 0, IOStateInactive = 1, IOStateActive = 
 // The host's I/O sink.
 class IOSink {
  protected:
-  virtual ~IOSink() = default;                                      // slot 0
+  virtual ~IOSink() = default;  // slot 0
 
  public:
   virtual void InputStateChanged(uint32_t input, uint32_t state) = 0;  // slot 1
-  virtual void IOFailed() = 0;                                      // slot 2: after every failed poll or command
+  virtual void IOFailed() = 0;                                         // slot 2: after every failed poll or command
 };
 
 class ICaptureIOApi {
  public:
-  virtual ~ICaptureIOApi() = default;                               // slot 0
-  virtual bool SetCallback(IOSink* sink) = 0;                       // slot 1: false for a null sink
-  virtual bool StartIO() = 0;                                       // slot 2
-  virtual bool StopIO() = 0;                                        // slot 3
-  virtual uint32_t GetInputCount() = 0;                             // slot 4
-  virtual uint32_t GetOutputCount() = 0;                            // slot 5
+  virtual ~ICaptureIOApi() = default;                                // slot 0
+  virtual bool SetCallback(IOSink* sink) = 0;                        // slot 1: false for a null sink
+  virtual bool StartIO() = 0;                                        // slot 2
+  virtual bool StopIO() = 0;                                         // slot 3
+  virtual uint32_t GetInputCount() = 0;                              // slot 4
+  virtual uint32_t GetOutputCount() = 0;                             // slot 5
   virtual bool SetOutputState(uint32_t output, uint32_t state) = 0;  // slot 6
 };
 
@@ -259,26 +259,26 @@ static_assert(sizeof(PTZCapabilityRecord) == 14 * sizeof(int32_t));
 
 class IIPPTZApi {
  public:
-  virtual ~IIPPTZApi() = default;                                                   // slot 0
-  virtual int32_t HasPTZ() = 0;                                                     // slot 1
-  virtual int32_t StartMove(int32_t direction, int32_t speed) = 0;                  // slot 2
-  virtual int32_t StopAll() = 0;                                                    // slot 3
-  virtual int32_t Center(int32_t a, int32_t b, int32_t c) = 0;                      // slot 4
-  virtual int32_t ZoomIn(int32_t speed) = 0;                                        // slot 5
-  virtual int32_t ZoomOut(int32_t speed) = 0;                                       // slot 6
-  virtual int32_t Unzoom(int32_t value) = 0;                                        // slot 7
-  virtual int32_t AreaZoom(int32_t a, int32_t b, int32_t c, int32_t d) = 0;         // slot 8
-  virtual int32_t StartFocusPositive(int32_t speed) = 0;                            // slot 9
-  virtual int32_t StartFocusNegative(int32_t speed) = 0;                            // slot 10
-  virtual int32_t StartIrisPositive(int32_t speed) = 0;                             // slot 11
-  virtual int32_t StartIrisNegative(int32_t speed) = 0;                             // slot 12
-  virtual int32_t GetCapabilities(PTZCapabilityRecord* record) = 0;                 // slot 13
-  virtual int32_t GetPresetCount() = 0;                                             // slot 14
-  virtual int32_t GetPresetName(uint32_t index, char* buffer, uint32_t size) = 0;   // slot 15
-  virtual int32_t GotoPreset(int32_t value, const char* name) = 0;                  // slot 16
-  virtual int32_t AddPreset(const char* name) = 0;                                  // slot 17
-  virtual int32_t RemovePreset(const char* name) = 0;                               // slot 18
-  virtual int32_t GetCurrentPresetName(char* buffer, uint32_t size) = 0;            // slot 19
+  virtual ~IIPPTZApi() = default;                                                  // slot 0
+  virtual int32_t HasPTZ() = 0;                                                    // slot 1
+  virtual int32_t StartMove(int32_t direction, int32_t speed) = 0;                 // slot 2
+  virtual int32_t StopAll() = 0;                                                   // slot 3
+  virtual int32_t Center(int32_t a, int32_t b, int32_t c) = 0;                     // slot 4
+  virtual int32_t ZoomIn(int32_t speed) = 0;                                       // slot 5
+  virtual int32_t ZoomOut(int32_t speed) = 0;                                      // slot 6
+  virtual int32_t Unzoom(int32_t value) = 0;                                       // slot 7
+  virtual int32_t AreaZoom(int32_t a, int32_t b, int32_t c, int32_t d) = 0;        // slot 8
+  virtual int32_t StartFocusPositive(int32_t speed) = 0;                           // slot 9
+  virtual int32_t StartFocusNegative(int32_t speed) = 0;                           // slot 10
+  virtual int32_t StartIrisPositive(int32_t speed) = 0;                            // slot 11
+  virtual int32_t StartIrisNegative(int32_t speed) = 0;                            // slot 12
+  virtual int32_t GetCapabilities(PTZCapabilityRecord* record) = 0;                // slot 13
+  virtual int32_t GetPresetCount() = 0;                                            // slot 14
+  virtual int32_t GetPresetName(uint32_t index, char* buffer, uint32_t size) = 0;  // slot 15
+  virtual int32_t GotoPreset(int32_t value, const char* name) = 0;                 // slot 16
+  virtual int32_t AddPreset(const char* name) = 0;                                 // slot 17
+  virtual int32_t RemovePreset(const char* name) = 0;                              // slot 18
+  virtual int32_t GetCurrentPresetName(char* buffer, uint32_t size) = 0;           // slot 19
 };
 
 class IIPPTZApiEx : public IIPPTZApi {
@@ -288,15 +288,15 @@ class IIPPTZApiEx : public IIPPTZApi {
 
 class IIPPTZDriver {
  public:
-  virtual ~IIPPTZDriver() = default;                     // slot 0
-  virtual IIPPTZApi* GetPTZApi(uint32_t channel) = 0;    // slot 1
+  virtual ~IIPPTZDriver() = default;                   // slot 0
+  virtual IIPPTZApi* GetPTZApi(uint32_t channel) = 0;  // slot 1
 };
 
 class IIPPTZDriverEx : public IIPPTZDriver {
  public:
   // The older entry hands out the newer control object.
   IIPPTZApi* GetPTZApi(uint32_t channel) override { return GetPTZApiEx(channel); }  // slot 1
-  virtual IIPPTZApiEx* GetPTZApiEx(uint32_t channel) = 0;                         // slot 2
+  virtual IIPPTZApiEx* GetPTZApiEx(uint32_t channel) = 0;                           // slot 2
 };
 
 // ---- capture driver ---------------------------------------------------------------------------------------
@@ -304,16 +304,16 @@ class IIPPTZDriverEx : public IIPPTZDriver {
 class IIPCaptureDriver : public IDeletable {
  public:
   // slot 0: the virtual destructor of IDeletable
-  virtual bool Open(LogSink* log, FrameAllocator* allocator, DeviceSource* device) = 0;      // slot 1
-  virtual void Close() = 0;                                                                  // slot 2
-  virtual IIPVideoCapture* GetVideoCapture() = 0;                                            // slot 3
-  virtual ICaptureIOApi* GetIOApi() = 0;                                                     // slot 4
+  virtual bool Open(LogSink* log, FrameAllocator* allocator, DeviceSource* device) = 0;  // slot 1
+  virtual void Close() = 0;                                                              // slot 2
+  virtual IIPVideoCapture* GetVideoCapture() = 0;                                        // slot 3
+  virtual ICaptureIOApi* GetIOApi() = 0;                                                 // slot 4
 };
 
 class IIPCaptureDriverEx : public IIPCaptureDriver {
  public:
-  virtual void* Reserved5() = 0;               // slot 5: null
-  virtual IIPPTZDriver* GetPTZDriver() = 0;    // slot 6
+  virtual void* Reserved5() = 0;             // slot 5: null
+  virtual IIPPTZDriver* GetPTZDriver() = 0;  // slot 6
 };
 
 class IIPCaptureDriverEx2 : public IIPCaptureDriverEx {
@@ -350,27 +350,27 @@ enum : int32_t {
 // The host's callback object of a capability query.
 class CapabilityCallback {
  protected:
-  virtual ~CapabilityCallback() = default;                          // slot 0
+  virtual ~CapabilityCallback() = default;  // slot 0
 
  public:
-  virtual void Reserved1() = 0;                                     // slot 1
-  virtual void QuerySucceeded() = 0;                                // slot 2
-  virtual void QueryFailed(int32_t reason, const char* text) = 0;   // slot 3
-  virtual void QueryAbandoned() = 0;                                // slot 4: the query thread was killed
+  virtual void Reserved1() = 0;                                    // slot 1
+  virtual void QuerySucceeded() = 0;                               // slot 2
+  virtual void QueryFailed(int32_t reason, const char* text) = 0;  // slot 3
+  virtual void QueryAbandoned() = 0;                               // slot 4: the query thread was killed
 };
 
 // Items and lists the capability sink hands out; they belong to the sink.
 class CapabilityConnectionItem {
  protected:
-  virtual ~CapabilityConnectionItem() = default;    // slot 0
+  virtual ~CapabilityConnectionItem() = default;  // slot 0
 
  public:
-  virtual void SetValue(const char* text) = 0;      // slot 1
+  virtual void SetValue(const char* text) = 0;  // slot 1
 };
 
 class CapabilityPropertyItem {
  protected:
-  virtual ~CapabilityPropertyItem() = default;      // slot 0
+  virtual ~CapabilityPropertyItem() = default;  // slot 0
 
  public:
   virtual void SetValue(const char* text) = 0;      // slot 1
@@ -383,16 +383,16 @@ class CapabilityPropertyItem {
 
 class CapabilityResolutionList {
  protected:
-  virtual ~CapabilityResolutionList() = default;                                        // slot 0
+  virtual ~CapabilityResolutionList() = default;  // slot 0
 
  public:
-  virtual void Add(const char* text, uint32_t width, uint32_t height,                   // slot 1
+  virtual void Add(const char* text, uint32_t width, uint32_t height,  // slot 1
                    uint32_t frameInterval) = 0;
 };
 
 class CapabilityFrameRateList {
  protected:
-  virtual ~CapabilityFrameRateList() = default;         // slot 0
+  virtual ~CapabilityFrameRateList() = default;  // slot 0
 
  public:
   virtual void SetDefault(uint32_t frameInterval) = 0;  // slot 1
@@ -402,7 +402,7 @@ class CapabilityFrameRateList {
 // The host's capability sink, filled by a query.
 class CapabilitySink {
  protected:
-  virtual ~CapabilitySink() = default;                                      // slot 0
+  virtual ~CapabilitySink() = default;  // slot 0
 
  public:
   virtual void SetCapability(uint32_t id, uint32_t value) = 0;              // slot 1
@@ -420,7 +420,7 @@ class IIPCapabilityQuery : public IDeletable {
   // slot 0: the virtual destructor of IDeletable
   virtual int32_t Start(const char* address, uint16_t port, const char* user,  // slot 1: 1 = started
                         const char* password, CapabilitySink* sink) = 0;
-  virtual void Terminate() = 0;                                                // slot 2
+  virtual void Terminate() = 0;  // slot 2
 };
 
 }  // namespace norvale::ipcapture
@@ -434,8 +434,8 @@ using CreateIPCaptureFn = IIPCaptureDriverEx5* (*)();
 using DeleteObjectFn = void (*)(IDeletable* object);
 // videoStandard: non-zero = NTSC.
 using InitCapabilityQueryFn = int32_t (*)(CapabilityCallback* callback, int32_t videoStandard);
-using StartCapabilityQueryFn = int32_t (*)(const char* address, uint16_t port, const char* user,
-                                           const char* password, CapabilitySink* sink);
+using StartCapabilityQueryFn = int32_t (*)(const char* address, uint16_t port, const char* user, const char* password,
+                                           CapabilitySink* sink);
 using TerminateCapabilityQueryFn = int32_t (*)();
 using UninitCapabilityQueryFn = int32_t (*)();
 using CreateCapabilityQueryModuleFn = IIPCapabilityQuery* (*)(CapabilityCallback* callback, int32_t videoStandard);

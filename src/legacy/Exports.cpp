@@ -24,29 +24,27 @@ WENDRICK_EXPORT int32_t InitCapabilityQuery(CapabilityCallback* callback, int32_
     if (processModule) return 0;
     processModule = new CCapabilityQueryModule(callback, videoStandard != 0);
     return 1;
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return 0;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return 0; }
 }
 
-WENDRICK_EXPORT int32_t StartCapabilityQuery(const char* address, uint16_t port, const char* user,
-                                             const char* password, CapabilitySink* sink) {
+WENDRICK_EXPORT int32_t StartCapabilityQuery(const char* address, uint16_t port, const char* user, const char* password,
+                                             CapabilitySink* sink) {
   try {
     if (!address || !user || !password) return 0;
     std::lock_guard<std::recursive_mutex> lock(moduleMutex);
     if (!processModule) return 0;
     return processModule->Start(address, port, user, password, sink);
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return 0;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return 0; }
 }
 
 WENDRICK_EXPORT int32_t TerminateCapabilityQuery() {
   try {
     std::lock_guard<std::recursive_mutex> lock(moduleMutex);
     if (processModule) processModule->Terminate();
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
   return 1;
 }
 
@@ -59,22 +57,21 @@ WENDRICK_EXPORT int32_t UninitCapabilityQuery() {
       processModule = nullptr;
     }
     delete module;
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
   return 1;
 }
 
 WENDRICK_EXPORT IIPCapabilityQuery* CreateCapabilityQueryModule(CapabilityCallback* callback, int32_t videoStandard) {
   try {
     return new CCapabilityQueryModule(callback, videoStandard != 0);
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return nullptr;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return nullptr; }
 }
 
 WENDRICK_EXPORT void DeleteCapabilityQueryModule(IDeletable* module) {
   try {
     delete module;
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
 }

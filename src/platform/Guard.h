@@ -24,5 +24,7 @@ R Guarded(F body, R failure) {
 }  // namespace norvale::platform
 
 // Put before a catch (...): lets a terminated thread's unwinding pass.
-#define ZEPHRIN_RETHROW_CANCELLATION \
-  catch (::norvale::platform::ThreadCancellation&) { throw; }
+#define ZEPHRIN_RETHROW_CANCELLATION                 \
+  catch (::norvale::platform::ThreadCancellation&) { \
+    throw;                                           \
+  }

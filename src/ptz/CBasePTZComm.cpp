@@ -64,8 +64,8 @@ void CBasePTZComm::Log(uint8_t level, const char* format, ...) {
   if (ok && !text.empty()) driver_->Log(level, "%s", text.c_str());
 }
 
-bool CBasePTZComm::Post(int32_t type, int32_t subtype, IIPParams* params, int32_t speed, int32_t extraA,
-                        int32_t extraB, int32_t extraC, const char* function) {
+bool CBasePTZComm::Post(int32_t type, int32_t subtype, IIPParams* params, int32_t speed, int32_t extraA, int32_t extraB,
+                        int32_t extraC, const char* function) {
   bool queued = false;
   if (!StopRequested()) {
     if (CPTZItem* item = new (std::nothrow) CPTZItem(type, subtype, params, speed, extraA, extraB, extraC)) {
@@ -87,20 +87,20 @@ int32_t CBasePTZComm::StartMove(IIPParams* params, int32_t direction, int32_t sp
   const CPtzCapabilities& c = capabilities_;
   const bool zoomDirection = direction == CPTZItem::kZoomIn || direction == CPTZItem::kZoomOut;
   if (zoomDirection ? !c.zoom : !(c.pan || c.tilt)) return ipcapture::PTZ_NotSupported;
-  return Status(Post(CPTZItem::Move, CPTZItem::None, params, speed, direction, 0, 0,
-                     "norvale::CBasePTZComm::StartMove"));
+  return Status(
+      Post(CPTZItem::Move, CPTZItem::None, params, speed, direction, 0, 0, "norvale::CBasePTZComm::StartMove"));
 }
 
 int32_t CBasePTZComm::StartIris(IIPParams* params, bool positive, int32_t speed) {
   if (!capabilities_.iris) return ipcapture::PTZ_NotSupported;
-  return Status(Post(CPTZItem::Iris, positive ? CPTZItem::IrisPositive : CPTZItem::IrisNegative, params, speed, 0, 0,
-                     0, "norvale::CBasePTZComm::StartIris"));
+  return Status(Post(CPTZItem::Iris, positive ? CPTZItem::IrisPositive : CPTZItem::IrisNegative, params, speed, 0, 0, 0,
+                     "norvale::CBasePTZComm::StartIris"));
 }
 
 int32_t CBasePTZComm::StartFocus(IIPParams* params, bool positive, int32_t speed) {
   if (!capabilities_.focus) return ipcapture::PTZ_NotSupported;
-  return Status(Post(CPTZItem::Focus, positive ? CPTZItem::FocusPositive : CPTZItem::FocusNegative, params, speed, 0,
-                     0, 0, "norvale::CBasePTZComm::StartFocus"));
+  return Status(Post(CPTZItem::Focus, positive ? CPTZItem::FocusPositive : CPTZItem::FocusNegative, params, speed, 0, 0,
+                     0, "norvale::CBasePTZComm::StartFocus"));
 }
 
 int32_t CBasePTZComm::AreaZoom(IIPParams* params, int32_t a, int32_t b, int32_t c, int32_t d) {

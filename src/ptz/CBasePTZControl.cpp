@@ -14,9 +14,8 @@ template <typename F>
 int32_t Guarded(F&& operation) {
   try {
     return operation();
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return PTZ_Failed;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return PTZ_Failed; }
 }
 }  // namespace
 

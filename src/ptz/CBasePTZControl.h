@@ -44,9 +44,9 @@ class CBasePTZControl : public ipcapture::IIPPTZApiEx, public IIPParams {
   // IIPPTZApiEx
   bool IsVersionSupported(int32_t version) override;
 
-  virtual void Close();                                                // slot 21
-  virtual CBasePTZComm* CreateComm() = 0;                              // slot 22
-  virtual bool Open(TSmartPtr<CXMLPrepositionReader> reader);          // slot 23
+  virtual void Close();                                        // slot 21
+  virtual CBasePTZComm* CreateComm() = 0;                      // slot 22
+  virtual bool Open(TSmartPtr<CXMLPrepositionReader> reader);  // slot 23
 
   // IIPParams
   int32_t GetChannel() override { return channel_; }

@@ -29,8 +29,8 @@ bool CBasePTZHandler::InitializeXMLStorage() {
   const char* function = "norvale::CBasePTZHandler::InitializeXMLStorage";
   const std::string fileName = GetXMLStorageFileName();
   if (fileName.empty()) {
-    result.SetResultEx(LogError, 3, "%s: PTZ module cannot be initialized! Name of file for preset storing was not defined",
-                       function);
+    result.SetResultEx(
+        LogError, 3, "%s: PTZ module cannot be initialized! Name of file for preset storing was not defined", function);
   } else {
     reader_ = TSmartPtr<CXMLPrepositionReader>(new (std::nothrow) CXMLPrepositionReader(storageRoot_, driver_));
     if (!reader_) {
@@ -57,7 +57,8 @@ ipcapture::IIPPTZApiEx* CBasePTZHandler::GetPTZApiEx(uint32_t channel) {
     if (!control || !control->Open(reader_)) return nullptr;
     controls_[channel] = control.get();
     return control.release();
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return nullptr;  // nothing crosses the host interface
   }
 }

@@ -22,10 +22,10 @@ class CBasePTZHandler : public CIPPTZDriverIf {
   // Null for a channel out of range or when the control or the preset storage cannot be set up (the
   // next request tries again).
   ipcapture::IIPPTZApiEx* GetPTZApiEx(uint32_t channel) override;  // slot 2
-  virtual std::string GetXMLStorageFileName() = 0;                  // slot 3
-  virtual CBasePTZControl* CreateControl(uint32_t channel) = 0;     // slot 4
-  virtual void ReleaseControls();                                   // slot 5
-  virtual bool InitializeXMLStorage();                              // slot 6
+  virtual std::string GetXMLStorageFileName() = 0;                 // slot 3
+  virtual CBasePTZControl* CreateControl(uint32_t channel) = 0;    // slot 4
+  virtual void ReleaseControls();                                  // slot 5
+  virtual bool InitializeXMLStorage();                             // slot 6
 
   uint32_t ChannelCount() const { return channelCount_; }
 

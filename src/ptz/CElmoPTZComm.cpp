@@ -85,7 +85,8 @@ void CElmoPTZComm::HandleWorkItem(CPTZItem* item) {
                            static_cast<unsigned>(item->type));
         break;
     }
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     result.SetResultEx(LogError, 7, "%s: Unexpected exception occurred", "norvale::CElmoPTZComm::HandleWorkItem");
   }
   result.Report(DeviceDriver());
@@ -214,8 +215,7 @@ bool CElmoPTZComm::GotoPreposition(uint32_t slot, const std::string& name, int32
   (void)name;
   (void)value;
   if (!presetSender_ || closing_) return false;
-  const CResultDef result =
-      HUtils::RequestGetRD(*presetSender_, FormatString("%s%s=%u", kPtz, kGotoPreset, slot + 1));
+  const CResultDef result = HUtils::RequestGetRD(*presetSender_, FormatString("%s%s=%u", kPtz, kGotoPreset, slot + 1));
   result.Report(DeviceDriver());
   return result.Succeeded();
 }

@@ -27,7 +27,12 @@ class CPTZItem {
   CPTZItem() = default;
   CPTZItem(int32_t type_, int32_t subtype_, IIPParams* params_, int32_t speed_ = 0, int32_t extraA_ = 0,
            int32_t extraB_ = 0, int32_t extraC_ = 0)
-      : type(type_), subtype(subtype_), params(params_), speed(speed_), extraA(extraA_), extraB(extraB_),
+      : type(type_),
+        subtype(subtype_),
+        params(params_),
+        speed(speed_),
+        extraA(extraA_),
+        extraB(extraB_),
         extraC(extraC_) {}
   virtual ~CPTZItem() = default;
 

@@ -29,17 +29,17 @@ class CPrepositionList {
   explicit CPrepositionList(int32_t channel);
 
   virtual bool StoreEntry(int32_t position, uint32_t slot, const std::string& name);  // slot 0
-  virtual bool SaveAll();                                                               // slot 1
-  virtual void Load();                                                                  // slot 2
-  virtual ~CPrepositionList();                                                          // slot 3
-  virtual bool SetStorage(const TSmartPtr<CXMLPrepositionReader>& reader);              // slot 4
-  virtual int32_t GetCount();                                                           // slot 5
-  virtual bool GetName(int32_t position, std::string& name);                            // slot 6
-  virtual bool Goto(const std::string& name, int32_t value);                            // slot 7
+  virtual bool SaveAll();                                                             // slot 1
+  virtual void Load();                                                                // slot 2
+  virtual ~CPrepositionList();                                                        // slot 3
+  virtual bool SetStorage(const TSmartPtr<CXMLPrepositionReader>& reader);            // slot 4
+  virtual int32_t GetCount();                                                         // slot 5
+  virtual bool GetName(int32_t position, std::string& name);                          // slot 6
+  virtual bool Goto(const std::string& name, int32_t value);                          // slot 7
   // 1 added or renamed; -3 invalid name; -18 no camera, camera or file failure; -26 no free slot.
-  virtual int32_t Add(const std::string& name);                                         // slot 8
-  virtual bool Remove(const std::string& name);                                         // slot 9
-  virtual bool GetCurrentName(std::string& name);                                       // slot 10
+  virtual int32_t Add(const std::string& name);    // slot 8
+  virtual bool Remove(const std::string& name);    // slot 9
+  virtual bool GetCurrentName(std::string& name);  // slot 10
 
   // Renames the preset at the current position (file and list; the camera keeps its position).
   int32_t RenameCurrentPreposition(const std::string& name);

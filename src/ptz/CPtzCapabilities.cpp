@@ -42,8 +42,7 @@ int32_t DecimalValue(const std::string& text) {
 std::string CPtzCapabilities::ToString() const {
   return FormatString("Pan=%d; Tilt=%d; Zoom=%d; Focus=%d; Iris=%d; Center=%d; Unzoom=%d; AreaZoom=%d; Preset=%d",
                       pan ? 1 : 0, tilt ? 1 : 0, zoom ? 1 : 0, focus ? 1 : 0, iris ? 1 : 0,
-                      center && (pan || tilt) ? 1 : 0, unzoom && zoom ? 1 : 0, areaZoom && zoom ? 1 : 0,
-                      presetCount);
+                      center && (pan || tilt) ? 1 : 0, unzoom && zoom ? 1 : 0, areaZoom && zoom ? 1 : 0, presetCount);
 }
 
 bool CPtzCapabilities::Parse(const std::string& text) {

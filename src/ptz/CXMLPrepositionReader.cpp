@@ -104,12 +104,14 @@ bool CXMLPrepositionReader::Init(const std::string& fileName) {
     std::string keptAs;
     if (!KeepAside(path, &keptAs)) {
       if (log_)
-        log_->Log(norvale::LogError, "%s: preset file \"%s\" cannot be read and cannot be kept aside; it is left as it is",
+        log_->Log(norvale::LogError,
+                  "%s: preset file \"%s\" cannot be read and cannot be kept aside; it is left as it is",
                   "norvale::CXMLPrepositionReader::Init", path.c_str());
       return false;
     }
     if (log_)
-      log_->Log(norvale::LogWarning, "%s: preset file \"%s\" cannot be read; it was kept as \"%s\" and a new one is created",
+      log_->Log(norvale::LogWarning,
+                "%s: preset file \"%s\" cannot be read; it was kept as \"%s\" and a new one is created",
                 "norvale::CXMLPrepositionReader::Init", path.c_str(), keptAs.c_str());
   }
   autoSave_ = settings_.Create(rootName_, name) && settings_.Open(name);
@@ -192,8 +194,8 @@ bool CXMLPrepositionReader::IsStorableText(const std::string& text) {
     }
     static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
     if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;  // overlong, surrogate
-    if (cp >= 0x80 && cp <= 0x9F) return false;  // C1 control characters
-    if (cp == 0xFFFE || cp == 0xFFFF) return false;  // not characters in XML
+    if (cp >= 0x80 && cp <= 0x9F) return false;                                             // C1 control characters
+    if (cp == 0xFFFE || cp == 0xFFFF) return false;                                         // not characters in XML
     i += extra + 1;
   }
   return true;

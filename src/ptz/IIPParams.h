@@ -5,10 +5,10 @@
 
 class IIPParams {
  public:
-  virtual ~IIPParams() = default;                 // slot 0
-  virtual int32_t GetChannel() = 0;               // slot 1
-  virtual bool GetFlagA() = 0;                    // slot 2
-  virtual void SetFlagA(bool value) = 0;          // slot 3
-  virtual bool GetManualFocus() = 0;              // slot 4
-  virtual void SetManualFocus(bool manual) = 0;   // slot 5
+  virtual ~IIPParams() = default;                // slot 0
+  virtual int32_t GetChannel() = 0;              // slot 1
+  virtual bool GetFlagA() = 0;                   // slot 2
+  virtual void SetFlagA(bool value) = 0;         // slot 3
+  virtual bool GetManualFocus() = 0;             // slot 4
+  virtual void SetManualFocus(bool manual) = 0;  // slot 5
 };

@@ -78,8 +78,7 @@ bool CBaseThread::FinishStop(uint32_t ms, bool terminate) {
         // Blocked where termination cannot reach it. It keeps its handle (and its object), so it
         // is neither freed under itself nor joined by a second thread of this object.
         if (driver_)
-          driver_->Log(LogError,
-                       "%s: Thread (id=%u, name=\"%s\") for device %s could not be terminated and still runs",
+          driver_->Log(LogError, "%s: Thread (id=%u, name=\"%s\") for device %s could not be terminated and still runs",
                        "norvale::CBaseThread::StopThread", id_.load(), name_.c_str(), device.c_str());
         return false;
       }
@@ -91,8 +90,8 @@ bool CBaseThread::FinishStop(uint32_t ms, bool terminate) {
                      static_cast<unsigned long>(ms));
       platform::WaitThread(handle, platform::kInfinite);
       if (driver_)
-        driver_->Log(LogInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly", "norvale::CBaseThread::JoinThread",
-                     id_.load(), name_.c_str());
+        driver_->Log(LogInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly",
+                     "norvale::CBaseThread::JoinThread", id_.load(), name_.c_str());
     }
   }
   RecursiveLockGuard guard(handleLock_);

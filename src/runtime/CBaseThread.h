@@ -21,7 +21,7 @@ namespace norvale {
 class CBaseThread {
  public:
   explicit CBaseThread(IDriver* driver = nullptr);
-  virtual ~CBaseThread();                          // slot 0: stops with 2000 ms
+  virtual ~CBaseThread();  // slot 0: stops with 2000 ms
   CBaseThread(const CBaseThread&) = delete;
   CBaseThread& operator=(const CBaseThread&) = delete;
 
@@ -29,7 +29,7 @@ class CBaseThread {
   virtual bool StartThread(const std::string& name);  // slot 1
   virtual bool JoinThread(uint32_t ms);               // slot 2
   // False when called on the thread itself or when the thread still runs after its termination.
-  virtual bool StopThread(uint32_t ms);               // slot 3
+  virtual bool StopThread(uint32_t ms);  // slot 3
   bool StopThread() { return StopThread(5000); }
 
   // Safe from any thread, also while another thread starts or stops this one.

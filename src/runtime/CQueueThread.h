@@ -63,7 +63,8 @@ class CQueueThread : public CBaseThread {
         if (StopEvent().Wait(0)) continue;  // stopping: drop without handling
         try {
           HandleWorkItem(item.get());
-        } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+        }
+        ZEPHRIN_RETHROW_CANCELLATION catch (...) {
           // A failing item never stops the queue.
         }
       }

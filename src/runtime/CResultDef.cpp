@@ -24,13 +24,15 @@ void CResultDef::SetResultEx(int32_t level, int32_t code, const char* format, ..
     bool ok = FormatStringV(message_, format, args);
     va_end(args);
     if (!ok) message_ = "norvale::CResultDef::SetResultEx: Unexpected exception during string formatting.";
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     message_ = "norvale::CResultDef::SetResultEx: Unexpected exception during string formatting.";
   }
 }
 
 void CResultDef::Report(IDebugMessage* driver) const {
-  if (driver && !message_.empty() && level_ != LogDebug) driver->Log(static_cast<uint8_t>(level_), "%s", message_.c_str());
+  if (driver && !message_.empty() && level_ != LogDebug)
+    driver->Log(static_cast<uint8_t>(level_), "%s", message_.c_str());
 }
 
 }  // namespace norvale

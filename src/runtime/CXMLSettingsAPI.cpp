@@ -19,7 +19,9 @@ pugi::xml_node FindElement(pugi::xml_node node, const std::string& elementPath, 
     pugi::xml_node child = node.child(name.c_str());
     if (!child) {
       // A document holds one root element: a path naming another root cannot be created.
-      if (!create || (node.type() == pugi::node_document && node.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; }))) return {};
+      if (!create || (node.type() == pugi::node_document &&
+                      node.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; })))
+        return {};
       child = node.append_child(name.c_str());
       if (!child) return {};
     }
@@ -68,7 +70,8 @@ bool CXMLSettingsAPI::Open(const std::string& fileName) {
   }
   const std::string path = FullPath(fileName);
   std::error_code ec;
-  if (fileName.empty() || !std::filesystem::is_regular_file(path, ec) || std::filesystem::file_size(path, ec) == 0 || ec)
+  if (fileName.empty() || !std::filesystem::is_regular_file(path, ec) || std::filesystem::file_size(path, ec) == 0 ||
+      ec)
     return false;
   auto document = std::make_unique<pugi::xml_document>();
   if (!document->load_file(path.c_str(), pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single))

@@ -33,8 +33,8 @@ void CDeviceConfiguration::Read(IDriver* driver) {
        info ? info->port : uint16_t{0});
 }
 
-void CDeviceConfiguration::Read(const std::string& directory, const std::string& driverName,
-                                const std::string& address, uint16_t port) {
+void CDeviceConfiguration::Read(const std::string& directory, const std::string& driverName, const std::string& address,
+                                uint16_t port) {
   *this = CDeviceConfiguration();
   const std::string path = FilePath(directory, driverName);
   if (path.empty()) return;

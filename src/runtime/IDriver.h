@@ -12,9 +12,9 @@
 
 class IDebugMessage {
  public:
-  virtual ~IDebugMessage() = default;                          // slot 0
-  virtual std::string GetDeviceName() = 0;                     // slot 1: "address:port"
-  virtual void Log(uint8_t level, const char* format, ...)     // slot 2
+  virtual ~IDebugMessage() = default;                       // slot 0
+  virtual std::string GetDeviceName() = 0;                  // slot 1: "address:port"
+  virtual void Log(uint8_t level, const char* format, ...)  // slot 2
       NORVALE_PRINTF(3, 4) = 0;
 };
 
@@ -27,16 +27,16 @@ constexpr int32_t ParamNotSet = static_cast<int32_t>(0x80000000u);
 
 class IDriver : public IDebugMessage {
  public:
-  virtual std::string GetDriverName() = 0;                        // slot 3
-  virtual std::string GetHostDirectory() = 0;                     // slot 4
-  virtual DEVICE_INFO* GetDeviceInfo() = 0;                       // slot 5
-  virtual std::pair<int32_t, int32_t> GetCameraValues() = 0;      // slot 6
-  virtual ipcapture::FrameAllocator* GetFrameAllocator() = 0;     // slot 7
-  virtual int32_t GetVideoStandard() = 0;                         // slot 8
-  virtual int32_t GetDefaultCodec() = 0;                          // slot 9
-  virtual int32_t GetCameraCount() = 0;                           // slot 10
-  virtual std::string GetStringParam(int32_t key) = 0;            // slot 11
-  virtual int32_t GetIntParam(int32_t key) = 0;                   // slot 12
+  virtual std::string GetDriverName() = 0;                     // slot 3
+  virtual std::string GetHostDirectory() = 0;                  // slot 4
+  virtual DEVICE_INFO* GetDeviceInfo() = 0;                    // slot 5
+  virtual std::pair<int32_t, int32_t> GetCameraValues() = 0;   // slot 6
+  virtual ipcapture::FrameAllocator* GetFrameAllocator() = 0;  // slot 7
+  virtual int32_t GetVideoStandard() = 0;                      // slot 8
+  virtual int32_t GetDefaultCodec() = 0;                       // slot 9
+  virtual int32_t GetCameraCount() = 0;                        // slot 10
+  virtual std::string GetStringParam(int32_t key) = 0;         // slot 11
+  virtual int32_t GetIntParam(int32_t key) = 0;                // slot 12
 };
 
 }  // namespace norvale

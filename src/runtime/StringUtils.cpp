@@ -33,9 +33,8 @@ std::string FormatString(const char* format, ...) {
     va_start(args, format);
     FormatStringV(out, format, args);
     va_end(args);
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    out.clear();
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { out.clear(); }
   return out;
 }
 
@@ -180,7 +179,8 @@ std::vector<uint8_t> HexToBytes(const std::string& hex) {
   std::vector<uint8_t> bytes;
   bytes.reserve(hex.size() / 2 + 1);
   size_t i = 0;
-  for (; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<uint8_t>(HexDigit(hex[i]) << 4 | HexDigit(hex[i + 1])));
+  for (; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<uint8_t>(HexDigit(hex[i]) << 4 | HexDigit(hex[i + 1])));
   if (i < hex.size()) bytes.push_back(HexDigit(hex[i]));
   return bytes;
 }
@@ -209,10 +209,18 @@ std::u16string Widen(const std::string& text) {
     const auto c = static_cast<unsigned char>(text[i]);
     uint32_t cp = 0xFFFD;
     size_t extra = 0;
-    if (c < 0x80) cp = c;
-    else if ((c >> 5) == 0x6) { cp = c & 0x1F; extra = 1; }
-    else if ((c >> 4) == 0xE) { cp = c & 0x0F; extra = 2; }
-    else if ((c >> 3) == 0x1E) { cp = c & 0x07; extra = 3; }
+    if (c < 0x80)
+      cp = c;
+    else if ((c >> 5) == 0x6) {
+      cp = c & 0x1F;
+      extra = 1;
+    } else if ((c >> 4) == 0xE) {
+      cp = c & 0x0F;
+      extra = 2;
+    } else if ((c >> 3) == 0x1E) {
+      cp = c & 0x07;
+      extra = 3;
+    }
     size_t j = 1;
     for (; j <= extra && i + j < text.size(); ++j) {
       const auto cc = static_cast<unsigned char>(text[i + j]);

@@ -20,7 +20,7 @@ constexpr size_t kHeaderRead = 512;
 constexpr size_t kInterleavedRead = 8192;
 constexpr uint32_t kInterleavedWait = 200;  // ms per read of the interleaved loop
 constexpr int kReceiveFailed = -1;
-constexpr int kReceiveTimeout = -2;         // or stopped
+constexpr int kReceiveTimeout = -2;  // or stopped
 constexpr const char* kVersion = "RTSP/1.0\r\n";
 constexpr const char* kUserAgent = "User-Agent: Norvale\r\n";
 
@@ -86,10 +86,11 @@ bool CBaseRTSPClient::Connect() {
   auto fail = [&](const char* why) {
     platform::CloseSocket(s);
     LogQuiet("Connect", "cannot connect to %s:%u (%s)", settings_.host.c_str(),
-               static_cast<unsigned>(settings_.serverPort), why);
+             static_cast<unsigned>(settings_.serverPort), why);
     return false;
   };
-  if (!platform::SetReceiveBufferSize(s, static_cast<int>(std::min<uint32_t>(settings_.receiveBufferSize, 0x7FFFFFFF))) ||
+  if (!platform::SetReceiveBufferSize(s,
+                                      static_cast<int>(std::min<uint32_t>(settings_.receiveBufferSize, 0x7FFFFFFF))) ||
       !platform::SetReceiveTimeout(s, settings_.receiveTimeout) || !platform::SetSendTimeout(s, settings_.sendTimeout))
     return fail("socket options");
   const uint32_t address = platform::ResolveIPv4(settings_.host.c_str());
@@ -194,7 +195,8 @@ std::string CBaseRTSPClient::BuildRequest(RTSPMethod method) {
   const std::string authorization = BuildAuthorizationHeader(method, base);
   const std::string session =
       parser_.SessionId().empty() ? std::string() : FormatString("Session: %s\r\n", parser_.SessionId().c_str());
-  const std::string range = "Range: " + (settings_.range.empty() ? std::string("npt=0.000-") : settings_.range) + "\r\n";
+  const std::string range =
+      "Range: " + (settings_.range.empty() ? std::string("npt=0.000-") : settings_.range) + "\r\n";
   const std::string head = std::string(kVersion) + cseq + authorization + kUserAgent;
   switch (method) {
     case RTSP_DESCRIBE:
@@ -267,7 +269,8 @@ bool CBaseRTSPClient::ReplyReader::Step(std::string& pending) {
         return true;
       }
       if (pending.size() < kInterleavedHeaderSize) return false;
-      skip = kInterleavedHeaderSize + (size_t{static_cast<uint8_t>(pending[2])} << 8 | static_cast<uint8_t>(pending[3]));
+      skip =
+          kInterleavedHeaderSize + (size_t{static_cast<uint8_t>(pending[2])} << 8 | static_cast<uint8_t>(pending[3]));
       state = ReplyState::Frame;
       return true;
     case ReplyState::Frame: {
@@ -434,23 +437,23 @@ bool CBaseRTSPClient::CallOnDescribe() {
   if (!user_) return false;
   try {
     return user_->OnDescribe(parser_.Description());
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return false;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
 }
 
 void CBaseRTSPClient::CallOnClientStopped() {
   if (!user_) return;
   try {
     user_->OnClientStopped();
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
 }
 
 void CBaseRTSPClient::ThreadBody() {
   try {
     Run();
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // Nothing leaves the session thread; the user still hears that the client stopped.
   }
   CallOnClientStopped();

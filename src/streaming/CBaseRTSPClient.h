@@ -65,9 +65,9 @@ class CBaseRTSPClient : public CBaseThread {
   enum class ReplyState { Start, Frame, Header, Body, Done, TooLong };
   struct ReplyReader {
     ReplyState state = ReplyState::Start;
-    size_t skip = 0;                  // bytes of an interleaved frame still to be skipped
-    size_t expected = 0;              // length of the reply text, once its header block ended
-    uint64_t announced = 0;           // the Content-Length of a reply that is too long
+    size_t skip = 0;         // bytes of an interleaved frame still to be skipped
+    size_t expected = 0;     // length of the reply text, once its header block ended
+    uint64_t announced = 0;  // the Content-Length of a reply that is too long
     // Takes what pending holds as far as this state goes; true when the state moved on.
     bool Step(std::string& pending);
     // How many bytes the next receive asks for.

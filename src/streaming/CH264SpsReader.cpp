@@ -10,9 +10,9 @@ namespace {
 // profiles and the 4:4:4, scalable and multiview ones that share their syntax.
 bool HasChromaFields(uint32_t profile) {
   switch (profile) {
-    case 44:   // CAVLC 4:4:4 Intra
-    case 83:   // Scalable Baseline
-    case 86:   // Scalable High
+    case 44:  // CAVLC 4:4:4 Intra
+    case 83:  // Scalable Baseline
+    case 86:  // Scalable High
       return true;
     default:
       return profile >= 100;  // High and above
@@ -45,42 +45,42 @@ bool CH264SpsReader::ReadPictureSize(const uint8_t* nal, size_t size, uint16_t* 
 
   uint32_t chromaFormat = 1, separatePlanes = 0;
   if (HasChromaFields(profile)) {
-    chromaFormat = r.UE(3);                                     // chroma_format_idc
-    if (chromaFormat == kChroma444) separatePlanes = r.Bit();   // separate_colour_plane_flag
-    r.UE(6);                                                    // bit_depth_luma_minus8
-    r.UE(6);                                                    // bit_depth_chroma_minus8
-    r.Bit();                                                    // qpprime_y_zero_transform_bypass_flag
-    if (r.Bit()) {                                              // seq_scaling_matrix_present_flag
+    chromaFormat = r.UE(3);                                    // chroma_format_idc
+    if (chromaFormat == kChroma444) separatePlanes = r.Bit();  // separate_colour_plane_flag
+    r.UE(6);                                                   // bit_depth_luma_minus8
+    r.UE(6);                                                   // bit_depth_chroma_minus8
+    r.Bit();                                                   // qpprime_y_zero_transform_bypass_flag
+    if (r.Bit()) {                                             // seq_scaling_matrix_present_flag
       const unsigned lists = chromaFormat == kChroma444 ? 12 : 8;
       for (unsigned i = 0; i < lists && r.Ok(); ++i)
-        if (r.Bit()) SkipScalingList(r, i < 6 ? 16 : 64);       // seq_scaling_list_present_flag[i]
+        if (r.Bit()) SkipScalingList(r, i < 6 ? 16 : 64);  // seq_scaling_list_present_flag[i]
     }
   }
 
-  r.UE(12);                                 // log2_max_frame_num_minus4
-  const uint32_t pocType = r.UE(2);         // pic_order_cnt_type
+  r.UE(12);                          // log2_max_frame_num_minus4
+  const uint32_t pocType = r.UE(2);  // pic_order_cnt_type
   if (pocType == 0) {
-    r.UE(12);                               // log2_max_pic_order_cnt_lsb_minus4
+    r.UE(12);  // log2_max_pic_order_cnt_lsb_minus4
   } else if (pocType == 1) {
-    r.Bit();                                // delta_pic_order_always_zero_flag
-    r.SE();                                 // offset_for_non_ref_pic
-    r.SE();                                 // offset_for_top_to_bottom_field
-    const uint32_t cycle = r.UE(255);       // num_ref_frames_in_pic_order_cnt_cycle
+    r.Bit();                                                // delta_pic_order_always_zero_flag
+    r.SE();                                                 // offset_for_non_ref_pic
+    r.SE();                                                 // offset_for_top_to_bottom_field
+    const uint32_t cycle = r.UE(255);                       // num_ref_frames_in_pic_order_cnt_cycle
     for (uint32_t i = 0; i < cycle && r.Ok(); ++i) r.SE();  // offset_for_ref_frame[i]
   }
-  r.UE();                                   // max_num_ref_frames
-  r.Bit();                                  // gaps_in_frame_num_value_allowed_flag
-  const uint32_t widthMbs = r.UE();         // pic_width_in_mbs_minus1
-  const uint32_t heightUnits = r.UE();      // pic_height_in_map_units_minus1
-  const uint32_t frameMbsOnly = r.Bit();    // frame_mbs_only_flag
-  if (!frameMbsOnly) r.Bit();               // mb_adaptive_frame_field_flag
-  r.Bit();                                  // direct_8x8_inference_flag
+  r.UE();                                 // max_num_ref_frames
+  r.Bit();                                // gaps_in_frame_num_value_allowed_flag
+  const uint32_t widthMbs = r.UE();       // pic_width_in_mbs_minus1
+  const uint32_t heightUnits = r.UE();    // pic_height_in_map_units_minus1
+  const uint32_t frameMbsOnly = r.Bit();  // frame_mbs_only_flag
+  if (!frameMbsOnly) r.Bit();             // mb_adaptive_frame_field_flag
+  r.Bit();                                // direct_8x8_inference_flag
   uint32_t crop[4] = {0, 0, 0, 0};
-  if (r.Bit()) {                            // frame_cropping_flag
-    crop[0] = r.UE();                       // frame_crop_left_offset
-    crop[1] = r.UE();                       // frame_crop_right_offset
-    crop[2] = r.UE();                       // frame_crop_top_offset
-    crop[3] = r.UE();                       // frame_crop_bottom_offset
+  if (r.Bit()) {       // frame_cropping_flag
+    crop[0] = r.UE();  // frame_crop_left_offset
+    crop[1] = r.UE();  // frame_crop_right_offset
+    crop[2] = r.UE();  // frame_crop_top_offset
+    crop[3] = r.UE();  // frame_crop_bottom_offset
   }
   if (!r.Ok()) return false;
 

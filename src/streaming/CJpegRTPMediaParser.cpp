@@ -34,19 +34,18 @@ constexpr size_t kShortestFullFirstFragment = 11;
 constexpr uint32_t kZeroDimension = 2048;
 
 // ITU-T T.81 Annex K.1 and K.2, in natural (row) order.
-constexpr uint8_t kLumaQuantizer[64] = {
-    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,  14, 13, 16, 24, 40,  57,
-    69, 56, 14, 17, 22,  29,  51,  87,  80, 62, 18, 22, 37,  56,  68,  109, 103, 77, 24, 35, 55, 64,
-    81, 104, 113, 92, 49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
-constexpr uint8_t kChromaQuantizer[64] = {
-    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
-    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+constexpr uint8_t kLumaQuantizer[64] = {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+                                        14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+                                        18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+                                        49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+constexpr uint8_t kChromaQuantizer[64] = {17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99,
+                                          24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99, 99, 99, 99, 99,
+                                          99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+                                          99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
 // Natural index of the k-th coefficient in zigzag order; quantization tables travel in zigzag order.
-constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+                                 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+                                 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 // ITU-T T.81 Annex K.3: the standard Huffman tables (code length counts, then symbols).
 constexpr uint8_t kLumDcCodeLens[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
@@ -105,8 +104,8 @@ class HeaderWriter {
   size_t pos_ = 0;
 };
 
-void WriteHuffmanTable(HeaderWriter& w, uint8_t tableClass, uint8_t id, const uint8_t* codeLens,
-                       const uint8_t* symbols, size_t symbolCount) {
+void WriteHuffmanTable(HeaderWriter& w, uint8_t tableClass, uint8_t id, const uint8_t* codeLens, const uint8_t* symbols,
+                       size_t symbolCount) {
   w.Marker(kDht);
   w.Word(static_cast<uint32_t>(3 + 16 + symbolCount));
   w.Byte(static_cast<uint8_t>((tableClass << 4) | id));
@@ -197,38 +196,38 @@ bool CJpegRTPMediaParser::BuildJfifHeaders(const uint8_t* frame, size_t frameSiz
   HeaderWriter w(out, kHeaderArea);
   w.Marker(kSoi);
   w.Marker(kApp0);
-  w.Word(16);                                                 // segment length
-  w.Bytes(reinterpret_cast<const uint8_t*>("JFIF"), 5);       // identifier, zero-terminated
-  w.Byte(1);                                                  // major version
-  w.Byte(1);                                                  // minor version
-  w.Byte(0);                                                  // density units: none (aspect ratio only)
-  w.Word(1);                                                  // horizontal density
-  w.Word(1);                                                  // vertical density
-  w.Byte(0);                                                  // thumbnail width
-  w.Byte(0);                                                  // thumbnail height
+  w.Word(16);                                            // segment length
+  w.Bytes(reinterpret_cast<const uint8_t*>("JFIF"), 5);  // identifier, zero-terminated
+  w.Byte(1);                                             // major version
+  w.Byte(1);                                             // minor version
+  w.Byte(0);                                             // density units: none (aspect ratio only)
+  w.Word(1);                                             // horizontal density
+  w.Word(1);                                             // vertical density
+  w.Byte(0);                                             // thumbnail width
+  w.Byte(0);                                             // thumbnail height
   if (restart) {
     w.Marker(kDri);
-    w.Word(4);                                                // segment length
-    w.Word(restartInterval);                                  // restart interval in MCUs
+    w.Word(4);                // segment length
+    w.Word(restartInterval);  // restart interval in MCUs
   }
   for (int i = 0; i < tableCount; ++i) {
     w.Marker(kDqt);
-    w.Word(static_cast<uint32_t>(3 + tables[i].size));       // segment length
+    w.Word(static_cast<uint32_t>(3 + tables[i].size));                         // segment length
     w.Byte(static_cast<uint8_t>(((tables[i].size == 128 ? 1 : 0) << 4) | i));  // precision (16-bit: 1), table id
-    w.Bytes(tables[i].data, tables[i].size);                  // 64 entries in zigzag order
+    w.Bytes(tables[i].data, tables[i].size);                                   // 64 entries in zigzag order
   }
   const uint8_t chromaTable = tableCount > 1 ? 1 : 0;
   w.Marker(kSof0);
-  w.Word(17);                                                 // segment length: 8 + 3 components x 3
-  w.Byte(8);                                                  // sample precision
-  w.Word(height);                                             // number of lines
-  w.Word(width);                                              // samples per line
-  w.Byte(3);                                                  // number of components
-  w.Byte(kComponentY);                                        // component id
-  w.Byte(type == 0 ? 0x21 : 0x22);                            // sampling: 2x1 (4:2:2) or 2x2 (4:2:0)
-  w.Byte(0);                                                  // quantization table
+  w.Word(17);                       // segment length: 8 + 3 components x 3
+  w.Byte(8);                        // sample precision
+  w.Word(height);                   // number of lines
+  w.Word(width);                    // samples per line
+  w.Byte(3);                        // number of components
+  w.Byte(kComponentY);              // component id
+  w.Byte(type == 0 ? 0x21 : 0x22);  // sampling: 2x1 (4:2:2) or 2x2 (4:2:0)
+  w.Byte(0);                        // quantization table
   w.Byte(kComponentCb);
-  w.Byte(0x11);                                               // sampling 1x1
+  w.Byte(0x11);  // sampling 1x1
   w.Byte(chromaTable);
   w.Byte(kComponentCr);
   w.Byte(0x11);
@@ -238,17 +237,17 @@ bool CJpegRTPMediaParser::BuildJfifHeaders(const uint8_t* frame, size_t frameSiz
   WriteHuffmanTable(w, kDcTable, 1, kChmDcCodeLens, kChmDcSymbols, sizeof(kChmDcSymbols));
   WriteHuffmanTable(w, kAcTable, 1, kChmAcCodeLens, kChmAcSymbols, sizeof(kChmAcSymbols));
   w.Marker(kSos);
-  w.Word(12);                                                 // segment length: 6 + 3 components x 2
-  w.Byte(3);                                                  // components in the scan
+  w.Word(12);  // segment length: 6 + 3 components x 2
+  w.Byte(3);   // components in the scan
   w.Byte(kComponentY);
-  w.Byte(0x00);                                               // DC table 0, AC table 0
+  w.Byte(0x00);  // DC table 0, AC table 0
   w.Byte(kComponentCb);
-  w.Byte(0x11);                                               // DC table 1, AC table 1
+  w.Byte(0x11);  // DC table 1, AC table 1
   w.Byte(kComponentCr);
   w.Byte(0x11);
-  w.Byte(0);                                                  // start of spectral selection
-  w.Byte(63);                                                 // end of spectral selection
-  w.Byte(0);                                                  // successive approximation
+  w.Byte(0);   // start of spectral selection
+  w.Byte(63);  // end of spectral selection
+  w.Byte(0);   // successive approximation
   if (!w.Fits()) return false;
   *outSize = w.Size();
   *scanOffset = pos;

@@ -21,8 +21,8 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
   // packet). Writes at most kHeaderArea bytes to out and sets the header size and the offset of the
   // scan data in the frame; false when the headers are truncated, inconsistent or of an unsupported
   // type.
-  static bool BuildJfifHeaders(const uint8_t* frame, size_t frameSize, uint16_t width, uint16_t height,
-                               uint8_t* out, size_t* outSize, size_t* scanOffset);
+  static bool BuildJfifHeaders(const uint8_t* frame, size_t frameSize, uint16_t width, uint16_t height, uint8_t* out,
+                               size_t* outSize, size_t* scanOffset);
   // The quantization tables for a Q factor (1 to 99): luminance then chrominance, 64 bytes each in
   // zigzag order.
   static void MakeTables(int q, uint8_t* tables);

@@ -11,7 +11,7 @@ constexpr uint32_t kMaxDimension = 32000;
 constexpr uint8_t kVisualObjectSequence = 0xB0;
 constexpr uint8_t kUserData = 0xB2;
 constexpr uint8_t kVisualObject = 0xB5;
-constexpr uint8_t kLastVideoObject = 0x1F;   // video objects 00 .. 1F
+constexpr uint8_t kLastVideoObject = 0x1F;  // video objects 00 .. 1F
 constexpr uint8_t kFirstVideoObjectLayer = 0x20;
 constexpr uint8_t kLastVideoObjectLayer = 0x2F;
 // aspect_ratio_info: the pixel aspect ratio follows as width and height.
@@ -86,43 +86,43 @@ bool CMP4Parser::ParseVideoObjectLayer(const uint8_t* data, size_t size, uint32_
     return false;
 
   CBitReader r(data + pos + 4, size - pos - 4);
-  r.Skip(1);                                  // random_accessible_vol
-  r.Skip(8);                                  // video_object_type_indication
-  if (r.Bit()) {                              // is_object_layer_identifier
-    r.Skip(4);                                // video_object_layer_verid
-    r.Skip(3);                                // video_object_layer_priority
+  r.Skip(1);      // random_accessible_vol
+  r.Skip(8);      // video_object_type_indication
+  if (r.Bit()) {  // is_object_layer_identifier
+    r.Skip(4);    // video_object_layer_verid
+    r.Skip(3);    // video_object_layer_priority
   }
-  if (r.Bits(4) == kExtendedPar) {            // aspect_ratio_info
-    r.Skip(8);                                // par_width
-    r.Skip(8);                                // par_height
+  if (r.Bits(4) == kExtendedPar) {  // aspect_ratio_info
+    r.Skip(8);                      // par_width
+    r.Skip(8);                      // par_height
   }
-  if (r.Bit()) {                              // vol_control_parameters
-    r.Skip(2);                                // chroma_format
-    r.Skip(1);                                // low_delay
-    if (r.Bit()) {                            // vbv_parameters
-      r.Skip(15);                             // first_half_bit_rate
+  if (r.Bit()) {    // vol_control_parameters
+    r.Skip(2);      // chroma_format
+    r.Skip(1);      // low_delay
+    if (r.Bit()) {  // vbv_parameters
+      r.Skip(15);   // first_half_bit_rate
       r.Marker();
-      r.Skip(15);                             // latter_half_bit_rate
+      r.Skip(15);  // latter_half_bit_rate
       r.Marker();
-      r.Skip(15);                             // first_half_vbv_buffer_size
+      r.Skip(15);  // first_half_vbv_buffer_size
       r.Marker();
-      r.Skip(3);                              // latter_half_vbv_buffer_size
-      r.Skip(11);                             // first_half_vbv_occupancy
+      r.Skip(3);   // latter_half_vbv_buffer_size
+      r.Skip(11);  // first_half_vbv_occupancy
       r.Marker();
-      r.Skip(15);                             // latter_half_vbv_occupancy
+      r.Skip(15);  // latter_half_vbv_occupancy
       r.Marker();
     }
   }
   if (r.Bits(2) != kShapeRectangular) r.Fail();  // video_object_layer_shape
   r.Marker();
-  const uint32_t resolution = r.Bits(16);     // vop_time_increment_resolution
+  const uint32_t resolution = r.Bits(16);  // vop_time_increment_resolution
   if (resolution == 0) r.Fail();
   r.Marker();
-  if (r.Bit()) r.Skip(BitsFor(resolution));   // fixed_vop_rate, fixed_vop_time_increment
+  if (r.Bit()) r.Skip(BitsFor(resolution));  // fixed_vop_rate, fixed_vop_time_increment
   r.Marker();
-  const uint32_t w = r.Bits(13);              // video_object_layer_width
+  const uint32_t w = r.Bits(13);  // video_object_layer_width
   r.Marker();
-  const uint32_t h = r.Bits(13);              // video_object_layer_height
+  const uint32_t h = r.Bits(13);  // video_object_layer_height
   r.Marker();
   if (!r.Ok()) return false;
   *width = w;
@@ -134,11 +134,11 @@ bool CMP4Parser::ParseH263(const uint8_t* data, size_t size, uint32_t* width, ui
   static constexpr uint32_t kFormats[6][2] = {{0, 0}, {128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
   CBitReader r(data, size);
   if (r.Bits(22) != kPictureStartCode) return false;  // picture start code
-  r.Skip(8);                                             // temporal reference
-  r.Marker();                                            // PTYPE bit 1: always 1
-  if (r.Bit() != 0) r.Fail();                            // PTYPE bit 2: always 0 (distinction with H.261)
-  r.Skip(3);                                             // split screen, document camera, freeze release
-  const uint32_t format = r.Bits(3);                     // source format
+  r.Skip(8);                                          // temporal reference
+  r.Marker();                                         // PTYPE bit 1: always 1
+  if (r.Bit() != 0) r.Fail();                         // PTYPE bit 2: always 0 (distinction with H.261)
+  r.Skip(3);                                          // split screen, document camera, freeze release
+  const uint32_t format = r.Bits(3);                  // source format
   if (!r.Ok()) return false;
   if (format >= 1 && format <= 5) {
     *width = kFormats[format][0];
@@ -147,11 +147,11 @@ bool CMP4Parser::ParseH263(const uint8_t* data, size_t size, uint32_t* width, ui
   }
   if (format != kExtendedPType) return false;
   // Extended picture type: the size is only there when the update field says the options follow.
-  if (r.Bits(3) != 1) return false;                      // UFEP
-  const uint32_t extended = r.Bits(3);                   // OPPTYPE source format
+  if (r.Bits(3) != 1) return false;     // UFEP
+  const uint32_t extended = r.Bits(3);  // OPPTYPE source format
   // The option bits end in the fixed pattern 1 0 0 0.
-  if ((r.Bits(15) & 0xF) != 0x8) return false;           // OPPTYPE options
-  if ((r.Bits(9) & 0x7) != 0x1) return false;            // MPPTYPE, ending in 0 0 1
+  if ((r.Bits(15) & 0xF) != 0x8) return false;  // OPPTYPE options
+  if ((r.Bits(9) & 0x7) != 0x1) return false;   // MPPTYPE, ending in 0 0 1
   if (!r.Ok()) return false;
   if (extended >= 1 && extended <= 5) {
     *width = kFormats[extended][0];
@@ -159,11 +159,11 @@ bool CMP4Parser::ParseH263(const uint8_t* data, size_t size, uint32_t* width, ui
     return true;
   }
   if (extended != kCustomFormat) return false;
-  if (r.Bit()) r.Skip(2);                                // CPM, PSBI
-  r.Skip(4);                                             // pixel aspect ratio code
-  const uint32_t widthIndication = r.Bits(9);            // picture width indication
+  if (r.Bit()) r.Skip(2);                      // CPM, PSBI
+  r.Skip(4);                                   // pixel aspect ratio code
+  const uint32_t widthIndication = r.Bits(9);  // picture width indication
   r.Marker();
-  const uint32_t heightIndication = r.Bits(9);           // picture height indication
+  const uint32_t heightIndication = r.Bits(9);  // picture height indication
   if (!r.Ok()) return false;
   *width = (widthIndication + 1) * 4;
   *height = heightIndication * 4;

@@ -80,8 +80,7 @@ void CRTCPHandler::SetByeListener(IRTCPByeListener* listener) {
   listener_ = listener;
 }
 
-void CRTCPHandler::OnClientPacket(IRTPClient*, const platform::SocketAddress& from, const uint8_t* data,
-                                  size_t size) {
+void CRTCPHandler::OnClientPacket(IRTPClient*, const platform::SocketAddress& from, const uint8_t* data, size_t size) {
   IRTCPByeListener* notify = nullptr;
   {
     RecursiveLockGuard guard(lock_);

@@ -53,7 +53,7 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
   void OnClientTimeout(IRTPClient*) override {}
   void OnClientClosed(IRTPClient*) override {}
 
-  static constexpr uint32_t kReportWait = 10000;   // ms the thread waits for a report at a time
+  static constexpr uint32_t kReportWait = 10000;    // ms the thread waits for a report at a time
   static constexpr uint32_t kSelectTimeout = 1000;  // ms
   static constexpr uint32_t kStopLimit = 5000;      // ms
 

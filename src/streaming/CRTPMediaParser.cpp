@@ -31,7 +31,8 @@ void CRTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
     overflowed_ = false;
     HandlePacket(packet);
     if (overflowed_ && !packet.marker) skipToFrameEnd_ = true;
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     CountDrop(DropReason::Failed);
     Reset();
   }
@@ -87,7 +88,9 @@ void CRTPMediaParser::CompleteFrame(uint32_t timestamp) {
 }
 
 MediaDropCounts CRTPMediaParser::Drops() const {
-  auto count = [this](DropReason reason) { return drops_[static_cast<size_t>(reason)].load(std::memory_order_relaxed); };
+  auto count = [this](DropReason reason) {
+    return drops_[static_cast<size_t>(reason)].load(std::memory_order_relaxed);
+  };
   MediaDropCounts counts;
   counts.loss = count(DropReason::Loss);
   counts.malformed = count(DropReason::Malformed);

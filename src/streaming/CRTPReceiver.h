@@ -72,8 +72,8 @@ class CRTPReceiver : public IRTPClientUser {
   std::unique_ptr<CUDPClient> client_;
   std::atomic<IRTPClient*> ownClient_{nullptr};
   RecursiveLock sessionLock_;
-  std::shared_ptr<Session> session_;   // the running start, if any
-  std::weak_ptr<Session> previous_;    // the last start, while its thread may still live
+  std::shared_ptr<Session> session_;  // the running start, if any
+  std::weak_ptr<Session> previous_;   // the last start, while its thread may still live
   std::atomic<size_t> queueLimit_{kDefaultQueueLimit};
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint16_t> port_{0};

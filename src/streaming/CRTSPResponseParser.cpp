@@ -87,7 +87,8 @@ void CRTSPResponseParser::Reset() {
 bool CRTSPResponseParser::ParseResponse(const std::string& text, int method) {
   try {
     return Parse(text, method);
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     return false;  // out of memory: the response is not usable
   }
 }

@@ -51,7 +51,8 @@ void CRTSPStreamParser::Feed(const uint8_t* data, size_t size) {
         }
       }
     }
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // Out of memory for a frame: drop it and look for the next one.
     frame_.clear();
     state_ = State::Sync;
@@ -68,7 +69,8 @@ void CRTSPStreamParser::PassPacketToUser() {
   if (!user_) return;
   try {
     user_->OnInterleavedPacket(packet);
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // The user's failure does not stop the stream.
   }
 }

@@ -7,14 +7,14 @@
 namespace norvale {
 namespace {
 
-constexpr uint64_t kUnitsPerTick = 111;          // 100-ns units per 90 kHz tick (rounded)
-constexpr uint64_t kMaxStartupStep = 9999999;    // about 1 s
+constexpr uint64_t kUnitsPerTick = 111;        // 100-ns units per 90 kHz tick (rounded)
+constexpr uint64_t kMaxStartupStep = 9999999;  // about 1 s
 constexpr size_t kStartupFrames = 100;
-constexpr uint64_t kLeadTolerance = 10000;       // 1 ms
-constexpr uint64_t kLeadWorkOffFrom = 40000;     // 4 ms
-constexpr uint64_t kLeadSlice = 10000;           // 1 ms
-constexpr uint64_t kStallStep = 10000;           // 1 ms
-constexpr uint64_t kLeadSnapLimit = 2500000;     // 250 ms
+constexpr uint64_t kLeadTolerance = 10000;    // 1 ms
+constexpr uint64_t kLeadWorkOffFrom = 40000;  // 4 ms
+constexpr uint64_t kLeadSlice = 10000;        // 1 ms
+constexpr uint64_t kStallStep = 10000;        // 1 ms
+constexpr uint64_t kLeadSnapLimit = 2500000;  // 250 ms
 
 void Copy(const platform::SystemTime& from, ipcapture::SystemTimeRecord* to) {
   to->year = from.year;

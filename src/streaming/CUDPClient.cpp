@@ -47,8 +47,9 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const char* group, uint16_t po
       const platform::SocketHandle s = platform::CreateUdpSocket();
       bool ok = s != platform::kInvalidSocket;
       if (ok && group) ok = platform::SetReuseAddress(s);
-      ok = ok && platform::SetReceiveBufferSize(s, kSocketReceiveBuffer) && platform::SetReceiveTimeout(s, kSocketReceiveTimeout) &&
-           platform::SetSendTimeout(s, kSocketSendTimeout) && platform::BindAny(s, port);
+      ok = ok && platform::SetReceiveBufferSize(s, kSocketReceiveBuffer) &&
+           platform::SetReceiveTimeout(s, kSocketReceiveTimeout) && platform::SetSendTimeout(s, kSocketSendTimeout) &&
+           platform::BindAny(s, port);
       if (ok && group) ok = platform::JoinMulticastGroup(s, group);
       if (ok) {
         socket_ = s;
@@ -102,8 +103,8 @@ bool CUDPClient::Close() {
     if (user) {
       try {
         user->OnClientClosed(this);
-      } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
       }
+      ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
     }
   }
   return true;
@@ -178,7 +179,8 @@ void CUDPClient::ThreadBody() {
         case platform::SocketWait::Retry:
           break;
       }
-    } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+    }
+    ZEPHRIN_RETHROW_CANCELLATION catch (...) {
       // A user's failure does not end the reading.
     }
   }

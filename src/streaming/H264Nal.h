@@ -14,19 +14,19 @@ constexpr uint8_t kTypeMask = 0x1F;
 constexpr uint8_t kHeaderHighBitsMask = kForbiddenBitMask | kRefIdcMask;
 
 enum NalType : uint8_t {
-  kNalSliceNonIdr = 1,   // coded slice of a non-IDR picture
-  kNalIdr = 5,           // coded slice of an IDR picture
-  kNalSei = 6,           // supplemental enhancement information
-  kNalSps = 7,           // sequence parameter set
-  kNalPps = 8,           // picture parameter set
-  kNalAud = 9,           // access unit delimiter
-  kNalLastSingle = 23,   // 1..23: one NAL unit per RTP packet
-  kStapA = 24,           // single-time aggregation packet
-  kStapB = 25,           // single-time aggregation packet with decoding order number
-  kMtap16 = 26,          // multi-time aggregation packet, 16-bit time offsets
-  kMtap24 = 27,          // multi-time aggregation packet, 24-bit time offsets
-  kFuA = 28,             // fragmentation unit
-  kFuB = 29,             // fragmentation unit with decoding order number
+  kNalSliceNonIdr = 1,  // coded slice of a non-IDR picture
+  kNalIdr = 5,          // coded slice of an IDR picture
+  kNalSei = 6,          // supplemental enhancement information
+  kNalSps = 7,          // sequence parameter set
+  kNalPps = 8,          // picture parameter set
+  kNalAud = 9,          // access unit delimiter
+  kNalLastSingle = 23,  // 1..23: one NAL unit per RTP packet
+  kStapA = 24,          // single-time aggregation packet
+  kStapB = 25,          // single-time aggregation packet with decoding order number
+  kMtap16 = 26,         // multi-time aggregation packet, 16-bit time offsets
+  kMtap24 = 27,         // multi-time aggregation packet, 24-bit time offsets
+  kFuA = 28,            // fragmentation unit
+  kFuB = 29,            // fragmentation unit with decoding order number
 };
 
 constexpr uint8_t TypeOf(uint8_t header) { return header & kTypeMask; }

@@ -23,7 +23,8 @@ class IRTPClientUser {
     for (int i = 0; i < count; ++i) {
       try {
         OnClientPacket(client, datagrams[i].from, datagrams[i].buffer, datagrams[i].size);
-      } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
+      }
+      ZEPHRIN_RETHROW_CANCELLATION catch (...) {
         // One datagram's failure does not cost the others.
       }
     }

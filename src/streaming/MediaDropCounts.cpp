@@ -9,8 +9,8 @@ std::string MediaDropCounts::Text() const {
   return FormatString(
       "loss %llu, malformed %llu, unsupported %llu, bad FU-A %llu, oversize %llu, no key frame %llu, "
       "allocation failed %llu, copy failed %llu, refused by host %llu, failed %llu",
-      n(loss), n(malformed), n(unsupported), n(badFuA), n(oversize), n(noKeyFrame), n(allocationFailed),
-      n(copyFailed), n(refused), n(failed));
+      n(loss), n(malformed), n(unsupported), n(badFuA), n(oversize), n(noKeyFrame), n(allocationFailed), n(copyFailed),
+      n(refused), n(failed));
 }
 
 }  // namespace norvale

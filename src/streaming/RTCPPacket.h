@@ -33,11 +33,11 @@ constexpr size_t kReceiverReportSize = 32;
 constexpr uint16_t kReceiverReportLength = kReceiverReportSize / 4 - 1;
 constexpr size_t kReporterSsrcOffset = 4;
 constexpr size_t kReporteeSsrcOffset = 8;
-constexpr size_t kLostOffset = 12;               // fraction lost (8), cumulative number lost (24)
-constexpr size_t kHighestSequenceOffset = 16;    // extended highest sequence number received
-constexpr size_t kJitterOffset = 20;             // interarrival jitter
-constexpr size_t kLastSrOffset = 24;             // LSR: middle 32 bits of the last SR's NTP time
-constexpr size_t kDelaySinceLastSrOffset = 28;   // DLSR, in units of 1/65536 s
+constexpr size_t kLostOffset = 12;              // fraction lost (8), cumulative number lost (24)
+constexpr size_t kHighestSequenceOffset = 16;   // extended highest sequence number received
+constexpr size_t kJitterOffset = 20;            // interarrival jitter
+constexpr size_t kLastSrOffset = 24;            // LSR: middle 32 bits of the last SR's NTP time
+constexpr size_t kDelaySinceLastSrOffset = 28;  // DLSR, in units of 1/65536 s
 
 // BYE for one source: header and its SSRC.
 constexpr size_t kByeSize = 8;

@@ -21,9 +21,9 @@ struct RTSPConnectionSettings {
   uint32_t sendTimeout = 1000;    // ms
   uint32_t keepAlivePeriod = 60;  // s, when the server announces no session timeout
   AuthScheme authScheme = AuthNone;
-  std::string path;           // stream path on the server
-  int mediaSlot = SDPVideo;   // the media of the description that is set up
-  std::string range;          // Range of PLAY and PAUSE; empty for "npt=0.000-"
+  std::string path;          // stream path on the server
+  int mediaSlot = SDPVideo;  // the media of the description that is set up
+  std::string range;         // Range of PLAY and PAUSE; empty for "npt=0.000-"
 };
 
 }  // namespace norvale

@@ -17,13 +17,20 @@ enum RTSPMethod : int {
 // The request line's method name; empty for an unknown kind.
 inline const char* RTSPMethodName(int method) {
   switch (method) {
-    case RTSP_DESCRIBE: return "DESCRIBE";
-    case RTSP_SETUP: return "SETUP";
-    case RTSP_PLAY: return "PLAY";
-    case RTSP_TEARDOWN: return "TEARDOWN";
-    case RTSP_OPTIONS: return "OPTIONS";
-    case RTSP_PAUSE: return "PAUSE";
-    default: return "";
+    case RTSP_DESCRIBE:
+      return "DESCRIBE";
+    case RTSP_SETUP:
+      return "SETUP";
+    case RTSP_PLAY:
+      return "PLAY";
+    case RTSP_TEARDOWN:
+      return "TEARDOWN";
+    case RTSP_OPTIONS:
+      return "OPTIONS";
+    case RTSP_PAUSE:
+      return "PAUSE";
+    default:
+      return "";
   }
 }
 

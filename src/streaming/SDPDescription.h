@@ -29,10 +29,14 @@ struct SDPDescription {
   // The media of slot 1 (video), 2 (audio) or 3 (metadata); null for any other slot.
   SDPMedia* Media(int slot) {
     switch (slot) {
-      case SDPVideo: return &video;
-      case SDPAudio: return &audio;
-      case SDPMetadata: return &metadata;
-      default: return nullptr;
+      case SDPVideo:
+        return &video;
+      case SDPAudio:
+        return &audio;
+      case SDPMetadata:
+        return &metadata;
+      default:
+        return nullptr;
     }
   }
   const SDPMedia* Media(int slot) const { return const_cast<SDPDescription*>(this)->Media(slot); }

@@ -35,9 +35,8 @@ bool CBaseVideoSettingsManager::Apply(CEvent* stopEvent, int32_t codec, const Ch
     CEvent* events[3] = {&StopEvent(), &item->event, stopEvent};
     const int count = stopEvent ? 3 : 2;
     return CEvent::WaitAny(events, count, callerLimit_) == 1 && item->result != 0;
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return false;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
 }
 
 void CBaseVideoSettingsManager::Reset(bool keep) {
@@ -80,9 +79,8 @@ void CBaseVideoSettingsManager::Signal(const std::vector<TSmartPtr<Synchronizing
 bool CBaseVideoSettingsManager::RunRound() {
   try {
     return Synchronize();
-  } ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    return false;
   }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
 }
 
 void CBaseVideoSettingsManager::ThreadBody() {

@@ -68,8 +68,8 @@ CResultDef CElmoVideoSettingsManager::RequestGet(const std::string& path, std::s
 }
 
 bool CElmoVideoSettingsManager::Synchronize() {
-  const std::string groups = std::string("&group=") + kAppearanceGroup + "&group=" +
-                             (frameRateOption_ ? "Framerate" : "Frameskip");
+  const std::string groups =
+      std::string("&group=") + kAppearanceGroup + "&group=" + (frameRateOption_ ? "Framerate" : "Frameskip");
   std::string list;
   if (!RequestList(groups, &list)) return false;
   if (!configurationRead_) {
@@ -120,7 +120,8 @@ CResultDef CElmoVideoSettingsManager::VerifyResponse(const std::string& body, co
   CResultDef result;
   const std::string device = driver_->GetDeviceName();
   if (body.empty()) {
-    std::string text = "norvale::CElmoVideoSettingsManager::VerifyResponse: Device " + device + " returns empty response";
+    std::string text =
+        "norvale::CElmoVideoSettingsManager::VerifyResponse: Device " + device + " returns empty response";
     if (!request.empty()) text += " for \"" + request + "\" request string";
     text += ".";
     result.SetResult(kEmptyResponse, text);
@@ -151,16 +152,23 @@ bool CElmoVideoSettingsManager::UsesSecondStream(const StreamRecord& record) con
 
 std::string CElmoVideoSettingsManager::GroupName(const StreamRecord& record) const {
   switch (record.codec) {
-    case ipcapture::CodecJPEG: return "Mjpeg";
-    case ipcapture::CodecMPEG4: return "Mpeg4";
+    case ipcapture::CodecJPEG:
+      return "Mjpeg";
+    case ipcapture::CodecMPEG4:
+      return "Mpeg4";
     case ipcapture::CodecH264:
       switch (record.settings.streamKind) {
-        case StreamRecording: return UsesSecondStream(record) ? "H264_2" : "H264";
-        case StreamLive: return "H264_2";
-        case StreamRemote: return "H264_3";
-        default: return {};
+        case StreamRecording:
+          return UsesSecondStream(record) ? "H264_2" : "H264";
+        case StreamLive:
+          return "H264_2";
+        case StreamRemote:
+          return "H264_3";
+        default:
+          return {};
       }
-    default: return {};
+    default:
+      return {};
   }
 }
 
@@ -205,7 +213,8 @@ std::string CElmoVideoSettingsManager::QualityTerm(const std::string& list, cons
       }
       break;
     }
-    default: return {};
+    default:
+      return {};
   }
   if (lower >= upper) return {};
   const uint32_t q = static_cast<uint32_t>(std::clamp<int32_t>(record.settings.quality, 1, 100));
@@ -239,9 +248,17 @@ std::string CElmoVideoSettingsManager::KeyFrameTerm(const std::string& list, con
   if (rate == 0) return {};
   uint32_t minimum = 1;
   switch (series_) {
-    case 2: case 6: case 7: case 8: minimum = 2; break;
-    case 4: minimum = secondStreamAllowed_ ? 2 : 1; break;
-    default: break;
+    case 2:
+    case 6:
+    case 7:
+    case 8:
+      minimum = 2;
+      break;
+    case 4:
+      minimum = secondStreamAllowed_ ? 2 : 1;
+      break;
+    default:
+      break;
   }
   const std::string name = std::string(kAppearanceGroup) + "." + group + "VideoKeyFrameInterval";
   return ParameterTerm(list, name, Decimal(std::max(rate - 1, minimum)));
@@ -268,8 +285,7 @@ std::string CElmoVideoSettingsManager::ResolutionTerm(const std::string& list, c
 bool CElmoVideoSettingsManager::GenerateRequestUri(const std::string& parameterList, std::string* request) {
   request->clear();
   const auto records = StreamRecords();
-  if (series_ == 7 || series_ == 8)
-    return GenerateRequestUri_forQuadStreamCameras(parameterList, records, request);
+  if (series_ == 7 || series_ == 8) return GenerateRequestUri_forQuadStreamCameras(parameterList, records, request);
   return GenerateRequestUri_forSingleStreamMode(parameterList, records, request);
 }
 
@@ -360,8 +376,8 @@ bool CElmoVideoSettingsManager::GenerateRequestUri_forQuadStreamCameras(const st
   for (const std::string& name : wanted) {
     const auto allowed = database_.GetAllowedResolutions(static_cast<uint32_t>(wanted.size()), chosen);
     if (allowed.empty()) break;
-    chosen.push_back(CResolutionHelper::ChooseResolution(std::vector<std::string>(allowed.begin(), allowed.end()),
-                                                         ToLower(name)));
+    chosen.push_back(
+        CResolutionHelper::ChooseResolution(std::vector<std::string>(allowed.begin(), allowed.end()), ToLower(name)));
   }
 
   // 4. Frame rate, key-frame interval and quality of each stream.

@@ -13,20 +13,29 @@ CFramerateHelper::CFramerateHelper(int32_t videoStandard, uint32_t series, bool 
       options_ = {0, 5, 10, 15};
       if (secondStream) options_.insert(options_.end(), {2, 3, 4});
       break;
-    case 5: options_ = {0, 2, 5, 100}; break;
-    default: options_ = {0, 5, 10, 15}; break;
+    case 5:
+      options_ = {0, 2, 5, 100};
+      break;
+    default:
+      options_ = {0, 5, 10, 15};
+      break;
   }
 
   std::vector<uint32_t> baseRates;
   switch (series) {
     case 1:
-    case 5: baseRates = {30, 15}; break;
+    case 5:
+      baseRates = {30, 15};
+      break;
     case 2:
     case 3:
     case 4:
     case 6:
-    case 9: baseRates = {30}; break;
-    default: break;
+    case 9:
+      baseRates = {30};
+      break;
+    default:
+      break;
   }
 
   for (uint32_t base : baseRates) {
@@ -76,13 +85,18 @@ FrameSkipEntry CFramerateHelper::FindFrameSkip(uint32_t wantedRate, uint32_t bas
 uint32_t CFramerateHelper::GetMaxFrameRate(const std::string& resolution, bool unscaled) const {
   uint32_t rate = 30;
   switch (series_) {
-    case 1: rate = resolution == "vga" ? 30 : 15; break;
-    case 5: rate = resolution == "quadvga" ? 15 : 30; break;
+    case 1:
+      rate = resolution == "vga" ? 30 : 15;
+      break;
+    case 5:
+      rate = resolution == "quadvga" ? 15 : 30;
+      break;
     case 7:
       if (resolution == "3m") return 15;  // the same at either standard
       if (resolution == "5m") rate = 15;
       break;
-    default: break;
+    default:
+      break;
   }
   return unscaled ? rate : ToStandardRate(rate);
 }

@@ -76,8 +76,7 @@ bool CResolutionHelper::IsSmallerResolution(const std::string& a, const std::str
   return sa->height < sb->height;
 }
 
-std::string CResolutionHelper::ChooseResolution(const std::vector<std::string>& candidates,
-                                                const std::string& wanted) {
+std::string CResolutionHelper::ChooseResolution(const std::vector<std::string>& candidates, const std::string& wanted) {
   const std::string* chosen = nullptr;
   for (const std::string& c : candidates)
     if (!IsSmallerResolution(c, wanted) && (!chosen || IsSmallerResolution(c, *chosen))) chosen = &c;

@@ -51,10 +51,14 @@ std::string CVideoSettingsHelper::SelectResolutionSet(const StreamRequest& reque
   const std::vector<std::string> current = Split(request.currentSet, ",");
   switch (current.size()) {
     case 2:
-    case 3: return SelectFromOwnSets(request, current);
-    case 4: return SelectForFourStreams(request, current);
-    case 5: return SelectForFiveStreams(request);
-    default: return {};
+    case 3:
+      return SelectFromOwnSets(request, current);
+    case 4:
+      return SelectForFourStreams(request, current);
+    case 5:
+      return SelectForFiveStreams(request);
+    default:
+      return {};
   }
 }
 
@@ -62,10 +66,17 @@ std::string CVideoSettingsHelper::SelectFromOwnSets(const StreamRequest& request
                                                     const std::vector<std::string>& current) const {
   size_t position = 0;
   switch (request.codec) {
-    case kJpeg: position = 0; break;
-    case kMpeg4: position = 1; break;
-    case kH264: position = request.secondH264 ? 2 : 1; break;
-    default: return {};
+    case kJpeg:
+      position = 0;
+      break;
+    case kMpeg4:
+      position = 1;
+      break;
+    case kH264:
+      position = request.secondH264 ? 2 : 1;
+      break;
+    default:
+      return {};
   }
 
   std::vector<std::string> candidates;
@@ -97,10 +108,17 @@ std::string CVideoSettingsHelper::SelectForFourStreams(const StreamRequest& requ
                                                        const std::vector<std::string>& current) {
   size_t position = 0;
   switch (request.codec) {
-    case kJpeg: position = 0; break;
-    case kMpeg4: position = 1; break;
-    case kH264: position = 2; break;
-    default: return {};
+    case kJpeg:
+      position = 0;
+      break;
+    case kMpeg4:
+      position = 1;
+      break;
+    case kH264:
+      position = 2;
+      break;
+    default:
+      return {};
   }
   const std::string wanted = ToLower(request.resolution);
   if (wanted.empty() || current.size() != 4 || current[position] == wanted) return {};

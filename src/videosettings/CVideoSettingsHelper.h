@@ -9,11 +9,11 @@ namespace norvale {
 
 // One stream's wish, as the video settings hand it to SelectResolutionSet.
 struct StreamRequest {
-  int32_t codec = 0;             // 1 JPEG, 2 MPEG-4, 3 H.264
-  std::string resolution;        // wanted name, empty when the host's size has no name
-  std::string currentSet;        // the camera's current resolution set, e.g. "d1,cif,disable"
-  uint32_t frameRate = 0;        // wanted frames per second
-  bool secondH264 = false;       // the request is for the camera's second H.264 stream
+  int32_t codec = 0;        // 1 JPEG, 2 MPEG-4, 3 H.264
+  std::string resolution;   // wanted name, empty when the host's size has no name
+  std::string currentSet;   // the camera's current resolution set, e.g. "d1,cif,disable"
+  uint32_t frameRate = 0;   // wanted frames per second
+  bool secondH264 = false;  // the request is for the camera's second H.264 stream
 };
 
 // Resolution sets of multi-stream cameras: comma-separated lists with one resolution name per

@@ -11,20 +11,28 @@ namespace {
 
 const char* ModeName(uint32_t mode) {
   switch (mode) {
-    case 1: return "SingleStream";
-    case 2: return "DualStreaming";
-    case 3: return "TripleStreaming";
-    default: return nullptr;
+    case 1:
+      return "SingleStream";
+    case 2:
+      return "DualStreaming";
+    case 3:
+      return "TripleStreaming";
+    default:
+      return nullptr;
   }
 }
 
 // "/Live" and "/Live/Remote" lead from a recording element to the later streams.
 const char* StreamPath(uint32_t stream) {
   switch (stream) {
-    case 0: return "";
-    case 1: return "/Live";
-    case 2: return "/Live/Remote";
-    default: return nullptr;
+    case 0:
+      return "";
+    case 1:
+      return "/Live";
+    case 2:
+      return "/Live/Remote";
+    default:
+      return nullptr;
   }
 }
 
@@ -166,7 +174,9 @@ uint32_t CXMLDatabaseReader::GetMaxFrameRate(uint32_t stream, const std::vector<
     if (!Usable(name)) return 0;
   std::string tail;
   switch (chosen.size()) {
-    case 1: tail = "SingleStream/Recording" + Match(chosen[0]); break;
+    case 1:
+      tail = "SingleStream/Recording" + Match(chosen[0]);
+      break;
     case 2:
       tail = "DualStreaming/Recording" + Match(chosen[0]) +
              (stream == 0 ? "[Live" + Match(chosen[1]) + "]" : "/Live" + Match(chosen[1]));
@@ -174,13 +184,21 @@ uint32_t CXMLDatabaseReader::GetMaxFrameRate(uint32_t stream, const std::vector<
     case 3:
       tail = "TripleStreaming/Recording" + Match(chosen[0]);
       switch (stream) {
-        case 0: tail += "[Live" + Match(chosen[1]) + "[Remote" + Match(chosen[2]) + "]]"; break;
-        case 1: tail += "/Live" + Match(chosen[1]) + "[Remote" + Match(chosen[2]) + "]"; break;
-        case 2: tail += "/Live" + Match(chosen[1]) + "/Remote" + Match(chosen[2]); break;
-        default: return 0;
+        case 0:
+          tail += "[Live" + Match(chosen[1]) + "[Remote" + Match(chosen[2]) + "]]";
+          break;
+        case 1:
+          tail += "/Live" + Match(chosen[1]) + "[Remote" + Match(chosen[2]) + "]";
+          break;
+        case 2:
+          tail += "/Live" + Match(chosen[1]) + "/Remote" + Match(chosen[2]);
+          break;
+        default:
+          return 0;
       }
       break;
-    default: return 0;
+    default:
+      return 0;
   }
   return ToRate(parser_.Text(Query(tail + "/@maxfps")));
 }

@@ -11,7 +11,7 @@ struct ChannelSettings {
   int32_t quality = 0;        // stream value 2: 1 to 100; kept by Restart
   uint16_t width = 0;
   uint16_t height = 0;
-  int32_t streamKind = 0;     // 0 recording, 1 live, 2 remote
+  int32_t streamKind = 0;  // 0 recording, 1 live, 2 remote
 };
 
 enum : int32_t { StreamRecording = 0, StreamLive = 1, StreamRemote = 2 };

@@ -121,8 +121,8 @@ Recording Record(const std::string& codec, const std::string& arguments) {
   const Bytes data = ReadAll(prefix + ".rtp");
   size_t frame = 0;
   for (size_t pos = 0; pos + 4 <= data.size();) {
-    const size_t size = (size_t{data[pos]} << 24) | (size_t{data[pos + 1]} << 16) | (size_t{data[pos + 2]} << 8) |
-                        data[pos + 3];
+    const size_t size =
+        (size_t{data[pos]} << 24) | (size_t{data[pos + 1]} << 16) | (size_t{data[pos + 2]} << 8) | data[pos + 3];
     pos += 4;
     if (size > data.size() - pos) break;
     norvale::CRTPPacket packet;
@@ -150,18 +150,21 @@ Recording Record(const std::string& codec, const std::string& arguments) {
 }
 
 Recording& H264() {
-  static Recording r = Record("h264", "--width 1920 --height 1080 --fps 25 --frames 100 --bitrate 8000 "
-                                            "--keyint 25 --pattern zone-plate");
+  static Recording r = Record("h264",
+                              "--width 1920 --height 1080 --fps 25 --frames 100 --bitrate 8000 "
+                              "--keyint 25 --pattern zone-plate");
   return r;
 }
 Recording& Jpeg() {
-  static Recording r = Record("jpeg", "--width 1920 --height 1080 --fps 25 --frames 50 --quality 85 "
-                                            "--pattern zone-plate");
+  static Recording r = Record("jpeg",
+                              "--width 1920 --height 1080 --fps 25 --frames 50 --quality 85 "
+                              "--pattern zone-plate");
   return r;
 }
 Recording& Mpeg4() {
-  static Recording r = Record("mpeg4", "--width 1280 --height 720 --fps 25 --frames 100 --bitrate 6000 "
-                                             "--keyint 25 --pattern zone-plate");
+  static Recording r = Record("mpeg4",
+                              "--width 1280 --height 720 --fps 25 --frames 100 --bitrate 6000 "
+                              "--keyint 25 --pattern zone-plate");
   return r;
 }
 
@@ -254,8 +257,8 @@ int main(int argc, char** argv) {
     const auto parser = reporter.throughput.find(name + "_Depacketizer");
     const auto copy = reporter.throughput.find(name + "_Memcpy");
     if (parser == reporter.throughput.end() || copy == reporter.throughput.end() || copy->second <= 0) continue;
-    std::printf("%-6s depacketizer / memcpy throughput: %.2f (%.0f MB/s vs %.0f MB/s; target at least 0.33)\n",
-                codec, parser->second / copy->second, parser->second / 1e6, copy->second / 1e6);
+    std::printf("%-6s depacketizer / memcpy throughput: %.2f (%.0f MB/s vs %.0f MB/s; target at least 0.33)\n", codec,
+                parser->second / copy->second, parser->second / 1e6, copy->second / 1e6);
   }
   benchmark::Shutdown();
   return 0;

@@ -238,12 +238,18 @@ int main(int argc, char** argv) {
       return 2;
     }
     const char* v = argv[++i];
-    if (arg == "--first") first = v;
-    else if (arg == "--devices") count = std::atoi(v);
-    else if (arg == "--port") port = std::atoi(v);
-    else if (arg == "--seconds") seconds = std::atof(v);
-    else if (arg == "--library") library = v;
-    else if (arg == "--fps") fps = std::atoi(v);
+    if (arg == "--first")
+      first = v;
+    else if (arg == "--devices")
+      count = std::atoi(v);
+    else if (arg == "--port")
+      port = std::atoi(v);
+    else if (arg == "--seconds")
+      seconds = std::atof(v);
+    else if (arg == "--library")
+      library = v;
+    else if (arg == "--fps")
+      fps = std::atoi(v);
     else if (arg == "--size") {
       if (std::sscanf(v, "%dx%d", &width, &height) != 2) width = 0;
     } else {
@@ -252,8 +258,9 @@ int main(int argc, char** argv) {
     }
   }
   if (count < 1 || port < 1 || port > 65535 || fps < 1 || width < 1 || height < 1) {
-    std::fprintf(stderr, "usage: multi_device_host --first A --devices N [--port P] [--seconds S] [--size WxH] "
-                         "[--fps F] [--library PATH] [--verbose]\n");
+    std::fprintf(stderr,
+                 "usage: multi_device_host --first A --devices N [--port P] [--seconds S] [--size WxH] "
+                 "[--fps F] [--library PATH] [--verbose]\n");
     return 2;
   }
   std::signal(SIGINT, OnSignal);
@@ -317,8 +324,10 @@ int main(int argc, char** argv) {
     if (inputOpen && ::poll(&in, 1, 100) > 0) {
       char buffer[128];
       const ssize_t got = ::read(0, buffer, sizeof buffer);
-      if (got <= 0) inputOpen = false;
-      else input.append(buffer, static_cast<size_t>(got));
+      if (got <= 0)
+        inputOpen = false;
+      else
+        input.append(buffer, static_cast<size_t>(got));
       if (input.find("stop") != std::string::npos) break;
     } else if (!inputOpen) {
       ::usleep(100000);
@@ -346,18 +355,20 @@ int main(int argc, char** argv) {
   long outstanding = 0;
   for (const auto& d : devices) {
     std::printf("device %s frames %llu bytes %llu signal-lost %llu\n", d->address.c_str(),
-                static_cast<unsigned long long>(d->sink.frames.load()), static_cast<unsigned long long>(d->sink.bytes.load()),
+                static_cast<unsigned long long>(d->sink.frames.load()),
+                static_cast<unsigned long long>(d->sink.bytes.load()),
                 static_cast<unsigned long long>(d->sink.signalLost.load()));
     frames += d->sink.frames;
     errors += d->log->errors;
     warnings += d->log->warnings;
     outstanding += d->allocator.Outstanding();
   }
-  std::printf("summary devices=%d started=%d window_s=%.3f cpu_window_s=%.3f cpu_total_s=%.3f rss_before_kb=%ld "
-              "rss_kb=%ld threads_before=%ld threads=%ld start_s=%.3f stop_s=%.3f close_s=%.3f frames=%llu "
-              "log_errors=%llu log_warnings=%llu buffers_outstanding=%ld\n",
-              count, started, window, cpuWindow, CpuSeconds(), rssBefore, rss, threadsBefore, threads, startSeconds,
-              stopSeconds, closeSeconds, static_cast<unsigned long long>(frames), static_cast<unsigned long long>(errors),
-              static_cast<unsigned long long>(warnings), outstanding);
+  std::printf(
+      "summary devices=%d started=%d window_s=%.3f cpu_window_s=%.3f cpu_total_s=%.3f rss_before_kb=%ld "
+      "rss_kb=%ld threads_before=%ld threads=%ld start_s=%.3f stop_s=%.3f close_s=%.3f frames=%llu "
+      "log_errors=%llu log_warnings=%llu buffers_outstanding=%ld\n",
+      count, started, window, cpuWindow, CpuSeconds(), rssBefore, rss, threadsBefore, threads, startSeconds,
+      stopSeconds, closeSeconds, static_cast<unsigned long long>(frames), static_cast<unsigned long long>(errors),
+      static_cast<unsigned long long>(warnings), outstanding);
   return started == count ? 0 : 1;
 }

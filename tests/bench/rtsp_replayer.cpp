@@ -52,7 +52,7 @@ constexpr uint16_t kServerRtpPort = 6970;
 
 // ---- the packet trace ---------------------------------------------------------------------------
 struct TracePacket {
-  uint8_t prefix[2];    // FU indicator and header of a fragment
+  uint8_t prefix[2];  // FU indicator and header of a fragment
   uint8_t prefixLength;
   bool marker;
   const uint8_t* data;
@@ -327,8 +327,10 @@ class Replayer {
 
   void Drop(Connection* c) {
     for (auto it = sessions_.begin(); it != sessions_.end();) {
-      if (it->second.connection == c->fd) it = sessions_.erase(it);
-      else ++it;
+      if (it->second.connection == c->fd)
+        it = sessions_.erase(it);
+      else
+        ++it;
     }
     ::epoll_ctl(epoll_, EPOLL_CTL_DEL, c->fd, nullptr);
     const int fd = c->fd;
@@ -432,7 +434,10 @@ class Replayer {
       status = 404;
       body = "Not Found\r\n";
     }
-    return "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : status == 404 ? " Not Found" : " Error") +
+    return "HTTP/1.1 " + std::to_string(status) +
+           (status == 200   ? " OK"
+            : status == 404 ? " Not Found"
+                            : " Error") +
            "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
            (c->closeAfter ? "Connection: close\r\n" : "") + "\r\n" + body;
   }
@@ -460,7 +465,8 @@ class Replayer {
     };
     const std::string path = PathOf(uri);
     const bool known = path == "h264" || path == "h264_2" || path == "h264_3";
-    if (method == "OPTIONS") return reply("200 OK", "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER\r\n");
+    if (method == "OPTIONS")
+      return reply("200 OK", "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER\r\n");
     if (method == "DESCRIBE") {
       if (!known) return reply("404 Not Found", "");
       const uint8_t* sps = reinterpret_cast<const uint8_t*>(trace_.sps.data());
@@ -506,10 +512,9 @@ class Replayer {
       std::snprintf(ssrc, sizeof ssrc, "%08X", s.ssrc);
       sessions_[s.id] = s;
       const std::string clientPorts = transport.substr(ports + 12, transport.find_first_of(";,", ports) - ports - 12);
-      return reply("200 OK", "Transport: RTP/AVP;unicast;client_port=" + clientPorts +
-                                 ";server_port=" + std::to_string(kServerRtpPort) + "-" +
-                                 std::to_string(kServerRtpPort + 1) + ";ssrc=" + ssrc + ";mode=\"PLAY\"\r\nSession: " +
-                                 s.id + ";timeout=60\r\n");
+      return reply("200 OK", "Transport: RTP/AVP;unicast;client_port=" + clientPorts + ";server_port=" +
+                                 std::to_string(kServerRtpPort) + "-" + std::to_string(kServerRtpPort + 1) +
+                                 ";ssrc=" + ssrc + ";mode=\"PLAY\"\r\nSession: " + s.id + ";timeout=60\r\n");
     }
     std::string session = HeaderValue(request, "Session");
     session = session.substr(0, session.find(';'));
@@ -609,7 +614,8 @@ class Replayer {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     std::printf("cpu %.3f %.3f wall %.3f sessions %zu late %llu\nend\n",
-                usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6, usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6,
+                usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6,
+                usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6,
                 std::chrono::duration<double>(Clock::now() - ready_).count(), sessions_.size(),
                 static_cast<unsigned long long>(late_));
     std::fflush(stdout);
@@ -641,21 +647,29 @@ int main(int argc, char** argv) {
       return 2;
     }
     const char* v = argv[++i];
-    if (arg == "--clip") options.clip = v;
-    else if (arg == "--params") options.params = v;
-    else if (arg == "--first") options.first = v;
-    else if (arg == "--cameras") options.cameras = std::atoi(v);
-    else if (arg == "--fps") options.fps = std::atoi(v);
-    else if (arg == "--rtsp-port") options.rtspPort = static_cast<uint16_t>(std::atoi(v));
-    else if (arg == "--http-port") options.httpPort = static_cast<uint16_t>(std::atoi(v));
+    if (arg == "--clip")
+      options.clip = v;
+    else if (arg == "--params")
+      options.params = v;
+    else if (arg == "--first")
+      options.first = v;
+    else if (arg == "--cameras")
+      options.cameras = std::atoi(v);
+    else if (arg == "--fps")
+      options.fps = std::atoi(v);
+    else if (arg == "--rtsp-port")
+      options.rtspPort = static_cast<uint16_t>(std::atoi(v));
+    else if (arg == "--http-port")
+      options.httpPort = static_cast<uint16_t>(std::atoi(v));
     else {
       std::fprintf(stderr, "rtsp_replayer: unknown option %s\n", arg.c_str());
       return 2;
     }
   }
   if (options.clip.empty() || options.cameras < 1 || options.fps < 1 || options.fps > 1000) {
-    std::fprintf(stderr, "usage: rtsp_replayer --clip FILE --cameras N [--first A] [--fps F] [--params FILE] "
-                         "[--rtsp-port P] [--http-port P]\n");
+    std::fprintf(stderr,
+                 "usage: rtsp_replayer --clip FILE --cameras N [--first A] [--fps F] [--params FILE] "
+                 "[--rtsp-port P] [--http-port P]\n");
     return 2;
   }
   Trace trace;

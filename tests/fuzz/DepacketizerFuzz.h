@@ -63,8 +63,9 @@ void RunPackets(const uint8_t* data, size_t size, bool firstRecordIsParameterSet
     if (r.flags & 0x10) allocator.failAllocation = !allocator.failAllocation;
     if (r.flags & 0x20) client.accept = !client.accept;
     if (r.flags & 0x40) client.throwOnDelivery = !client.throwOnDelivery;
-    if (r.flags & 0x80) client.requestedSize = client.requestedSize.first ? std::pair<uint16_t, uint16_t>{0, 0}
-                                                                          : std::pair<uint16_t, uint16_t>{2560, 1920};
+    if (r.flags & 0x80)
+      client.requestedSize =
+          client.requestedSize.first ? std::pair<uint16_t, uint16_t>{0, 0} : std::pair<uint16_t, uint16_t>{2560, 1920};
     norvale::CRTPPacket packet;
     packet.sequenceNumber = sequence++;
     packet.timestamp = timestamp;

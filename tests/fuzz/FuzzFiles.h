@@ -29,7 +29,8 @@ class ScratchDirectory {
     for (const auto& entry : std::filesystem::directory_iterator(path_, ignored))
       std::filesystem::remove_all(entry.path(), ignored);
     const std::string file = File(name);
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     return file;
   }
 

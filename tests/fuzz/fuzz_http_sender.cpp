@@ -52,9 +52,12 @@ Built BuildAnswer(FuzzedDataProvider& provider) {
   const int headers = provider.ConsumeIntegralInRange<int>(0, 4);
   bool clean = true;
   for (int i = 0; i < headers; ++i) {
-    static const char* const kHeaders[] = {
-        "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\", qop=\"auth\"", "WWW-Authenticate: Basic realm=\"cam\"",
-        "Connection: close", "Connection: keep-alive", "Content-Type: text/plain", "X-Odd:"};
+    static const char* const kHeaders[] = {"WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\", qop=\"auth\"",
+                                           "WWW-Authenticate: Basic realm=\"cam\"",
+                                           "Connection: close",
+                                           "Connection: keep-alive",
+                                           "Content-Type: text/plain",
+                                           "X-Odd:"};
     if (provider.ConsumeBool()) {
       out += kHeaders[provider.ConsumeIntegralInRange<size_t>(0, 5)];
     } else {
@@ -96,8 +99,8 @@ Built BuildAnswer(FuzzedDataProvider& provider) {
   }
   built.framed = clean && framing != 4 && !(http10 && framing == 1);  // chunks are an HTTP/1.1 framing
   // 204 and 205 answers have no body whatever follows their header block.
-  built.complete = built.framed && framing != 2 && status >= 200 && status < 300 && status != 204 &&
-                   status != 205 && !body.empty();
+  built.complete =
+      built.framed && framing != 2 && status >= 200 && status < 300 && status != 204 && status != 205 && !body.empty();
   built.body = body;
   size_t pieces = provider.ConsumeIntegralInRange<size_t>(0, 6);
   while (pieces-- > 0) built.answer.pieces.push_back(provider.ConsumeIntegralInRange<size_t>(1, 64));

@@ -35,9 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   norvale::platform::SocketAddress from;
   handler.OnClientPacket(nullptr, from, datagram.data(), datagram.size());
   size_t byes = 0;
-  norvale::rtcp::WalkCompound(datagram.data(), datagram.size(), [&](uint8_t type, const uint8_t*, size_t) {
-    byes += type == norvale::rtcp::kBye;
-  });
+  norvale::rtcp::WalkCompound(datagram.data(), datagram.size(),
+                              [&](uint8_t type, const uint8_t*, size_t) { byes += type == norvale::rtcp::kBye; });
   if (listener.count - before > static_cast<int>(byes)) __builtin_trap();
   return 0;
 }

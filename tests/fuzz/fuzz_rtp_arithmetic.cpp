@@ -76,7 +76,7 @@ void CheckTimes(FuzzedDataProvider& provider, size_t count) {
     const uint64_t before = converter.Current();
     converter.Update(timestamp);
     const uint64_t after = converter.Current();
-    if (after < gNow) std::abort();                  // never behind the clock
+    if (after < gNow) std::abort();                     // never behind the clock
     if (after < before && after != gNow) std::abort();  // backwards only by restarting at the present
     norvale::ipcapture::SystemTimeRecord time{};
     converter.GetTime(&time);

@@ -86,10 +86,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     out += "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Base: " + base + "\r\nSession: " + session +
            "\r\nContent-Type: application/sdp\r\n";
     switch (length) {
-      case Exact: out += "Content-Length: " + std::to_string(sdp.size()) + "\r\n"; break;
-      case Huge: out += "Content-Length: " + std::to_string(provider.ConsumeIntegralInRange<uint64_t>(1u << 20, UINT64_MAX)) + "\r\n"; break;
-      case Absent: break;
-      case NotDigits: out += "Content-Length: 1$2\r\n"; break;
+      case Exact:
+        out += "Content-Length: " + std::to_string(sdp.size()) + "\r\n";
+        break;
+      case Huge:
+        out += "Content-Length: " + std::to_string(provider.ConsumeIntegralInRange<uint64_t>(1u << 20, UINT64_MAX)) +
+               "\r\n";
+        break;
+      case Absent:
+        break;
+      case NotDigits:
+        out += "Content-Length: 1$2\r\n";
+        break;
     }
     out += "\r\n" + sdp + provider.ConsumeRandomLengthString(64);
   }

@@ -14,7 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   norvale::CRTSPResponseParser parser;
   parser.ParseResponse(first, firstKind);
   parser.ParseResponse(second, secondKind);
-  if (parser.Realm().find('"') != std::string::npos || parser.Nonce().find('"') != std::string::npos)
-    __builtin_trap();
+  if (parser.Realm().find('"') != std::string::npos || parser.Nonce().find('"') != std::string::npos) __builtin_trap();
   return 0;
 }

@@ -16,26 +16,57 @@
 
 namespace {
 
-const char* const kNames[] = {
-    "Image.I0.Appearance.Resolution",          "Image.I0.Appearance.MjpegQfactor",
-    "Image.I0.Appearance.Mpeg4Bitrate",        "Image.I0.Appearance.H264Bitrate",
-    "Image.I0.Appearance.H264_2Bitrate",       "Image.I0.Appearance.H264_3Bitrate",
-    "Image.I0.Appearance.MjpegVideoKeyFrameInterval", "Image.I0.Appearance.Mpeg4VideoKeyFrameInterval",
-    "Image.I0.Appearance.H264VideoKeyFrameInterval",  "Image.I0.Appearance.H264_2VideoKeyFrameInterval",
-    "Image.I0.Appearance.H264_3VideoKeyFrameInterval", "Framerate.Mjpeg", "Framerate.Mpeg4",
-    "Framerate.H264", "Framerate.H264_2", "Framerate.H264_3", "Frameskip.Mjpeg", "Frameskip.Mpeg4",
-    "Frameskip.H264", "Frameskip.H264_2", "Frameskip.H264_3"};
+const char* const kNames[] = {"Image.I0.Appearance.Resolution",
+                              "Image.I0.Appearance.MjpegQfactor",
+                              "Image.I0.Appearance.Mpeg4Bitrate",
+                              "Image.I0.Appearance.H264Bitrate",
+                              "Image.I0.Appearance.H264_2Bitrate",
+                              "Image.I0.Appearance.H264_3Bitrate",
+                              "Image.I0.Appearance.MjpegVideoKeyFrameInterval",
+                              "Image.I0.Appearance.Mpeg4VideoKeyFrameInterval",
+                              "Image.I0.Appearance.H264VideoKeyFrameInterval",
+                              "Image.I0.Appearance.H264_2VideoKeyFrameInterval",
+                              "Image.I0.Appearance.H264_3VideoKeyFrameInterval",
+                              "Framerate.Mjpeg",
+                              "Framerate.Mpeg4",
+                              "Framerate.H264",
+                              "Framerate.H264_2",
+                              "Framerate.H264_3",
+                              "Frameskip.Mjpeg",
+                              "Frameskip.Mpeg4",
+                              "Frameskip.H264",
+                              "Frameskip.H264_2",
+                              "Frameskip.H264_3"};
 
-const char* const kValues[] = {"0", "1", "2", "15", "25", "30", "40", "1024", "8000", "d1,d1", "vga,vga",
-                               "disable,1080p,vga,qvga,disable", "disable,720p,vga,qvga,disable",
-                               "disable,5m,vga,disable,disable", "d1,720p,disable", "cif,720p", "disable,1080",
-                               "vga,vga,vga,disable", "1080p,d1,cif"};
+const char* const kValues[] = {"0",
+                               "1",
+                               "2",
+                               "15",
+                               "25",
+                               "30",
+                               "40",
+                               "1024",
+                               "8000",
+                               "d1,d1",
+                               "vga,vga",
+                               "disable,1080p,vga,qvga,disable",
+                               "disable,720p,vga,qvga,disable",
+                               "disable,5m,vga,disable,disable",
+                               "d1,720p,disable",
+                               "cif,720p",
+                               "disable,1080",
+                               "vga,vga,vga,disable",
+                               "1080p,d1,cif"};
 
-const char* const kSupported[] = {"d1,vga,cif,qvga", "1080p,720p,d1,vga,cif,qvga", "5m,3m,quadvga,xga,d1,vga,cif,qvga",
-                                  "quadvga,720p,d1,vga,cif,qvga,qcif", "vga,qvga", ""};
+const char* const kSupported[] = {"d1,vga,cif,qvga",
+                                  "1080p,720p,d1,vga,cif,qvga",
+                                  "5m,3m,quadvga,xga,d1,vga,cif,qvga",
+                                  "quadvga,720p,d1,vga,cif,qvga,qcif",
+                                  "vga,qvga",
+                                  ""};
 
-const uint16_t kSizes[][2] = {{1920, 1080}, {1280, 720}, {1280, 960}, {720, 576}, {720, 480}, {640, 480},
-                              {352, 288}, {320, 240}, {176, 144}, {2560, 1920}, {2048, 1536}, {1024, 768}};
+const uint16_t kSizes[][2] = {{1920, 1080}, {1280, 720}, {1280, 960}, {720, 576},   {720, 480},   {640, 480},
+                              {352, 288},   {320, 240},  {176, 144},  {2560, 1920}, {2048, 1536}, {1024, 768}};
 
 std::string ListText(const std::map<std::string, std::string>& params) {
   std::string text;

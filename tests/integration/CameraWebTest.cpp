@@ -27,8 +27,9 @@ class Camsim {
   explicit Camsim(const std::vector<std::string>& options) {
     int out[2];
     if (pipe(out) != 0) return;
-    std::vector<std::string> args = {"/usr/bin/python3", ZEPHRIN_SOURCE_DIR "/tools/camsim/camsim.py",
-                                     "--address", "127.0.0.1", "--http-port", "0", "--no-rtsp"};
+    std::vector<std::string> args = {
+        "/usr/bin/python3", ZEPHRIN_SOURCE_DIR "/tools/camsim/camsim.py", "--address", "127.0.0.1", "--http-port", "0",
+        "--no-rtsp"};
     args.insert(args.end(), options.begin(), options.end());
     pid_ = fork();
     if (pid_ == 0) {
@@ -104,7 +105,8 @@ Camsim* CameraWeb::digest_ = nullptr;
 TEST_F(CameraWeb, DigestLoginReadsTheParameterListAndMapsTheModel) {
   Web::CHttpSender sender(Device(digest_->Port(), "admin", "se cret"));
   std::string list;
-  ASSERT_TRUE(HUtils::RequestGetString(sender, list, "/cgi-bin/admin/param.cgi?action=list&group=Brand&group=Properties"));
+  ASSERT_TRUE(
+      HUtils::RequestGetString(sender, list, "/cgi-bin/admin/param.cgi?action=list&group=Brand&group=Properties"));
   norvale::CElmoNameMapper mapper;
   ASSERT_TRUE(mapper.Map("Dynacolor", norvale::FindParamValue("root.Brand.Brand", "=", list),
                          norvale::FindParamValue("root.Brand.ProdShortName", "=", list)));
@@ -187,8 +189,8 @@ TEST(CameraWebLogins, BasicAndDigestWithoutQop) {
   Web::CHttpSender basicWrong(Device(basic.Port(), "root", "nope"));
   EXPECT_EQ(HUtils::RequestGetRD(basicWrong, "/cgi-bin/admin/param.cgi?action=list").Code(), 10);
 
-  Camsim rfc2069({"--profile", "evision", "--user", "admin", "--password", "admin", "--auth", "digest",
-                  "--digest-qop", "none"});
+  Camsim rfc2069(
+      {"--profile", "evision", "--user", "admin", "--password", "admin", "--auth", "digest", "--digest-qop", "none"});
   ASSERT_NE(rfc2069.Port(), 0);
   Web::CHttpSender sender(Device(rfc2069.Port(), "admin", "admin"));
   EXPECT_TRUE(HUtils::RequestGetString(sender, list, "/cgi-bin/admin/param.cgi?action=list&group=Brand"));

@@ -188,16 +188,46 @@ TEST_F(CapabilityQuery, EachSeriesIsNamedAndDescribedByItsOwnRules) {
   const uint32_t none = 0xFFFFFFFFu;
   const Expected cameras[] = {
       // Brand placeholder: the e-Vision name and brand. PAL frame skipping from 30 and 15 fps.
-      {"evision", "e-Vision TPMX10x", "1", "0", "e-TPMX10A", "qvga,vga", "0", "0", {1000, 500, 250, 83, 40}, 40, none,
+      {"evision",
+       "e-Vision TPMX10x",
+       "1",
+       "0",
+       "e-TPMX10A",
+       "qvga,vga",
+       "0",
+       "0",
+       {1000, 500, 250, 83, 40},
+       40,
+       none,
        none},
       // No brand value: Planet; a second H.264 stream adds skip options 2, 3 and 4.
-      {"planet", "Planet ICA-HM131", "2", "1", "ICA-HM131", "1080p,720p,cif,d1,qvga,vga", "1", "0",
-       {500, 333, 167, 143, 100, 67, 33}, 33, 1, 1},
+      {"planet",
+       "Planet ICA-HM131",
+       "2",
+       "1",
+       "ICA-HM131",
+       "1080p,720p,cif,d1,qvga,vga",
+       "1",
+       "0",
+       {500, 333, 167, 143, 100, 67, 33},
+       33,
+       1,
+       1},
       // MPEG-4 and JPEG only, frame-rate option: 1 to 25 fps.
       {"box-mpeg4", "Dynacolor V1", "4", "0", "NV1021", "1080p,cif,d1,qvga,vga", "0", "1", {}, 40, none, none},
       // Series from the four-entry configuration; quadvga's 15 fps limit is the default.
-      {"series5", "Dynacolor 1", "5", "1", "NV1041", "720p,cif,d1,qcif,quadvga,qvga,vga", "0", "0",
-       {1000, 333, 167, 143, 67, 33}, 67, 4, 1},
+      {"series5",
+       "Dynacolor 1",
+       "5",
+       "1",
+       "NV1041",
+       "720p,cif,d1,qcif,quadvga,qvga,vga",
+       "0",
+       "0",
+       {1000, 333, 167, 143, 67, 33},
+       67,
+       4,
+       1},
       {"nh222", "ELMO NH222", "6", "0", "NH222", "cif,d1,qvga,vga", "0", "0", {1000, 500, 200, 40}, 40, 1, 1},
       {"videoserver", "ELMO VS201", "9", "1", "VS201", "cif,d1,qcif", "0", "0", {500, 333, 167, 33}, 33, 4, 4},
   };
@@ -420,8 +450,7 @@ TEST_F(CapabilityQuery, MultiStreamCamerasReportTheirStreamsToNewHostCoresOnly) 
   EXPECT_EQ(current.Property(126).rfind("values=", 0), 0u);
   EXPECT_EQ(current.Capability(8), 1u);
   EXPECT_EQ(current.Capability(7), 0xFFFFFFFFu);  // the recording stream is H.264 only
-  EXPECT_EQ(current.propertyOrder,
-            (std::vector<int32_t>{120, 121, 122, 124, 125, 126, 1, 2, 4, 3, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(current.propertyOrder, (std::vector<int32_t>{120, 121, 122, 124, 125, 126, 1, 2, 4, 3, 5, 6, 7, 8, 9}));
 }
 
 }  // namespace

@@ -49,9 +49,15 @@ TEST(HostProbe, SavesTheCamerasHostParametersAndReportsFailures) {
   EXPECT_NE(output.find("model: Planet ICA-HM131"), std::string::npos) << output;
   // Parameter 6 has no text (no PTZ) and is stored as "(none)".
   const std::vector<std::string> expected = {
-      "1=1", "2=2", "3=ICA-HM131", "4=3.0.12",
-      "5=Pan=0; Tilt=0; Zoom=0; Focus=0; Iris=0; Center=0; Unzoom=0; AreaZoom=0; Preset=0", "6=(none)", "7=1",
-      "8=1080p,720p,cif,d1,qvga,vga", "9=0"};
+      "1=1",
+      "2=2",
+      "3=ICA-HM131",
+      "4=3.0.12",
+      "5=Pan=0; Tilt=0; Zoom=0; Focus=0; Iris=0; Center=0; Unzoom=0; AreaZoom=0; Preset=0",
+      "6=(none)",
+      "7=1",
+      "8=1080p,720p,cif,d1,qvga,vga",
+      "9=0"};
   std::vector<std::string> parameters;
   for (const auto& line : Lines(file))
     if (!line.empty() && line[0] != '#') parameters.push_back(line);

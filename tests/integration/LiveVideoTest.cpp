@@ -57,7 +57,8 @@ struct Profile {
   const char* name;
   std::map<uint32_t, std::string> params;
 };
-const Profile kDome = {"ptz-dome", {{1, "1"}, {2, "3"}, {3, "DH620"}, {4, "2.4.1"}, {8, "720p,d1,vga,cif,qvga"}, {9, "0"}}};
+const Profile kDome = {"ptz-dome",
+                       {{1, "1"}, {2, "3"}, {3, "DH620"}, {4, "2.4.1"}, {8, "720p,d1,vga,cif,qvga"}, {9, "0"}}};
 const Profile kNH222 = {"nh222", {{1, "0"}, {2, "6"}, {3, "NH222"}, {4, "1.5.2"}, {8, "d1,vga,cif,qvga"}, {9, "0"}}};
 
 class LiveVideo : public ::testing::Test {
@@ -334,7 +335,8 @@ TEST_F(LiveVideo, ZephrinHostRecordsAStreamToAFile) {
   const std::string command = std::string(ZEPHRIN_BIN_DIR) + "/zephrin-host record --address 127.0.0.57 --port " +
                               std::to_string(camera.HttpPort()) +
                               " --param 1=1 --param 2=3 --param 8=720p,d1,vga,cif,qvga --param 9=0 --codec h264"
-                              " --size 1280x720 --fps 30 --duration 4 --progress 0 --quiet --out " + path + " 2>&1";
+                              " --size 1280x720 --fps 30 --duration 4 --progress 0 --quiet --out " +
+                              path + " 2>&1";
   std::string output;
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);

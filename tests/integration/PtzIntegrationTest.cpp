@@ -41,9 +41,8 @@ class PtzIntegration : public ::testing::Test {
   }
   std::unique_ptr<HostedDriver> Driver(const SimulatedCamera& camera, const std::string& caps = kDome,
                                        int32_t cameras = 1) {
-    auto driver = std::make_unique<HostedDriver>(camera, std::vector<std::pair<uint32_t, std::string>>{
-                                                             {5, caps}, {6, PresetFile()}},
-                                                 cameras);
+    auto driver = std::make_unique<HostedDriver>(
+        camera, std::vector<std::pair<uint32_t, std::string>>{{5, caps}, {6, PresetFile()}}, cameras);
     EXPECT_TRUE(driver->Opened());
     return driver;
   }
@@ -107,11 +106,10 @@ TEST_F(PtzIntegration, FocusSwitchesAutofocusOffAndAMoveSwitchesItOn) {
   ASSERT_EQ(PTZ_OK, api->StartMove(1, 1));
   ASSERT_EQ(PTZ_OK, api->StartFocusNegative(1));
   ASSERT_EQ(PTZ_OK, api->Unzoom(0));
-  const Requests want = {kPtz + "autofocus=off",       kPtz + "continuousfocusmove=49",
-                         kPtz + "continuousfocusmove=-100", PanTilt(5, 0),
-                         kPtz + "autofocus=on",        PanTilt(5, 0),
-                         kPtz + "autofocus=off",       kPtz + "continuousfocusmove=-5",
-                         kPtz + "zoom=0",              kPtz + "autofocus=on"};
+  const Requests want = {kPtz + "autofocus=off", kPtz + "continuousfocusmove=49", kPtz + "continuousfocusmove=-100",
+                         PanTilt(5, 0),          kPtz + "autofocus=on",           PanTilt(5, 0),
+                         kPtz + "autofocus=off", kPtz + "continuousfocusmove=-5", kPtz + "zoom=0",
+                         kPtz + "autofocus=on"};
   EXPECT_EQ(want, camera->WaitRequests(want.size()));
 }
 
@@ -177,7 +175,8 @@ TEST_F(PtzIntegration, TheSeventeenthWaitingCommandDropsTheOldestWhileTheCameraI
   ASSERT_NE(nullptr, api);
   ASSERT_EQ(PTZ_OK, api->Unzoom(0));  // the camera takes its time with this one
   // Wait until the worker is inside it, then queue seventeen distinct moves.
-  for (int i = 0; i < 100 && camera->Requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 100 && camera->Requests().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   Requests queued;
   const int kSign[8][2] = {{-1, 0}, {1, 0}, {0, 1}, {0, -1}, {-1, 1}, {1, 1}, {-1, -1}, {1, -1}};
@@ -219,7 +218,7 @@ TEST_F(PtzIntegration, PresetsOnTheCameraAndInTheFile) {
   IIPPTZApi* api = driver->Api();
   ASSERT_NE(nullptr, api);
   EXPECT_EQ(PTZ_OK, api->AddPreset("Gate"));
-  EXPECT_EQ(PTZ_OK, api->AddPreset("Front gate"));  // still there: a rename, nothing sent
+  EXPECT_EQ(PTZ_OK, api->AddPreset("Front gate"));      // still there: a rename, nothing sent
   EXPECT_EQ(PTZ_OK, api->GotoPreset(0, "Front gate"));  // current: nothing sent
   ASSERT_EQ(PTZ_OK, api->StartMove(1, 1));
   EXPECT_EQ(PTZ_OK, api->AddPreset("Dock"));
@@ -240,10 +239,10 @@ TEST_F(PtzIntegration, PresetsOnTheCameraAndInTheFile) {
       if (r.find("preset") != std::string::npos) out.push_back(r);
     return out;
   }();
-  EXPECT_EQ((Requests{kConfig + "setserverpresetno=1", kConfig + "setserverpresetno=2",
-                      kConfig + "setserverpresetno=3", kPtz + "gotoserverpresetno=1",
-                      kConfig + "removeserverpresetno=2", kConfig + "setserverpresetno=2"}),
-            presets);
+  EXPECT_EQ(
+      (Requests{kConfig + "setserverpresetno=1", kConfig + "setserverpresetno=2", kConfig + "setserverpresetno=3",
+                kPtz + "gotoserverpresetno=1", kConfig + "removeserverpresetno=2", kConfig + "setserverpresetno=2"}),
+      presets);
 
   char name[64];
   ASSERT_EQ(3, api->GetPresetCount());
@@ -313,8 +312,9 @@ TEST_F(PtzIntegration, PresetLimitAndCameraRefusals) {
   ASSERT_EQ(PTZ_OK, api->AddPreset("B"));
   ASSERT_EQ(PTZ_OK, api->StartMove(1, 1));
   EXPECT_EQ(PTZ_PresetLimit, api->AddPreset("C"));
-  EXPECT_TRUE(driver->log.Contains("norvale::CPrepositionList::AddPreposition: A preposition \"C\" cannot be added. "
-                                   "Camera supports saving not more than 2 prepositions."));
+  EXPECT_TRUE(
+      driver->log.Contains("norvale::CPrepositionList::AddPreposition: A preposition \"C\" cannot be added. "
+                           "Camera supports saving not more than 2 prepositions."));
   PTZCapabilityRecord record{};
   ASSERT_EQ(PTZ_OK, api->GetCapabilities(&record));
   EXPECT_EQ(2, record.presetSlots);
@@ -331,8 +331,9 @@ TEST_F(PtzIntegration, PresetLimitAndCameraRefusals) {
   ASSERT_NE(nullptr, api);
   ASSERT_EQ(PTZ_OK, api->StartMove(1, 1));
   EXPECT_EQ(PTZ_Failed, api->AddPreset("B"));
-  EXPECT_TRUE(driver->log.Contains("norvale::CElmoPTZComm::SendCommand_SetPreposition: Cannot add preposition for device " +
-                                   camera->DeviceName() + ". Reason: Error:busy"));
+  EXPECT_TRUE(
+      driver->log.Contains("norvale::CElmoPTZComm::SendCommand_SetPreposition: Cannot add preposition for device " +
+                           camera->DeviceName() + ". Reason: Error:busy"));
   EXPECT_EQ(1, api->GetPresetCount());
   // A go-to the camera refuses (its preset is gone) is "not done".
   EXPECT_EQ(PTZ_PresetNotFound, api->GotoPreset(0, "A"));
@@ -358,8 +359,9 @@ TEST_F(PtzIntegration, HostFacingSlotsRefuseWhatTheyCannotServe) {
   EXPECT_EQ(nullptr, driver.Api(0));
   EXPECT_TRUE(driver.log.Contains("norvale::CElmoPTZHandler::GetXMLStorageFileName: PTZ handler for camera " +
                                   camera->DeviceName() + " is not created!"));
-  EXPECT_TRUE(driver.log.Contains("norvale::CBasePTZHandler::InitializeXMLStorage: PTZ module cannot be initialized! "
-                                  "Name of file for preset storing was not defined"));
+  EXPECT_TRUE(
+      driver.log.Contains("norvale::CBasePTZHandler::InitializeXMLStorage: PTZ module cannot be initialized! "
+                          "Name of file for preset storing was not defined"));
 }
 
 TEST_F(PtzIntegration, ABarePresetFileNameLivesBesideTheHost) {
@@ -368,7 +370,8 @@ TEST_F(PtzIntegration, ABarePresetFileNameLivesBesideTheHost) {
   char exe[4096];
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
   ASSERT_GT(n, 0);
-  const std::filesystem::path beside = std::filesystem::path(std::string(exe, static_cast<size_t>(n))).parent_path() / name;
+  const std::filesystem::path beside =
+      std::filesystem::path(std::string(exe, static_cast<size_t>(n))).parent_path() / name;
   {
     HostedDriver driver(*camera, {{5, kDome}, {6, name}});
     IIPPTZApi* api = driver.Api(0);
@@ -398,8 +401,8 @@ TEST_F(PtzIntegration, ZephrinHostDrivesTheSimulatedCamera) {
   const std::string params = Dir() + "/host.params";
   std::ofstream(params) << "1=0\n5=" << kDome << "\n6=" << PresetFile() << "\n";
   const std::string command = std::string(ZEPHRIN_BIN_DIR) + "/zephrin-host ptz --quiet --settle 300 --address " +
-                              camera->Address() + " --port " + std::to_string(camera->Port()) + " --params " +
-                              params + " move up-left 16 stop add Gate presets caps iris + 1 2>&1";
+                              camera->Address() + " --port " + std::to_string(camera->Port()) + " --params " + params +
+                              " move up-left 16 stop add Gate presets caps iris + 1 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(nullptr, pipe);
   std::string output;

@@ -31,8 +31,15 @@ class SimulatedCamera {
   SimulatedCamera(const std::string& address, const std::string& directory, std::vector<std::string> extra = {})
       : address_(address), log_(directory + "/requests-" + address + ".log") {
     std::filesystem::remove(log_);
-    std::vector<std::string> args = {"/usr/bin/python3", std::string(ZEPHRIN_SOURCE_DIR) + "/tools/camsim/camsim.py",
-                                     "--address", address, "--http-port", "0", "--no-rtsp", "--request-log", log_};
+    std::vector<std::string> args = {"/usr/bin/python3",
+                                     std::string(ZEPHRIN_SOURCE_DIR) + "/tools/camsim/camsim.py",
+                                     "--address",
+                                     address,
+                                     "--http-port",
+                                     "0",
+                                     "--no-rtsp",
+                                     "--request-log",
+                                     log_};
     args.insert(args.end(), extra.begin(), extra.end());
     int out[2];
     if (::pipe(out) != 0) return;

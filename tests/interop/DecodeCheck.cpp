@@ -57,8 +57,8 @@ RtpCapture CaptureRtp(const TempDir& dir, const std::string& codec, const std::s
   const std::vector<uint8_t> data = ReadFile(prefix + ".rtp");
   size_t pos = 0;
   while (pos + 4 <= data.size()) {
-    const size_t size = (size_t{data[pos]} << 24) | (size_t{data[pos + 1]} << 16) | (size_t{data[pos + 2]} << 8) |
-                        data[pos + 3];
+    const size_t size =
+        (size_t{data[pos]} << 24) | (size_t{data[pos + 1]} << 16) | (size_t{data[pos + 2]} << 8) | data[pos + 3];
     pos += 4;
     if (size > data.size() - pos) break;
     norvale::CRTPPacket packet;
@@ -100,9 +100,10 @@ std::string CapsField(const std::string& caps, const std::string& name) {
 
 StreamInfo ProbeStream(const std::string& path, const std::string& format) {
   StreamInfo info;
-  const CommandResult probe =
-      RunCommand("ffprobe -v error -f " + format + " -select_streams v:0 -count_frames -show_entries "
-                 "stream=width,height,nb_read_frames -of csv=p=0 '" + path + "'");
+  const CommandResult probe = RunCommand("ffprobe -v error -f " + format +
+                                         " -select_streams v:0 -count_frames -show_entries "
+                                         "stream=width,height,nb_read_frames -of csv=p=0 '" +
+                                         path + "'");
   std::istringstream fields(probe.output);
   char comma;
   fields >> info.width >> comma >> info.height >> comma >> info.frames;
@@ -113,8 +114,7 @@ StreamInfo ProbeStream(const std::string& path, const std::string& format) {
 }
 
 std::vector<std::string> DecodedFrameHashes(const std::string& path, const std::string& format) {
-  const CommandResult run =
-      RunCommand("ffmpeg -nostdin -v error -f " + format + " -i '" + path + "' -f framemd5 -");
+  const CommandResult run = RunCommand("ffmpeg -nostdin -v error -f " + format + " -i '" + path + "' -f framemd5 -");
   std::vector<std::string> hashes;
   std::istringstream lines(run.output);
   std::string line;

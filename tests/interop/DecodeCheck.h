@@ -47,7 +47,7 @@ std::string CapsField(const std::string& caps, const std::string& name);
 struct StreamInfo {
   int width = 0;
   int height = 0;
-  int frames = -1;  // frames the decoder read and decoded
+  int frames = -1;     // frames the decoder read and decoded
   std::string errors;  // everything ffmpeg printed at level error while decoding
 };
 // format is an ffmpeg demuxer name (h264, mjpeg, m4v).

@@ -99,13 +99,14 @@ void ExpectDecodesLikeTheEncoderOutput(const TempDir& dir, const Delivery& d, co
 }
 
 std::string CaptureArguments(int width, int height, const std::string& more = "") {
-  return "--width " + std::to_string(width) + " --height " + std::to_string(height) + " --fps " +
-         std::to_string(kFps) + " --frames " + std::to_string(kFrames) + " " + more;
+  return "--width " + std::to_string(width) + " --height " + std::to_string(height) + " --fps " + std::to_string(kFps) +
+         " --frames " + std::to_string(kFrames) + " " + more;
 }
 
 TEST(DepacketizerInterop, H264FromGStreamerDecodesFrameForFrame) {
   TempDir dir;
-  const RtpCapture capture = CaptureRtp(dir, "h264", CaptureArguments(1280, 720, "--bitrate 4000 --keyint 25 --pattern zone-plate"));
+  const RtpCapture capture =
+      CaptureRtp(dir, "h264", CaptureArguments(1280, 720, "--bitrate 4000 --keyint 25 --pattern zone-plate"));
   ASSERT_TRUE(capture.ok) << capture.error;
   const std::string sets = CapsField(capture.caps, "sprop-parameter-sets");
   const std::vector<std::string> parts = norvale::Split(sets, ",");
@@ -145,7 +146,8 @@ TEST(DepacketizerInterop, H264FromGStreamerDecodesFrameForFrame) {
 
 TEST(DepacketizerInterop, Mpeg4FromGStreamerDecodesFrameForFrame) {
   TempDir dir;
-  const RtpCapture capture = CaptureRtp(dir, "mpeg4", CaptureArguments(704, 576, "--bitrate 3000 --keyint 25 --pattern zone-plate"));
+  const RtpCapture capture =
+      CaptureRtp(dir, "mpeg4", CaptureArguments(704, 576, "--bitrate 3000 --keyint 25 --pattern zone-plate"));
   ASSERT_TRUE(capture.ok) << capture.error;
   const Bytes config = norvale::HexToBytes(CapsField(capture.caps, "config"));
   ASSERT_FALSE(config.empty()) << capture.caps;
@@ -233,8 +235,13 @@ std::vector<norvale::CRTPPacket> Packetize(const std::vector<JpegImage>& images,
     const uint8_t type = static_cast<uint8_t>((image.lumaSampling == 0x21 ? 0 : 1) + (image.hasRestart ? 64 : 0));
     size_t offset = 0;
     do {
-      Bytes payload = {0, static_cast<uint8_t>(offset >> 16), static_cast<uint8_t>(offset >> 8),
-                       static_cast<uint8_t>(offset), type, q, static_cast<uint8_t>(image.width / 8),
+      Bytes payload = {0,
+                       static_cast<uint8_t>(offset >> 16),
+                       static_cast<uint8_t>(offset >> 8),
+                       static_cast<uint8_t>(offset),
+                       type,
+                       q,
+                       static_cast<uint8_t>(image.width / 8),
                        static_cast<uint8_t>(image.height / 8)};
       if (image.hasRestart) {
         payload.insert(payload.end(), {static_cast<uint8_t>(image.restartInterval >> 8),
@@ -243,7 +250,8 @@ std::vector<norvale::CRTPPacket> Packetize(const std::vector<JpegImage>& images,
       if (offset == 0 && inBandTables) {
         Bytes tables;
         for (const Bytes& t : image.tables) tables.insert(tables.end(), t.begin(), t.end());
-        payload.insert(payload.end(), {0, 0, static_cast<uint8_t>(tables.size() >> 8), static_cast<uint8_t>(tables.size())});
+        payload.insert(payload.end(),
+                       {0, 0, static_cast<uint8_t>(tables.size() >> 8), static_cast<uint8_t>(tables.size())});
         payload.insert(payload.end(), tables.begin(), tables.end());
       }
       const size_t n = std::min<size_t>(1400 - payload.size(), image.scan.size() - offset);
@@ -285,8 +293,8 @@ TEST(DepacketizerInterop, JpegWithRestartIntervalAndInBandTablesDecodesFrameForF
   // Sliced encoding makes the encoder use restart markers.
   const CommandResult encode = RunCommand(
       "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=800x600:rate=" + std::to_string(kFps) + " -frames:v " +
-      std::to_string(kFrames) + " -c:v mjpeg -huffman default -threads 4 -slices 4 -pix_fmt yuvj420p -q:v 4 -f mjpeg '" +
-      reference + "'");
+      std::to_string(kFrames) +
+      " -c:v mjpeg -huffman default -threads 4 -slices 4 -pix_fmt yuvj420p -q:v 4 -f mjpeg '" + reference + "'");
   ASSERT_EQ(encode.status, 0) << encode.output;
   const std::vector<JpegImage> images = ParseJpegs(ReadFile(reference));
   ASSERT_EQ(images.size(), static_cast<size_t>(kFrames));

@@ -118,7 +118,9 @@ class Channel : public norvale::IRTSPClientUser, public norvale::IRTPReceiverUse
   }
   void OnInterleavedPacket(const norvale::CRTPPacket& packet) override { Take(packet); }
   void OnClientStopped() override {}
-  void OnRTPPacket(const norvale::platform::SocketAddress&, const norvale::CRTPPacket& packet) override { Take(packet); }
+  void OnRTPPacket(const norvale::platform::SocketAddress&, const norvale::CRTPPacket& packet) override {
+    Take(packet);
+  }
   void OnRTPTimeout() override {}
   void OnRTPClosed() override {}
 
@@ -261,7 +263,9 @@ INSTANTIATE_TEST_SUITE_P(CodecsAndTransports, DepacketizerRtspInterop,
                          [](const testing::TestParamInfo<Case>& info) {
                            const int mode = std::get<1>(info.param);
                            return std::get<0>(info.param) + "_" +
-                                  (mode == norvale::RTPoverUDP ? "UDP" : mode == norvale::RTPoverTCP ? "TCP" : "RTSP");
+                                  (mode == norvale::RTPoverUDP   ? "UDP"
+                                   : mode == norvale::RTPoverTCP ? "TCP"
+                                                                 : "RTSP");
                          });
 
 }  // namespace

@@ -50,7 +50,8 @@ class RtspServer {
       close(out[0]);
       close(out[1]);
       execl("/usr/bin/python3", "python3", script.c_str(), "--address", address.c_str(), "--port", "554", "--auth",
-            auth.c_str(), "--user", "operator", "--password", "secret", "--fps", "25", "--udp-from-address", static_cast<char*>(nullptr));
+            auth.c_str(), "--user", "operator", "--password", "secret", "--fps", "25", "--udp-from-address",
+            static_cast<char*>(nullptr));
       _exit(127);
     }
     close(out[1]);
@@ -177,13 +178,12 @@ TEST_P(DriverRecording, EveryDeliveredFrameDecodes) {
     EXPECT_EQ(info.frames, static_cast<int>(frames.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Transports, DriverRecording,
-    ::testing::Values(Case{"H264OverUDPWithDigest", "RTPoverUDP", "digest", CodecH264, "h264"},
-                      Case{"H264OverTCPWithBasic", "RTPoverTCP", "basic", CodecH264, "h264"},
-                      Case{"H264InterleavedWithoutAuth", "RTPoverRTSP", "none", CodecH264, "h264"},
-                      Case{"JPEGOverUDP", "RTPoverUDP", "digest", CodecJPEG, "mjpeg"},
-                      Case{"MPEG4Interleaved", "RTPoverRTSP", "basic", CodecMPEG4, "m4v"}),
-    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Transports, DriverRecording,
+                         ::testing::Values(Case{"H264OverUDPWithDigest", "RTPoverUDP", "digest", CodecH264, "h264"},
+                                           Case{"H264OverTCPWithBasic", "RTPoverTCP", "basic", CodecH264, "h264"},
+                                           Case{"H264InterleavedWithoutAuth", "RTPoverRTSP", "none", CodecH264, "h264"},
+                                           Case{"JPEGOverUDP", "RTPoverUDP", "digest", CodecJPEG, "mjpeg"},
+                                           Case{"MPEG4Interleaved", "RTPoverRTSP", "basic", CodecMPEG4, "m4v"}),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -232,8 +232,8 @@ TEST_P(GstRtspInterop, SessionStreamsPacketsOfTheCodecUntilTeardown) {
   norvale::CBaseRTSPClient client(&driver);
   ASSERT_TRUE(client.Start(settings, &user, mode));
   ASSERT_TRUE(WaitFor([&] { return user.Packets() > 0; }, 15000))
-      << "no RTP packet arrived; description seen " << user.describeCalls << " times; client log: "
-      << (driver.Lines().empty() ? std::string("(empty)") : driver.Lines().back().text);
+      << "no RTP packet arrived; description seen " << user.describeCalls
+      << " times; client log: " << (driver.Lines().empty() ? std::string("(empty)") : driver.Lines().back().text);
   // Watch the stream for a few seconds: longer than the session timeout, so that a UDP session
   // lives only if the keep-alive works.
   std::this_thread::sleep_for(std::chrono::milliseconds(4000));
@@ -265,8 +265,8 @@ TEST_P(GstRtspInterop, SessionStreamsPacketsOfTheCodecUntilTeardown) {
   const auto setups = server.Lines("REQUEST SETUP");
   ASSERT_FALSE(setups.empty());
   if (mode == norvale::RTPoverUDP)
-    EXPECT_EQ(setups.back(), "REQUEST SETUP RTP/AVP;unicast;client_port=" + std::to_string(settings.clientRTPPort) + "-" +
-                                 std::to_string(settings.clientRTCPPort));
+    EXPECT_EQ(setups.back(), "REQUEST SETUP RTP/AVP;unicast;client_port=" + std::to_string(settings.clientRTPPort) +
+                                 "-" + std::to_string(settings.clientRTCPPort));
   else
     EXPECT_EQ(setups.back(), "REQUEST SETUP RTP/AVP/TCP;unicast;interleaved=0-1");
   // Keep-alives went out while the stream ran, in the interleaved modes too.

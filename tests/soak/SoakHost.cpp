@@ -41,9 +41,9 @@ namespace {
 
 using namespace norvale::ipcapture;
 using zephrin::test::CamSimProcess;
+using zephrin::test::HostLibrary;
 using zephrin::test::RecordingCapabilityCallback;
 using zephrin::test::RecordingCapabilitySink;
-using zephrin::test::HostLibrary;
 using zephrin::test::RecordingLogSink;
 using zephrin::test::TestDeviceSource;
 using zephrin::test::TestFrameBuffer;
@@ -327,9 +327,11 @@ class Slot {
     cleanSent_ += sent1 - sent0;
     cleanGot_ += got1 - got0;
     ++windows_;
-    const double ratio = sent1 > sent0 ? 100.0 * static_cast<double>(got1 - got0) / static_cast<double>(sent1 - sent0) : 0;
-    if (ratio < 90) Print("camera %s: clean window delivered %zu of %" PRIu64 " frames (%.1f %%)", address_.c_str(),
-                          got1 - got0, sent1 - sent0, ratio);
+    const double ratio =
+        sent1 > sent0 ? 100.0 * static_cast<double>(got1 - got0) / static_cast<double>(sent1 - sent0) : 0;
+    if (ratio < 90)
+      Print("camera %s: clean window delivered %zu of %" PRIu64 " frames (%.1f %%)", address_.c_str(), got1 - got0,
+            sent1 - sent0, ratio);
   }
 
   void Fault(int kind) {
@@ -420,8 +422,10 @@ class Slot {
       return;
     }
     ++queries_;
-    if (query->Start(address_.c_str(), 80, "operator", "secret", &sink) == 1) callback.WaitForOutcome(30000);
-    else Print("camera %s: the capability query did not start", address_.c_str());
+    if (query->Start(address_.c_str(), 80, "operator", "secret", &sink) == 1)
+      callback.WaitForOutcome(30000);
+    else
+      Print("camera %s: the capability query did not start", address_.c_str());
     deleteQuery_(query);
     if (callback.Outcomes() != 1) {
       ++queryAnomalies_;
@@ -579,7 +583,8 @@ int main(int argc, char** argv) {
   const size_t threadsAfter = Threads();
 
   uint64_t sent = 0, got = 0;
-  size_t outstanding = 0, badReleases = 0, unlisted = 0, nullFrames = 0, frames = 0, lost = 0, overruns = 0, errors = 0, warnings = 0;
+  size_t outstanding = 0, badReleases = 0, unlisted = 0, nullFrames = 0, frames = 0, lost = 0, overruns = 0, errors = 0,
+         warnings = 0;
   int windows = 0, unmeasured = 0, idle = 0, faults = 0, queries = 0, queryAnomalies = 0;
   std::vector<std::string> notable;
   std::printf("\n==== soak report ====\n");
@@ -610,12 +615,16 @@ int main(int argc, char** argv) {
     std::printf("camera %-14s faults %3d  clean windows %3d  delivered %7" PRIu64 " of %7" PRIu64
                 " sent (%.1f %%)  frames %7zu  signal lost %3zu  log errors %4zu warnings %4zu\n",
                 slot->Address().c_str(), slot->Faults(), slot->Windows(), slot->CleanGot(), slot->CleanSent(),
-                slot->CleanSent() ? 100.0 * static_cast<double>(slot->CleanGot()) / static_cast<double>(slot->CleanSent()) : 0.0,
+                slot->CleanSent()
+                    ? 100.0 * static_cast<double>(slot->CleanGot()) / static_cast<double>(slot->CleanSent())
+                    : 0.0,
                 slot->Sink().FrameCount(), slot->Sink().SignalLostCount(), slotErrors, slotWarnings);
   }
   std::printf("faults injected:            %d\n", faults);
-  std::printf("frames outside faults:      %" PRIu64 " delivered of %" PRIu64 " sent (%.2f %%) in %d windows (%d not measurable)\n",
-              got, sent, sent ? 100.0 * static_cast<double>(got) / static_cast<double>(sent) : 0.0, windows, unmeasured);
+  std::printf("frames outside faults:      %" PRIu64 " delivered of %" PRIu64
+              " sent (%.2f %%) in %d windows (%d not measurable)\n",
+              got, sent, sent ? 100.0 * static_cast<double>(got) / static_cast<double>(sent) : 0.0, windows,
+              unmeasured);
   std::printf("windows without any video:   %d (the camera sent nothing while no fault was active)\n", idle);
   std::printf("capability queries:         %d with a hostile brand, %d not telling exactly one outcome\n", queries,
               queryAnomalies);
@@ -637,8 +646,8 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   for (auto& slot : slots) slot->StopCamera();
-  const bool clean = outstanding == 0 && badReleases == 0 && unlisted == 0 && nullFrames == 0 && fdsBefore == fdsAfter && threadsBefore == threadsAfter &&
-                     queryAnomalies == 0;
+  const bool clean = outstanding == 0 && badReleases == 0 && unlisted == 0 && nullFrames == 0 &&
+                     fdsBefore == fdsAfter && threadsBefore == threadsAfter && queryAnomalies == 0;
   std::printf("result: %s\n", clean ? "PASS" : "FAIL");
   return clean ? 0 : 1;
 }

@@ -33,9 +33,12 @@ std::string TempLogPath() {
 CamSimProcess::CamSimProcess(const Options& options) : address_(options.address) {
   logPath_ = TempLogPath();
   std::vector<std::string> args = {"/usr/bin/python3", std::string(ZEPHRIN_SOURCE_DIR) + "/tools/camsim/camsim.py",
-                                   "--address", options.address, "--http-port", std::to_string(options.httpPort),
-                                   "--profile", options.profile, "--user", options.user, "--password",
-                                   options.password, "--auth", options.auth};
+                                   "--address",        options.address,
+                                   "--http-port",      std::to_string(options.httpPort),
+                                   "--profile",        options.profile,
+                                   "--user",           options.user,
+                                   "--password",       options.password,
+                                   "--auth",           options.auth};
   if (options.rtsp) {
     args.insert(args.end(), {"--rtsp-port", std::to_string(options.rtspPort)});
   } else {

@@ -20,9 +20,9 @@ class CamSimProcess {
     std::string profile = "ptz-dome";
     std::string user = "admin";
     std::string password = "admin";
-    std::string auth = "digest";       // digest, basic or none
-    std::vector<std::string> faults;   // --fault rules
-    std::vector<std::string> extra;    // further arguments
+    std::string auth = "digest";      // digest, basic or none
+    std::vector<std::string> faults;  // --fault rules
+    std::vector<std::string> extra;   // further arguments
   };
 
   explicit CamSimProcess(const Options& options);

@@ -41,8 +41,7 @@ bool HostParameters::LoadFile(const std::string& path, std::string* error) {
   return true;
 }
 
-bool HostParameters::Load(const std::string& path, const std::vector<std::string>& assignments,
-                          std::string* error) {
+bool HostParameters::Load(const std::string& path, const std::vector<std::string>& assignments, std::string* error) {
   if (!path.empty() && !LoadFile(path, error)) return false;
   for (const std::string& assignment : assignments)
     if (!Set(assignment, error)) return false;

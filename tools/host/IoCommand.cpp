@@ -35,7 +35,7 @@ struct IoOptions {
   std::string password;
   PasswordSource passwordSource;
   HostParameters params;
-  int inputs = -1;   // -1: from the parameter file, else 0
+  int inputs = -1;  // -1: from the parameter file, else 0
   int outputs = -1;
   std::vector<std::pair<unsigned, unsigned>> sets;  // output (1-based), state
   unsigned durationSeconds = 0;                     // 0: until "quit" or the end of input
@@ -159,9 +159,7 @@ bool ParseOptions(const Arguments& args, IoOptions* options) {
   return true;
 }
 
-const char* StateName(uint32_t state) {
-  return state == 2 ? "active" : state == 1 ? "inactive" : "undetermined";
-}
+const char* StateName(uint32_t state) { return state == 2 ? "active" : state == 1 ? "inactive" : "undetermined"; }
 
 // Prints what the driver reports, as it happens.
 class PrintingIOSink : public norvale::ipcapture::IOSink {

@@ -18,7 +18,8 @@ namespace {
 
 constexpr uint32_t FourCC(char a, char b, char c, char d) {
   return static_cast<uint32_t>(static_cast<uint8_t>(a)) | (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
-         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
+         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
 }
 
 constexpr AVRational kMilliseconds{1, 1000};
@@ -101,12 +102,13 @@ bool MediaFileWriter::Open() {
 }
 
 bool MediaFileWriter::Start(Codec codec, uint16_t width, uint16_t height, const uint8_t* data, size_t size) {
-  const AVCodecID id = codec == Codec::H264 ? AV_CODEC_ID_H264 : codec == Codec::Mpeg4 ? AV_CODEC_ID_MPEG4 : AV_CODEC_ID_MJPEG;
+  const AVCodecID id = codec == Codec::H264    ? AV_CODEC_ID_H264
+                       : codec == Codec::Mpeg4 ? AV_CODEC_ID_MPEG4
+                                               : AV_CODEC_ID_MJPEG;
   const char* name = codec == Codec::H264 ? "H.264" : codec == Codec::Mpeg4 ? "MPEG-4" : "JPEG";
   if (avformat_query_codec(format_->oformat, id, FF_COMPLIANCE_NORMAL) == 0)
-    return Fail(std::string("a ") + format_->oformat->long_name + " file cannot hold " + name + " video (" + path_ +
-                    ")",
-                0);
+    return Fail(
+        std::string("a ") + format_->oformat->long_name + " file cannot hold " + name + " video (" + path_ + ")", 0);
   if (width == 0 || height == 0) return Fail(std::string("the first ") + name + " key frame has no picture size", 0);
   stream_ = avformat_new_stream(format_, nullptr);
   if (!stream_) return Fail("cannot add a video stream to " + path_, AVERROR(ENOMEM));
@@ -147,8 +149,7 @@ bool MediaFileWriter::Write(uint32_t fourCC, uint16_t width, uint16_t height, in
     codec = Codec::Jpeg;
     key = true;
   }
-  if (!data || size == 0 || codec == Codec::None || (headerWritten_ && codec != codec_) ||
-      (!headerWritten_ && !key)) {
+  if (!data || size == 0 || codec == Codec::None || (headerWritten_ && codec != codec_) || (!headerWritten_ && !key)) {
     ++skipped_;
     return true;
   }

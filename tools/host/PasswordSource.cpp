@@ -53,7 +53,8 @@ bool PasswordSource::Resolve(const std::string& fallback, std::string* password,
       *password = line;
       return true;
     }
-    case From::Nothing: break;
+    case From::Nothing:
+      break;
   }
   const char* environment = std::getenv("ZEPHRIN_PASSWORD");
   *password = environment ? environment : fallback;

@@ -41,19 +41,32 @@ struct ProbeOptions {
 
 const char* CapabilityName(uint32_t id) {
   switch (id) {
-    case 0: return "video sources";
-    case 1: return "PTZ";
-    case 2: return "digital inputs";
-    case 3: return "digital outputs";
-    case 4: return "audio inputs";
-    case 5: return "flag 5";
-    case 6: return "MPEG-4";
-    case 7: return "JPEG";
-    case 8: return "H.264";
-    case 11: return "flag 11";
-    case 12: return "flag 12";
-    case 27: return "additional streams";
-    default: return "capability";
+    case 0:
+      return "video sources";
+    case 1:
+      return "PTZ";
+    case 2:
+      return "digital inputs";
+    case 3:
+      return "digital outputs";
+    case 4:
+      return "audio inputs";
+    case 5:
+      return "flag 5";
+    case 6:
+      return "MPEG-4";
+    case 7:
+      return "JPEG";
+    case 8:
+      return "H.264";
+    case 11:
+      return "flag 11";
+    case 12:
+      return "flag 12";
+    case 27:
+      return "additional streams";
+    default:
+      return "capability";
   }
 }
 
@@ -61,11 +74,21 @@ std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char escaped[8];
@@ -167,7 +190,8 @@ void PrintReadable(RecordingCapabilityCallback& callback, RecordingCapabilitySin
   const auto resolutions = sink.Resolutions();
   if (!resolutions.empty()) {
     std::printf("resolutions (frame interval ms):\n");
-    for (const auto& r : resolutions) std::printf("  %-10s %4u x %-4u %u\n", r.text.c_str(), r.width, r.height, r.frameInterval);
+    for (const auto& r : resolutions)
+      std::printf("  %-10s %4u x %-4u %u\n", r.text.c_str(), r.width, r.height, r.frameInterval);
   }
   const auto rates = sink.FrameRates();
   if (!rates.empty()) {
@@ -181,7 +205,8 @@ void PrintReadable(RecordingCapabilityCallback& callback, RecordingCapabilitySin
     std::printf("properties:\n");
     for (int32_t id : sink.PropertyOrder()) {
       auto it = properties.find(id);
-      if (it != properties.end()) std::printf("  %3d %-38s %s\n", id, it->second.name.c_str(), it->second.value.c_str());
+      if (it != properties.end())
+        std::printf("  %3d %-38s %s\n", id, it->second.name.c_str(), it->second.value.c_str());
     }
   }
 }
@@ -230,8 +255,9 @@ void PrintJson(RecordingCapabilityCallback& callback, RecordingCapabilitySink& s
   for (int32_t id : sink.PropertyOrder()) {
     auto it = properties.find(id);
     if (it == properties.end()) continue;
-    out += std::string(first ? "" : ",") + "{\"id\":" + std::to_string(id) + ",\"name\":" + JsonString(it->second.name) +
-           ",\"value\":" + JsonString(it->second.value) + ",\"isText\":" + (it->second.isText == 1 ? "true" : "false") + "}";
+    out += std::string(first ? "" : ",") + "{\"id\":" + std::to_string(id) +
+           ",\"name\":" + JsonString(it->second.name) + ",\"value\":" + JsonString(it->second.value) +
+           ",\"isText\":" + (it->second.isText == 1 ? "true" : "false") + "}";
     first = false;
   }
   out += "]}";

@@ -323,10 +323,11 @@ class ActionRunner {
       const int32_t status = api_->GetCapabilities(&record);
       Report("caps", status);
       if (status == PTZ_OK)
-        std::printf("  pan=%d tilt=%d zoom=%d focus=%d iris=%d areazoom=%d center=%d unzoom=%d presetslots=%d "
-                    "presets=%d\n",
-                    record.pan, record.tilt, record.zoom, record.focus, record.iris, record.areaZoom, record.center,
-                    record.unzoom, record.presetSlots, record.presetCount);
+        std::printf(
+            "  pan=%d tilt=%d zoom=%d focus=%d iris=%d areazoom=%d center=%d unzoom=%d presetslots=%d "
+            "presets=%d\n",
+            record.pan, record.tilt, record.zoom, record.focus, record.iris, record.areaZoom, record.center,
+            record.unzoom, record.presetSlots, record.presetCount);
       std::fflush(stdout);
     } else if (action == "hasptz") {
       const int32_t status = api_->HasPTZ();

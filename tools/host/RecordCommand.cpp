@@ -101,9 +101,12 @@ std::string CodeText(uint32_t code) {
 
 const char* StateText(int32_t state) {
   switch (state) {
-    case 0: return "streaming";
-    case 2: return "no signal";
-    default: return "stopped";
+    case 0:
+      return "streaming";
+    case 2:
+      return "no signal";
+    default:
+      return "stopped";
   }
 }
 
@@ -253,11 +256,16 @@ bool ParseStream(const std::string& text, uint32_t* stream) {
 }
 
 bool ParseCodec(const std::string& text, int32_t* codec) {
-  if (text == "h264" || text == "H264") *codec = CodecH264;
-  else if (text == "jpeg" || text == "mjpeg" || text == "JPEG") *codec = CodecJPEG;
-  else if (text == "mpeg4" || text == "MPEG4") *codec = CodecMPEG4;
-  else if (text == "default") *codec = CodecDefault;
-  else return false;
+  if (text == "h264" || text == "H264")
+    *codec = CodecH264;
+  else if (text == "jpeg" || text == "mjpeg" || text == "JPEG")
+    *codec = CodecJPEG;
+  else if (text == "mpeg4" || text == "MPEG4")
+    *codec = CodecMPEG4;
+  else if (text == "default")
+    *codec = CodecDefault;
+  else
+    return false;
   return true;
 }
 
@@ -445,8 +453,8 @@ int Record(IIPCaptureDriverEx5* driver, Options& options, FileFrameSink& sink) {
   std::printf("recorded %.1f s: %llu frames, %llu bytes (%.1f fps, %.1f kbit/s)%s%s\n", total,
               static_cast<unsigned long long>(counts.frames), static_cast<unsigned long long>(counts.bytes),
               total > 0 ? static_cast<double>(counts.frames) / total : 0.0,
-              total > 0 ? static_cast<double>(counts.bytes) * 8 / 1000 / total : 0.0,
-              options.out.empty() ? "" : " to ", options.out.c_str());
+              total > 0 ? static_cast<double>(counts.bytes) * 8 / 1000 / total : 0.0, options.out.empty() ? "" : " to ",
+              options.out.c_str());
   for (const auto& [code, count] : counts.codes)
     std::printf("  %s: %llu frames\n", CodeText(code).c_str(), static_cast<unsigned long long>(count));
   for (const auto& [size, count] : counts.sizes)
@@ -488,8 +496,7 @@ int RunRecord(const Arguments& args) {
   }
   DriverSession session(options.library);
   if (session.Status() == DriverSession::State::kNotLoaded) {
-    std::fprintf(stderr, "zephrin-host record: cannot load %s: %s\n", options.library.c_str(),
-                 session.Error().c_str());
+    std::fprintf(stderr, "zephrin-host record: cannot load %s: %s\n", options.library.c_str(), session.Error().c_str());
     if (file) std::fclose(file);
     return 3;
   }
@@ -525,11 +532,11 @@ int RunRecord(const Arguments& args) {
   }
   if (media) {
     if (media->Finish()) {
-      std::printf("  %llu frames in %s lasting %.3f s by the driver's frame times (%llu before the first key frame "
-                  "left out)\n",
-                  static_cast<unsigned long long>(media->FramesWritten()), options.out.c_str(),
-                  static_cast<double>(media->DurationMs()) / 1000.0,
-                  static_cast<unsigned long long>(media->FramesSkipped()));
+      std::printf(
+          "  %llu frames in %s lasting %.3f s by the driver's frame times (%llu before the first key frame "
+          "left out)\n",
+          static_cast<unsigned long long>(media->FramesWritten()), options.out.c_str(),
+          static_cast<double>(media->DurationMs()) / 1000.0, static_cast<unsigned long long>(media->FramesSkipped()));
     } else {
       std::fprintf(stderr, "zephrin-host record: %s\n", media->Error().c_str());
       if (status == 0) status = 1;

@@ -10,7 +10,9 @@
 
 namespace zephrin::test {
 
-std::string HostLibrary::BinPath(const std::string& name) { return std::string(ZEPHRIN_BIN_DIR) + "/lib" + name + ".so"; }
+std::string HostLibrary::BinPath(const std::string& name) {
+  return std::string(ZEPHRIN_BIN_DIR) + "/lib" + name + ".so";
+}
 
 HostLibrary::HostLibrary(const std::string& name) : path_(BinPath(name)) { Load(); }
 
@@ -55,8 +57,8 @@ bool HostLibrary::DefinedNames(const std::string& path, std::vector<std::string>
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
   if (pclose(pipe) != 0) return false;
 
-  static const std::set<std::string> kLinkerMarkers = {"_init", "_fini", "_edata", "_end", "__bss_start",
-                                                       "__bss_start__", "__bss_end__", "_bss_end__", "__end__"};
+  static const std::set<std::string> kLinkerMarkers = {
+      "_init", "_fini", "_edata", "_end", "__bss_start", "__bss_start__", "__bss_end__", "_bss_end__", "__end__"};
   std::istringstream lines(output);
   std::string line;
   while (std::getline(lines, line)) {

@@ -151,8 +151,8 @@ struct FrameRecord {
   uint32_t sizeClass;
   SystemTimeRecord time;
   bool timeSet;
-  std::string stream;          // as given to the allocator, when the buffer is one of ours
-  std::vector<uint8_t> data;   // the frame's bytes when SetKeepData(true)
+  std::string stream;         // as given to the allocator, when the buffer is one of ours
+  std::vector<uint8_t> data;  // the frame's bytes when SetKeepData(true)
 };
 
 class RecordingFrameSink : public norvale::ipcapture::FrameSink {

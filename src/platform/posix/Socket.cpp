@@ -37,9 +37,12 @@ SocketWait PollFirst(pollfd* p, nfds_t count, uint32_t ms) {
     switch (errno) {
       case EINTR:
       case ENOMEM:
-      case EAGAIN: return SocketWait::Retry;
-      case EFAULT: return SocketWait::Fatal;
-      default: return SocketWait::Invalid;
+      case EAGAIN:
+        return SocketWait::Retry;
+      case EFAULT:
+        return SocketWait::Fatal;
+      default:
+        return SocketWait::Invalid;
     }
   }
   if (n == 0) return SocketWait::Timeout;

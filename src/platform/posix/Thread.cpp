@@ -25,7 +25,7 @@ struct Thread {
   std::mutex m;
   std::condition_variable done_cv;
   std::atomic<bool> done{false};  // written under m; atomic so a cancelled thread's last write stays ordered
-  std::atomic<int> refs{2};  // the creator's handle and the running thread
+  std::atomic<int> refs{2};       // the creator's handle and the running thread
 };
 
 namespace {

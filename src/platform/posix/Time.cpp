@@ -20,7 +20,8 @@ uint64_t FileTimeNow() {
 uint32_t TickCount() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000ull + static_cast<uint64_t>(ts.tv_nsec) / 1000000);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000ull +
+                               static_cast<uint64_t>(ts.tv_nsec) / 1000000);
 }
 
 SystemTime FileTimeToSystemTime(uint64_t fileTime) {
@@ -47,7 +48,8 @@ SystemTime FileTimeToSystemTime(uint64_t fileTime) {
 uint64_t SystemTimeToFileTime(const SystemTime& st) {
   using namespace std::chrono;
   const year_month_day ymd{year{st.year}, month{st.month}, day{st.day}};
-  if (!ymd.ok() || st.year < 1601 || st.year > 30827 || st.hour > 23 || st.minute > 59 || st.second > 59 || st.milliseconds > 999)
+  if (!ymd.ok() || st.year < 1601 || st.year > 30827 || st.hour > 23 || st.minute > 59 || st.second > 59 ||
+      st.milliseconds > 999)
     return 0;
   const int64_t days1601 = sys_days{ymd}.time_since_epoch().count() + kDays1601To1970;
   return static_cast<uint64_t>(days1601) * kUnitsPerDay + st.hour * 36000000000ull + st.minute * 600000000ull +

@@ -169,8 +169,9 @@ TEST(DigitalInputs, ACameraThatStopsAnsweringIsLoggedOncePerRunOfFailures) {
   d.io->FailInputs(true);
   ASSERT_TRUE(d.io->StartIO());
   ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) >= 3; }));  // one per tick
-  EXPECT_EQ(d.driver.Count("norvale::CIOBase::GetInputStatesWrapper: GetInputStates() method failed! Device 127.0.0.5:80"),
-            1u);
+  EXPECT_EQ(
+      d.driver.Count("norvale::CIOBase::GetInputStatesWrapper: GetInputStates() method failed! Device 127.0.0.5:80"),
+      1u);
   EXPECT_TRUE(Changes(d.sink).empty());
   d.io->FailInputs(false);
   ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 1; }));

@@ -61,8 +61,8 @@ TEST(ElmoDigitalOutputs, CommandsCarryTheOutputNumberAndABackslashOrSlash) {
   Camera c(0, 2);
   ASSERT_TRUE(c.io->StartIO());
   ASSERT_TRUE(WaitFor([&] { return c.outputs->Requests().size() == 2; }));
-  EXPECT_EQ(c.outputs->Requests(), (std::vector<std::string>{"/cgi-bin/io/output.cgi?action=1:\\",
-                                                             "/cgi-bin/io/output.cgi?action=2:\\"}));
+  EXPECT_EQ(c.outputs->Requests(),
+            (std::vector<std::string>{"/cgi-bin/io/output.cgi?action=1:\\", "/cgi-bin/io/output.cgi?action=2:\\"}));
   EXPECT_TRUE(c.io->SetOutputState(1, 2));
   // A state that is neither off nor on is not a command the camera knows: nothing is sent.
   EXPECT_TRUE(c.io->SetOutputState(0, 3));

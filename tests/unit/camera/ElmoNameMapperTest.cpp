@@ -25,15 +25,14 @@ TEST(ElmoNameMapperSeries, EachTableRowHasItsSeries) {
     const char* name;
     uint32_t series;
   } cases[] = {
-      {"VS2010", 9},      {"TPMX10A", 1},   {"NH06xB", 1},       {"NH07x", 1},       {"ICA-HM126", 2},
-      {"ICA-HM131W", 2},  {"NH7001", 8},    {"NH8123", 8},       {"DH5100", 3},      {"DH6", 3},
-      {"DH7x", 3},        {"DH8000", 3},    {"IP PTZ 18x", 3},   {"ElDome-X", 3},    {"PXD-2018", 3},
-      {"PLD-2000", 3},    {"ICA-H652", 3},  {"NH062", 6},        {"NH102", 6},       {"NH10x1", 6},
-      {"NH222", 6},       {"NH21xB", 6},    {"TDMX10", 6},       {"TPMX30", 4},      {"TDMX30B", 4},
-      {"NV1021", 4},      {"NA0825", 4},    {"V1", 4},           {"v9-dome", 4},     {"NV1031", 7},
-      {"NA0535", 7},      {"NH0031", 7},    {"PXD-1000", 7},     {"PXD-5310", 7},    {"W2", 7},
-      {"w7x", 7},         {"XYZ", 0},       {"V0", 0},           {"W0", 0},          {"V", 0},
-      {"PXD-3000", 0},    {"DH4", 0},       {"", 0},
+      {"VS2010", 9},     {"TPMX10A", 1},  {"NH06xB", 1},   {"NH07x", 1},    {"ICA-HM126", 2}, {"ICA-HM131W", 2},
+      {"NH7001", 8},     {"NH8123", 8},   {"DH5100", 3},   {"DH6", 3},      {"DH7x", 3},      {"DH8000", 3},
+      {"IP PTZ 18x", 3}, {"ElDome-X", 3}, {"PXD-2018", 3}, {"PLD-2000", 3}, {"ICA-H652", 3},  {"NH062", 6},
+      {"NH102", 6},      {"NH10x1", 6},   {"NH222", 6},    {"NH21xB", 6},   {"TDMX10", 6},    {"TPMX30", 4},
+      {"TDMX30B", 4},    {"NV1021", 4},   {"NA0825", 4},   {"V1", 4},       {"v9-dome", 4},   {"NV1031", 7},
+      {"NA0535", 7},     {"NH0031", 7},   {"PXD-1000", 7}, {"PXD-5310", 7}, {"W2", 7},        {"w7x", 7},
+      {"XYZ", 0},        {"V0", 0},       {"W0", 0},       {"V", 0},        {"PXD-3000", 0},  {"DH4", 0},
+      {"", 0},
   };
   for (const auto& c : cases) EXPECT_EQ(CElmoNameMapper::SeriesOf(c.name), c.series) << c.name;
 }
@@ -49,8 +48,8 @@ TEST(ElmoNameMapperSeries, MatchingIgnoresLetterCaseButNotTheLetterX) {
 
 TEST(ElmoNameMapperSeries, EarlierRowsWin) {
   EXPECT_EQ(CElmoNameMapper::SeriesOf("VS2013"), 9u);
-  EXPECT_EQ(CElmoNameMapper::SeriesOf("NH7031"), 8u);   // NH7 before the fifth-character rule
-  EXPECT_EQ(CElmoNameMapper::SeriesOf("NH10x3"), 6u);   // series 6 before series 7
+  EXPECT_EQ(CElmoNameMapper::SeriesOf("NH7031"), 8u);  // NH7 before the fifth-character rule
+  EXPECT_EQ(CElmoNameMapper::SeriesOf("NH10x3"), 6u);  // series 6 before series 7
   EXPECT_EQ(CElmoNameMapper::SeriesOf("NH062x3"), 6u);
 }
 
@@ -161,8 +160,8 @@ TEST(ElmoNameMapperMap, EveryMapStartsFromScratch) {
 
 TEST(ElmoNameMapperMap, OddNamesNeverBreakIt) {
   for (const std::string& name : {std::string("-"), std::string("e-"), std::string("E-"), std::string("ica-"),
-                                 std::string("e"), std::string("NV"), std::string("N"), std::string("\0\0\0\0\0", 5),
-                                 std::string("e-e-e-"), std::string(4096, 'N'), std::string("\xff\xfe-\x80")}) {
+                                  std::string("e"), std::string("NV"), std::string("N"), std::string("\0\0\0\0\0", 5),
+                                  std::string("e-e-e-"), std::string(4096, 'N'), std::string("\xff\xfe-\x80")}) {
     CElmoNameMapper mapper;
     EXPECT_TRUE(mapper.Map("", "", name)) << name.size();
     EXPECT_EQ(mapper.GetUnconvertedModel(), name);

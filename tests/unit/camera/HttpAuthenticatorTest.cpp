@@ -10,8 +10,8 @@ using Web::ParseChallenges;
 namespace {
 
 TEST(HttpChallengeParse, QuotedValuesKeepCommasAndEscapes) {
-  const auto c = ParseChallenges(
-      R"(Digest realm="cam, lobby", nonce="x\"y\\z", qop="auth,auth-int", algorithm=MD5, Stale=TRUE)");
+  const auto c =
+      ParseChallenges(R"(Digest realm="cam, lobby", nonce="x\"y\\z", qop="auth,auth-int", algorithm=MD5, Stale=TRUE)");
   ASSERT_EQ(c.size(), 1u);
   EXPECT_EQ(c[0].scheme, "Digest");
   EXPECT_EQ(c[0].params.at("realm"), "cam, lobby");
@@ -61,12 +61,14 @@ TEST(HttpAuthenticator, BasicAnswer) {
 
 TEST(HttpAuthenticator, DigestAnswerFollowsTheChallenge) {
   CHttpAuthenticator auth("Mufasa", "Circle Of Life");
-  ASSERT_TRUE(auth.Challenge({R"(Digest realm="testrealm@host.com", qop="auth,auth-int", )"
-                              R"(nonce="dcd98b7102dd2f0e8b11d0f600bfb0c093", opaque="5ccc069c403ebaf9f0171e9517f40e41")"}));
+  ASSERT_TRUE(
+      auth.Challenge({R"(Digest realm="testrealm@host.com", qop="auth,auth-int", )"
+                      R"(nonce="dcd98b7102dd2f0e8b11d0f600bfb0c093", opaque="5ccc069c403ebaf9f0171e9517f40e41")"}));
   const std::string header = auth.Authorization("GET", "/dir/index.html");
   EXPECT_EQ(header.rfind("Digest username=\"Mufasa\", realm=\"testrealm@host.com\", "
                          "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", uri=\"/dir/index.html\", algorithm=MD5, "
-                         "response=\"", 0),
+                         "response=\"",
+                         0),
             0u)
       << header;
   EXPECT_NE(header.find(", opaque=\"5ccc069c403ebaf9f0171e9517f40e41\", qop=auth, nc=00000001, cnonce=\""),

@@ -32,7 +32,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-DEVICE_INFO Device(uint16_t port, int timeoutMs = 3000, const std::string& user = "", const std::string& password = "") {
+DEVICE_INFO Device(uint16_t port, int timeoutMs = 3000, const std::string& user = "",
+                   const std::string& password = "") {
   DEVICE_INFO device;
   device.address = "127.0.0.1";
   device.port = port;
@@ -44,9 +45,7 @@ DEVICE_INFO Device(uint16_t port, int timeoutMs = 3000, const std::string& user 
 
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Every answer is a 200 with this body.
 LoopbackHttpServer::Handler Answer(int status, std::string body, std::string headers = "") {
@@ -94,7 +93,8 @@ TEST(HttpSenderWire, PathGoesOutUnescapedAndUnaltered) {
 TEST(HttpSenderWire, PathsThatWouldBreakTheRequestLineAreRefused) {
   LoopbackHttpServer server(Answer(200, "ok"));
   Web::CHttpSender sender(Device(server.Port()));
-  for (const std::string& path : std::vector<std::string>{"/a b", "/a\r\nX-Injected: 1", std::string("/a\0b", 4), "/\x7f"}) {
+  for (const std::string& path :
+       std::vector<std::string>{"/a b", "/a\r\nX-Injected: 1", std::string("/a\0b", 4), "/\x7f"}) {
     const CResultDef result = HUtils::RequestGetRD(sender, path);
     EXPECT_EQ(result.Code(), 11);
   }
@@ -140,18 +140,18 @@ TEST(RequestGetRDStatus, SuccessfulStatuses) {
 }
 
 TEST(RequestGetRDStatus, NoContentSucceedsOnlyWhenNoBodyIsWanted) {
-  LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
-    return c.Send("HTTP/1.1 204 No Content\r\n\r\n");
-  });
+  LoopbackHttpServer server(
+      [](const HttpServerRequest&, HttpConnection& c) { return c.Send("HTTP/1.1 204 No Content\r\n\r\n"); });
   Web::CHttpSender sender(Device(server.Port()));
   EXPECT_EQ(HUtils::RequestGetRD(sender, "/x").Code(), 0);
   std::vector<uint8_t> body;
   const CResultDef result = HUtils::RequestGetRD(body, sender, "/cgi-bin/io/input.cgi?check=1", true);
   EXPECT_EQ(result.Code(), 12);
   EXPECT_EQ(result.Level(), 2);
-  EXPECT_EQ(result.Message(), "norvale::HUtils::RequestGetRD: Incorrect response for request "
-                              "\"/cgi-bin/io/input.cgi?check=1\" from device 127.0.0.1:" +
-                                  std::to_string(server.Port()));
+  EXPECT_EQ(result.Message(),
+            "norvale::HUtils::RequestGetRD: Incorrect response for request "
+            "\"/cgi-bin/io/input.cgi?check=1\" from device 127.0.0.1:" +
+                std::to_string(server.Port()));
   std::string text = "stale";
   EXPECT_FALSE(HUtils::RequestGetString(sender, text, "/x"));
   EXPECT_EQ(text, "");
@@ -205,8 +205,10 @@ TEST(RequestGetRDStatus, NotFound) {
   const CResultDef result = HUtils::RequestGetRD(body, sender, "/cgi-bin/com/ptzconfig.cgi?", true);
   EXPECT_EQ(result.Code(), 9);
   EXPECT_EQ(result.Level(), 1);
-  EXPECT_EQ(result.Message(), "norvale::HUtils::RequestGetRD: The \"/cgi-bin/com/ptzconfig.cgi?\" URL was not found "
-                              "on device 127.0.0.1:" + std::to_string(server.Port()));
+  EXPECT_EQ(result.Message(),
+            "norvale::HUtils::RequestGetRD: The \"/cgi-bin/com/ptzconfig.cgi?\" URL was not found "
+            "on device 127.0.0.1:" +
+                std::to_string(server.Port()));
   std::string text;
   EXPECT_FALSE(HUtils::RequestGetString(sender, text, "/x"));
 }
@@ -469,8 +471,8 @@ TEST(HttpSenderBody, CutBodyIsAFailureNotAShortAnswer) {
   const std::string head = "root.Brand.Brand=Dynacolor\r\nroot.Brand.ProdSh";
   LoopbackHttpServer server([&](const HttpServerRequest& r, HttpConnection& c) {
     if (r.target == "/chunked")
-      c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
-             norvale::FormatString("%zx\r\n", head.size()) + head + "\r\n");
+      c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + norvale::FormatString("%zx\r\n", head.size()) +
+             head + "\r\n");
     else
       c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + head);
     return false;  // the connection breaks here
@@ -566,7 +568,8 @@ TEST(HttpSenderBody, CloseFromAnotherThreadAbandonsAWaitingRequest) {
   Web::CHttpSender sender(Device(server.Port(), 20000));
   const auto start = Clock::now();
   auto pending = std::async(std::launch::async, [&] { return HUtils::RequestGetRD(sender, "/slow").Code(); });
-  while (server.Requests().empty() && SecondsSince(start) < 10) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  while (server.Requests().empty() && SecondsSince(start) < 10)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   sender.CloseRequest();
   ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   EXPECT_EQ(pending.get(), 11);
@@ -593,16 +596,18 @@ TEST(HttpSenderAuth, BasicChallengeIsAnsweredWithTheDevicesCredentials) {
 
 // A camera that accepts only Digest and checks every field of the answer (RFC 7616 quoting).
 struct DigestOptions {
-  std::string qop = "auth";          // empty: RFC 2069 style
-  std::string algorithm = "MD5";     // or "MD5-sess"
-  std::string extraChallenge;        // another challenge in front of the Digest one, same header
-  int rotateEvery = 0;               // a new nonce after that many accepted answers (old: stale)
+  std::string qop = "auth";       // empty: RFC 2069 style
+  std::string algorithm = "MD5";  // or "MD5-sess"
+  std::string extraChallenge;     // another challenge in front of the Digest one, same header
+  int rotateEvery = 0;            // a new nonce after that many accepted answers (old: stale)
 };
 
 class DigestCamera {
  public:
   DigestCamera(std::string user, std::string password, DigestOptions options = {})
-      : user_(std::move(user)), password_(std::move(password)), options_(std::move(options)),
+      : user_(std::move(user)),
+        password_(std::move(password)),
+        options_(std::move(options)),
         server_([this](const HttpServerRequest& r, HttpConnection& c) { return Handle(r, c); }) {}
   uint16_t Port() const { return server_.Port(); }
   LoopbackHttpServer& Server() { return server_; }
@@ -645,8 +650,9 @@ class DigestCamera {
       if (options_.algorithm == "MD5-sess") ha1 = norvale::MD5::Hex(ha1 + ":" + p["nonce"] + ":" + p["cnonce"]);
       const std::string ha2 = norvale::MD5::Hex(r.method + ":" + r.target);
       const std::string expected =
-          options_.qop.empty() ? norvale::MD5::Hex(ha1 + ":" + p["nonce"] + ":" + ha2)
-                               : norvale::MD5::Hex(ha1 + ":" + p["nonce"] + ":" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2);
+          options_.qop.empty()
+              ? norvale::MD5::Hex(ha1 + ":" + p["nonce"] + ":" + ha2)
+              : norvale::MD5::Hex(ha1 + ":" + p["nonce"] + ":" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2);
       const bool fieldsOk = p["username"] == user_ && p["realm"] == "camera" && p["uri"] == r.target &&
                             p["algorithm"] == options_.algorithm && p["opaque"] == "0paque" &&
                             (options_.qop.empty() ? !p.count("qop") : p["qop"] == "auth" && p["nc"].size() == 8);
@@ -659,8 +665,8 @@ class DigestCamera {
       }
     }
     ++challenges_;
-    std::string challenge = "WWW-Authenticate: " + options_.extraChallenge + "Digest realm=\"camera\", nonce=\"" + Nonce() +
-                            "\", opaque=\"0paque\", algorithm=" + options_.algorithm;
+    std::string challenge = "WWW-Authenticate: " + options_.extraChallenge + "Digest realm=\"camera\", nonce=\"" +
+                            Nonce() + "\", opaque=\"0paque\", algorithm=" + options_.algorithm;
     if (!options_.qop.empty()) challenge += ", qop=\"" + options_.qop + "\"";
     if (stale) challenge += ", stale=true";
     return c.Reply(401, "<html>401</html>", challenge + "\r\n");
@@ -690,15 +696,15 @@ TEST(HttpSenderAuth, DigestChallengeIsAnsweredEndToEnd) {
   EXPECT_EQ(HUtils::RequestGetRD(sender, "/cgi-bin/com/ptz.cgi?continuouspantiltmove=0,0").Code(), 0);
   EXPECT_EQ(HUtils::RequestGetRD(sender, "/a/../b/./c?x=%41&y=[1]").Code(), 0);
   EXPECT_EQ(camera.Server().Connections(), 1);  // the challenge rounds keep the connection
-  EXPECT_EQ(camera.Challenges(), 1);             // later requests answer from the start
+  EXPECT_EQ(camera.Challenges(), 1);            // later requests answer from the start
 }
 
 TEST(HttpSenderAuth, DigestVariants) {
   const DigestOptions variants[] = {
-      {"", "MD5", "", 0},                                    // no qop
-      {"auth", "MD5-sess", "", 0},                           // per-session key
-      {"auth-int,auth", "MD5", "", 0},                       // only auth is answered
-      {"auth", "MD5", "Basic realm=\"camera\", ", 0},        // Digest preferred over Basic
+      {"", "MD5", "", 0},                              // no qop
+      {"auth", "MD5-sess", "", 0},                     // per-session key
+      {"auth-int,auth", "MD5", "", 0},                 // only auth is answered
+      {"auth", "MD5", "Basic realm=\"camera\", ", 0},  // Digest preferred over Basic
   };
   for (const DigestOptions& options : variants) {
     DigestCamera camera("root", "pw", options);
@@ -720,10 +726,11 @@ TEST(HttpSenderAuth, ExpiredNonceIsRenewedWithoutFailing) {
 
 TEST(HttpSenderAuth, ChallengesThatCannotBeAnsweredEndAsUnauthorised) {
   LoopbackHttpServer server([](const HttpServerRequest&, HttpConnection& c) {
-    return c.Reply(401, "", "WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", algorithm=SHA-256\r\n"
-                            "WWW-Authenticate: Negotiate\r\n"
-                            "WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", qop=\"auth-int\"\r\n"
-                            "WWW-Authenticate: Digest realm=\"x\"\r\n");
+    return c.Reply(401, "",
+                   "WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", algorithm=SHA-256\r\n"
+                   "WWW-Authenticate: Negotiate\r\n"
+                   "WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", qop=\"auth-int\"\r\n"
+                   "WWW-Authenticate: Digest realm=\"x\"\r\n");
   });
   Web::CHttpSender sender(Device(server.Port(), 3000, "root", "pw"));
   EXPECT_EQ(HUtils::RequestGetRD(sender, "/x").Code(), 10);

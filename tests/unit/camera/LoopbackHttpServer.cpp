@@ -45,13 +45,20 @@ std::string Trim(const std::string& text) {
 
 const char* Reason(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 302: return "Found";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 204:
+      return "No Content";
+    case 302:
+      return "Found";
+    case 401:
+      return "Unauthorized";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "Status";
   }
 }
 
@@ -68,8 +75,8 @@ bool HttpConnection::Send(const std::string& bytes) {
 }
 
 bool HttpConnection::Reply(int status, const std::string& body, const std::string& extraHeaders) {
-  return Send("HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\nContent-Length: " +
-              std::to_string(body.size()) + "\r\n" + extraHeaders + "\r\n" + body);
+  return Send("HTTP/1.1 " + std::to_string(status) + " " + Reason(status) +
+              "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders + "\r\n" + body);
 }
 
 bool HttpConnection::WaitForStop(int ms) { return server_.WaitForStop(ms); }
@@ -147,9 +154,11 @@ void LoopbackHttpServer::Serve(int fd, int connection) {
       request.version = requestLine.substr(s2 + 1);
       while (lineEnd != std::string::npos) {
         const size_t next = head.find("\r\n", lineEnd + 2);
-        const std::string line = head.substr(lineEnd + 2, next == std::string::npos ? std::string::npos : next - lineEnd - 2);
+        const std::string line =
+            head.substr(lineEnd + 2, next == std::string::npos ? std::string::npos : next - lineEnd - 2);
         const size_t colon = line.find(':');
-        if (colon != std::string::npos) request.headers[Lower(Trim(line.substr(0, colon)))] = Trim(line.substr(colon + 1));
+        if (colon != std::string::npos)
+          request.headers[Lower(Trim(line.substr(0, colon)))] = Trim(line.substr(colon + 1));
         lineEnd = next;
       }
       {

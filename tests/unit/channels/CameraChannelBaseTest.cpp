@@ -95,7 +95,8 @@ TEST_F(CameraChannelBase, OnlineAndOfflineLinesFollowTheState) {
   channel.SetCameraState(false);
   ASSERT_EQ(driver_.Lines().size(), 2u);
   EXPECT_EQ(driver_.Lines()[1].level, norvale::LogError);
-  EXPECT_EQ(driver_.Lines()[1].text, "norvale::CBaseCameraChannel::SetCameraState: Signal was lost for camera 10.1.2.3");
+  EXPECT_EQ(driver_.Lines()[1].text,
+            "norvale::CBaseCameraChannel::SetCameraState: Signal was lost for camera 10.1.2.3");
 
   channel.SetCameraState(true);
   channel.Enter(norvale::ChannelStreaming);

@@ -322,8 +322,9 @@ TEST_F(ChannelDevice, TheEndOfARecordingStreamForgetsTheCamerasRequests) {
     H264Probe channel(0, &driver_, &sink, shared);
     const ChannelSettings request = Request(640, 480, kind);
     ASSERT_TRUE(channel.Start(&request));
-    EXPECT_EQ(channel.GetStreamName(), std::string("Zephrin::") + (kind == 0 ? "RecStream" : kind == 1 ? "LiveStream"
-                                                                                                       : "RemoteStream"));
+    EXPECT_EQ(channel.GetStreamName(), std::string("Zephrin::") + (kind == 0   ? "RecStream"
+                                                                   : kind == 1 ? "LiveStream"
+                                                                               : "RemoteStream"));
   }
   EXPECT_EQ(manager->resets, (std::vector<bool>{false, true, true}));
   EXPECT_EQ(shared.UseCount(), 1);  // the channels gave their share back

@@ -17,8 +17,8 @@
 namespace norvale {
 namespace {
 
-using zephrin::test::RecordingCapabilityCallback;
 using zephrin::test::EventLogSink;
+using zephrin::test::RecordingCapabilityCallback;
 
 // A camera whose discovery outcome the test decides.
 struct Outcome {
@@ -96,7 +96,8 @@ struct Query {
   EventLogSink sink;
   std::unique_ptr<TestModule> module;
 
-  Query(Outcome outcome, TestModule::Fill fill) : module(new TestModule(&callback, std::move(outcome), std::move(fill))) {}
+  Query(Outcome outcome, TestModule::Fill fill)
+      : module(new TestModule(&callback, std::move(outcome), std::move(fill))) {}
   int32_t Start(const char* address = "127.0.0.2", const char* user = "admin", const char* password = "secret") {
     return module->Start(address, 8080, user, password, &sink);
   }
@@ -123,7 +124,8 @@ TEST(CapabilityQueryReport, ASuccessfulQueryWritesEverythingInOrder) {
       "resolution 1920x1080 1920x1080@40",
       "resolution 640x480 640x480@40",
   };
-  for (uint32_t r = 1; r <= 25; ++r) expected.push_back("frame interval " + std::to_string(1000 / r + (1000 % r * 2 >= r)));
+  for (uint32_t r = 1; r <= 25; ++r)
+    expected.push_back("frame interval " + std::to_string(1000 / r + (1000 % r * 2 >= r)));
   // No default frame rate: half the highest rate, 12, is offered as default (1000/12 = 83).
   expected.push_back("frame interval default 83");
   for (const char* line : {"capability 11=0", "capability 12=0", "property 1 name=Video standard", "property 1 slot6=0",
@@ -174,8 +176,8 @@ TEST(CapabilityQueryReport, NumberedCapabilitiesFollowTheRecord) {
     p.audioInput = {1, true};
   });
   q.RunToEnd();
-  const std::map<uint32_t, uint32_t> expected = {{0, 1},  {1, 1},  {2, 2}, {3, 1}, {4, 1}, {5, 1},
-                                                 {6, 1},  {11, 0}, {12, 1}, {13, 9}, {15, 1}, {17, 0}};
+  const std::map<uint32_t, uint32_t> expected = {{0, 1}, {1, 1},  {2, 2},  {3, 1},  {4, 1},  {5, 1},
+                                                 {6, 1}, {11, 0}, {12, 1}, {13, 9}, {15, 1}, {17, 0}};
   EXPECT_EQ(q.sink.capabilities, expected);
   EXPECT_EQ(q.sink.properties[101].value, "Count=1; IsStereo=1");
   EXPECT_EQ(q.sink.properties.count(102), 0u);
@@ -273,8 +275,9 @@ TEST(CapabilityQueryFailure, ResultsThatCannotBeSavedFailWithReasonThree) {
 }
 
 TEST(CapabilityQueryAddress, AddressesWithUrlOrCommandCharactersAreRefused) {
-  for (const char* bad : {"camera:80", "user@camera", "a/b", "a\\b", "x;y", "x,y", "[::1]", "a!", "a?b", "(a)", "a=b",
-                          "a|b", "a~b", "a+b", "a#b", "a$b", "a%b", "a^b", "a&b", "a*b", "{a}", "a'b", "a\"b"}) {
+  for (const char* bad :
+       {"camera:80", "user@camera", "a/b", "a\\b", "x;y", "x,y", "[::1]", "a!",  "a?b", "(a)", "a=b", "a|b",
+        "a~b",       "a+b",         "a#b", "a$b",  "a%b", "a^b", "a&b",   "a*b", "{a}", "a'b", "a\"b"}) {
     Query q({}, TypicalCamera);
     ASSERT_EQ(q.Start(bad), 1);
     ASSERT_TRUE(q.callback.WaitForOutcome(10000));

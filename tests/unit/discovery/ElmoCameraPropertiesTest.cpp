@@ -129,7 +129,8 @@ TEST_F(ElmoProperties, ATypicalCameraIsDescribedCompletely) {
   EXPECT_EQ(p.streams[0].resolutions[2].height, 576);
   EXPECT_EQ(p.streams[0].defaultFrameRate, 25u);
   EXPECT_TRUE(p.ptzSupported);
-  EXPECT_EQ(p.PtzAbilities().ToString(), "Pan=1; Tilt=1; Zoom=1; Focus=1; Iris=0; Center=0; Unzoom=0; AreaZoom=1; Preset=256");
+  EXPECT_EQ(p.PtzAbilities().ToString(),
+            "Pan=1; Tilt=1; Zoom=1; Focus=1; Iris=0; Center=0; Unzoom=0; AreaZoom=1; Preset=256");
   EXPECT_EQ(p.PresetFileName(), "Dynacolor_001A2B3C4D5E.preset");
   EXPECT_EQ(p.inputCount, 0u);  // no I/O list answer
 

@@ -79,7 +79,8 @@ class EventLogSink::FrameRateList : public norvale::ipcapture::CapabilityFrameRa
 };
 
 EventLogSink::EventLogSink()
-    : resolutionList_(std::make_unique<ResolutionList>(*this)), frameRateList_(std::make_unique<FrameRateList>(*this)) {}
+    : resolutionList_(std::make_unique<ResolutionList>(*this)),
+      frameRateList_(std::make_unique<FrameRateList>(*this)) {}
 
 EventLogSink::~EventLogSink() = default;
 
@@ -115,9 +116,7 @@ norvale::ipcapture::CapabilityPropertyItem* EventLogSink::GetPropertyItem(int32_
   return propertyItems_.back().get();
 }
 
-norvale::ipcapture::CapabilityResolutionList* EventLogSink::GetResolutionList() {
-  return resolutionList_.get();
-}
+norvale::ipcapture::CapabilityResolutionList* EventLogSink::GetResolutionList() { return resolutionList_.get(); }
 
 norvale::ipcapture::CapabilityFrameRateList* EventLogSink::GetFrameRateList(int32_t kind) {
   frameRateListKinds.push_back(kind);

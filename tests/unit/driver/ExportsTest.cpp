@@ -22,9 +22,9 @@ using zephrin::test::TestFrameAllocator;
 
 const char* const kCreateNames[] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2",
                                     "CreateIPCaptureEx3", "CreateIPCaptureEx4", "CreateIPCaptureEx5"};
-const char* const kDeleteNames[] = {"DeleteIPCapture",    "DeleteIPCaptureEx",  "DeleteIPCaptureEx2",
-                                    "DeleteIPCaptureEx3", "DeleteIPCaptureEx4", "DeleteIPCaptureEx5",
-                                    "DeleteCapabilityQueryModule"};
+const char* const kDeleteNames[] = {
+    "DeleteIPCapture",    "DeleteIPCaptureEx",  "DeleteIPCaptureEx2",         "DeleteIPCaptureEx3",
+    "DeleteIPCaptureEx4", "DeleteIPCaptureEx5", "DeleteCapabilityQueryModule"};
 const char* const kCapabilityQueryNames[] = {"InitCapabilityQuery", "StartCapabilityQuery", "TerminateCapabilityQuery",
                                              "UninitCapabilityQuery", "CreateCapabilityQueryModule"};
 
@@ -160,7 +160,7 @@ TEST_F(ZephrinLibrary, OpeningNoticeIsReleveledForTheHostCoreVersion) {
     const char* version;
     int level;
   };
-  const Case cases[] = {{"5.11.0.0", 2}, {"5.12.0.0", 3}, {"6.2.9.9", 3}, {"6.3.0.0", 100},
+  const Case cases[] = {{"5.11.0.0", 2},  {"5.12.0.0", 3}, {"6.2.9.9", 3}, {"6.3.0.0", 100},
                         {"7.0.1.2", 100}, {nullptr, 3},    {"garbage", 3}};
   for (const Case& c : cases) {
     RecordingLogSink log;

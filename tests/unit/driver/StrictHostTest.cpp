@@ -38,7 +38,8 @@ class StrictHost : public ::testing::Test {
   // would call it.
   std::vector<UnlistedSlot> UnlistedSlots() {
     std::vector<UnlistedSlot> slots;
-    for (ip::FrameBuffer* buffer : {static_cast<ip::FrameBuffer*>(&testBuffer_), static_cast<ip::FrameBuffer*>(&memoryBuffer_)}) {
+    for (ip::FrameBuffer* buffer :
+         {static_cast<ip::FrameBuffer*>(&testBuffer_), static_cast<ip::FrameBuffer*>(&memoryBuffer_)}) {
       slots.push_back({"FrameBuffer slot 1", [buffer] { buffer->Reserved1(); }});
       slots.push_back({"FrameBuffer slot 3", [buffer] { buffer->Reserved3(); }});
       slots.push_back({"FrameBuffer slot 5", [buffer] { buffer->Reserved5(); }});
@@ -74,8 +75,10 @@ class StrictHost : public ::testing::Test {
     ip::CapabilitySink* capabilities = &capabilities_;
     slots.push_back({"CapabilitySink slot 4", [capabilities] { capabilities->Reserved4(); }});
     slots.push_back({"CapabilitySink slot 7", [capabilities] { capabilities->Reserved7(); }});
-    slots.push_back({"CapabilityPropertyItem slot 2", [capabilities] { capabilities->GetPropertyItem(1)->Reserved2(); }});
-    slots.push_back({"CapabilityPropertyItem slot 3", [capabilities] { capabilities->GetPropertyItem(1)->Reserved3(); }});
+    slots.push_back(
+        {"CapabilityPropertyItem slot 2", [capabilities] { capabilities->GetPropertyItem(1)->Reserved2(); }});
+    slots.push_back(
+        {"CapabilityPropertyItem slot 3", [capabilities] { capabilities->GetPropertyItem(1)->Reserved3(); }});
     return slots;
   }
 
@@ -185,8 +188,7 @@ TEST_F(StrictHost, EveryUnofferedSlotFailsTheRunningTestNamingInterfaceAndSlot) 
 
 TEST_F(StrictHost, ACallFromADriverThreadFailsTheRunningTest) {
   ip::FrameBuffer* buffer = &testBuffer_;
-  EXPECT_NONFATAL_FAILURE_ON_ALL_THREADS(std::thread([buffer] { buffer->Reserved1(); }).join(),
-                                         "FrameBuffer slot 1");
+  EXPECT_NONFATAL_FAILURE_ON_ALL_THREADS(std::thread([buffer] { buffer->Reserved1(); }).join(), "FrameBuffer slot 1");
 }
 
 TEST_F(StrictHost, AToolThatCalledAnUnofferedSlotExitsWithFailure) {

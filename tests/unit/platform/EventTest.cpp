@@ -62,7 +62,6 @@ TEST(PlatformEvent, CancelledWaiterUnregistersItself) {
   EXPECT_TRUE(WaitEvent(e.ev, 0));
 }
 
-
 TEST(PlatformEvent, PingPongThroughWaitAnyLosesNoWakeUp) {
   // Two threads hand a turn back and forth many times, each waiting on {stop, its own event}; a
   // set that races with a waiter's registration must still wake it (a lost one stalls a round).

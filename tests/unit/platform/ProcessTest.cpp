@@ -35,8 +35,9 @@ TEST_F(HostVersion, FourPartVersionIsRead) {
 
 TEST_F(HostVersion, AbsentOrMalformedVersionIsUnreadable) {
   Version v{1, 2, 3, 4};
-  for (const char* text : {static_cast<const char*>(nullptr), "", "6.4", "6.4.0", "6.4.0.0.1", "6.4.0.x", "v6.4.0.0",
-                           "6.4.0.0 ", " 6.4.0.0", "-6.4.0.0", "+6.4.0.0", "6.-4.0.0", "65536.0.0.0", "6..0.0", "4294967302.4.0.0"}) {
+  for (const char* text :
+       {static_cast<const char*>(nullptr), "", "6.4", "6.4.0", "6.4.0.0.1", "6.4.0.x", "v6.4.0.0", "6.4.0.0 ",
+        " 6.4.0.0", "-6.4.0.0", "+6.4.0.0", "6.-4.0.0", "65536.0.0.0", "6..0.0", "4294967302.4.0.0"}) {
     EXPECT_FALSE(Read(text, &v)) << (text ? text : "(unset)");
   }
   EXPECT_EQ(1, v.major) << "a failed read leaves the output alone";

@@ -45,9 +45,10 @@ TEST(PlatformTime, InvalidCalendarDatesGiveZero) {
 }
 
 TEST(PlatformTime, NowFollowsTheSystemClock) {
-  const auto unix100ns = std::chrono::duration_cast<std::chrono::microseconds>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count() * 10;
+  const auto unix100ns =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count() *
+      10;
   const uint64_t now = FileTimeNow();
   const int64_t diff = static_cast<int64_t>(now - kUnixEpoch) - unix100ns;
   EXPECT_LT(diff < 0 ? -diff : diff, 600000000) << "within a minute of the system clock";

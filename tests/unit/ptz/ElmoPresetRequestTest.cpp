@@ -26,7 +26,8 @@ constexpr const char* kRemove = "/cgi-bin/com/ptzconfig.cgi?removeserverpresetno
 // A control whose communicator is the camera family's, talking to scripted senders.
 class ScriptedControl : public CBasePTZControl {
  public:
-  ScriptedControl(IDriver* driver, ScriptedHttpSender** presetSender) : CBasePTZControl(driver, 0), preset_(presetSender) {}
+  ScriptedControl(IDriver* driver, ScriptedHttpSender** presetSender)
+      : CBasePTZControl(driver, 0), preset_(presetSender) {}
   ~ScriptedControl() override { Close(); }
   CBasePTZComm* CreateComm() override {
     CPtzCapabilities caps;

@@ -118,8 +118,9 @@ TEST_F(PrepositionListTest, AddingAtTheCurrentPresetRenamesItWithoutTheCamera) {
   EXPECT_TRUE(camera.requests.empty());
   EXPECT_EQ(std::vector<std::string>{"Front gate"}, Names());
   EXPECT_EQ("Front gate", Text(File(), "/eVision/PtzChannel01/Preposition000/Name"));
-  EXPECT_TRUE(log.Contains("norvale::CPrepositionList::RenameCurrentPreposition: A preposition with index 0 was "
-                           "renamed from \"Gate\" to \"Front gate\"."));
+  EXPECT_TRUE(
+      log.Contains("norvale::CPrepositionList::RenameCurrentPreposition: A preposition with index 0 was "
+                   "renamed from \"Gate\" to \"Front gate\"."));
   // After a movement the same call adds a new preset.
   list->ClearCurrent();
   EXPECT_EQ(1, list->Add("Dock"));
@@ -176,15 +177,16 @@ TEST_F(PrepositionListTest, RemoveRenumbersTheChannelInTheFile) {
 }
 
 TEST_F(PrepositionListTest, InvalidNamesAreRefusedWithTheirReason) {
-  const std::string refused[] = {"",          "Tom's",     "A&B",      "<gate>",    "say \"hi\"", "Stop!",
-                                 "tab\there", "line\nfeed", "\xE9t\xE9", std::string(256, 'x')};
+  const std::string refused[] = {"",      "Tom's",     "A&B",        "<gate>",    "say \"hi\"",
+                                 "Stop!", "tab\there", "line\nfeed", "\xE9t\xE9", std::string(256, 'x')};
   for (const std::string& name : refused) {
     EXPECT_EQ(-3, list->Add(name)) << name;
   }
   EXPECT_TRUE(camera.requests.empty());
   EXPECT_EQ(0, list->GetCount());
-  EXPECT_TRUE(log.Contains("norvale::CPrepositionList::AddPreposition: A preposition \"Tom's\" cannot be added - "
-                           "the name is invalid."));
+  EXPECT_TRUE(
+      log.Contains("norvale::CPrepositionList::AddPreposition: A preposition \"Tom's\" cannot be added - "
+                   "the name is invalid."));
   EXPECT_EQ(1, list->Add(std::string(255, 'x')));
 }
 
@@ -195,8 +197,9 @@ TEST_F(PrepositionListTest, TheCameraSlotLimitGivesItsOwnCode) {
   ASSERT_EQ(1, list->Add("B"));
   list->ClearCurrent();
   EXPECT_EQ(-26, list->Add("C"));
-  EXPECT_TRUE(log.Contains("norvale::CPrepositionList::AddPreposition: A preposition \"C\" cannot be added. Camera "
-                           "supports saving not more than 2 prepositions."));
+  EXPECT_TRUE(
+      log.Contains("norvale::CPrepositionList::AddPreposition: A preposition \"C\" cannot be added. Camera "
+                   "supports saving not more than 2 prepositions."));
   EXPECT_EQ(2u, camera.requests.size());
 }
 

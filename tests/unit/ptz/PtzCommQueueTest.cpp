@@ -111,7 +111,8 @@ TEST(PtzCommQueue, RefusesWhatTheCameraCannotDoAndQueuesNothing) {
 
   RecordingComm zoomOnly(&driver, Caps(false, false, true));
   ASSERT_TRUE(zoomOnly.Open());
-  for (int direction : {0, 1, 2, 3, 4, 5, 6, 7, 10, -1}) EXPECT_EQ(PtzNotSupported, zoomOnly.StartMove(nullptr, direction, 5));
+  for (int direction : {0, 1, 2, 3, 4, 5, 6, 7, 10, -1})
+    EXPECT_EQ(PtzNotSupported, zoomOnly.StartMove(nullptr, direction, 5));
   EXPECT_EQ(PtzOk, zoomOnly.StartMove(nullptr, 8, 5));
 
   ASSERT_TRUE(panOnly.WaitDone(1));
@@ -146,9 +147,9 @@ TEST(PtzCommQueue, QueuesCommandRecordsAndExecutesThemInOrder) {
     int32_t type, subtype, speed, a, b, c;
   };
   const Want want[] = {
-      {1, 0, 16, 4, 0, 0},   {1, 0, 3, 9, 0, 0},  {2, 2, 7, 0, 0, 0},   {2, 1, 7, 0, 0, 0}, {3, 3, 2, 0, 0, 0},
-      {3, 4, 2, 0, 0, 0},    {5, 0, 14, 11, 12, 13}, {6, 0, 23, 21, 22, 0}, {7, 0, 31, 0, 0, 0},
-      {4, 5, 0, 0, 0, 0},    {4, 6, 0, 0, 0, 0},  {4, 7, 0, 0, 0, 0},   {4, 8, 0, 0, 0, 0},
+      {1, 0, 16, 4, 0, 0}, {1, 0, 3, 9, 0, 0},     {2, 2, 7, 0, 0, 0},    {2, 1, 7, 0, 0, 0},  {3, 3, 2, 0, 0, 0},
+      {3, 4, 2, 0, 0, 0},  {5, 0, 14, 11, 12, 13}, {6, 0, 23, 21, 22, 0}, {7, 0, 31, 0, 0, 0}, {4, 5, 0, 0, 0, 0},
+      {4, 6, 0, 0, 0, 0},  {4, 7, 0, 0, 0, 0},     {4, 8, 0, 0, 0, 0},
   };
   ASSERT_EQ(std::size(want), done.size());
   for (size_t i = 0; i < done.size(); ++i) {

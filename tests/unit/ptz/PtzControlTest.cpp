@@ -144,8 +144,9 @@ TEST_F(PtzControlTest, ControlsAreCreatedOncePerChannelAndOnlyInRange) {
 TEST_F(PtzControlTest, NoStorageFileNameGivesNoControlAndIsRetried) {
   handler->fileName.clear();
   EXPECT_EQ(nullptr, Control(0));
-  EXPECT_TRUE(driver.Contains("norvale::CBasePTZHandler::InitializeXMLStorage: PTZ module cannot be initialized! "
-                              "Name of file for preset storing was not defined"));
+  EXPECT_TRUE(
+      driver.Contains("norvale::CBasePTZHandler::InitializeXMLStorage: PTZ module cannot be initialized! "
+                      "Name of file for preset storing was not defined"));
   EXPECT_EQ(0, setup.created);
   handler->fileName = "cam.preset";
   EXPECT_NE(nullptr, Control(0));
@@ -156,8 +157,9 @@ TEST_F(PtzControlTest, NoStorageFileNameGivesNoControlAndIsRetried) {
 TEST_F(PtzControlTest, UnusableStorageFileGivesNullOnceThenControlsWithoutFile) {
   handler->fileName = "missing-dir/cam.preset";
   EXPECT_EQ(nullptr, Control(0));
-  EXPECT_TRUE(driver.Contains("norvale::CBasePTZHandler::InitializeXMLStorage: cannot initialize "
-                              "CXMLPrepositionReader object with parameter \"missing-dir/cam.preset\""));
+  EXPECT_TRUE(
+      driver.Contains("norvale::CBasePTZHandler::InitializeXMLStorage: cannot initialize "
+                      "CXMLPrepositionReader object with parameter \"missing-dir/cam.preset\""));
   FakeControl* control = Control(0);
   ASSERT_NE(nullptr, control);
   EXPECT_EQ(1, handler->nameRequests) << "the reader is kept";

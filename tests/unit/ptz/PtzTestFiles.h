@@ -13,9 +13,8 @@ class ScratchDir {
  public:
   ScratchDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            (std::string("zephrin-ptz-") + info->test_suite_name() + "-" + info->name() + "-" +
-             std::to_string(::getpid()));
+    path_ = std::filesystem::temp_directory_path() / (std::string("zephrin-ptz-") + info->test_suite_name() + "-" +
+                                                      info->name() + "-" + std::to_string(::getpid()));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }

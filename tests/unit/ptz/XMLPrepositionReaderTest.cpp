@@ -90,7 +90,8 @@ TEST(XMLPrepositionReader, EntriesWithoutNameOrNumericSlotAreNotRead) {
   ASSERT_TRUE(reader.Init(dir.File("cam.preset")));
   std::string name;
   uint32_t slot = 0;
-  for (uint32_t position = 0; position < 5; ++position) EXPECT_FALSE(reader.ReadEntry(0, position, name, slot)) << position;
+  for (uint32_t position = 0; position < 5; ++position)
+    EXPECT_FALSE(reader.ReadEntry(0, position, name, slot)) << position;
   ASSERT_TRUE(reader.ReadEntry(0, 5, name, slot));
   EXPECT_EQ("E", name);
   EXPECT_EQ(3u, slot);
@@ -217,11 +218,11 @@ TEST(XMLPrepositionReader, StorableText) {
   EXPECT_TRUE(CXMLPrepositionReader::IsStorableText("Süd 入口 🎥"));
   EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("a\tb"));
   EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("a\nb"));
-  EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("\xE9t\xE9"));        // Latin-1, not UTF-8
-  EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("ab\xE5\x85"));       // cut short
-  EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("\xC0\xAF"));         // overlong
-  EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("\xED\xA0\x80"));     // surrogate
-  EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("\xEF\xBF\xBF"));     // U+FFFF
+  EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("\xE9t\xE9"));     // Latin-1, not UTF-8
+  EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("ab\xE5\x85"));    // cut short
+  EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("\xC0\xAF"));      // overlong
+  EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("\xED\xA0\x80"));  // surrogate
+  EXPECT_FALSE(CXMLPrepositionReader::IsStorableText("\xEF\xBF\xBF"));  // U+FFFF
 }
 
 }  // namespace

@@ -12,9 +12,13 @@ namespace {
 std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
 TEST(Base64, Rfc4648TestVectors) {
-  const std::pair<const char*, const char*> vectors[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
-                                                        {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
-                                                        {"foobar", "Zm9vYmFy"}};
+  const std::pair<const char*, const char*> vectors[] = {{"", ""},
+                                                         {"f", "Zg=="},
+                                                         {"fo", "Zm8="},
+                                                         {"foo", "Zm9v"},
+                                                         {"foob", "Zm9vYg=="},
+                                                         {"fooba", "Zm9vYmE="},
+                                                         {"foobar", "Zm9vYmFy"}};
   for (const auto& [plain, encoded] : vectors) {
     EXPECT_EQ(encoded, Base64Encode(plain));
     EXPECT_EQ(Bytes(plain), Base64Decode(encoded)) << encoded;

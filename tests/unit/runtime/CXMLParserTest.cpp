@@ -18,9 +18,8 @@ using Strings = std::vector<std::string>;
 class CXMLParserTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("zephrin-xmlparser-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() / ("zephrin-xmlparser-" + std::to_string(getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -42,7 +41,8 @@ const char kConfiguration[] =
     "  <Device address=\"5.6.7.8\"><RTPMode>0</RTPMode><Name> spaced &amp; &lt;odd&gt; </Name></Device>\n"
     "  <Default><RTPMode>0</RTPMode></Default>\n"
     "  <Mixed>one<b>two</b>three</Mixed>\n"
-    "  <Unicode>Gr\xC3\xBC\xC3\x9F" "e</Unicode>\n"
+    "  <Unicode>Gr\xC3\xBC\xC3\x9F"
+    "e</Unicode>\n"
     "</Configuration>\n";
 
 TEST_F(CXMLParserTest, AttributePredicatesSelectTheRightDevice) {
@@ -73,7 +73,10 @@ TEST_F(CXMLParserTest, TextsKeepWhitespaceEntitiesNestedTextAndUtf8) {
   ASSERT_TRUE(parser.Open(Write("Zephrin.xml", kConfiguration)));
   EXPECT_EQ(" spaced & <odd> ", parser.Text("Configuration/Device[@address='5.6.7.8']/Name"));
   EXPECT_EQ("onetwothree", parser.Text("Configuration/Mixed"));
-  EXPECT_EQ("Gr\xC3\xBC\xC3\x9F" "e", parser.Text("Configuration/Unicode"));
+  EXPECT_EQ(
+      "Gr\xC3\xBC\xC3\x9F"
+      "e",
+      parser.Text("Configuration/Unicode"));
 }
 
 TEST_F(CXMLParserTest, MalformedQueriesAnswerEmpty) {

@@ -21,9 +21,8 @@ const char kDeclaration[] = "<?xml version='1.0' encoding='utf-8'?>";
 class CXMLSettingsAPITest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("zephrin-settings-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() / ("zephrin-settings-" + std::to_string(getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
     settings_.SetBaseDirectory(dir_.string());
   }

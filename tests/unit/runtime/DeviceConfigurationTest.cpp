@@ -106,8 +106,9 @@ TEST_F(DeviceConfigurationFile, UnknownWordsLeaveTheDefaults) {
 }
 
 TEST_F(DeviceConfigurationFile, ValuesMayBeLaidOutOnTheirOwnLines) {
-  Write("<Configuration><Default>\n<RTPMode>\n  RTPoverTCP\n</RTPMode>\n"
-        "<AllowDualStreaming>\tYES </AllowDualStreaming></Default></Configuration>");
+  Write(
+      "<Configuration><Default>\n<RTPMode>\n  RTPoverTCP\n</RTPMode>\n"
+      "<AllowDualStreaming>\tYES </AllowDualStreaming></Default></Configuration>");
   const CDeviceConfiguration c = Read();
   EXPECT_EQ(c.rtpMode, norvale::RTPoverTCP);
   EXPECT_EQ(c.allowDualStreaming, 1);

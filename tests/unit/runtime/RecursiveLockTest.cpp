@@ -144,7 +144,7 @@ TEST(RecursiveLock, WaiterTerminatedInLockLeavesTheLockUsable) {
     Waiter waiter(lock);
     ASSERT_TRUE(waiter.StartThread("waiter"));
     while (!waiter.trying) std::this_thread::yield();
-    platform::SleepMs(50);  // asleep in Lock by now (or still spinning; either must be undone)
+    platform::SleepMs(50);               // asleep in Lock by now (or still spinning; either must be undone)
     EXPECT_TRUE(waiter.StopThread(50));  // terminated inside Lock
   }
   lock.Unlock();

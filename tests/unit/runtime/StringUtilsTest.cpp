@@ -78,8 +78,7 @@ TEST(FindParamValue, NameMustEqualTheKeyAfterTrimming) {
   EXPECT_EQ("2", FindParamValue("root.Brand", "=", "root.Brand.Brand=1\r\nroot.Brand=2"))
       << "a longer key sharing the prefix is skipped, the exact one found later";
   EXPECT_EQ("3", FindParamValue("root.A", "=", "xroot.A=1\n \t root.A \t=3\n"));
-  EXPECT_EQ(" value with blanks ", FindParamValue("k", "=", "k= value with blanks \r\n"))
-      << "the value is not trimmed";
+  EXPECT_EQ(" value with blanks ", FindParamValue("k", "=", "k= value with blanks \r\n")) << "the value is not trimmed";
 }
 
 TEST(FindParamValue, SeparatorMustComeBeforeTheNextDelimiter) {
@@ -194,14 +193,18 @@ TEST(WideNarrow, Utf8RoundTripIncludingCharactersBeyondTheBasicPlane) {
 }
 
 TEST(WideNarrow, MalformedInputBecomesReplacementCharacters) {
-  EXPECT_EQ(u"a\uFFFDb", Widen("a\xFF" "b"));
+  EXPECT_EQ(u"a\uFFFDb", Widen("a\xFF"
+                               "b"));
   const std::u16string cut = Widen("a\xE2\x82");  // cut short
   ASSERT_GE(cut.size(), 2u);
   EXPECT_EQ(u'a', cut[0]);
   EXPECT_EQ(std::u16string::npos, cut.find_first_not_of(u'\uFFFD', 1));
-  EXPECT_EQ(u"\uFFFD\uFFFD", Widen("\xC0\xAF"));            // over-long "/" is not a slash
+  EXPECT_EQ(u"\uFFFD\uFFFD", Widen("\xC0\xAF"));             // over-long "/" is not a slash
   EXPECT_EQ(u"\uFFFD", Widen("\xED\xA0\x80").substr(0, 1));  // an encoded surrogate
-  EXPECT_EQ("\xEF\xBF\xBD" "x", Narrow(std::u16string(1, char16_t(0xD800)) + u"x"));  // lone surrogate
+  EXPECT_EQ(
+      "\xEF\xBF\xBD"
+      "x",
+      Narrow(std::u16string(1, char16_t(0xD800)) + u"x"));  // lone surrogate
 }
 
 TEST(ResolveHost, NumericAddressAndEmptyName) {

@@ -101,8 +101,8 @@ TEST_F(H264Drops, AnOversizeFrameCountsOnceHoweverManyPacketsFollow) {
 using JpegDrops = DepacketizerFixture<norvale::CJpegRTPMediaParser>;
 
 Bytes JpegPacket(uint32_t offset, uint8_t type, const Bytes& data) {
-  return Concat({{0, static_cast<uint8_t>(offset >> 16), static_cast<uint8_t>(offset >> 8), static_cast<uint8_t>(offset),
-                  type, 50, 80, 60},
+  return Concat({{0, static_cast<uint8_t>(offset >> 16), static_cast<uint8_t>(offset >> 8),
+                  static_cast<uint8_t>(offset), type, 50, 80, 60},
                  data});
 }
 

@@ -55,7 +55,9 @@ class BitWriter {
     Put(0, bits);
     Put(code, bits + 1);
   }
-  void SE(int32_t value) { UE(value > 0 ? static_cast<uint32_t>(2 * int64_t{value} - 1) : static_cast<uint32_t>(-2 * int64_t{value})); }
+  void SE(int32_t value) {
+    UE(value > 0 ? static_cast<uint32_t>(2 * int64_t{value} - 1) : static_cast<uint32_t>(-2 * int64_t{value}));
+  }
   // Stop bit and zero alignment, as a NAL unit payload ends.
   Bytes Finish() {
     PutBit(1);

@@ -132,12 +132,17 @@ TEST_F(H264Depacketizer, AggregatedUnitsAreAppendedInOrder) {
 
 TEST_F(H264Depacketizer, MalformedPacketsResetAndWaitForTheNextKeyFrame) {
   const std::vector<Bytes> bad = {
-      {},                                        // empty payload
-      {0x41},                                    // single NAL unit of one byte
-      {24, 0, 9, 0x41, 1, 2},                    // aggregated size larger than the rest
-      {24, 0},                                   // aggregate too short
-      {28, 0x85},                                // fragment without data
-      {25, 0, 1, 2}, {26, 0, 1, 2}, {27, 0, 1}, {29, 0x85, 1, 2}, {30, 1}, {31, 1},  // refused types
+      {},                      // empty payload
+      {0x41},                  // single NAL unit of one byte
+      {24, 0, 9, 0x41, 1, 2},  // aggregated size larger than the rest
+      {24, 0},                 // aggregate too short
+      {28, 0x85},              // fragment without data
+      {25, 0, 1, 2},
+      {26, 0, 1, 2},
+      {27, 0, 1},
+      {29, 0x85, 1, 2},
+      {30, 1},
+      {31, 1},  // refused types
   };
   for (const Bytes& payload : bad) {
     SCOPED_TRACE(::testing::PrintToString(payload));
@@ -257,8 +262,9 @@ TEST_F(H264Depacketizer, OversizeFrameIsDiscardedWithOneLogLine) {
   }
   Feed(2000, true, FuA(0x41, false, true, chunk));
   EXPECT_EQ(client.frames.size(), 1u);
-  EXPECT_EQ(driver.Count("norvale::CRTPMediaParser::CheckBufferSize: Frame buffer overflow detected, device 127.0.0.1:80"),
-            1u);
+  EXPECT_EQ(
+      driver.Count("norvale::CRTPMediaParser::CheckBufferSize: Frame buffer overflow detected, device 127.0.0.1:80"),
+      1u);
   SendKeyFrameInBand(3000);
   EXPECT_EQ(client.frames.size(), 2u);
 }
@@ -361,8 +367,7 @@ TEST(SpsPictureSize, EncoderParameterSets) {
   // High 4:4:4 crops in luma samples.
   EXPECT_EQ(SizeOf(HexToBytes("67f4002890d9b280f0044fc4e02d40404050000003001000000303c8f1831960")),
             std::make_pair(1920, 1080));
-  EXPECT_EQ(SizeOf(HexToBytes("67f4000d90d9b282c12d80b506060640000003004000000f23c50a6580")),
-            std::make_pair(352, 288));
+  EXPECT_EQ(SizeOf(HexToBytes("67f4000d90d9b282c12d80b506060640000003004000000f23c50a6580")), std::make_pair(352, 288));
 }
 
 TEST(SpsPictureSize, SyntaxVariants) {

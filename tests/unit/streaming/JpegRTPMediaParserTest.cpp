@@ -49,11 +49,19 @@ Jfif ParseJfif(const Bytes& image) {
 }
 
 Bytes JpegHeader(uint32_t offset, uint8_t type, uint8_t q, uint8_t width8, uint8_t height8) {
-  return {0, static_cast<uint8_t>(offset >> 16), static_cast<uint8_t>(offset >> 8), static_cast<uint8_t>(offset),
-          type, q, width8, height8};
+  return {0,
+          static_cast<uint8_t>(offset >> 16),
+          static_cast<uint8_t>(offset >> 8),
+          static_cast<uint8_t>(offset),
+          type,
+          q,
+          width8,
+          height8};
 }
 
-Bytes RestartHeader(uint16_t interval) { return {static_cast<uint8_t>(interval >> 8), static_cast<uint8_t>(interval), 0xFF, 0xFF}; }
+Bytes RestartHeader(uint16_t interval) {
+  return {static_cast<uint8_t>(interval >> 8), static_cast<uint8_t>(interval), 0xFF, 0xFF};
+}
 
 Bytes QuantHeader(uint8_t mbz, uint8_t precision, const Bytes& tables) {
   Bytes out = {mbz, precision, static_cast<uint8_t>(tables.size() >> 8), static_cast<uint8_t>(tables.size())};
@@ -75,8 +83,8 @@ class JpegDepacketizer : public DepacketizerFixture<CJpegRTPMediaParser> {
     size_t offset = 0;
     do {
       const size_t n = std::min<size_t>(1000, scan.size() - offset);
-      Bytes payload = Concat({JpegHeader(static_cast<uint32_t>(offset), type, q, w8, h8), restart,
-                              offset == 0 ? firstExtra : Bytes{}});
+      Bytes payload = Concat(
+          {JpegHeader(static_cast<uint32_t>(offset), type, q, w8, h8), restart, offset == 0 ? firstExtra : Bytes{}});
       payload.insert(payload.end(), scan.begin() + offset, scan.begin() + offset + n);
       offset += n;
       Feed(ts, offset == scan.size(), payload);
@@ -215,9 +223,9 @@ TEST_F(JpegDepacketizer, RestartIntervalAndInBandTables) {
 
 TEST_F(JpegDepacketizer, BrokenHeadersDropTheFrameOnly) {
   const std::vector<std::pair<uint8_t, Bytes>> broken = {
-      {255, QuantHeader(0, 0, Filler(100, 1))},   // not one or two whole tables
-      {255, {0, 0, 0x10, 0}},                       // tables longer than the packet
-      {255, {0, 0}},                                // quantization header cut short
+      {255, QuantHeader(0, 0, Filler(100, 1))},  // not one or two whole tables
+      {255, {0, 0, 0x10, 0}},                    // tables longer than the packet
+      {255, {0, 0}},                             // quantization header cut short
   };
   for (const auto& [q, extra] : broken) {
     Bytes payload = Concat({JpegHeader(0, 1, q, 80, 60), extra});
@@ -254,7 +262,8 @@ TEST_F(JpegDepacketizer, LossDropsTheFrameUntilTheNextFirstFragment) {
 TEST_F(JpegDepacketizer, AllocationFailureIsLoggedAndReleasedBuffersBalance) {
   allocator.failAllocation = true;
   SendFrame(3000, 1, 50, 80, 60, Filler(300, 1));
-  EXPECT_EQ(driver.Count("norvale::CJpegRTPMediaParser::ProcessFrame: Frame allocation error, device 127.0.0.1:80"), 1u);
+  EXPECT_EQ(driver.Count("norvale::CJpegRTPMediaParser::ProcessFrame: Frame allocation error, device 127.0.0.1:80"),
+            1u);
   allocator.failAllocation = false;
   client.throwOnDelivery = true;
   SendFrame(6000, 1, 50, 80, 60, Filler(300, 1));

@@ -14,8 +14,8 @@ using norvale::HexToBytes;
 
 // The configuration an MPEG-4 encoder (libavcodec) announces for 640x480: visual object sequence,
 // visual object, video object, video object layer and user data.
-const Bytes kConfig640 = HexToBytes(
-    "000001b001000001b58913000001000000012000c48d8ffffd14043c1463000001b24c61766335392e33372e313030");
+const Bytes kConfig640 =
+    HexToBytes("000001b001000001b58913000001000000012000c48d8ffffd14043c1463000001b24c61766335392e33372e313030");
 
 Bytes IVop(size_t size, uint8_t seed) { return Concat({{0, 0, 1, 0xB6, 0x10}, Filler(size, seed)}); }
 Bytes PVop(size_t size, uint8_t seed) { return Concat({{0, 0, 1, 0xB6, 0x51}, Filler(size, seed)}); }
@@ -143,8 +143,8 @@ TEST(MP4Parser, BrokenLayersFail) {
   f = VolFields{};
   f.resolution = 0;
   EXPECT_EQ(SizeOf(BuildVol(f)).first, -1);
-  EXPECT_EQ(SizeOf(IVop(20, 1)).first, -1);       // a VOP without its layer header
-  EXPECT_EQ(SizeOf(Filler(40, 2)).first, -1);     // no start code at all
+  EXPECT_EQ(SizeOf(IVop(20, 1)).first, -1);    // a VOP without its layer header
+  EXPECT_EQ(SizeOf(Filler(40, 2)).first, -1);  // no start code at all
   const Bytes good = BuildVol({});
   for (size_t n = 0; n + 1 < good.size(); ++n) {
     const Bytes cut(good.begin(), good.begin() + n);

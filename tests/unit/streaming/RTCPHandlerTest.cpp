@@ -55,12 +55,34 @@ class CameraSocket {
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
 Bytes SenderReport(uint32_t ssrc, uint32_t ntpMiddle) {
-  Bytes sr = {0x80, 200, 0, 6,
-              static_cast<uint8_t>(ssrc >> 24), static_cast<uint8_t>(ssrc >> 16), static_cast<uint8_t>(ssrc >> 8),
-              static_cast<uint8_t>(ssrc), 0xE8, 0x01,
-              static_cast<uint8_t>(ntpMiddle >> 24), static_cast<uint8_t>(ntpMiddle >> 16),
-              static_cast<uint8_t>(ntpMiddle >> 8), static_cast<uint8_t>(ntpMiddle), 0x55, 0x66,
-              0, 0, 0x10, 0, 0, 0, 0, 100, 0, 0, 0x20, 0};
+  Bytes sr = {0x80,
+              200,
+              0,
+              6,
+              static_cast<uint8_t>(ssrc >> 24),
+              static_cast<uint8_t>(ssrc >> 16),
+              static_cast<uint8_t>(ssrc >> 8),
+              static_cast<uint8_t>(ssrc),
+              0xE8,
+              0x01,
+              static_cast<uint8_t>(ntpMiddle >> 24),
+              static_cast<uint8_t>(ntpMiddle >> 16),
+              static_cast<uint8_t>(ntpMiddle >> 8),
+              static_cast<uint8_t>(ntpMiddle),
+              0x55,
+              0x66,
+              0,
+              0,
+              0x10,
+              0,
+              0,
+              0,
+              0,
+              100,
+              0,
+              0,
+              0x20,
+              0};
   return sr;
 }
 const Bytes kSdes = {0x81, 202, 0, 3, 0x11, 0x22, 0x33, 0x44, 1, 4, 'c', 'a', 'm', '1', 0, 0};
@@ -170,8 +192,7 @@ TEST_F(RtcpHandler, MalformedCompoundPacketsAreSkippedSafely) {
   runsPast[3] = 40;
   Bytes wrongVersion = SenderReport(9, 9);
   wrongVersion[0] = 0x40;
-  for (const Bytes& bad : {shortSr, runsPast, wrongVersion, Bytes{0x80, 200}, Bytes{}})
-    camera.SendTo(port, bad);
+  for (const Bytes& bad : {shortSr, runsPast, wrongVersion, Bytes{0x80, 200}, Bytes{}}) camera.SendTo(port, bad);
   EXPECT_TRUE(camera.Receive(300).empty());
   handler.Stop();
   EXPECT_TRUE(camera.Receive(200).empty());

@@ -17,8 +17,8 @@ TEST(RtcpPackets, ReceiverReportAndByeByteForByte) {
   const uint8_t stamp[4] = {0xA1, 0xB2, 0xC3, 0xD4};
   Bytes rr(rtcp::kReceiverReportSize);
   rtcp::BuildReceiverReport(rr.data(), own, reportee, 0x0001FFFE, stamp, 32768);
-  EXPECT_EQ(rr, (Bytes{0x81, 201, 0, 7, 0xDE, 0xAD, 0xBE, 0xEF, 0x11, 0x22, 0x33, 0x44, 0, 0, 0, 0,
-                       0x00, 0x01, 0xFF, 0xFE, 0, 0, 0, 0, 0xA1, 0xB2, 0xC3, 0xD4, 0x00, 0x00, 0x80, 0x00}));
+  EXPECT_EQ(rr, (Bytes{0x81, 201,  0,    7, 0xDE, 0xAD, 0xBE, 0xEF, 0x11, 0x22, 0x33, 0x44, 0,    0,    0,   0, 0x00,
+                       0x01, 0xFF, 0xFE, 0, 0,    0,    0,    0xA1, 0xB2, 0xC3, 0xD4, 0x00, 0x00, 0x80, 0x00}));
   Bytes bye(rtcp::kByeSize);
   rtcp::BuildBye(bye.data(), own);
   EXPECT_EQ(bye, (Bytes{0x81, 203, 0, 1, 0xDE, 0xAD, 0xBE, 0xEF}));
@@ -27,10 +27,10 @@ TEST(RtcpPackets, ReceiverReportAndByeByteForByte) {
 TEST(RtcpPackets, DelaySinceLastReportInUnitsOf65536PerSecond) {
   EXPECT_EQ(rtcp::DelaySinceLastSr(10500, 10000), 32768u);
   EXPECT_EQ(rtcp::DelaySinceLastSr(12000, 10000), 131072u);
-  EXPECT_EQ(rtcp::DelaySinceLastSr(1, 10000) , static_cast<uint32_t>(uint64_t{0xFFFFFFFFu - 9998} * 65536 / 1000));
+  EXPECT_EQ(rtcp::DelaySinceLastSr(1, 10000), static_cast<uint32_t>(uint64_t{0xFFFFFFFFu - 9998} * 65536 / 1000));
   EXPECT_EQ(rtcp::DelaySinceLastSr(100, 0xFFFFFF9Cu), 13107u);  // across the tick counter's wrap
-  EXPECT_EQ(rtcp::DelaySinceLastSr(5000, 0), 0u);                // no report stored
-  EXPECT_EQ(rtcp::DelaySinceLastSr(10001, 10000), 65u);          // truncated
+  EXPECT_EQ(rtcp::DelaySinceLastSr(5000, 0), 0u);               // no report stored
+  EXPECT_EQ(rtcp::DelaySinceLastSr(10001, 10000), 65u);         // truncated
 }
 
 Bytes Header(uint8_t type, uint16_t words, uint8_t count = 0) {

@@ -150,7 +150,9 @@ std::vector<uint8_t> Rtp(uint16_t sequence, size_t payloadSize = 4) {
   return BuildRtp(spec);
 }
 
-void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) { out.insert(out.end(), more.begin(), more.end()); }
+void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) {
+  out.insert(out.end(), more.begin(), more.end());
+}
 
 TEST(RTSPStreamParser, TakesOnlyChannelZeroAfterRtspTextAndOtherChannels) {
   std::vector<uint8_t> stream;
@@ -194,7 +196,7 @@ TEST(RTSPStreamParser, FramesSplitAcrossReadsAreDeliveredOnceAndComplete) {
 TEST(RTSPStreamParser, RecoversAfterRepeatedSyncZeroLengthAndUnparsableFrames) {
   std::vector<uint8_t> stream{'$', '$'};  // a repeated '$' restarts the match on the second one
   Append(stream, Interleave(0, Rtp(5)));
-  Append(stream, {'$', 0, 0, 0});  // zero length: search again
+  Append(stream, {'$', 0, 0, 0});                                                    // zero length: search again
   Append(stream, Interleave(0, {0x40, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}));  // version 1
   Append(stream, Interleave(0, Rtp(6)));
   CollectingUser user;

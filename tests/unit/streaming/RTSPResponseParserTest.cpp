@@ -16,9 +16,10 @@ namespace {
 
 TEST(RTSPResponseParser, SetupReplyGivesStatusCSeqSessionAndTimeout) {
   CRTSPResponseParser parser;
-  ASSERT_TRUE(parser.ParseResponse("RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: RTP/AVP;unicast;client_port=3556-3557\r\n"
-                                   "Session: 12345678;timeout=60\r\nDate: today\r\n\r\n",
-                                   RTSP_SETUP));
+  ASSERT_TRUE(
+      parser.ParseResponse("RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: RTP/AVP;unicast;client_port=3556-3557\r\n"
+                           "Session: 12345678;timeout=60\r\nDate: today\r\n\r\n",
+                           RTSP_SETUP));
   EXPECT_EQ(parser.Version(), "RTSP/1.0");
   EXPECT_EQ(parser.Status(), 200u);
   EXPECT_EQ(parser.CSeq(), 3u);
@@ -51,9 +52,10 @@ TEST(RTSPResponseParser, SessionHeaderRules) {
 
 TEST(RTSPResponseParser, DigestAndBasicChallenges) {
   CRTSPResponseParser parser;
-  ASSERT_TRUE(parser.ParseResponse("RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n"
-                                   "WWW-Authenticate: Digest realm=\"Cam Realm\", nonce=\"a1b2c3\", stale=FALSE\r\n\r\n",
-                                   RTSP_OPTIONS));
+  ASSERT_TRUE(
+      parser.ParseResponse("RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n"
+                           "WWW-Authenticate: Digest realm=\"Cam Realm\", nonce=\"a1b2c3\", stale=FALSE\r\n\r\n",
+                           RTSP_OPTIONS));
   EXPECT_EQ(parser.Status(), 401u);
   EXPECT_EQ(parser.ChallengeScheme(), AuthDigest);
   EXPECT_EQ(parser.Realm(), "Cam Realm");
@@ -64,10 +66,11 @@ TEST(RTSPResponseParser, DigestAndBasicChallenges) {
       "RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"R\", nonce=\"\"\r\n\r\n", RTSP_OPTIONS));
 
   // A Basic challenge is accepted whatever its parameters; the last of several challenges wins.
-  ASSERT_TRUE(parser.ParseResponse("RTSP/1.0 401 Unauthorized\r\n"
-                                   "WWW-Authenticate: Digest realm=\"R\", nonce=\"N\"\r\n"
-                                   "WWW-Authenticate: Basic charset=x\r\n\r\n",
-                                   RTSP_OPTIONS));
+  ASSERT_TRUE(
+      parser.ParseResponse("RTSP/1.0 401 Unauthorized\r\n"
+                           "WWW-Authenticate: Digest realm=\"R\", nonce=\"N\"\r\n"
+                           "WWW-Authenticate: Basic charset=x\r\n\r\n",
+                           RTSP_OPTIONS));
   EXPECT_EQ(parser.ChallengeScheme(), AuthBasic);
   EXPECT_TRUE(parser.Realm().empty());
 
@@ -102,9 +105,10 @@ TEST(RTSPResponseParser, StatusLineAndHeaderScanning) {
   EXPECT_FALSE(parser.ParseResponse("RTSP/1.0 200 OK\r\nContent-Length: many\r\n\r\n", RTSP_OPTIONS));
   EXPECT_FALSE(parser.ParseResponse("RTSP/1.0 200 OK\r\nContent-Type:\r\n\r\n", RTSP_OPTIONS));
   // Unknown headers and short names are ignored, header names are matched in any case.
-  ASSERT_TRUE(parser.ParseResponse("RTSP/1.0 200 OK\r\nX: y\r\n:z\r\nPublic: DESCRIBE\r\ncseq: 77\r\n"
-                                   "CONTENT-TYPE: Application/SDP\r\n\r\n",
-                                   RTSP_OPTIONS));
+  ASSERT_TRUE(
+      parser.ParseResponse("RTSP/1.0 200 OK\r\nX: y\r\n:z\r\nPublic: DESCRIBE\r\ncseq: 77\r\n"
+                           "CONTENT-TYPE: Application/SDP\r\n\r\n",
+                           RTSP_OPTIONS));
   EXPECT_EQ(parser.CSeq(), 77u);
   EXPECT_EQ(parser.ContentType(), "application/sdp");
   // A 128-character version token: the number must follow the first 127 characters.
@@ -128,17 +132,17 @@ TEST(RTSPResponseParser, DescribeBodyIsReadUpToContentLength) {
   EXPECT_FALSE(parser.ParseResponse("RTSP/1.0 200 OK\r\nContent-Length: 10\r\n", RTSP_DESCRIBE));
   // A body that is not an acceptable description fails DESCRIBE but not another request.
   const std::string bad = "m=video 0 RTP/AVP 96\r\na=fmtp:96 x=1\r\n";
-  const std::string response =
-      "RTSP/1.0 200 OK\r\nContent-Length: " + std::to_string(bad.size()) + "\r\n\r\n" + bad;
+  const std::string response = "RTSP/1.0 200 OK\r\nContent-Length: " + std::to_string(bad.size()) + "\r\n\r\n" + bad;
   EXPECT_FALSE(parser.ParseResponse(response, RTSP_DESCRIBE));
   EXPECT_TRUE(parser.ParseResponse(response, RTSP_OPTIONS));
 }
 
 TEST(RTSPResponseParser, ResetClearsEverything) {
   CRTSPResponseParser parser;
-  ASSERT_TRUE(parser.ParseResponse("RTSP/1.0 401 Unauthorized\r\nCSeq: 5\r\nSession: S;timeout=9\r\n"
-                                   "Content-Base: rtsp://h/\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n\r\n",
-                                   RTSP_OPTIONS));
+  ASSERT_TRUE(
+      parser.ParseResponse("RTSP/1.0 401 Unauthorized\r\nCSeq: 5\r\nSession: S;timeout=9\r\n"
+                           "Content-Base: rtsp://h/\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n\r\n",
+                           RTSP_OPTIONS));
   parser.Reset();
   EXPECT_EQ(parser.Status(), 0u);
   EXPECT_EQ(parser.CSeq(), 0u);

@@ -50,9 +50,9 @@ TEST(SDPParser, TypicalH264DescriptionFillsVideoAndAudioSlots) {
 }
 
 TEST(SDPParser, ParameterSetsAreFoundAsFirstFormatParameterToo) {
-  const std::string text = "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=" +
-                           norvale::Base64Encode(kSps.data(), kSps.size()) + "," +
-                           norvale::Base64Encode(kPps.data(), kPps.size()) + ";packetization-mode=1\r\n";
+  const std::string text =
+      "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=" + norvale::Base64Encode(kSps.data(), kSps.size()) +
+      "," + norvale::Base64Encode(kPps.data(), kPps.size()) + ";packetization-mode=1\r\n";
   CSDPResponseParser parser;
   ASSERT_TRUE(parser.Parse(text));
   EXPECT_EQ(parser.Description().sps, kSps);
@@ -61,8 +61,9 @@ TEST(SDPParser, ParameterSetsAreFoundAsFirstFormatParameterToo) {
 
 TEST(SDPParser, Mpeg4ConfigAsHexOrBase64) {
   CSDPResponseParser parser;
-  ASSERT_TRUE(parser.Parse("m=video 0 RTP/AVP 96\r\na=rtpmap:96 MP4V-ES/90000\r\n"
-                           "a=fmtp:96 profile-level-id=1;config=000001B001000001b58913\r\n"));
+  ASSERT_TRUE(
+      parser.Parse("m=video 0 RTP/AVP 96\r\na=rtpmap:96 MP4V-ES/90000\r\n"
+                   "a=fmtp:96 profile-level-id=1;config=000001B001000001b58913\r\n"));
   EXPECT_EQ(parser.Description().config,
             (std::vector<uint8_t>{0x00, 0x00, 0x01, 0xB0, 0x01, 0x00, 0x00, 0x01, 0xB5, 0x89, 0x13}));
 

@@ -116,8 +116,8 @@ TEST_F(TimeStampConverter, CalendarTime) {
   norvale::ipcapture::SystemTimeRecord time{};
   converter.GetTime(&time);  // nothing converted yet: the present
   const uint64_t present = norvale::platform::FileTimeNow();
-  norvale::platform::SystemTime st{time.year, time.month, time.dayOfWeek, time.day,
-                                   time.hour, time.minute, time.second, time.milliseconds};
+  norvale::platform::SystemTime st{time.year, time.month,  time.dayOfWeek, time.day,
+                                   time.hour, time.minute, time.second,    time.milliseconds};
   const uint64_t reported = norvale::platform::SystemTimeToFileTime(st);
   EXPECT_LT(present > reported ? present - reported : reported - present, 600000000ull);
 

@@ -298,8 +298,8 @@ TEST(RTPReceiver, DeliveryThreadThatCannotBeStoppedOutlivesTheReceiverSafely) {
   ASSERT_TRUE(WaitUntil([&] { return user.inside == 1; }));
   EXPECT_FALSE(receiver->Stop());  // reported, not hidden
   EXPECT_EQ(driver.Count("could not be terminated"), 1u);
-  receiver.reset();          // what the thread uses stays alive until it ends
-  user.hostLock.unlock();   // the thread comes back and ends on its own
+  receiver.reset();        // what the thread uses stays alive until it ends
+  user.hostLock.unlock();  // the thread comes back and ends on its own
   ASSERT_TRUE(WaitUntil([&] { return user.inside == 0; }));
   norvale::platform::SleepMs(100);
   EXPECT_EQ(user.calls, 1);

@@ -114,9 +114,8 @@ std::map<std::string, std::string> MultiStreamParams() {
 class ElmoVideoSettingsManager : public ::testing::Test {
  protected:
   ElmoVideoSettingsManager() {
-    dir_ = fs::temp_directory_path() /
-           ("zephrin-vsm-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() / ("zephrin-vsm-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
     driver_.hostDirectory = dir_.string() + "/";
     driver_.deviceInfo.address = "10.0.0.7";
@@ -145,8 +144,7 @@ TEST_F(ElmoVideoSettingsManager, ASingleStreamRoundWritesOnlyTheTermsThatDiffer)
   EXPECT_TRUE(camera.Apply(nullptr, 3, Request(0, 1280, 720, 33, 50)));
   ASSERT_EQ(camera.Updates().size(), 1u);
   EXPECT_EQ(camera.Updates()[0], "&Image.I0.Appearance.H264Bitrate=3991");
-  EXPECT_EQ(camera.Requests()[0],
-            "/cgi-bin/admin/param.cgi?action=list&group=Image.I0.Appearance&group=Frameskip");
+  EXPECT_EQ(camera.Requests()[0], "/cgi-bin/admin/param.cgi?action=list&group=Image.I0.Appearance&group=Frameskip");
 
   // The same request again: the camera is right already, nothing is written.
   EXPECT_TRUE(camera.Apply(nullptr, 3, Request(0, 1280, 720, 33, 50)));
@@ -182,10 +180,10 @@ TEST_F(ElmoVideoSettingsManager, FrameRateOptionCamerasGetRateAndKeyFrameInterva
                                            {"Framerate.Mpeg4", "25"}});
   EXPECT_TRUE(camera.Apply(nullptr, 2, Request(0, 352, 288, 100, 50)));
   ASSERT_EQ(camera.Updates().size(), 1u);
-  EXPECT_EQ(camera.Updates()[0],
-            "&Image.I0.Appearance.Mpeg4Bitrate=3991&Framerate.Mpeg4=10&Image.I0.Appearance.Mpeg4VideoKeyFrameInterval=9");
-  EXPECT_EQ(camera.Requests()[0],
-            "/cgi-bin/admin/param.cgi?action=list&group=Image.I0.Appearance&group=Framerate");
+  EXPECT_EQ(
+      camera.Updates()[0],
+      "&Image.I0.Appearance.Mpeg4Bitrate=3991&Framerate.Mpeg4=10&Image.I0.Appearance.Mpeg4VideoKeyFrameInterval=9");
+  EXPECT_EQ(camera.Requests()[0], "/cgi-bin/admin/param.cgi?action=list&group=Image.I0.Appearance&group=Framerate");
 }
 
 TEST_F(ElmoVideoSettingsManager, TheCamerasAnswerMustBeOK) {
@@ -254,8 +252,9 @@ TEST_F(ElmoVideoSettingsManager, MultiStreamCamerasGetOneResolutionSetWithinTheD
   EXPECT_TRUE(camera.Apply(nullptr, 3, Request(0, 1920, 1080, 40, 100)));
   // Recording alone: the set keeps only the recording stream.
   ASSERT_EQ(camera.Updates().size(), 1u);
-  EXPECT_EQ(camera.Updates()[0],
-            "&Image.I0.Appearance.Resolution=disable,1080p,disable,disable,disable&Image.I0.Appearance.H264Bitrate=8192");
+  EXPECT_EQ(
+      camera.Updates()[0],
+      "&Image.I0.Appearance.Resolution=disable,1080p,disable,disable,disable&Image.I0.Appearance.H264Bitrate=8192");
 
   // A live stream at 640x480: VGA beside 1080p, whose rate the database limits to 15 fps.
   EXPECT_TRUE(camera.Apply(nullptr, 3, Request(1, 640, 480, 40, 1)));
@@ -284,14 +283,16 @@ TEST_F(ElmoVideoSettingsManager, WithoutTheDatabaseAMultiStreamCameraIsSetLikeAS
 
 TEST_F(ElmoVideoSettingsManager, TheDeviceConfigurationIsReadOnceAfterEachReset) {
   MultiStream();
-  WriteFile("Zephrin.xml", "<Configuration><Default><AllowDualStreaming>Yes</AllowDualStreaming></Default></Configuration>");
+  WriteFile("Zephrin.xml",
+            "<Configuration><Default><AllowDualStreaming>Yes</AllowDualStreaming></Default></Configuration>");
   SimulatedCameraManager camera(&driver_, MultiStreamParams());
   camera.SetDatabaseDirectory(dir_.string());
   EXPECT_EQ(camera.DeviceConfiguration().allowDualStreaming, 0);  // nothing read before the first round
   camera.Apply(nullptr, 3, Request(0, 1920, 1080, 40, 100));
   EXPECT_EQ(camera.DeviceConfiguration().allowDualStreaming, 1);
 
-  WriteFile("Zephrin.xml", "<Configuration><Default><AllowDualStreaming>No</AllowDualStreaming></Default></Configuration>");
+  WriteFile("Zephrin.xml",
+            "<Configuration><Default><AllowDualStreaming>No</AllowDualStreaming></Default></Configuration>");
   camera.Apply(nullptr, 3, Request(0, 1920, 1080, 40, 100));
   EXPECT_EQ(camera.DeviceConfiguration().allowDualStreaming, 1);  // still the first reading
   camera.Reset(true);

@@ -45,10 +45,12 @@ TEST(FrameSkipTable, SeriesOneCountsSkippedFramesAndDropsZeroRates) {
 }
 
 TEST(FrameSkipTable, SeriesFiveAlwaysHasOneFramePerSecond) {
-  EXPECT_EQ(CFramerateHelper(kNtsc, 5, false).GetFrameSkipTable(),
-            (Table{{30, 0, 30}, {30, 2, 15}, {30, 5, 6}, {30, 100, 1}, {15, 0, 15}, {15, 2, 7}, {15, 5, 3}, {15, 100, 1}}));
-  EXPECT_EQ(CFramerateHelper(kPal, 5, false).GetFrameSkipTable(),
-            (Table{{30, 0, 25}, {30, 2, 12}, {30, 5, 5}, {30, 100, 1}, {15, 0, 12}, {15, 2, 6}, {15, 5, 2}, {15, 100, 1}}));
+  EXPECT_EQ(
+      CFramerateHelper(kNtsc, 5, false).GetFrameSkipTable(),
+      (Table{{30, 0, 30}, {30, 2, 15}, {30, 5, 6}, {30, 100, 1}, {15, 0, 15}, {15, 2, 7}, {15, 5, 3}, {15, 100, 1}}));
+  EXPECT_EQ(
+      CFramerateHelper(kPal, 5, false).GetFrameSkipTable(),
+      (Table{{30, 0, 25}, {30, 2, 12}, {30, 5, 5}, {30, 100, 1}, {15, 0, 12}, {15, 2, 6}, {15, 5, 2}, {15, 100, 1}}));
 }
 
 TEST(FrameSkipTable, SeriesWithoutBaseRateHaveNoTable) {
@@ -90,7 +92,7 @@ TEST(FindFrameSkip, PrefersTheSmallestBaseRateUnlessABaseIsGiven) {
   EXPECT_EQ(helper.FindFrameSkip(1, 0), (FrameSkipEntry{15, 100, 1}));
   EXPECT_EQ(helper.FindFrameSkip(1, 30), (FrameSkipEntry{30, 100, 1}));
   EXPECT_EQ(helper.FindFrameSkip(29, 15), (FrameSkipEntry{15, 0, 15}));  // the base caps the rate
-  EXPECT_EQ(helper.FindFrameSkip(10, 25), FrameSkipEntry{});            // no such base
+  EXPECT_EQ(helper.FindFrameSkip(10, 25), FrameSkipEntry{});             // no such base
   const CFramerateHelper series1(kPal, 1, false);  // rate 2 from base 30 option 10 and base 15 option 5
   EXPECT_EQ(series1.FindFrameSkip(3, 0), (FrameSkipEntry{15, 5, 2}));
   EXPECT_EQ(series1.FindFrameSkip(3, 30), (FrameSkipEntry{30, 10, 2}));

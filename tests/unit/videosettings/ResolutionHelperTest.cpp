@@ -36,7 +36,8 @@ TEST(ResolutionTable, TvFormatsFollowTheStandardOthersDoNot) {
 TEST(ResolutionTable, EveryNameHasTheSizeItIsNamedBy) {
   for (int32_t standard : {kPal, kNtsc}) {
     const CResolutionHelper helper(standard);
-    for (const char* name : {"5m", "3m", "1080p", "sxga", "quadvga", "720p", "xga", "svga", "d1", "vga", "qvga", "cif", "qcif"}) {
+    for (const char* name :
+         {"5m", "3m", "1080p", "sxga", "quadvga", "720p", "xga", "svga", "d1", "vga", "qvga", "cif", "qcif"}) {
       uint16_t w = 0, h = 0;
       ASSERT_TRUE(helper.GetResolutionSize(name, w, h)) << name;
       EXPECT_EQ(helper.GetResolutionName(w, h), name) << standard;  // sizes are unique per standard

@@ -53,7 +53,7 @@ TEST(ResolutionSetsTwoStreams, QuadVgaCameraAndSdCamera) {
   EXPECT_EQ(CVideoSettingsHelper(kPal, false, 5, "quadvga,vga,d1,cif").GetResolutionSets(), (Sets{"d1,d1", "cif,d1"}));
   EXPECT_TRUE(CVideoSettingsHelper(kPal, false, 5, "").GetResolutionSets().empty());
   EXPECT_TRUE(CVideoSettingsHelper(kPal, false, 5, "720P,D1,CIF").GetResolutionSets().empty());  // names are lower case
-  EXPECT_TRUE(CVideoSettingsHelper(kPal, false, 5, "d1, cif").GetResolutionSets().empty());  // names are exact
+  EXPECT_TRUE(CVideoSettingsHelper(kPal, false, 5, "d1, cif").GetResolutionSets().empty());      // names are exact
 }
 
 // ---- rule A: cameras with two or three streams, from the helper's own sets ----------------------
@@ -113,7 +113,8 @@ TEST(SelectResolutionSetFourStreams, WantedNameGoesToTheJpegAndTheCodecEntry) {
   const CVideoSettingsHelper helper(kPal, false, 5, "quadvga,vga");
   EXPECT_EQ(helper.SelectResolutionSet(Request(kMpeg4, "vga", "d1,cif,qcif,vga")), "vga,vga,disable,disable");
   EXPECT_EQ(helper.SelectResolutionSet(Request(kH264, "VGA", "d1,cif,qcif,vga")), "vga,disable,vga,disable");
-  EXPECT_EQ(helper.SelectResolutionSet(Request(kJpeg, "quadvga", "d1,cif,qcif,vga")), "quadvga,disable,disable,disable");
+  EXPECT_EQ(helper.SelectResolutionSet(Request(kJpeg, "quadvga", "d1,cif,qcif,vga")),
+            "quadvga,disable,disable,disable");
 }
 
 TEST(SelectResolutionSetFourStreams, NothingWhenAlreadySetOrNothingWanted) {

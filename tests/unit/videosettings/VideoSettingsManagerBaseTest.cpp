@@ -93,7 +93,8 @@ TEST_F(VideoSettingsManagerBase, CallersQueuedDuringARoundShareTheNextOne) {
   // Three callers arrive while round 0 runs.
   std::vector<std::future<bool>> later;
   for (int kind = 0; kind < 3; ++kind)
-    later.push_back(std::async(std::launch::async, [&, kind] { return manager.Apply(nullptr, 1, Request(kind, 320)); }));
+    later.push_back(
+        std::async(std::launch::async, [&, kind] { return manager.Apply(nullptr, 1, Request(kind, 320)); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   manager.Open(2);
   EXPECT_TRUE(first.get());

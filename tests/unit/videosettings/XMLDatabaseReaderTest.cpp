@@ -287,9 +287,9 @@ class DeliveredDatabase : public ::testing::Test {
 };
 
 // CXMLDatabaseReader is not copyable through its parser; build them in place.
-#define OPEN_DELIVERED(var, standard, supported)          \
-  CXMLDatabaseReader var(standard);                       \
-  var.SetDirectory(ZEPHRIN_SOURCE_DIR "/data");           \
+#define OPEN_DELIVERED(var, standard, supported) \
+  CXMLDatabaseReader var(standard);              \
+  var.SetDirectory(ZEPHRIN_SOURCE_DIR "/data");  \
   ASSERT_TRUE(var.Open(supported, "Zephrin"))
 
 TEST_F(DeliveredDatabase, OrdinaryCamerasSeeTheHdClass) {
