@@ -29,6 +29,12 @@ function(zephrin_host_library name)
     target_link_options(${name} PRIVATE -Wl,--no-undefined)
   endif()
   set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+  if(WIN32)
+    # The host loads Zephrin.dll and Wendrick.dll by these names; the import library is not needed
+    # by anyone (the host finds the entry points by name) and stays out of bin.
+    set_target_properties(${name} PROPERTIES PREFIX "" IMPORT_PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin
+                                             ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
+  endif()
 endfunction()
 
 # A manual page written from a program's --help at build time and installed with the tools.
