@@ -80,8 +80,10 @@ uint32_t CWinHttpSender::Transfer(const std::string& authorization, std::vector<
 }
 
 void CWinHttpSender::CloseLocked(bool drain) {
-  if (open_) {
-    const bool keep = drain && !bodyEnded_ && !cancel_.load();
+  // Ended even without a request open: that also clears a cancellation which arrived after the
+  // request it was meant for had already ended.
+  if (connection_) {
+    const bool keep = open_ && drain && !bodyEnded_ && !cancel_.load();
     norvale::platform::EndHttpRequest(connection_.get(), keep ? kDrainLimit : 0, kDrainMs);
   }
   open_ = false;

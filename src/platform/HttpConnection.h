@@ -34,11 +34,12 @@ std::vector<std::string> HttpHeaderValues(HttpConnection* connection, const char
 // Reads up to size body bytes, waiting for them: the count read, 0 at the regular end of the body, or
 // -1 when the body broke off (closed connection, silence, deadline, cancellation) before its end.
 int ReadHttpBody(HttpConnection* connection, void* buffer, size_t size);
-// Ends the current request. An answer not read to its end is first read away, up to drainBytes within
-// drainMs, so that the connection can serve the next request; otherwise the connection is dropped.
+// Ends the current request (if any) and clears a cancellation. An answer not read to its end is first
+// read away, up to drainBytes within drainMs, so that the connection can serve the next request;
+// otherwise the connection is dropped.
 void EndHttpRequest(HttpConnection* connection, size_t drainBytes, uint32_t drainMs);
-// Safe from any thread: a blocked SendHttpRequest or ReadHttpBody of the current request returns at
-// once with a failure, and so does every later call for that request.
+// Safe from any thread: a blocked SendHttpRequest or ReadHttpBody returns at once with a failure, and
+// so does every later call until EndHttpRequest.
 void CancelHttpRequest(HttpConnection* connection);
 
 }  // namespace norvale::platform
