@@ -20,8 +20,8 @@ if(WIN32)
   enable_language(RC)
 endif()
 
-# A shared library the host loads: only the documented entry points are visible. On Windows it is
-# <name>.dll with a version resource that carries DESCRIPTION.
+# A shared library the host loads: only the documented entry points are visible. On Windows it
+# carries a version resource with the project's version and DESCRIPTION.
 # zephrin_host_library(<name> DESCRIPTION <text> DEPS <targets>...)
 function(zephrin_host_library name)
   cmake_parse_arguments(ARG "" "DESCRIPTION" "DEPS" ${ARGN})
@@ -34,7 +34,6 @@ function(zephrin_host_library name)
     set(ZEPHRIN_RC_DESCRIPTION "${ARG_DESCRIPTION}")
     configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionInfo.rc.in ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc @ONLY)
     target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
-    set_target_properties(${name} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
   endif()
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   target_link_options(${name} PRIVATE -Wl,--exclude-libs,ALL)

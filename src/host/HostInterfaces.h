@@ -1,6 +1,6 @@
 #pragma once
 // The host boundary: every interface the recording host sees and every host object the driver calls,
-// as abstract classes in their contract slot order. Slot numbers count the virtual destructor as slot
+// as abstract classes in their contract slot order. Slot numbers count the destructor as slot
 // 0 (one slot, as the host's compiler lays it out); unnamed slots are held by placeholders so that
 // later slots line up. Only plain character pointers and 8/16/32-bit integers cross this boundary.
 #include <cstdint>
@@ -312,7 +312,7 @@ class IIPPTZDriverEx : public IIPPTZDriver {
 // Each version repeats its predecessor and appends slots, so one object serves hosts of every version.
 class IIPCaptureDriver : public IDeletable {
  public:
-  // slot 0: the virtual destructor of IDeletable
+  // slot 0: the destructor of IDeletable
   virtual bool Open(LogSink* log, FrameAllocator* allocator, DeviceSource* device) = 0;  // slot 1
   virtual void Close() = 0;                                                              // slot 2
   virtual IIPVideoCapture* GetVideoCapture() = 0;                                        // slot 3
@@ -408,7 +408,7 @@ class CapabilitySink {
 
 class IIPCapabilityQuery : public IDeletable {
  public:
-  // slot 0: the virtual destructor of IDeletable
+  // slot 0: the destructor of IDeletable
   virtual int32_t Start(const char* address, uint16_t port, const char* user,  // slot 1: 1 = started
                         const char* password, CapabilitySink* sink) = 0;
   virtual void Terminate() = 0;  // slot 2

@@ -239,7 +239,7 @@ def _layout_problems(flavour, records, layouts, comments):
     for record in records:
         layout = layouts.get(record.qualified)
         if layout is None:
-            if any(first <= line <= record.last for line in comments for first in [record.first]):
+            if any(record.first <= line <= record.last for line in comments):
                 found.append((record.first, f"{flavour}: no vtable of {record.qualified} was dumped"))
             continue
         destructors = [index for index, (_, name) in enumerate(layout) if name.startswith("~") or

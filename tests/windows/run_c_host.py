@@ -6,7 +6,8 @@ The simulator stays a Linux process on its own loopback address (the driver open
 of the device, so this needs root; without it the test is skipped); the Windows host reaches it
 there.
 
-Usage: run_c_host.py --wine WINE --host C_HOST.EXE --library ZEPHRIN.DLL --camsim CAMSIM.PY --out DIR
+Usage: run_c_host.py --library ZEPHRIN.DLL --camsim CAMSIM.PY --out DIR -- WINE... C_HOST.EXE
+(WINE... is the command that runs a Windows program, with its arguments)
 """
 import argparse
 import os
@@ -60,8 +61,9 @@ def decode(path):
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for option in ("--wine", "--host", "--library", "--camsim", "--out"):
+    for option in ("--library", "--camsim", "--out"):
         parser.add_argument(option, required=True)
+    parser.add_argument("host", nargs="+", help="the command that runs the C host under Wine")
     args = parser.parse_args(argv[1:])
     if os.geteuid() != 0:
         print("skipped: the simulated camera needs root to listen on RTSP port 554 of its loopback address")
@@ -75,7 +77,7 @@ def main(argv):
     try:
         environment = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         environment.pop("DISPLAY", None)
-        command = [args.wine, args.host, windows_path(args.library), ADDRESS, str(http_port), "operator", "secret",
+        command = [*args.host, windows_path(args.library), ADDRESS, str(http_port), "operator", "secret",
                    "ELMO DH620", windows_path(recording), SECONDS, *PARAMETERS]
         host = subprocess.run(command, capture_output=True, text=True, env=environment, timeout=120)
     finally:
