@@ -9,7 +9,8 @@
  *
  *   c_host DLL ADDRESS HTTP-PORT USER PASSWORD MODEL OUT SECONDS [N=TEXT ...]
  *
- * N=TEXT are the host parameters handed to Open (number N from 1; gaps are "(none)").
+ * SECONDS count from the first frame. N=TEXT are the host parameters handed to Open (number N from
+ * 1; gaps are "(none)").
  * Exit status: 0 recorded and every check held, 1 a check failed, 2 bad arguments, 3 the driver
  * could not be loaded, created or opened, or did not start the stream. */
 #include <stdbool.h>
@@ -287,13 +288,13 @@ static const struct FrameAllocatorTable kFrameAllocatorTable = {
     UnexpectedDestructor, UnexpectedSlot, Allocate, UnexpectedSlot, UnexpectedSlot, UnexpectedSlot, Release};
 
 /* ---- frame sink: the frames into the file ------------------------------------------------------- */
-enum { kH264 = 0x34363248 }; /* "H264" */
+enum { kH264Key = 0x34363248, kH264 = 0x34363249 }; /* "H264" a key frame, "I264" any other */
 static const uint8_t kDelimiter[5] = {0, 0, 1, 0x09, 0x30};
 
 struct FrameSink {
   const struct FrameSinkTable* table;
   FILE* file;
-  unsigned long frames, h264Frames, signalLost;
+  unsigned long frames, h264Frames, keyFrames, signalLost;
   unsigned long long bytes;
   bool writeFailed;
   /* An H.264 frame ends with an access unit delimiter for the next picture: it is written only when
@@ -316,7 +317,8 @@ static bool OnFrame(FrameSink* self, FrameBuffer* frame) {
   if (length > 0 && fwrite(frame->data, 1, length, self->file) != length) self->writeFailed = true;
   self->delimiterHeld = held;
   ++self->frames;
-  if (frame->code == kH264) ++self->h264Frames;
+  if (frame->code == kH264Key || frame->code == kH264) ++self->h264Frames;
+  if (frame->code == kH264Key) ++self->keyFrames;
   self->bytes += length;
   LeaveCriticalSection(&gLock);
   return true;
@@ -467,14 +469,22 @@ static int Record(Driver* driver, FrameSink* sink, StreamSettings* settings, dou
     capture->table->StopCapture(capture, 0);
     return 3;
   }
+  /* The recording lasts SECONDS from the first frame; the stream has 20 s to come up. */
   const DWORD begin = GetTickCount();
+  DWORD first = 0;
   int32_t lastState = -1;
-  while ((double)(GetTickCount() - begin) < seconds * 1000.0) {
+  for (;;) {
     Sleep(250);
+    const DWORD now = GetTickCount();
+    EnterCriticalSection(&gLock);
+    const bool streaming = sink->frames > 0;
+    LeaveCriticalSection(&gLock);
+    if (streaming && first == 0) first = now ? now : 1;
+    if (first != 0 ? (double)(now - first) >= seconds * 1000.0 : now - begin >= 20000) break;
     int32_t state = -1, value = 0;
     uint8_t flag = 0;
     if (capture->table->GetCaptureStatus(capture, 0, &state, &value, &flag, false) && state != lastState) {
-      fprintf(stdout, "capture state %d after %lu ms\n", state, (unsigned long)(GetTickCount() - begin));
+      fprintf(stdout, "capture state %d after %lu ms\n", state, (unsigned long)(now - begin));
       lastState = state;
     }
   }
@@ -528,7 +538,7 @@ int main(int argc, char** argv) {
 
   LogSink log = {&kLogSinkTable};
   FrameAllocator allocator = {&kFrameAllocatorTable, 0, 0, 0};
-  FrameSink sink = {&kFrameSinkTable, file, 0, 0, 0, 0, false, false};
+  FrameSink sink = {&kFrameSinkTable, file, 0, 0, 0, 0, 0, false, false};
   StreamSettings settings = {&kSettingsTable, {&kFormatTable, {&kResolutionTable}}, {&kRateTable}};
 
   int status = 3;
@@ -546,11 +556,13 @@ int main(int argc, char** argv) {
   if (fclose(file) != 0) sink.writeFailed = true;
   FreeLibrary(library);
 
-  fprintf(stdout, "recorded %lu frames (%lu H.264), %llu bytes; %lu signal losses; %ld buffers allocated\n",
-          sink.frames, sink.h264Frames, sink.bytes, sink.signalLost, (long)allocator.allocations);
+  fprintf(stdout,
+          "recorded %lu frames (%lu H.264, %lu key frames), %llu bytes; %lu signal losses; %ld buffers "
+          "allocated\n",
+          sink.frames, sink.h264Frames, sink.keyFrames, sink.bytes, sink.signalLost, (long)allocator.allocations);
   if (status != 0) return status;
   if (sink.writeFailed) Fail("writing the recording failed");
-  if (sink.h264Frames == 0) Fail("no H.264 frame arrived");
+  if (sink.keyFrames == 0 || sink.h264Frames != sink.frames) Fail("not every frame was H.264, or no key frame came");
   if (allocator.outstanding != 0 || allocator.badReleases != 0) {
     fprintf(stderr, "c_host: frame buffers: %ld not released, %ld bad releases\n", (long)allocator.outstanding,
             (long)allocator.badReleases);

@@ -20,7 +20,7 @@ import time
 
 SKIP = 77
 ADDRESS = "127.0.0.61"
-SECONDS = "4"
+SECONDS = "5"
 # The host parameters a capability query reports for the simulator's ptz-dome profile.
 PARAMETERS = ["1=1", "2=3", "3=DH620", "4=2.4.1", "8=720p,d1,vga,cif,qvga", "9=0"]
 
@@ -92,7 +92,7 @@ def main(argv):
     if host.returncode != 0:
         print(f"the C host exited with {host.returncode}")
         return 1
-    match = re.search(r"recorded (\d+) frames \((\d+) H\.264\)", host.stdout)
+    match = re.search(r"recorded (\d+) frames \((\d+) H\.264,", host.stdout)
     if not match or int(match.group(2)) == 0:
         print("the C host recorded no H.264 frame")
         return 1
