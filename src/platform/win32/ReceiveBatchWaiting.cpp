@@ -15,8 +15,7 @@ SocketWait ReceiveBatchWaiting(SocketHandle s, Waker* waker, Datagram* datagrams
   if (s == kInvalidSocket || !datagrams || count <= 0) return SocketWait::Invalid;
   DWORD ms = 0;
   int size = sizeof ms;
-  if (getsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&ms), &size) != 0 ||
-      ms == 0)
+  if (getsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&ms), &size) != 0 || ms == 0)
     ms = kInfinite;
   const SocketWait wait = WaitReadable(s, waker, ms, woken);
   if (wait != SocketWait::Ready || *woken) return wait;
