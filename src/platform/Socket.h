@@ -109,5 +109,14 @@ void ResetWaker(Waker* waker);
 // Waits until the socket is readable, the waker is woken, or ms pass. A woken wait returns Ready
 // with *woken set (the socket may or may not be readable then).
 SocketWait WaitReadable(SocketHandle s, Waker* waker, uint32_t ms, bool* woken);
+// The wait and the read of a receiving thread in one: waits for the first datagram up to the socket's
+// receive time-out (SetReceiveTimeout), then reads it and those already waiting behind it, up to
+// count, with as few system calls as the system allows (one on Linux). The wait ends early when the
+// waker is woken (also before the call, until ResetWaker) or the socket is shut down; one thread
+// reads with a waker at a time, and the socket stays open while Wake may reach it. Returns Ready with
+// *received slots filled (0 when woken or shut down; *woken tells the wake-up), or Timeout, Retry,
+// Fatal, Invalid with nothing received.
+SocketWait ReceiveBatchWaiting(SocketHandle s, Waker* waker, Datagram* datagrams, int count, int* received,
+                               bool* woken);
 
 }  // namespace norvale::platform

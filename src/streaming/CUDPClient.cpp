@@ -140,19 +140,26 @@ void CUDPClient::ThreadBody() {
   // reach are ever backed by memory.
   std::unique_ptr<uint8_t[]> storage(new uint8_t[static_cast<size_t>(kBatchSize) * kMaxReceiveSize]);
   platform::Datagram batch[kBatchSize];
+  // The thread sleeps in the read itself, for at most the select time-out: one system call per burst
+  // of datagrams. Close wakes it (and shuts the socket down).
+  uint32_t timeout = 0;
   while (!StopRequested()) {
+    if (const uint32_t select = std::max<uint32_t>(selectTimeout_, 1); select != timeout) {
+      platform::SetReceiveTimeout(s, select);
+      timeout = select;
+    }
+    for (int i = 0; i < kBatchSize; ++i) {
+      batch[i].buffer = storage.get() + static_cast<size_t>(i) * kMaxReceiveSize;
+      batch[i].capacity = kMaxReceiveSize;
+    }
     bool woken = false;
-    const platform::SocketWait wait = platform::WaitReadable(s, waker_, std::max<uint32_t>(selectTimeout_, 1), &woken);
+    int n = 0;
+    const platform::SocketWait wait = platform::ReceiveBatchWaiting(s, waker_, batch, kBatchSize, &n, &woken);
     if (StopRequested()) break;
     if (woken) platform::ResetWaker(waker_);  // a wake-up left over from before this run
     try {
       switch (wait) {
         case platform::SocketWait::Ready: {
-          for (int i = 0; i < kBatchSize; ++i) {
-            batch[i].buffer = storage.get() + static_cast<size_t>(i) * kMaxReceiveSize;
-            batch[i].capacity = kMaxReceiveSize;
-          }
-          const int n = platform::ReceiveBatch(s, batch, kBatchSize);
           int kept = 0;
           uint32_t expected = receiveSize_.load();
           for (int i = 0; i < n; ++i) {

@@ -1,6 +1,8 @@
 // POSIX sockets. Waits use poll, so any descriptor number works; sends never raise SIGPIPE.
 #include "platform/Socket.h"
 
+#include "platform/Platform.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -12,6 +14,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -262,9 +265,10 @@ void FillFrom(const sockaddr_in& sa, SocketAddress* from) {
 }
 }  // namespace
 
-int ReceiveBatch(SocketHandle s, Datagram* datagrams, int count) {
-  if (s == kInvalidSocket || !datagrams || count <= 0) return -1;
+namespace {
 #ifdef __linux__
+// One recvmmsg into the slots: the number filled, or -1 with errno.
+int ReceiveMessages(int fd, Datagram* datagrams, int count, int flags) {
   constexpr int kMaxBatch = 64;
   if (count > kMaxBatch) count = kMaxBatch;
   mmsghdr messages[kMaxBatch];
@@ -272,22 +276,32 @@ int ReceiveBatch(SocketHandle s, Datagram* datagrams, int count) {
   sockaddr_in names[kMaxBatch];
   for (int i = 0; i < count; ++i) {
     io[i] = iovec{datagrams[i].buffer, datagrams[i].capacity};
+    names[i] = sockaddr_in{};  // a read that ends on a shut-down socket fills no address
     messages[i] = mmsghdr{};
     messages[i].msg_hdr.msg_name = &names[i];
     messages[i].msg_hdr.msg_namelen = sizeof names[i];
     messages[i].msg_hdr.msg_iov = &io[i];
     messages[i].msg_hdr.msg_iovlen = 1;
   }
-  int n;
-  do {
-    n = recvmmsg(Fd(s), messages, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  const int n = recvmmsg(fd, messages, static_cast<unsigned>(count), flags, nullptr);
   for (int i = 0; i < n; ++i) {
     datagrams[i].size = messages[i].msg_len;
     datagrams[i].truncated = (messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
     FillFrom(names[i], &datagrams[i].from);
   }
+  return n;
+}
+#endif
+}  // namespace
+
+int ReceiveBatch(SocketHandle s, Datagram* datagrams, int count) {
+  if (s == kInvalidSocket || !datagrams || count <= 0) return -1;
+#ifdef __linux__
+  int n;
+  do {
+    n = ReceiveMessages(Fd(s), datagrams, count, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
   return n;
 #else
   int filled = 0;
@@ -316,10 +330,14 @@ int ReceiveBatch(SocketHandle s, Datagram* datagrams, int count) {
 #endif
 }
 
-// A waker is an eventfd on Linux (a pipe elsewhere): readable while woken.
+// A waker is an eventfd on Linux (a pipe elsewhere): readable while woken, for waits in poll. A thread
+// asleep in ReceiveBatchWaiting is in the read itself, where no second descriptor can be watched:
+// Wake sends that socket an empty datagram from itself, which ends the read and is never reported.
 struct Waker {
   int readFd = -1;
   int writeFd = -1;
+  std::atomic<bool> woken{false};
+  std::atomic<int> reading{-1};  // the socket a ReceiveBatchWaiting sleeps on
 };
 
 Waker* CreateWaker() {
@@ -354,8 +372,25 @@ void DestroyWaker(Waker* waker) {
   delete waker;
 }
 
+namespace {
+// The loopback address and port a socket bound to any address receives its own wake-up on.
+bool WakeAddress(int fd, sockaddr_in* to) {
+  socklen_t size = sizeof *to;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(to), &size) != 0 || to->sin_family != AF_INET) return false;
+  to->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return true;
+}
+
+bool IsWakeDatagram(int fd, const Datagram& d) {
+  if (d.size != 0 || d.from.address != htonl(INADDR_LOOPBACK)) return false;
+  sockaddr_in own{};
+  return WakeAddress(fd, &own) && own.sin_port == d.from.port;
+}
+}  // namespace
+
 void Wake(Waker* waker) {
   if (!waker) return;
+  waker->woken.store(true);
 #ifdef __linux__
   const uint64_t one = 1;
   ssize_t n;
@@ -370,10 +405,15 @@ void Wake(Waker* waker) {
   } while (n < 0 && errno == EINTR);
 #endif
   (void)n;  // a full counter or pipe is already woken
+  const int fd = waker->reading.load();
+  sockaddr_in to{};
+  if (fd >= 0 && WakeAddress(fd, &to))
+    (void)sendto(fd, nullptr, 0, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
 void ResetWaker(Waker* waker) {
   if (!waker) return;
+  waker->woken.store(false);
   uint8_t scratch[64];
   while (read(waker->readFd, scratch, sizeof scratch) > 0) {
   }
@@ -391,6 +431,69 @@ SocketWait WaitReadable(SocketHandle s, Waker* waker, uint32_t ms, bool* woken) 
   const SocketWait result = PollFirst(p, 2, ms);
   if (result == SocketWait::Ready && woken && p[1].revents != 0) *woken = true;
   return result;
+}
+
+SocketWait ReceiveBatchWaiting(SocketHandle s, Waker* waker, Datagram* datagrams, int count, int* received,
+                               bool* woken) {
+  *received = 0;
+  *woken = false;
+  if (s == kInvalidSocket || !datagrams || count <= 0) return SocketWait::Invalid;
+#ifdef __linux__
+  const int fd = Fd(s);
+  if (waker) {
+    // Announced before the flag is looked at, and Wake raises the flag before it looks here: a
+    // wake-up either is seen now or sends its datagram to the read below.
+    waker->reading.store(fd);
+    if (waker->woken.load()) {
+      waker->reading.store(-1);
+      *woken = true;
+      return SocketWait::Ready;
+    }
+  }
+  const int n = ReceiveMessages(fd, datagrams, count, MSG_WAITFORONE);
+  const int error = errno;
+  if (waker) {
+    waker->reading.store(-1);
+    *woken = waker->woken.load();
+  }
+  if (n < 0) {
+    switch (error) {
+      case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+      case EWOULDBLOCK:
+#endif
+        return SocketWait::Timeout;
+      case EINTR:
+      case ENOMEM:
+      case ECONNREFUSED:  // an earlier send's port-unreachable, reported once
+        return SocketWait::Retry;
+      case EFAULT:
+        return SocketWait::Fatal;
+      default:
+        return SocketWait::Invalid;
+    }
+  }
+  int kept = 0;
+  for (int i = 0; i < n; ++i) {
+    if (IsWakeDatagram(fd, datagrams[i])) continue;
+    if (kept != i) datagrams[kept] = datagrams[i];
+    ++kept;
+  }
+  *received = kept;
+  return SocketWait::Ready;
+#else
+  timeval tv{};
+  socklen_t size = sizeof tv;
+  uint32_t ms = 0;
+  if (getsockopt(Fd(s), SOL_SOCKET, SO_RCVTIMEO, &tv, &size) == 0)
+    ms = static_cast<uint32_t>(tv.tv_sec) * 1000u + static_cast<uint32_t>(tv.tv_usec / 1000);
+  const SocketWait wait = WaitReadable(s, waker, ms == 0 ? kInfinite : ms, woken);
+  if (wait != SocketWait::Ready) return wait;
+  const int n = ReceiveBatch(s, datagrams, count);
+  if (n < 0) return SocketWait::Retry;
+  *received = n;
+  return SocketWait::Ready;
+#endif
 }
 
 }  // namespace norvale::platform

@@ -106,6 +106,62 @@ TEST(UDPClient, QuietPortReportsSelectTimeouts) {
   EXPECT_EQ(user.timeouts, seen);  // a closed client reports nothing more
 }
 
+// The receiving thread sleeps in the read itself: a stop has to reach it there, and what wakes it
+// is never taken for a datagram.
+TEST(UDPClient, WakeEndsASleepingReadAndIsNeverReceivedAsADatagram) {
+  namespace platform = norvale::platform;
+  const platform::SocketHandle s = platform::CreateUdpSocket();
+  ASSERT_NE(s, platform::kInvalidSocket);
+  ASSERT_TRUE(platform::BindAny(s, 0));
+  ASSERT_TRUE(platform::SetReceiveTimeout(s, 5000));
+  platform::Waker* waker = platform::CreateWaker();
+  ASSERT_NE(waker, nullptr);
+  std::vector<uint8_t> storage(4 * 2048);
+  platform::Datagram slots[4];
+  auto read = [&](int* received, bool* woken) {
+    for (int i = 0; i < 4; ++i) {
+      slots[i] = platform::Datagram();
+      slots[i].buffer = storage.data() + i * 2048;
+      slots[i].capacity = 2048;
+    }
+    return platform::ReceiveBatchWaiting(s, waker, slots, 4, received, woken);
+  };
+
+  int received = -1;
+  bool woken = false;
+  platform::SocketWait wait = platform::SocketWait::Invalid;
+  std::thread reader([&] { wait = read(&received, &woken); });
+  norvale::platform::SleepMs(100);  // lets the reader fall asleep; a wake before that ends it just the same
+  platform::Wake(waker);
+  reader.join();
+  EXPECT_EQ(wait, platform::SocketWait::Ready);  // not the receive time-out
+  EXPECT_TRUE(woken);
+  EXPECT_EQ(received, 0);
+
+  // Woken stays woken until reset; after that the next read gets the sender's datagrams only.
+  EXPECT_EQ(read(&received, &woken), platform::SocketWait::Ready);
+  EXPECT_TRUE(woken);
+  platform::ResetWaker(waker);
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(platform::LocalPort(s), {1, 2, 3}));
+  ASSERT_TRUE(sender.SendTo(platform::LocalPort(s), {4}));
+  int total = 0;
+  std::vector<uint8_t> seen;
+  while (total < 2) {
+    ASSERT_EQ(read(&received, &woken), platform::SocketWait::Ready);
+    EXPECT_FALSE(woken);
+    for (int i = 0; i < received; ++i) {
+      EXPECT_EQ(slots[i].from.HostPort(), sender.Port());
+      seen.insert(seen.end(), slots[i].buffer, slots[i].buffer + slots[i].size);
+    }
+    total += received;
+  }
+  EXPECT_EQ(total, 2);
+  EXPECT_EQ(seen, (std::vector<uint8_t>{1, 2, 3, 4}));
+  platform::DestroyWaker(waker);
+  platform::CloseSocket(s);
+}
+
 TEST(UDPClient, OpenFailsWithoutUserOrWhenAlreadyOpenOrPortTaken) {
   ClientRecorder user;
   CUDPClient client;
