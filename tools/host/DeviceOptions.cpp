@@ -5,7 +5,7 @@
 namespace zephrin::host {
 
 namespace {
-// Port 0 is no port a camera listens on; the host's own cameras are 1 to 65535 too.
+// Port 0 is no port a camera listens on (to a socket it means "any port"), so it is refused.
 constexpr uint32_t kFirstPort = 1;
 constexpr uint32_t kLastPort = 65535;
 constexpr uint32_t kMostCameras = 256;
