@@ -59,7 +59,7 @@ bool DeviceOptions::Finish(CommandLine& line) {
   return true;
 }
 
-void DeviceOptions::Fill(zephrin::test::TestDeviceSource* device) const {
+void DeviceOptions::Fill(zephrin::hostobjects::TestDeviceSource* device) const {
   device->connection.address = address_;
   device->connection.port = port_;
   device->connection.user = user_;

@@ -29,7 +29,7 @@ class DeviceOptions {
   // loaded and parameter 1 (video standard) has a value; false after a message otherwise.
   bool Finish(CommandLine& line);
   // Hands the device to a host device source, as the recording host would.
-  void Fill(zephrin::test::TestDeviceSource* device) const;
+  void Fill(zephrin::hostobjects::TestDeviceSource* device) const;
 
   const std::string& Address() const { return address_; }
   uint16_t Port() const { return port_; }

@@ -160,10 +160,10 @@ int RunIo(const Arguments& args) {
     return 1;
   }
 
-  zephrin::test::RecordingLogSink log;
+  zephrin::hostobjects::RecordingLogSink log;
   log.SetEcho(true);
-  zephrin::test::TestFrameAllocator allocator;
-  zephrin::test::TestDeviceSource device;
+  zephrin::hostobjects::TestFrameAllocator allocator;
+  zephrin::hostobjects::TestDeviceSource device;
   options.device.Fill(&device);
   device.camera.value1 = options.inputs;
   device.camera.value2 = options.outputs;

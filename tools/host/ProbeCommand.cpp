@@ -22,9 +22,9 @@ using norvale::ipcapture::CreateCapabilityQueryModuleFn;
 using norvale::ipcapture::InitCapabilityQueryFn;
 using norvale::ipcapture::StartCapabilityQueryFn;
 using norvale::ipcapture::UninitCapabilityQueryFn;
-using zephrin::test::HostLibrary;
-using zephrin::test::RecordingCapabilityCallback;
-using zephrin::test::RecordingCapabilitySink;
+using zephrin::hostobjects::HostLibrary;
+using zephrin::hostobjects::RecordingCapabilityCallback;
+using zephrin::hostobjects::RecordingCapabilitySink;
 
 struct ProbeOptions {
   DeviceOptions device{DeviceOptions::kConnection};

@@ -115,7 +115,7 @@ bool ParseDirection(const std::string& text, int32_t* direction) {
 
 struct Options {
   DeviceOptions device{DeviceOptions::kHostParameters | DeviceOptions::kDeviceModel};
-  test::TestDeviceSource source;
+  hostobjects::TestDeviceSource source;
   uint32_t channel = 0;
   uint32_t settleMs = 1000;
   bool quiet = false;
@@ -320,9 +320,9 @@ int RunPtz(const Arguments& args) {
     std::fprintf(stderr, "zephrin-host ptz: %s lacks the driver exports\n", library.c_str());
     return 3;
   }
-  test::RecordingLogSink log;
+  hostobjects::RecordingLogSink log;
   log.SetEcho(!options.quiet);
-  test::TestFrameAllocator allocator;
+  hostobjects::TestFrameAllocator allocator;
   IIPCaptureDriverEx5* driver = session.Create() ? session.Driver() : nullptr;
   if (!driver) {
     std::fprintf(stderr, "zephrin-host ptz: the driver could not be created\n");

@@ -153,7 +153,7 @@ class FileFrameSink : public FrameSink {
 
   bool OnFrame(FrameBuffer* frame) override {
     // The buffers are our allocator's; they are read as the host reads its own.
-    auto* buffer = dynamic_cast<test::TestFrameBuffer*>(frame);
+    auto* buffer = dynamic_cast<hostobjects::TestFrameBuffer*>(frame);
     if (!buffer) return false;
     const uint32_t length = std::min(buffer->Length(), buffer->Capacity());
     const uint8_t* data = buffer->Data();
@@ -176,7 +176,7 @@ class FileFrameSink : public FrameSink {
     sizes_[{buffer->Width(), buffer->Height()}]++;
     return true;
   }
-  void Reserved2() override { test::HostContract::Violation("FrameSink", 2); }
+  void Reserved2() override { hostobjects::HostContract::Violation("FrameSink", 2); }
   void OnSignalLost() override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++signalLost_;
@@ -219,10 +219,10 @@ class FileFrameSink : public FrameSink {
 
 struct Options {
   DeviceOptions device{DeviceOptions::kHostParameters | DeviceOptions::kDeviceModel};
-  test::TestDeviceSource source;
+  hostobjects::TestDeviceSource source;
   uint32_t camera = 0;
   uint32_t stream = 0;
-  test::TestStreamSettings settings;
+  hostobjects::TestStreamSettings settings;
   std::string out;
   double duration = 0;  // seconds; 0 = until interrupted
   uint32_t progressMs = 1000;
@@ -454,7 +454,7 @@ int RunRecord(const Arguments& args) {
   sigaction(SIGTERM, &action, nullptr);
 
   StderrLogSink log(!options.quiet);
-  test::TestFrameAllocator allocator;
+  hostobjects::TestFrameAllocator allocator;
   FileFrameSink sink(file, media.get());
   int status = 3;
   IIPCaptureDriverEx5* driver = session.Create() ? session.Driver() : nullptr;

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <utility>
 
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 std::string HostLibrary::BinPath(const std::string& name) {
   return std::string(ZEPHRIN_BIN_DIR) + "/lib" + name + ".so";
@@ -73,4 +73,4 @@ bool HostLibrary::DefinedNames(const std::string& path, std::vector<std::string>
   return true;
 }
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

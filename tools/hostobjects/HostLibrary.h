@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 class HostLibrary {
  public:
@@ -46,4 +46,4 @@ class HostLibrary {
   void* handle_ = nullptr;
 };
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects
