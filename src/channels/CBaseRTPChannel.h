@@ -51,7 +51,6 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   int32_t RTPMode() const { return configuration_.rtpMode; }
   // The device address as resolved at construction (network order), 0 when it did not resolve.
   uint32_t DeviceAddress() const { return deviceAddress_; }
-  uint16_t LocalRTPPort() { return receiver_.LocalPort(); }
   // What the channel's depacketizer threw away and why; all zero before one is attached.
   MediaDropCounts Drops() const { return parser_ ? parser_->Drops() : MediaDropCounts{}; }
 

@@ -88,7 +88,7 @@ std::string CIPCaptureDriver::OpeningLine(const std::string& firmware, const std
   if (!unconvertedModel.empty() && deviceInfo_.model.find(unconvertedModel) == std::string::npos)
     line += " (" + norvale::ForLog(unconvertedModel) + ")";
   if (!firmware.empty()) line += ", FW: " + norvale::ForLog(firmware);
-  line += FormatString(", address: %s:%u)", deviceInfo_.address.c_str(), static_cast<unsigned>(deviceInfo_.port));
+  line += ", address: " + DeviceName(&deviceInfo_) + ")";
   return line;
 }
 

@@ -55,7 +55,6 @@ class CBasePTZControl : public ipcapture::IIPPTZApiEx, public IIPParams {
   bool GetManualFocus() override { return manualFocus_; }
   void SetManualFocus(bool manual) override { manualFocus_ = manual; }
 
-  CPrepositionList& Presets() { return presets_; }
   CBasePTZComm* Comm() const { return comm_; }
 
  protected:

@@ -27,8 +27,6 @@ class CBasePTZHandler : public CIPPTZDriverIf {
   virtual void ReleaseControls();                                  // slot 5
   virtual bool InitializeXMLStorage();                             // slot 6
 
-  uint32_t ChannelCount() const { return channelCount_; }
-
  protected:
   IDriver* Driver() const { return driver_; }
 

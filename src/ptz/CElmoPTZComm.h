@@ -31,8 +31,6 @@ class CElmoPTZComm : public CBasePTZComm {
   bool GotoPreposition(uint32_t slot, const std::string& name, int32_t value) override;
   bool RemovePreposition(uint32_t slot, const std::string& name) override;
 
-  uint32_t ConvertSpeed(int32_t hostSpeed) const { return speed_.Convert(hostSpeed); }
-
  protected:
   void HandleWorkItem(CPTZItem* item) override;
 

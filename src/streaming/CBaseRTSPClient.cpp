@@ -159,15 +159,15 @@ std::string CBaseRTSPClient::BuildTransport() const {
 
 std::string CBaseRTSPClient::BuildAuthorizationHeader(RTSPMethod method, const std::string& url) const {
   switch (settings_.authScheme) {
-    case AuthBasic: {
+    case AuthScheme::Basic: {
       std::string credentials;
       if (!BasicCredentials(settings_.user, settings_.password, &credentials)) return {};
       return FormatString("Authorization: Basic %s\r\n", credentials.c_str());
     }
-    case AuthDigest: {
+    case AuthScheme::Digest: {
       const std::string uri = url.empty() ? GetBaseURL() : url;
       const std::string methodName = RTSPMethodName(method);
-      if (parser_.ChallengeScheme() != AuthDigest || parser_.Realm().empty() || parser_.Nonce().empty() ||
+      if (parser_.ChallengeScheme() != AuthScheme::Digest || parser_.Realm().empty() || parser_.Nonce().empty() ||
           settings_.user.empty() || settings_.password.empty() || uri.empty() || methodName.empty())
         return {};
       DigestInput input;
@@ -199,17 +199,17 @@ std::string CBaseRTSPClient::BuildRequest(RTSPMethod method) {
       "Range: " + (settings_.range.empty() ? std::string("npt=0.000-") : settings_.range) + "\r\n";
   const std::string head = std::string(kVersion) + cseq + authorization + kUserAgent;
   switch (method) {
-    case RTSP_DESCRIBE:
+    case RTSPMethod::Describe:
       return "DESCRIBE " + base + " " + head + "Accept: application/sdp\r\n" + "\r\n";
-    case RTSP_SETUP:
+    case RTSPMethod::Setup:
       return "SETUP " + GetSetupURL() + " " + head + BuildTransport() + "\r\n";
-    case RTSP_PLAY:
+    case RTSPMethod::Play:
       return "PLAY " + base + " " + head + session + range + "\r\n";
-    case RTSP_TEARDOWN:
+    case RTSPMethod::Teardown:
       return "TEARDOWN " + base + " " + head + session + "\r\n";
-    case RTSP_OPTIONS:
+    case RTSPMethod::Options:
       return "OPTIONS " + base + " " + head + session + "\r\n";
-    case RTSP_PAUSE:
+    case RTSPMethod::Pause:
       return "PAUSE " + base + " " + head + session + range + "\r\n";
     default:
       return {};
@@ -312,7 +312,7 @@ bool CBaseRTSPClient::ReplyReader::Step(std::string& pending) {
 
 bool CBaseRTSPClient::ReadResponse(RTSPMethod method, std::string* text) {
   // TEARDOWN is read even while stopping; every other reply gives way to a stop.
-  const bool honourStop = method != RTSP_TEARDOWN;
+  const bool honourStop = method != RTSPMethod::Teardown;
   const uint32_t start = platform::TickCount();
   std::vector<uint8_t> buffer(kHeaderRead);
   ReplyReader reader;
@@ -362,14 +362,14 @@ bool CBaseRTSPClient::SendRequest(RTSPMethod method) {
 }
 
 bool CBaseRTSPClient::ExecuteRequest(RTSPMethod method) {
-  if (StopRequested() && method != RTSP_TEARDOWN) return false;
+  if (StopRequested() && method != RTSPMethod::Teardown) return false;
   bool ok = SendRequest(method);
   if (ok && parser_.Status() == 401 && parser_.ChallengeScheme() != settings_.authScheme) {
     settings_.authScheme = parser_.ChallengeScheme();
     ok = SendRequest(method);
   }
   ok = ok && parser_.Status() / 100 == 2;
-  if (!ok && (method == RTSP_DESCRIBE || method == RTSP_SETUP) && !StopRequested()) {
+  if (!ok && (method == RTSPMethod::Describe || method == RTSPMethod::Setup) && !StopRequested()) {
     // No status: the connection broke or the camera did not answer, a socket error like any other.
     if (parser_.Status() == 0)
       LogQuiet("ExecuteRequest", "%s %s failed (status %u)", RTSPMethodName(method), ForLog(GetBaseURL()).c_str(),
@@ -393,13 +393,13 @@ bool CBaseRTSPClient::KeepAliveDue() {
 
 void CBaseRTSPClient::KeepAlive() {
   if (!KeepAliveDue()) return;
-  ExecuteRequest(RTSP_OPTIONS);
+  ExecuteRequest(RTSPMethod::Options);
   lastKeepAlive_ = platform::FileTimeNow();
 }
 
 void CBaseRTSPClient::KeepAliveInStream() {
   if (!KeepAliveDue() || StopRequested()) return;
-  SendText(BuildRequest(RTSP_OPTIONS));
+  SendText(BuildRequest(RTSPMethod::Options));
   lastKeepAlive_ = platform::FileTimeNow();
 }
 
@@ -462,8 +462,8 @@ void CBaseRTSPClient::ThreadBody() {
 void CBaseRTSPClient::Run() {
   pauseEvent_.Reset();
   playEvent_.Reset();
-  if (StopRequested() || !ExecuteRequest(RTSP_DESCRIBE)) return;
-  if (CallOnDescribe() && !StopRequested() && ExecuteRequest(RTSP_SETUP)) {
+  if (StopRequested() || !ExecuteRequest(RTSPMethod::Describe)) return;
+  if (CallOnDescribe() && !StopRequested() && ExecuteRequest(RTSPMethod::Setup)) {
     failures_.Succeed();  // a session that gets this far ends a run of failures
     if (!paused_) playEvent_.Set();
     CEvent* events[] = {&StopEvent(), &pauseEvent_, &playEvent_};
@@ -473,12 +473,12 @@ void CBaseRTSPClient::Run() {
           running = false;
           break;
         case 1:
-          if (ExecuteRequest(RTSP_PAUSE)) paused_ = true;
+          if (ExecuteRequest(RTSPMethod::Pause)) paused_ = true;
           break;
         case 2:
           paused_ = false;
           // In the interleaved modes the stream runs in this connection until it ends or stop.
-          if (ExecuteRequest(RTSP_PLAY) && mode_ != RTPoverUDP) ReadInterleaved();
+          if (ExecuteRequest(RTSPMethod::Play) && mode_ != RTPoverUDP) ReadInterleaved();
           break;
         default:
           KeepAlive();
@@ -486,7 +486,7 @@ void CBaseRTSPClient::Run() {
       }
     }
   }
-  ExecuteRequest(RTSP_TEARDOWN);
+  ExecuteRequest(RTSPMethod::Teardown);
 }
 
 void CBaseRTSPClient::LogV(uint8_t level, const char* method, const char* format, va_list args) {

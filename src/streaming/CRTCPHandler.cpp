@@ -112,7 +112,6 @@ void CRTCPHandler::SendReceiverReport() {
   uint8_t report[rtcp::kReceiverReportSize];
   rtcp::BuildReceiverReport(report, ownSsrc_, reporteeSsrc_, statistics_.ExtendedHighest(), lastSrStamp_,
                             rtcp::DelaySinceLastSr(tick_(), reportTime_));
-  report[0] = receiverReportFirstByte_;
   if (udp_.SendTo(sender_, report, sizeof(report)))
     ++reportsSent_;
   else

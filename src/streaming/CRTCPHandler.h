@@ -73,7 +73,6 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
   IRTCPByeListener* listener_ = nullptr;
   bool senderKnown_ = false;
   platform::SocketAddress sender_;
-  uint8_t receiverReportFirstByte_ = rtcp::kFirstByteCountOne;
   uint32_t reportTime_ = 0;
   uint8_t ownSsrc_[4] = {};
   uint8_t reporteeSsrc_[4] = {};

@@ -74,10 +74,8 @@ bool CRTPMediaParser::CheckBufferSize() {
   overflowed_ = true;
   CountDrop(DropReason::Oversize);
   if (driver_) {
-    const DEVICE_INFO* info = driver_->GetDeviceInfo();
-    driver_->Log(LogError, "%s: Frame buffer overflow detected, device %s:%u",
-                 "norvale::CRTPMediaParser::CheckBufferSize", info ? info->address.c_str() : "",
-                 info ? static_cast<unsigned>(info->port) : 0u);
+    driver_->Log(LogError, "%s: Frame buffer overflow detected, device %s", "norvale::CRTPMediaParser::CheckBufferSize",
+                 DeviceName(driver_->GetDeviceInfo()).c_str());
   }
   return false;
 }

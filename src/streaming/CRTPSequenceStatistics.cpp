@@ -13,7 +13,6 @@ void CRTPSequenceStatistics::Restart(uint16_t sequence) {
 void CRTPSequenceStatistics::Update(uint16_t sequence) {
   if (!started_) {
     started_ = true;
-    probation_ = 0;
     Restart(sequence);
   }
   const uint16_t delta = static_cast<uint16_t>(sequence - highest_);

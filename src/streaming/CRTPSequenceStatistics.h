@@ -31,7 +31,6 @@ class CRTPSequenceStatistics {
   uint32_t cycles_ = 0;
   uint32_t base_ = 0;
   uint32_t badSequence_ = kSequenceModulo + 1;
-  uint32_t probation_ = 0;
   uint32_t received_ = 0;
 };
 

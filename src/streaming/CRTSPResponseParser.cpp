@@ -79,12 +79,12 @@ void CRTSPResponseParser::Reset() {
   contentLength_ = 0;
   sessionId_.clear();
   sessionTimeout_ = 0;
-  challengeScheme_ = AuthNone;
+  challengeScheme_ = AuthScheme::None;
   realm_.clear();
   nonce_.clear();
 }
 
-bool CRTSPResponseParser::ParseResponse(const std::string& text, int method) {
+bool CRTSPResponseParser::ParseResponse(const std::string& text, RTSPMethod method) {
   try {
     return Parse(text, method);
   }
@@ -93,7 +93,7 @@ bool CRTSPResponseParser::ParseResponse(const std::string& text, int method) {
   }
 }
 
-bool CRTSPResponseParser::Parse(const std::string& text, int method) {
+bool CRTSPResponseParser::Parse(const std::string& text, RTSPMethod method) {
   size_t pos = 0;
   const std::string statusLine = ReadLine(text, pos);
   if (statusLine.empty()) return false;
@@ -121,7 +121,7 @@ bool CRTSPResponseParser::Parse(const std::string& text, int method) {
   if (contentLength_ != 0 && pos == std::string::npos) return false;
   std::string body;
   if (pos != std::string::npos && pos < text.size()) body = text.substr(pos, contentLength_);
-  if (method == RTSP_DESCRIBE) {
+  if (method == RTSPMethod::Describe) {
     CSDPResponseParser sdp;
     if (!sdp.Parse(body)) return false;
     description_ = sdp.Description();
@@ -192,7 +192,7 @@ bool CRTSPResponseParser::ApplySession(const std::string& line) {
 }
 
 bool CRTSPResponseParser::ApplyChallenge(const std::string& line) {
-  challengeScheme_ = AuthNone;
+  challengeScheme_ = AuthScheme::None;
   static const std::string kName = "WWW-Authenticate: ";
   const size_t at = line.find(kName);
   if (at == std::string::npos) return false;
@@ -202,9 +202,9 @@ bool CRTSPResponseParser::ApplyChallenge(const std::string& line) {
   const std::string token = line.substr(start, blank - start);
   AuthScheme scheme;
   if (token == "Digest")
-    scheme = AuthDigest;
+    scheme = AuthScheme::Digest;
   else if (token == "Basic")
-    scheme = AuthBasic;
+    scheme = AuthScheme::Basic;
   else
     return true;  // a scheme the client cannot answer
 
@@ -215,7 +215,7 @@ bool CRTSPResponseParser::ApplyChallenge(const std::string& line) {
   challengeScheme_ = scheme;
   realm_ = challenge ? RemoveChars(challenge->Param("realm"), "\"") : std::string();
   nonce_ = challenge ? RemoveChars(challenge->Param("nonce"), "\"") : std::string();
-  if (scheme == AuthDigest) return !realm_.empty() && !nonce_.empty();
+  if (scheme == AuthScheme::Digest) return !realm_.empty() && !nonce_.empty();
   return true;
 }
 

@@ -17,7 +17,7 @@ class CRTSPResponseParser {
   // Parses a complete response (status line, headers, optional body) to a request of the given
   // kind. True for a 200 or 401 whose recognised headers all scan; only a DESCRIBE body is read as
   // a session description. Never throws.
-  bool ParseResponse(const std::string& text, int method);
+  bool ParseResponse(const std::string& text, RTSPMethod method);
 
   // The client's request counter is the CSeq of the last response: the next request carries one more.
   uint32_t NextCSeq() { return ++cseq_; }
@@ -36,7 +36,7 @@ class CRTSPResponseParser {
   const std::string& Nonce() const { return nonce_; }
 
  private:
-  bool Parse(const std::string& text, int method);
+  bool Parse(const std::string& text, RTSPMethod method);
   bool ApplyHeader(const std::string& line);
   bool ApplySession(const std::string& line);
   bool ApplyChallenge(const std::string& line);
@@ -51,7 +51,7 @@ class CRTSPResponseParser {
   uint32_t contentLength_ = 0;
   std::string sessionId_;
   int32_t sessionTimeout_ = 0;
-  AuthScheme challengeScheme_ = AuthNone;
+  AuthScheme challengeScheme_ = AuthScheme::None;
   std::string realm_;
   std::string nonce_;
 };

@@ -30,7 +30,7 @@ std::string FormatParameter(const std::string& key, const std::string& line) {
 
 bool CSDPResponseParser::Parse(const std::string& text) {
   description_.Clear();
-  slot_ = SDPNoSlot;
+  slot_ = SDPMediaSlot::None;
   size_t pos = 0;
   while (pos < text.size()) {
     pos = text.find_first_not_of("\r\n", pos);
@@ -64,13 +64,13 @@ bool CSDPResponseParser::HandleMedia(const std::string& line) {
   if (fields[0].empty()) return false;
   const std::string kind = ToLower(fields[0]);
   if (kind == "video")
-    slot_ = SDPVideo;
+    slot_ = SDPMediaSlot::Video;
   else if (kind == "audio")
-    slot_ = SDPAudio;
+    slot_ = SDPMediaSlot::Audio;
   else if (kind == "metadata" || kind == "data" || kind == "application")
-    slot_ = SDPMetadata;
+    slot_ = SDPMediaSlot::Metadata;
   else
-    slot_ = SDPNoSlot;
+    slot_ = SDPMediaSlot::None;
   SDPMedia* media = description_.Media(slot_);
   if (media && fields.size() >= 3) {
     media->port = ToUnsigned16(fields[1]);
@@ -108,8 +108,8 @@ bool CSDPResponseParser::HandleRtpMap(const std::string& line) {
 }
 
 bool CSDPResponseParser::HandleFormatParameters(const std::string& line) {
-  if (slot_ == SDPNoSlot) return false;
-  if (slot_ != SDPVideo) return true;
+  if (slot_ == SDPMediaSlot::None) return false;
+  if (slot_ != SDPMediaSlot::Video) return true;
 
   const std::string sets = FormatParameter("sprop-parameter-sets", line);
   if (!sets.empty()) {

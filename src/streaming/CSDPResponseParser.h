@@ -24,7 +24,7 @@ class CSDPResponseParser {
   bool HandleFormatParameters(const std::string& line);
 
   SDPDescription description_;
-  int slot_ = SDPNoSlot;
+  SDPMediaSlot slot_ = SDPMediaSlot::None;
 };
 
 }  // namespace norvale

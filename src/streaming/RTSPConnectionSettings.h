@@ -20,10 +20,10 @@ struct RTSPConnectionSettings {
   uint32_t receiveBufferSize = 65536;
   uint32_t sendTimeout = 1000;    // ms
   uint32_t keepAlivePeriod = 60;  // s, when the server announces no session timeout
-  AuthScheme authScheme = AuthNone;
-  std::string path;          // stream path on the server
-  int mediaSlot = SDPVideo;  // the media of the description that is set up
-  std::string range;         // Range of PLAY and PAUSE; empty for "npt=0.000-"
+  AuthScheme authScheme = AuthScheme::None;
+  std::string path;                              // stream path on the server
+  SDPMediaSlot mediaSlot = SDPMediaSlot::Video;  // the media of the description that is set up
+  std::string range;                             // Range of PLAY and PAUSE; empty for "npt=0.000-"
 };
 
 }  // namespace norvale

@@ -5,33 +5,32 @@
 namespace norvale {
 
 // The requests of an RTSP session.
-enum RTSPMethod : int {
-  RTSP_DESCRIBE = 1,
-  RTSP_SETUP = 2,
-  RTSP_PLAY = 3,
-  RTSP_TEARDOWN = 4,
-  RTSP_OPTIONS = 5,
-  RTSP_PAUSE = 6,
+enum class RTSPMethod : int {
+  Describe = 1,
+  Setup = 2,
+  Play = 3,
+  Teardown = 4,
+  Options = 5,
+  Pause = 6,
 };
 
 // The request line's method name; empty for an unknown kind.
-inline const char* RTSPMethodName(int method) {
+inline const char* RTSPMethodName(RTSPMethod method) {
   switch (method) {
-    case RTSP_DESCRIBE:
+    case RTSPMethod::Describe:
       return "DESCRIBE";
-    case RTSP_SETUP:
+    case RTSPMethod::Setup:
       return "SETUP";
-    case RTSP_PLAY:
+    case RTSPMethod::Play:
       return "PLAY";
-    case RTSP_TEARDOWN:
+    case RTSPMethod::Teardown:
       return "TEARDOWN";
-    case RTSP_OPTIONS:
+    case RTSPMethod::Options:
       return "OPTIONS";
-    case RTSP_PAUSE:
+    case RTSPMethod::Pause:
       return "PAUSE";
-    default:
-      return "";
   }
+  return "";
 }
 
 // Interleaved frames share the RTSP connection with the replies: '$', a channel byte, a 16-bit
@@ -48,6 +47,6 @@ inline bool IsInterleavedChannel(uint8_t b) {
 }
 
 // The scheme of an Authorization line the client sends, and of a server's challenge.
-enum AuthScheme : int { AuthNone = 0, AuthBasic = 1, AuthDigest = 2 };
+enum class AuthScheme : int { None = 0, Basic = 1, Digest = 2 };
 
 }  // namespace norvale

@@ -6,7 +6,7 @@
 namespace norvale {
 
 // Slots of a session description: which media an m= line (and the lines after it) describes.
-enum SDPMediaSlot : int { SDPNoSlot = 0, SDPVideo = 1, SDPAudio = 2, SDPMetadata = 3 };
+enum class SDPMediaSlot : int { None = 0, Video = 1, Audio = 2, Metadata = 3 };
 
 // What the driver keeps of one m= section.
 struct SDPMedia {
@@ -26,20 +26,21 @@ struct SDPDescription {
   std::vector<uint8_t> pps;     // second H.264 parameter set
   std::vector<uint8_t> config;  // MPEG-4 decoder configuration
 
-  // The media of slot 1 (video), 2 (audio) or 3 (metadata); null for any other slot.
-  SDPMedia* Media(int slot) {
+  // The media of a slot; null for none.
+  SDPMedia* Media(SDPMediaSlot slot) {
     switch (slot) {
-      case SDPVideo:
+      case SDPMediaSlot::Video:
         return &video;
-      case SDPAudio:
+      case SDPMediaSlot::Audio:
         return &audio;
-      case SDPMetadata:
+      case SDPMediaSlot::Metadata:
         return &metadata;
-      default:
-        return nullptr;
+      case SDPMediaSlot::None:
+        break;
     }
+    return nullptr;
   }
-  const SDPMedia* Media(int slot) const { return const_cast<SDPDescription*>(this)->Media(slot); }
+  const SDPMedia* Media(SDPMediaSlot slot) const { return const_cast<SDPDescription*>(this)->Media(slot); }
 
   void Clear() { *this = SDPDescription(); }
 };

@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "host/HostInterfaces.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
@@ -39,6 +40,8 @@
 namespace {
 
 using namespace norvale::ipcapture;
+using zephrin::bench::AddressOf;
+using zephrin::bench::StatusField;
 using Clock = std::chrono::steady_clock;
 
 std::atomic<bool> gStop{false};
@@ -197,36 +200,7 @@ struct Device {
   bool started = false;
 };
 
-std::string AddressOf(const std::string& first, int index) {
-  in_addr base{};
-  inet_pton(AF_INET, first.c_str(), &base);
-  uint32_t host = ntohl(base.s_addr);
-  for (int i = 0; i < index; ++i) {
-    ++host;
-    while ((host & 0xFF) == 0 || (host & 0xFF) == 255) ++host;
-  }
-  in_addr out{};
-  out.s_addr = htonl(host);
-  char text[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &out, text, sizeof text);
-  return text;
-}
-
-long StatusField(const char* name) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  const size_t length = std::strlen(name);
-  while (std::getline(status, line))
-    if (line.compare(0, length, name) == 0 && line.size() > length && line[length] == ':')
-      return std::atol(line.c_str() + length + 1);
-  return -1;
-}
-
-double CpuSeconds() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-}
+double CpuSeconds() { return zephrin::bench::ProcessCpu().Total(); }
 
 double Since(Clock::time_point begin) { return std::chrono::duration<double>(Clock::now() - begin).count(); }
 

@@ -43,6 +43,8 @@
 #include <string>
 #include <vector>
 
+#include "BenchProcess.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -208,22 +210,6 @@ struct Options {
   uint16_t httpPort = 80;
 };
 
-std::string AddressOf(const std::string& first, int index) {
-  in_addr base{};
-  inet_pton(AF_INET, first.c_str(), &base);
-  uint32_t host = ntohl(base.s_addr);
-  // Skip the .0 and .255 of each /24 so that every camera has an ordinary-looking address.
-  for (int i = 0; i < index; ++i) {
-    ++host;
-    while ((host & 0xFF) == 0 || (host & 0xFF) == 255) ++host;
-  }
-  in_addr out{};
-  out.s_addr = htonl(host);
-  char text[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &out, text, sizeof text);
-  return text;
-}
-
 int Listen(const in_addr& addr, uint16_t port, int type) {
   const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
@@ -270,7 +256,7 @@ class Replayer {
     cameras_.resize(static_cast<size_t>(options_.cameras));
     for (int i = 0; i < options_.cameras; ++i) {
       Camera& camera = cameras_[static_cast<size_t>(i)];
-      camera.address = AddressOf(options_.first, i);
+      camera.address = zephrin::bench::AddressOf(options_.first, i);
       inet_pton(AF_INET, camera.address.c_str(), &camera.addr);
       camera.rtspListen = Listen(camera.addr, options_.rtspPort, SOCK_STREAM);
       camera.httpListen = Listen(camera.addr, options_.httpPort, SOCK_STREAM);
@@ -611,11 +597,8 @@ class Replayer {
       for (const auto& [path, counts] : camera.sent)
         std::printf("sent %s %s %llu %llu\n", camera.address.c_str(), path.c_str(),
                     static_cast<unsigned long long>(counts.pictures), static_cast<unsigned long long>(counts.packets));
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    std::printf("cpu %.3f %.3f wall %.3f sessions %zu late %llu\nend\n",
-                usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6,
-                usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6,
+    const zephrin::bench::CpuTimes cpu = zephrin::bench::ProcessCpu();
+    std::printf("cpu %.3f %.3f wall %.3f sessions %zu late %llu\nend\n", cpu.user, cpu.system,
                 std::chrono::duration<double>(Clock::now() - ready_).count(), sessions_.size(),
                 static_cast<unsigned long long>(late_));
     std::fflush(stdout);

@@ -33,7 +33,7 @@ class User : public norvale::IRTSPClientUser {
     status = client->Parser().Status();
     base = client->Parser().ContentBase();
     session = client->Parser().SessionId();
-    const norvale::SDPMedia* video = description.Media(norvale::SDPVideo);
+    const norvale::SDPMedia* video = description.Media(norvale::SDPMediaSlot::Video);
     control = video ? video->control : std::string("<none>");
     return false;  // the reply is all this target looks at: tear down at once
   }

@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string first = provider.ConsumeRandomLengthString(4096);
   const std::string second = provider.ConsumeRemainingBytesAsString();
   norvale::CRTSPResponseParser parser;
-  parser.ParseResponse(first, firstKind);
-  parser.ParseResponse(second, secondKind);
+  parser.ParseResponse(first, static_cast<norvale::RTSPMethod>(firstKind));
+  parser.ParseResponse(second, static_cast<norvale::RTSPMethod>(secondKind));
   if (parser.Realm().find('"') != std::string::npos || parser.Nonce().find('"') != std::string::npos) __builtin_trap();
   return 0;
 }

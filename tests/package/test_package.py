@@ -6,7 +6,8 @@ InstallLayout installs the build into a staging directory and checks where every
 SdkHost builds a small host out of tree with find_package(Zephrin) against that staging directory
 and runs the capability query through the installed driver against zephrin-camsim; DebianPackages
 builds the packages with cpack and reads their contents and dependencies; Passwords runs
-zephrin-host with the password from each of its sources; Recordings (as root: the camera's RTSP
+zephrin-host with the password from each of its sources; DeviceOptions checks that its four commands
+read the camera's options by one rule; Recordings (as root: the camera's RTSP
 port is 554) records MP4 and Matroska files and checks them with ffprobe.
 """
 import json
@@ -250,6 +251,37 @@ class Passwords(unittest.TestCase):
         missing = self.probe("--password-file", os.path.join(self.work, "none"), env_password="s3cret")
         self.assertEqual(missing.returncode, 2)
         self.assertIn("cannot read the password file", missing.stderr)
+
+
+class DeviceOptions(unittest.TestCase):
+    """Every command reads the camera's options by one rule and says what is wrong in the same words."""
+
+    COMMANDS = {"probe": [], "record": [], "ptz": ["stop"], "io": []}
+
+    def host(self, command, *options):
+        env = dict(os.environ, ZEPHRIN_PASSWORD="admin")
+        return run([os.path.join(BUILD, "bin", "zephrin-host"), command] + list(options) + self.COMMANDS[command],
+                   env=env, check=False, timeout=30)
+
+    def test_each_command_refuses_the_same_device_options_with_the_same_words(self):
+        refused = {("--address", "cam", "--port", "0"): "--port needs a number from 1 to 65535, not '0'",
+                   ("--address", "cam", "--port", "65536"): "--port needs a number from 1 to 65535, not '65536'",
+                   ("--address", "cam", "--port", "-5"): "--port needs a number from 1 to 65535, not '-5'",
+                   ("--address", "cam", "--port", "80x"): "--port needs a number from 1 to 65535, not '80x'",
+                   ("--port", "80"): "--address is required"}
+        for command in self.COMMANDS:
+            for options, words in refused.items():
+                result = self.host(command, *options)
+                self.assertEqual(result.returncode, 2, (command, options, result.stderr))
+                self.assertIn("zephrin-host %s: %s\n" % (command, words), result.stderr)
+
+    def test_each_command_takes_both_ends_of_the_port_range_and_goes_on_to_load_the_driver(self):
+        missing = os.path.join(BUILD, "no-such-driver.so")
+        for command in self.COMMANDS:
+            for port in ("1", "65535"):
+                result = self.host(command, "--address", "cam", "--port", port, "--library", missing)
+                self.assertNotEqual(result.returncode, 2, (command, port, result.stderr))
+                self.assertIn("zephrin-host %s: cannot load %s" % (command, missing), result.stderr)
 
 
 class Recordings(unittest.TestCase):

@@ -2,7 +2,7 @@
 
 namespace zephrin::host {
 
-DriverSession::DriverSession(const std::string& path) : library_(zephrin::test::HostLibrary::FromPath(path)) {
+DriverSession::DriverSession(const std::string& path) : library_(zephrin::hostobjects::HostLibrary::FromPath(path)) {
   if (!library_.IsLoaded()) return;
   create_ = library_.Function<norvale::ipcapture::CreateIPCaptureFn>("CreateIPCapture");
   destroy_ = library_.Function<norvale::ipcapture::DeleteObjectFn>("DeleteIPCapture");

@@ -31,7 +31,7 @@ class DriverSession {
   const std::string& Error() const { return library_.Error(); }
 
  private:
-  zephrin::test::HostLibrary library_;
+  zephrin::hostobjects::HostLibrary library_;
   norvale::ipcapture::CreateIPCaptureFn create_ = nullptr;
   norvale::ipcapture::DeleteObjectFn destroy_ = nullptr;
   norvale::ipcapture::IIPCaptureDriverEx5* driver_ = nullptr;

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "Commands.h"
-#include "DriverLibrary.h"
+#include "CommandLine.h"
+#include "DeviceOptions.h"
 #include "DriverSession.h"
 #include "PasswordSource.h"
-#include "HostParameters.h"
 #include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "hostobjects/HostObjects.h"
@@ -29,26 +29,14 @@ using norvale::ipcapture::ICaptureIOApi;
 using norvale::ipcapture::IIPCaptureDriverEx5;
 
 struct IoOptions {
-  std::string address;
-  unsigned port = 80;
-  std::string user = "admin";
-  std::string password;
-  PasswordSource passwordSource;
-  HostParameters params;
+  DeviceOptions device{DeviceOptions::kHostParameters};
   int inputs = -1;  // -1: from the parameter file, else 0
   int outputs = -1;
   std::vector<std::pair<unsigned, unsigned>> sets;  // output (1-based), state
-  unsigned durationSeconds = 0;                     // 0: until "quit" or the end of input
-  std::string library;
+  uint32_t durationSeconds = 0;                     // 0: until "quit" or the end of input
 };
 
-bool ParseUnsigned(const std::string& text, unsigned max, unsigned* value) {
-  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  const unsigned long parsed = std::strtoul(text.c_str(), nullptr, 10);
-  if (parsed > max) return false;
-  *value = static_cast<unsigned>(parsed);
-  return true;
-}
+constexpr uint32_t kMostIO = 256;
 
 // "on"/"active"/"2" switch an output on, "off"/"inactive"/"1" off.
 bool ParseState(const std::string& text, unsigned* state) {
@@ -72,88 +60,47 @@ bool LoadIOCounts(const std::string& path, IoOptions* options) {
   }
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    unsigned count = 0;
-    if (line.rfind("# inputs=", 0) == 0 && ParseUnsigned(line.substr(9), 256, &count) && options->inputs < 0)
+    uint32_t count = 0;
+    if (line.rfind("# inputs=", 0) == 0 && CommandLine::ParseNumber(line.substr(9), 0, kMostIO, &count) &&
+        options->inputs < 0)
       options->inputs = static_cast<int>(count);
-    if (line.rfind("# outputs=", 0) == 0 && ParseUnsigned(line.substr(10), 256, &count) && options->outputs < 0)
+    if (line.rfind("# outputs=", 0) == 0 && CommandLine::ParseNumber(line.substr(10), 0, kMostIO, &count) &&
+        options->outputs < 0)
       options->outputs = static_cast<int>(count);
   }
   return true;
 }
 
 bool ParseOptions(const Arguments& args, IoOptions* options) {
-  std::string file;
-  std::vector<std::string> assignments;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    std::string text;
-    auto value = [&](std::string* out) {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "zephrin-host io: %s needs a value\n", arg.c_str());
-        return false;
-      }
-      *out = args[++i];
-      return true;
-    };
-    unsigned number = 0;
-    if (arg == "--address") {
-      if (!value(&options->address)) return false;
-    } else if (arg == "--port") {
-      if (!value(&text) || !ParseUnsigned(text, 65535, &options->port)) {
-        std::fprintf(stderr, "zephrin-host io: --port needs a number from 0 to 65535\n");
-        return false;
-      }
-    } else if (arg == "--user") {
-      if (!value(&options->user)) return false;
-    } else if (arg == "--password" || arg == "--password-file") {
-      if (!value(&text)) return false;
-      options->passwordSource.Take(arg, text);
-    } else if (arg == "--params") {
-      if (!value(&file)) return false;
-    } else if (arg == "--param") {
-      if (!value(&text)) return false;
-      assignments.push_back(text);
-    } else if (arg == "--inputs" || arg == "--outputs") {
-      if (!value(&text) || !ParseUnsigned(text, 256, &number)) {
-        std::fprintf(stderr, "zephrin-host io: %s needs a count from 0 to 256\n", arg.c_str());
-        return false;
-      }
-      (arg == "--inputs" ? options->inputs : options->outputs) = static_cast<int>(number);
-    } else if (arg == "--set") {
-      unsigned state = 0;
-      const size_t equals = value(&text) ? text.find('=') : std::string::npos;
-      if (equals == std::string::npos || !ParseUnsigned(text.substr(0, equals), 256, &number) || number == 0 ||
-          !ParseState(text.substr(equals + 1), &state)) {
-        std::fprintf(stderr, "zephrin-host io: --set needs OUTPUT=on|off with OUTPUT from 1\n");
-        return false;
-      }
+  CommandLine line("io", args);
+  while (line.Next()) {
+    const DeviceOptions::Outcome device = options->device.Take(line);
+    if (device == DeviceOptions::Outcome::kFailed) return false;
+    if (device == DeviceOptions::Outcome::kTaken) continue;
+    bool ok = true;
+    uint32_t number = 0;
+    if (line.Is("--inputs") || line.Is("--outputs")) {
+      ok = line.Number(0, kMostIO, &number);
+      (line.Is("--inputs") ? options->inputs : options->outputs) = static_cast<int>(number);
+    } else if (line.Is("--set")) {
+      std::string text;
+      uint32_t state = 0;
+      if (!line.Value(&text)) return false;
+      const size_t equals = text.find('=');
+      ok = equals != std::string::npos && CommandLine::ParseNumber(text.substr(0, equals), 1, kMostIO, &number) &&
+           ParseState(text.substr(equals + 1), &state);
+      if (!ok) return line.Invalid("OUTPUT=on|off with OUTPUT from 1");
       options->sets.emplace_back(number, state);
-    } else if (arg == "--duration") {
-      if (!value(&text) || !ParseUnsigned(text, 86400, &options->durationSeconds)) {
-        std::fprintf(stderr, "zephrin-host io: --duration needs seconds\n");
-        return false;
-      }
-    } else if (arg == "--library") {
-      if (!value(&options->library)) return false;
+    } else if (line.Is("--duration")) {
+      ok = line.Number(0, 86400, &options->durationSeconds);
     } else {
-      std::fprintf(stderr, "zephrin-host io: unknown option '%s'\n", arg.c_str());
-      return false;
+      ok = line.Unknown();
     }
+    if (!ok) return false;
   }
-  if (options->address.empty()) {
-    std::fprintf(stderr, "zephrin-host io: --address is required\n");
-    return false;
-  }
-  std::string error;
-  if (!options->params.Load(file, assignments, &error) || (!file.empty() && !LoadIOCounts(file, options))) {
-    if (!error.empty()) std::fprintf(stderr, "zephrin-host io: %s\n", error.c_str());
-    return false;
-  }
-  if (!options->passwordSource.Resolve("admin", &options->password, &error)) {
-    std::fprintf(stderr, "zephrin-host io: %s\n", error.c_str());
-    return false;
-  }
-  if (!options->params.Has(1)) options->params.Put(1, "0");  // the driver needs a video standard
+  if (!options->device.Finish(line)) return false;
+  const std::string& file = options->device.ParameterFile();
+  if (!file.empty() && !LoadIOCounts(file, options)) return false;
   if (options->inputs < 0) options->inputs = 0;
   if (options->outputs < 0) options->outputs = 0;
   return true;
@@ -208,24 +155,19 @@ int RunIo(const Arguments& args) {
     IoUsage();
     return 2;
   }
-  DriverSession session(options.library.empty() ? DefaultDriverLibrary() : options.library);
+  DriverSession session(options.device.Library());
   if (session.Status() != DriverSession::State::kLoaded) {
     std::fprintf(stderr, "zephrin-host io: cannot load %s: %s\n", session.Path().c_str(), session.Error().c_str());
     return 1;
   }
 
-  zephrin::test::RecordingLogSink log;
+  zephrin::hostobjects::RecordingLogSink log;
   log.SetEcho(true);
-  zephrin::test::TestFrameAllocator allocator;
-  zephrin::test::TestDeviceSource device;
-  device.connection.address = options.address;
-  device.connection.port = static_cast<uint16_t>(options.port);
-  device.connection.user = options.user;
-  device.connection.password = options.password;
+  zephrin::hostobjects::TestFrameAllocator allocator;
+  zephrin::hostobjects::TestDeviceSource device;
+  options.device.Fill(&device);
   device.camera.value1 = options.inputs;
   device.camera.value2 = options.outputs;
-  for (unsigned number = 1; number <= HostParameters::kCount; ++number)
-    device.SetParam(number, options.params.ForHost(number));
 
   IIPCaptureDriverEx5* driver = session.Create() ? session.Driver() : nullptr;
   if (!driver || !driver->Open(&log, &allocator, &device)) {
@@ -239,8 +181,8 @@ int RunIo(const Arguments& args) {
     std::fprintf(stderr, "zephrin-host io: digital I/O did not start\n");
     status = 1;
   } else {
-    std::printf("digital I/O of %s:%u: %u input(s), %u output(s)\n", options.address.c_str(), options.port,
-                io->GetInputCount(), io->GetOutputCount());
+    std::printf("digital I/O of %s:%u: %u input(s), %u output(s)\n", options.device.Address().c_str(),
+                options.device.Port(), io->GetInputCount(), io->GetOutputCount());
     std::fflush(stdout);
     for (const auto& [output, state] : options.sets) SwitchOutput(io, output, state);
     if (options.durationSeconds > 0) {
@@ -253,8 +195,8 @@ int RunIo(const Arguments& args) {
         words >> first >> second;
         if (first.empty()) continue;
         if (first == "quit" || first == "exit") break;
-        unsigned output = 0, state = 0;
-        if (ParseUnsigned(first, 256, &output) && output > 0 && ParseState(second, &state))
+        uint32_t output = 0, state = 0;
+        if (CommandLine::ParseNumber(first, 1, kMostIO, &output) && ParseState(second, &state))
           SwitchOutput(io, output, state);
         else
           std::fprintf(stderr, "zephrin-host io: expected \"OUTPUT on\", \"OUTPUT off\" or \"quit\"\n");

@@ -1,13 +1,13 @@
 // zephrin-host probe: the capability query a host runs when a camera is added, shown as the host
 // received it, and saved as the host parameters that 'record', 'ptz' and 'io' hand to the driver.
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
 
 #include "Commands.h"
-#include "DriverLibrary.h"
+#include "CommandLine.h"
+#include "DeviceOptions.h"
 #include "PasswordSource.h"
 #include "host/HostInterfaces.h"
 #include "platform/Platform.h"
@@ -22,21 +22,16 @@ using norvale::ipcapture::CreateCapabilityQueryModuleFn;
 using norvale::ipcapture::InitCapabilityQueryFn;
 using norvale::ipcapture::StartCapabilityQueryFn;
 using norvale::ipcapture::UninitCapabilityQueryFn;
-using zephrin::test::HostLibrary;
-using zephrin::test::RecordingCapabilityCallback;
-using zephrin::test::RecordingCapabilitySink;
+using zephrin::hostobjects::HostLibrary;
+using zephrin::hostobjects::RecordingCapabilityCallback;
+using zephrin::hostobjects::RecordingCapabilitySink;
 
 struct ProbeOptions {
-  std::string address;
-  unsigned port = 80;
-  std::string user = "admin";
-  std::string password;
-  PasswordSource passwordSource;
+  DeviceOptions device{DeviceOptions::kConnection};
   bool ntsc = false;
   bool json = false;
   std::string save;
-  unsigned timeoutSeconds = 60;
-  std::string library;
+  uint32_t timeoutSeconds = 60;
 };
 
 const char* CapabilityName(uint32_t id) {
@@ -102,66 +97,27 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-bool ParseUnsigned(const std::string& text, unsigned max, unsigned* value) {
-  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  const unsigned long parsed = std::strtoul(text.c_str(), nullptr, 10);
-  if (parsed > max) return false;
-  *value = static_cast<unsigned>(parsed);
-  return true;
-}
-
 bool ParseOptions(const Arguments& args, ProbeOptions* options) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "zephrin-host probe: %s needs a value\n", arg.c_str());
-        return false;
-      }
-      *out = args[++i];
-      return true;
-    };
-    std::string text;
-    if (arg == "--address") {
-      if (!value(&options->address)) return false;
-    } else if (arg == "--port") {
-      if (!value(&text) || !ParseUnsigned(text, 65535, &options->port)) {
-        std::fprintf(stderr, "zephrin-host probe: --port needs a number from 0 to 65535\n");
-        return false;
-      }
-    } else if (arg == "--user") {
-      if (!value(&options->user)) return false;
-    } else if (arg == "--password" || arg == "--password-file") {
-      if (!value(&text)) return false;
-      options->passwordSource.Take(arg, text);
-    } else if (arg == "--ntsc") {
+  CommandLine line("probe", args);
+  while (line.Next()) {
+    const DeviceOptions::Outcome device = options->device.Take(line);
+    if (device == DeviceOptions::Outcome::kFailed) return false;
+    if (device == DeviceOptions::Outcome::kTaken) continue;
+    bool ok = true;
+    if (line.Is("--ntsc")) {
       options->ntsc = true;
-    } else if (arg == "--json") {
+    } else if (line.Is("--json")) {
       options->json = true;
-    } else if (arg == "--save") {
-      if (!value(&options->save)) return false;
-    } else if (arg == "--timeout") {
-      if (!value(&text) || !ParseUnsigned(text, 3600, &options->timeoutSeconds) || options->timeoutSeconds == 0) {
-        std::fprintf(stderr, "zephrin-host probe: --timeout needs seconds from 1 to 3600\n");
-        return false;
-      }
-    } else if (arg == "--library") {
-      if (!value(&options->library)) return false;
+    } else if (line.Is("--save")) {
+      ok = line.Value(&options->save);
+    } else if (line.Is("--timeout")) {
+      ok = line.Number(1, 3600, &options->timeoutSeconds);
     } else {
-      std::fprintf(stderr, "zephrin-host probe: unknown option '%s'\n", arg.c_str());
-      return false;
+      ok = line.Unknown();
     }
+    if (!ok) return false;
   }
-  if (options->address.empty()) {
-    std::fprintf(stderr, "zephrin-host probe: --address is required\n");
-    return false;
-  }
-  std::string error;
-  if (!options->passwordSource.Resolve("admin", &options->password, &error)) {
-    std::fprintf(stderr, "zephrin-host probe: %s\n", error.c_str());
-    return false;
-  }
-  return true;
+  return options->device.Finish(line);
 }
 
 void PrintReadable(RecordingCapabilityCallback& callback, RecordingCapabilitySink& sink) {
@@ -309,7 +265,7 @@ int RunProbe(const Arguments& args) {
     ProbeUsage();
     return 2;
   }
-  HostLibrary library = HostLibrary::FromPath(options.library.empty() ? DefaultDriverLibrary() : options.library);
+  HostLibrary library = HostLibrary::FromPath(options.device.Library());
   if (!library.IsLoaded()) {
     std::fprintf(stderr, "zephrin-host probe: cannot load %s: %s\n", library.Path().c_str(), library.Error().c_str());
     return 1;
@@ -328,8 +284,8 @@ int RunProbe(const Arguments& args) {
     std::fprintf(stderr, "zephrin-host probe: the capability query could not be initialised\n");
     return 1;
   }
-  const int32_t started = start(options.address.c_str(), static_cast<uint16_t>(options.port), options.user.c_str(),
-                                options.password.c_str(), &sink);
+  const int32_t started = start(options.device.Address().c_str(), options.device.Port(), options.device.User().c_str(),
+                                options.device.Password().c_str(), &sink);
   if (started != 1) {
     uninit();
     std::fprintf(stderr, "zephrin-host probe: the capability query did not start\n");

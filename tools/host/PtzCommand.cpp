@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "Commands.h"
-#include "DriverLibrary.h"
+#include "CommandLine.h"
+#include "DeviceOptions.h"
 #include "DriverSession.h"
-#include "HostParameters.h"
 #include "PasswordSource.h"
 #include "host/HostInterfaces.h"
 #include "hostobjects/HostObjects.h"
@@ -90,6 +90,9 @@ const char* StatusWords(int32_t status) {
   }
 }
 
+constexpr uint32_t kMostChannels = 255;
+constexpr uint32_t kLongestSettleMs = 3600000;
+
 bool ParseInt(const std::string& text, int32_t* value) {
   if (text.empty()) return false;
   char* end = nullptr;
@@ -111,95 +114,44 @@ bool ParseDirection(const std::string& text, int32_t* direction) {
 }
 
 struct Options {
-  test::TestDeviceSource device;
-  HostParameters params;
+  DeviceOptions device{DeviceOptions::kHostParameters | DeviceOptions::kDeviceModel};
+  hostobjects::TestDeviceSource source;
   uint32_t channel = 0;
-  std::string library;
-  int settleMs = 1000;
+  uint32_t settleMs = 1000;
   bool quiet = false;
   std::vector<std::string> actions;
 };
 
-// Parses the options; the rest are the actions. False (after a message) on a usage error.
+// Parses the options; the words after them are the actions. False (after a message) on a usage error.
 bool ParseOptions(const Arguments& args, Options* o) {
-  o->device.connection.address.clear();
-  o->device.camera.model = "ELMO";
-  std::vector<std::string> assignments;
-  std::string paramFile;
-  PasswordSource password;
-  size_t i = 0;
-  auto value = [&](const char* option) -> const std::string* {
-    if (i + 1 >= args.size()) {
-      std::fprintf(stderr, "zephrin-host ptz: %s needs a value\n", option);
-      return nullptr;
-    }
-    return &args[++i];
-  };
-  for (; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg.rfind("--", 0) != 0) break;
-    const std::string* v = nullptr;
-    int32_t number = 0;
-    if (arg == "--quiet") {
+  CommandLine line("ptz", args);
+  while (line.NextOption()) {
+    const DeviceOptions::Outcome device = o->device.Take(line);
+    if (device == DeviceOptions::Outcome::kFailed) return false;
+    if (device == DeviceOptions::Outcome::kTaken) continue;
+    bool ok = true;
+    if (line.Is("--quiet")) {
       o->quiet = true;
-      continue;
-    }
-    if (!(v = value(arg.c_str()))) return false;
-    if (arg == "--address") {
-      o->device.connection.address = *v;
-    } else if (arg == "--port" && ParseInt(*v, &number) && number > 0 && number < 65536) {
-      o->device.connection.port = static_cast<uint16_t>(number);
-    } else if (arg == "--user") {
-      o->device.connection.user = *v;
-    } else if (password.Take(arg, *v)) {
-    } else if (arg == "--model") {
-      o->device.camera.model = *v;
-    } else if (arg == "--cameras" && ParseInt(*v, &number) && number > 0) {
-      o->device.camera.cameraCount = number;
-    } else if (arg == "--channel" && ParseInt(*v, &number) && number >= 0) {
-      o->channel = static_cast<uint32_t>(number);
-    } else if (arg == "--params") {
-      paramFile = *v;
-    } else if (arg == "--param") {
-      assignments.push_back(*v);
-    } else if (arg == "--library") {
-      o->library = *v;
-    } else if (arg == "--settle" && ParseInt(*v, &number) && number >= 0) {
-      o->settleMs = number;
+    } else if (line.Is("--channel")) {
+      ok = line.Number(0, kMostChannels, &o->channel);
+    } else if (line.Is("--settle")) {
+      ok = line.Number(0, kLongestSettleMs, &o->settleMs);
     } else {
-      std::fprintf(stderr, "zephrin-host ptz: bad option %s %s\n", arg.c_str(), v->c_str());
-      return false;
+      ok = line.Unknown();
     }
+    if (!ok) return false;
   }
-  o->actions.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-  std::string error;
-  if (!password.Resolve("admin", &o->device.connection.password, &error) ||
-      !o->params.Load(paramFile, assignments, &error)) {
-    std::fprintf(stderr, "zephrin-host ptz: %s\n", error.c_str());
-    return false;
-  }
-  if (o->device.connection.address.empty()) {
-    std::fprintf(stderr, "zephrin-host ptz: --address is required\n");
-    return false;
-  }
-  if (o->actions.empty()) {
-    std::fprintf(stderr, "zephrin-host ptz: no action given\n");
-    return false;
-  }
-  if (!o->params.Has(1)) {
-    std::fprintf(stderr, "zephrin-host ptz: note: host parameter 1 (video standard) not given; using 0\n");
-    o->params.Put(1, "0");
-  }
-  for (unsigned number = 1; number <= HostParameters::kCount; ++number)
-    o->device.SetParam(number, o->params.ForHost(number));
-  if (o->library.empty()) o->library = DefaultDriverLibrary();
+  o->actions = line.Rest();
+  if (!o->device.Finish(line)) return false;
+  if (o->actions.empty()) return line.Fail("no action given");
+  o->device.Fill(&o->source);
   return true;
 }
 
 // Runs the actions; returns the exit status (0 all succeeded, 1 some failed, 2 usage error).
 class ActionRunner {
  public:
-  ActionRunner(IIPPTZApi* api, const std::vector<std::string>& actions, int settleMs)
+  ActionRunner(IIPPTZApi* api, const std::vector<std::string>& actions, uint32_t settleMs)
       : api_(api), actions_(actions), settleMs_(settleMs) {}
 
   int Run() {
@@ -214,8 +166,8 @@ class ActionRunner {
  private:
   // Gives the worker thread time to send the commands queued since the last wait.
   void Settle() {
-    if (!queued_ || settleMs_ <= 0) return;
-    std::printf("waiting %d ms for queued commands\n", settleMs_);
+    if (!queued_ || settleMs_ == 0) return;
+    std::printf("waiting %u ms for queued commands\n", settleMs_);
     std::fflush(stdout);
     std::this_thread::sleep_for(std::chrono::milliseconds(settleMs_));
     queued_ = false;
@@ -342,7 +294,7 @@ class ActionRunner {
 
   IIPPTZApi* api_;
   const std::vector<std::string>& actions_;
-  const int settleMs_;
+  const uint32_t settleMs_;
   size_t next_ = 0;
   bool failed_ = false;
   bool queued_ = false;
@@ -358,25 +310,26 @@ int RunPtz(const Arguments& args) {
     PrintPtzUsage(stderr);
     return 2;
   }
-  DriverSession session(options.library);
+  const std::string& library = options.device.Library();
+  DriverSession session(library);
   if (session.Status() == DriverSession::State::kNotLoaded) {
-    std::fprintf(stderr, "zephrin-host ptz: cannot load %s: %s\n", options.library.c_str(), session.Error().c_str());
+    std::fprintf(stderr, "zephrin-host ptz: cannot load %s: %s\n", library.c_str(), session.Error().c_str());
     return 3;
   }
   if (session.Status() == DriverSession::State::kNoExports) {
-    std::fprintf(stderr, "zephrin-host ptz: %s lacks the driver exports\n", options.library.c_str());
+    std::fprintf(stderr, "zephrin-host ptz: %s lacks the driver exports\n", library.c_str());
     return 3;
   }
-  test::RecordingLogSink log;
+  hostobjects::RecordingLogSink log;
   log.SetEcho(!options.quiet);
-  test::TestFrameAllocator allocator;
+  hostobjects::TestFrameAllocator allocator;
   IIPCaptureDriverEx5* driver = session.Create() ? session.Driver() : nullptr;
   if (!driver) {
     std::fprintf(stderr, "zephrin-host ptz: the driver could not be created\n");
     return 3;
   }
   int status = 3;
-  if (!driver->Open(&log, &allocator, &options.device)) {
+  if (!driver->Open(&log, &allocator, &options.source)) {
     std::fprintf(stderr, "zephrin-host ptz: the driver did not open the device\n");
   } else if (IIPPTZDriver* ptz = driver->GetPTZDriver(); !ptz) {
     std::fprintf(stderr, "zephrin-host ptz: the driver has no PTZ driver\n");

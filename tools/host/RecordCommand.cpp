@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "Commands.h"
-#include "DriverLibrary.h"
+#include "CommandLine.h"
+#include "DeviceOptions.h"
 #include "DriverSession.h"
-#include "HostParameters.h"
 #include "MediaFileWriter.h"
 #include "PasswordSource.h"
 #include "host/HostInterfaces.h"
@@ -79,16 +79,6 @@ void PrintRecordUsage(FILE* out) {
 std::atomic<bool> gInterrupted{false};
 
 void OnInterrupt(int) { gInterrupted = true; }
-
-bool ParseNumber(const std::string& text, long long low, long long high, long long* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long long parsed = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
-  *value = parsed;
-  return true;
-}
 
 std::string CodeText(uint32_t code) {
   std::string text;
@@ -165,7 +155,7 @@ class FileFrameSink : public FrameSink {
 
   bool OnFrame(FrameBuffer* frame) override {
     // The buffers are our allocator's; they are read as the host reads its own.
-    auto* buffer = dynamic_cast<test::TestFrameBuffer*>(frame);
+    auto* buffer = dynamic_cast<hostobjects::TestFrameBuffer*>(frame);
     if (!buffer) return false;
     const uint32_t length = std::min(buffer->Length(), buffer->Capacity());
     const uint8_t* data = buffer->Data();
@@ -188,7 +178,7 @@ class FileFrameSink : public FrameSink {
     sizes_[{buffer->Width(), buffer->Height()}]++;
     return true;
   }
-  void Reserved2() override { test::HostContract::Violation("FrameSink", 2); }
+  void Reserved2() override { hostobjects::HostContract::Violation("FrameSink", 2); }
   void OnSignalLost() override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++signalLost_;
@@ -230,12 +220,11 @@ class FileFrameSink : public FrameSink {
 };
 
 struct Options {
-  test::TestDeviceSource device;
-  HostParameters params;
-  std::string library;
+  DeviceOptions device{DeviceOptions::kHostParameters | DeviceOptions::kDeviceModel};
+  hostobjects::TestDeviceSource source;
   uint32_t camera = 0;
   uint32_t stream = 0;
-  test::TestStreamSettings settings;
+  hostobjects::TestStreamSettings settings;
   std::string out;
   double duration = 0;  // seconds; 0 = until interrupted
   uint32_t progressMs = 1000;
@@ -250,9 +239,7 @@ bool ParseStream(const std::string& text, uint32_t* stream) {
   } else if (text == "remote") {
     *stream = 2;
   } else {
-    long long n = 0;
-    if (!ParseNumber(text, 0, 3, &n)) return false;
-    *stream = static_cast<uint32_t>(n);
+    if (!CommandLine::ParseNumber(text, 0, 3, stream)) return false;
   }
   return true;
 }
@@ -273,9 +260,9 @@ bool ParseCodec(const std::string& text, int32_t* codec) {
 
 bool ParseSize(const std::string& text, uint16_t* width, uint16_t* height) {
   const size_t x = text.find('x');
-  long long w = 0, h = 0;
-  if (x == std::string::npos || !ParseNumber(text.substr(0, x), 1, 65535, &w) ||
-      !ParseNumber(text.substr(x + 1), 1, 65535, &h))
+  uint32_t w = 0, h = 0;
+  if (x == std::string::npos || !CommandLine::ParseNumber(text.substr(0, x), 1, 65535, &w) ||
+      !CommandLine::ParseNumber(text.substr(x + 1), 1, 65535, &h))
     return false;
   *width = static_cast<uint16_t>(w);
   *height = static_cast<uint16_t>(h);
@@ -283,106 +270,59 @@ bool ParseSize(const std::string& text, uint16_t* width, uint16_t* height) {
 }
 
 bool ParseOptions(const Arguments& args, Options* o) {
-  o->device.connection.address.clear();
-  o->device.camera.model = "ELMO";
   o->settings.format.resolution = {640, 480};
   o->settings.format.codec = CodecH264;
   o->settings.rate.frameInterval = 40;
   o->settings.rate.quality = 70;
-  std::vector<std::string> assignments;
-  std::string paramFile;
-  PasswordSource password;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--quiet") {
-      o->quiet = true;
-      continue;
-    }
-    if (i + 1 >= args.size()) {
-      std::fprintf(stderr, "zephrin-host record: %s needs a value\n", arg.c_str());
-      return false;
-    }
-    const std::string& v = args[++i];
-    long long n = 0;
+  CommandLine line("record", args);
+  while (line.Next()) {
+    const DeviceOptions::Outcome device = o->device.Take(line);
+    if (device == DeviceOptions::Outcome::kFailed) return false;
+    if (device == DeviceOptions::Outcome::kTaken) continue;
+    std::string text;
+    uint32_t n = 0;
     bool ok = true;
-    if (arg == "--address") {
-      o->device.connection.address = v;
-    } else if (arg == "--port") {
-      ok = ParseNumber(v, 1, 65535, &n);
-      o->device.connection.port = static_cast<uint16_t>(n);
-    } else if (arg == "--user") {
-      o->device.connection.user = v;
-    } else if (password.Take(arg, v)) {
-    } else if (arg == "--model") {
-      o->device.camera.model = v;
-    } else if (arg == "--cameras") {
-      ok = ParseNumber(v, 1, 256, &n);
-      o->device.camera.cameraCount = static_cast<int32_t>(n);
-    } else if (arg == "--params") {
-      paramFile = v;
-    } else if (arg == "--param") {
-      assignments.push_back(v);
-    } else if (arg == "--library") {
-      o->library = v;
-    } else if (arg == "--camera") {
-      ok = ParseNumber(v, 0, 255, &n);
-      o->camera = static_cast<uint32_t>(n);
-    } else if (arg == "--stream") {
-      ok = ParseStream(v, &o->stream);
-    } else if (arg == "--codec") {
-      ok = ParseCodec(v, &o->settings.format.codec);
-    } else if (arg == "--size") {
-      ok = ParseSize(v, &o->settings.format.resolution.width, &o->settings.format.resolution.height);
-    } else if (arg == "--interval") {
-      ok = ParseNumber(v, 0, 65535, &n);
+    if (line.Is("--quiet")) {
+      o->quiet = true;
+    } else if (line.Is("--camera")) {
+      ok = line.Number(0, 255, &o->camera);
+    } else if (line.Is("--stream")) {
+      ok = line.Value(&text) && (ParseStream(text, &o->stream) || line.Invalid("recording, live, remote or 0 to 3"));
+    } else if (line.Is("--codec")) {
+      ok = line.Value(&text) &&
+           (ParseCodec(text, &o->settings.format.codec) || line.Invalid("h264, jpeg, mpeg4 or default"));
+    } else if (line.Is("--size")) {
+      ok = line.Value(&text) &&
+           (ParseSize(text, &o->settings.format.resolution.width, &o->settings.format.resolution.height) ||
+            line.Invalid("WIDTHxHEIGHT"));
+    } else if (line.Is("--interval")) {
+      ok = line.Number(0, 65535, &n);
       o->settings.rate.frameInterval = static_cast<uint16_t>(n);
-    } else if (arg == "--fps") {
-      ok = ParseNumber(v, 1, 1000, &n);
-      o->settings.rate.frameInterval = static_cast<uint16_t>((1000 + n / 2) / n);
-    } else if (arg == "--quality") {
-      ok = ParseNumber(v, 1, 100, &n);
+    } else if (line.Is("--fps")) {
+      ok = line.Number(1, 1000, &n);
+      if (ok) o->settings.rate.frameInterval = static_cast<uint16_t>((1000 + n / 2) / n);
+    } else if (line.Is("--quality")) {
+      ok = line.Number(1, 100, &n);
       o->settings.rate.quality = static_cast<uint16_t>(n);
-    } else if (arg == "--out") {
-      o->out = v;
-    } else if (arg == "--duration") {
+    } else if (line.Is("--out")) {
+      ok = line.Value(&o->out);
+    } else if (line.Is("--duration")) {
+      if (!line.Value(&text)) return false;
       char* end = nullptr;
-      o->duration = std::strtod(v.c_str(), &end);
-      ok = end && *end == '\0' && o->duration > 0;
-    } else if (arg == "--progress") {
-      ok = ParseNumber(v, 0, 3600000, &n);
-      o->progressMs = static_cast<uint32_t>(n);
+      o->duration = std::strtod(text.c_str(), &end);
+      ok = (*end == '\0' && o->duration > 0) || line.Invalid("seconds above 0");
+    } else if (line.Is("--progress")) {
+      ok = line.Number(0, 3600000, &o->progressMs);
     } else {
-      std::fprintf(stderr, "zephrin-host record: unknown option %s\n", arg.c_str());
-      return false;
+      ok = line.Unknown();
     }
-    if (!ok) {
-      std::fprintf(stderr, "zephrin-host record: bad value for %s: '%s'\n", arg.c_str(), v.c_str());
-      return false;
-    }
+    if (!ok) return false;
   }
-  std::string error;
-  if (!password.Resolve("admin", &o->device.connection.password, &error) ||
-      !o->params.Load(paramFile, assignments, &error)) {
-    std::fprintf(stderr, "zephrin-host record: %s\n", error.c_str());
-    return false;
-  }
-  if (o->device.connection.address.empty()) {
-    std::fprintf(stderr, "zephrin-host record: --address is required\n");
-    return false;
-  }
-  if (o->camera >= static_cast<uint32_t>(o->device.camera.cameraCount)) {
-    std::fprintf(stderr, "zephrin-host record: --camera %u is not below --cameras %d\n", o->camera,
-                 o->device.camera.cameraCount);
-    return false;
-  }
-  if (!o->params.Has(1)) {
-    std::fprintf(stderr, "zephrin-host record: note: host parameter 1 (video standard) not given; using 0 (PAL)\n");
-    o->params.Put(1, "0");
-  }
-  for (unsigned number = 1; number <= HostParameters::kCount; ++number)
-    o->device.SetParam(number, o->params.ForHost(number));
-  if (o->settings.format.codec != CodecDefault) o->device.connection.defaultCodec = o->settings.format.codec;
-  if (o->library.empty()) o->library = DefaultDriverLibrary();
+  if (!o->device.Finish(line)) return false;
+  if (o->camera >= static_cast<uint32_t>(o->device.Cameras()))
+    return line.Fail("--camera %u is not below --cameras %d", o->camera, o->device.Cameras());
+  o->device.Fill(&o->source);
+  if (o->settings.format.codec != CodecDefault) o->source.connection.defaultCodec = o->settings.format.codec;
   return true;
 }
 
@@ -496,14 +436,15 @@ int RunRecord(const Arguments& args) {
       return 2;
     }
   }
-  DriverSession session(options.library);
+  const std::string& library = options.device.Library();
+  DriverSession session(library);
   if (session.Status() == DriverSession::State::kNotLoaded) {
-    std::fprintf(stderr, "zephrin-host record: cannot load %s: %s\n", options.library.c_str(), session.Error().c_str());
+    std::fprintf(stderr, "zephrin-host record: cannot load %s: %s\n", library.c_str(), session.Error().c_str());
     if (file) std::fclose(file);
     return 3;
   }
   if (session.Status() == DriverSession::State::kNoExports) {
-    std::fprintf(stderr, "zephrin-host record: %s lacks the driver exports\n", options.library.c_str());
+    std::fprintf(stderr, "zephrin-host record: %s lacks the driver exports\n", library.c_str());
     if (file) std::fclose(file);
     return 3;
   }
@@ -515,14 +456,14 @@ int RunRecord(const Arguments& args) {
   sigaction(SIGTERM, &action, nullptr);
 
   StderrLogSink log(!options.quiet);
-  test::TestFrameAllocator allocator;
+  hostobjects::TestFrameAllocator allocator;
   FileFrameSink sink(file, media.get());
   int status = 3;
   IIPCaptureDriverEx5* driver = session.Create() ? session.Driver() : nullptr;
   if (!driver) {
     std::fprintf(stderr, "zephrin-host record: the driver could not be created\n");
   } else {
-    if (!driver->Open(&log, &allocator, &options.device))
+    if (!driver->Open(&log, &allocator, &options.source))
       std::fprintf(stderr, "zephrin-host record: the driver did not open the device\n");
     else
       status = Record(driver, options, sink);

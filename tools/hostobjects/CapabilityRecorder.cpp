@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 namespace ip = norvale::ipcapture;
 
@@ -238,4 +238,4 @@ std::vector<int32_t> RecordingCapabilitySink::FrameRateListKinds() {
   return frameRateKinds_;
 }
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

@@ -14,7 +14,7 @@
 #include "host/HostInterfaces.h"
 #include "hostobjects/HostContract.h"
 
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 class RecordingCapabilityCallback : public norvale::ipcapture::CapabilityCallback {
  public:
@@ -117,4 +117,4 @@ class RecordingCapabilitySink : public norvale::ipcapture::CapabilitySink {
   std::unique_ptr<FrameRateList> frameRateList_;
 };
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 namespace {
 
@@ -70,4 +70,4 @@ void HostContract::Clear() {
 
 void HostContract::SetReporter(Reporter reporter) { TheRegistry().reporter.store(reporter); }
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 class HostContract {
  public:
@@ -24,4 +24,4 @@ class HostContract {
   static void SetReporter(Reporter reporter);
 };
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

@@ -8,7 +8,7 @@
 
 #include "platform/Module.h"
 
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 std::string HostLibrary::BinPath(const std::string& name) {
 #ifdef _WIN32
@@ -63,4 +63,4 @@ bool HostLibrary::DefinedNames(const std::string& path, std::vector<std::string>
   return true;
 }
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

@@ -8,7 +8,7 @@ namespace norvale::platform {
 struct Module;
 }
 
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 class HostLibrary {
  public:
@@ -50,4 +50,4 @@ class HostLibrary {
   norvale::platform::Module* handle_ = nullptr;
 };
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

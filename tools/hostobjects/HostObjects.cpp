@@ -6,9 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "hostobjects/MemoryFrameAllocator.h"
-
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 namespace {
 template <typename Predicate>
@@ -73,15 +71,6 @@ void RecordingLogSink::SetEcho(bool echo) {
 }
 
 // ---- frame buffers and allocator ----------------------------------------------------------------
-TestFrameBuffer::TestFrameBuffer(uint32_t fourCC, uint32_t capacity, std::string stream)
-    : data_(capacity), stream_(std::move(stream)), allocatedCode_(fourCC), code_(fourCC) {}
-
-void TestFrameBuffer::SetTime(const SystemTimeRecord* time) {
-  if (!time) return;
-  time_ = *time;
-  timeSet_ = true;
-}
-
 TestFrameAllocator::~TestFrameAllocator() {
   for (auto* buffer : outstanding_) norvale::ipcapture::DeleteObject(static_cast<TestFrameBuffer*>(buffer));
 }
@@ -162,17 +151,7 @@ bool RecordingFrameSink::OnFrame(norvale::ipcapture::FrameBuffer* frame) {
   // A host reads its own buffers through its own means, never through the slots it hands the driver.
   FrameRecord record{};
   const uint8_t* data = nullptr;
-  if (auto* ours = dynamic_cast<TestFrameBuffer*>(frame)) {
-    record.code = ours->Code();
-    record.length = std::min(ours->Length(), ours->Capacity());
-    record.width = ours->Width();
-    record.height = ours->Height();
-    record.sizeClass = ours->SizeClass();
-    record.time = ours->Time();
-    record.stream = ours->Stream();
-    record.timeSet = ours->TimeSet();
-    data = ours->Data();
-  } else if (auto* memory = dynamic_cast<MemoryFrameBuffer*>(frame)) {
+  if (auto* memory = dynamic_cast<MemoryFrameBuffer*>(frame)) {
     record.code = memory->code;
     record.length = memory->data.empty() ? 0 : std::min(memory->length, memory->capacity);
     record.width = memory->width;
@@ -180,6 +159,7 @@ bool RecordingFrameSink::OnFrame(norvale::ipcapture::FrameBuffer* frame) {
     record.sizeClass = memory->sizeClass;
     record.time = memory->time;
     record.timeSet = memory->timeSet;
+    if (auto* ours = dynamic_cast<TestFrameBuffer*>(frame)) record.stream = ours->Stream();
     data = memory->data.empty() ? nullptr : memory->data.data();
   }
   Mode mode;
@@ -268,4 +248,4 @@ void TestDeviceSource::SetParam(uint32_t number, const std::string& text) {
   params[number - 1] = text;
 }
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

@@ -12,8 +12,10 @@
 
 #include "host/HostInterfaces.h"
 #include "hostobjects/HostContract.h"
+#include "hostobjects/HostFrameAllocator.h"
+#include "hostobjects/MemoryFrameBuffer.h"
 
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 using norvale::ipcapture::SystemTimeRecord;
 
@@ -50,53 +52,31 @@ class RecordingLogSink : public norvale::ipcapture::LogSink {
 };
 
 // ---- frame buffers and allocator ----------------------------------------------------------------
-// Offers the slots a recording host promises; the others are the contract's reserved places. The
-// host (a test) reads what the driver wrote through the plain accessors.
-class TestFrameBuffer : public norvale::ipcapture::FrameBuffer {
+// The buffer a test host's allocator hands out: the host's memory buffer with the stream name and
+// code it was allocated for. The host reads what the driver wrote through the plain accessors.
+class TestFrameBuffer : public MemoryFrameBuffer {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(TestFrameBuffer);
-  TestFrameBuffer(uint32_t fourCC, uint32_t capacity, std::string stream);
+  TestFrameBuffer(uint32_t fourCC, uint32_t capacity, std::string stream)
+      : MemoryFrameBuffer(capacity), stream_(std::move(stream)), allocatedCode_(fourCC) {
+    code = fourCC;
+  }
 
-  void Reserved1() override { HostContract::Violation("FrameBuffer", 1); }
-  uint8_t* GetData() override { return data_.data(); }
-  void Reserved3() override { HostContract::Violation("FrameBuffer", 3); }
-  void SetLength(uint32_t bytes) override { length_ = bytes; }
-  void Reserved5() override { HostContract::Violation("FrameBuffer", 5); }
-  void SetTime(const SystemTimeRecord* time) override;
-  void Reserved7() override { HostContract::Violation("FrameBuffer", 7); }
-  void Reserved8() override { HostContract::Violation("FrameBuffer", 8); }
-  void Reserved9() override { HostContract::Violation("FrameBuffer", 9); }
-  void SetCode(uint32_t fourCC) override { code_ = fourCC; }
-  void Reserved11() override { HostContract::Violation("FrameBuffer", 11); }
-  void SetHeight(uint16_t height) override { height_ = height; }
-  void Reserved13() override { HostContract::Violation("FrameBuffer", 13); }
-  void SetWidth(uint16_t width) override { width_ = width; }
-  void Reserved15() override { HostContract::Violation("FrameBuffer", 15); }
-  void SetSizeClass(uint32_t sizeClass) override { sizeClass_ = sizeClass; }
-
-  uint32_t Capacity() const { return static_cast<uint32_t>(data_.size()); }
-  const uint8_t* Data() const { return data_.data(); }
-  uint32_t Length() const { return length_; }
-  const SystemTimeRecord& Time() const { return time_; }
-  uint32_t Code() const { return code_; }
-  uint16_t Height() const { return height_; }
-  uint16_t Width() const { return width_; }
-  uint32_t SizeClass() const { return sizeClass_; }
+  uint32_t Capacity() const { return capacity; }
+  const uint8_t* Data() const { return data.data(); }
+  uint32_t Length() const { return length; }
+  const SystemTimeRecord& Time() const { return time; }
+  uint32_t Code() const { return code; }
+  uint16_t Height() const { return height; }
+  uint16_t Width() const { return width; }
+  uint32_t SizeClass() const { return sizeClass; }
   const std::string& Stream() const { return stream_; }
   uint32_t AllocatedCode() const { return allocatedCode_; }
-  bool TimeSet() const { return timeSet_; }
+  bool TimeSet() const { return timeSet; }
 
  private:
-  std::vector<uint8_t> data_;
   std::string stream_;
   uint32_t allocatedCode_;
-  uint32_t length_ = 0;
-  SystemTimeRecord time_{};
-  bool timeSet_ = false;
-  uint32_t code_ = 0;
-  uint16_t height_ = 0;
-  uint16_t width_ = 0;
-  uint32_t sizeClass_ = 0;
 };
 
 struct AllocationRecord {
@@ -105,16 +85,12 @@ struct AllocationRecord {
   std::string stream;
 };
 
-class TestFrameAllocator : public norvale::ipcapture::FrameAllocator {
+class TestFrameAllocator : public HostFrameAllocator {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(TestFrameAllocator);
   virtual ~TestFrameAllocator();
 
-  void Reserved1() override { HostContract::Violation("FrameAllocator", 1); }
   norvale::ipcapture::FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) override;
-  void Reserved3() override { HostContract::Violation("FrameAllocator", 3); }
-  void Reserved4() override { HostContract::Violation("FrameAllocator", 4); }
-  void Reserved5() override { HostContract::Violation("FrameAllocator", 5); }
   // Frees a buffer this allocator handed out; anything else (a second release, a foreign pointer,
   // null) is counted as a bad release and left alone.
   void Release(norvale::ipcapture::FrameBuffer* buffer) override;
@@ -253,4 +229,4 @@ class TestDeviceSource : public norvale::ipcapture::DeviceSource {
   uint32_t parameterRequests_ = 0;
 };
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

@@ -3,13 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 using norvale::ipcapture::FrameBuffer;
-
-MemoryFrameBuffer::MemoryFrameBuffer(uint32_t capacity_, bool withoutMemory) : capacity(capacity_) {
-  if (!withoutMemory) data.resize(capacity_);
-}
 
 MemoryFrameAllocator::~MemoryFrameAllocator() {
   for (MemoryFrameBuffer* buffer : live_) norvale::ipcapture::DeleteObject(buffer);
@@ -83,4 +79,4 @@ void RecordingParserClient::ConvertTime(uint32_t rtpTimestamp, norvale::ipcaptur
   time->milliseconds = static_cast<uint16_t>(rtpTimestamp % 1000);
 }
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

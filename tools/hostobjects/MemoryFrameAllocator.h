@@ -11,47 +11,11 @@
 
 #include "host/HostInterfaces.h"
 #include "hostobjects/HostContract.h"
+#include "hostobjects/HostFrameAllocator.h"
+#include "hostobjects/MemoryFrameBuffer.h"
 #include "streaming/IMediaParserClient.h"
 
-namespace zephrin::test {
-
-// Offers the slots a recording host promises; the others are the contract's reserved places. What
-// the driver wrote is read from the public fields.
-class MemoryFrameBuffer : public norvale::ipcapture::FrameBuffer {
- public:
-  ZEPHRIN_SLOT0_OVERRIDE(MemoryFrameBuffer);
-  explicit MemoryFrameBuffer(uint32_t capacity, bool withoutMemory = false);
-
-  void Reserved1() override { HostContract::Violation("FrameBuffer", 1); }
-  uint8_t* GetData() override { return data.empty() ? nullptr : data.data(); }
-  void Reserved3() override { HostContract::Violation("FrameBuffer", 3); }
-  void SetLength(uint32_t bytes) override { length = bytes; }
-  void Reserved5() override { HostContract::Violation("FrameBuffer", 5); }
-  void SetTime(const norvale::ipcapture::SystemTimeRecord* in) override {
-    time = *in;
-    timeSet = true;
-  }
-  void Reserved7() override { HostContract::Violation("FrameBuffer", 7); }
-  void Reserved8() override { HostContract::Violation("FrameBuffer", 8); }
-  void Reserved9() override { HostContract::Violation("FrameBuffer", 9); }
-  void SetCode(uint32_t fourCC) override { code = fourCC; }
-  void Reserved11() override { HostContract::Violation("FrameBuffer", 11); }
-  void SetHeight(uint16_t h) override { height = h; }
-  void Reserved13() override { HostContract::Violation("FrameBuffer", 13); }
-  void SetWidth(uint16_t w) override { width = w; }
-  void Reserved15() override { HostContract::Violation("FrameBuffer", 15); }
-  void SetSizeClass(uint32_t c) override { sizeClass = c; }
-
-  uint32_t capacity;
-  std::vector<uint8_t> data;
-  uint32_t length = 0;
-  norvale::ipcapture::SystemTimeRecord time{};
-  bool timeSet = false;
-  uint32_t code = 0;
-  uint16_t height = 0;
-  uint16_t width = 0;
-  uint32_t sizeClass = 0;
-};
+namespace zephrin::hostobjects {
 
 // What a delivered frame held when the client saw it.
 struct DeliveredFrame {
@@ -65,16 +29,12 @@ struct DeliveredFrame {
   norvale::ipcapture::SystemTimeRecord time{};
 };
 
-class MemoryFrameAllocator : public norvale::ipcapture::FrameAllocator {
+class MemoryFrameAllocator : public HostFrameAllocator {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(MemoryFrameAllocator);
   virtual ~MemoryFrameAllocator();
 
-  void Reserved1() override { HostContract::Violation("FrameAllocator", 1); }
   norvale::ipcapture::FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) override;
-  void Reserved3() override { HostContract::Violation("FrameAllocator", 3); }
-  void Reserved4() override { HostContract::Violation("FrameAllocator", 4); }
-  void Reserved5() override { HostContract::Violation("FrameAllocator", 5); }
   // Releasing a buffer this allocator did not hand out, or one already released, is counted as a fault.
   void Release(norvale::ipcapture::FrameBuffer* buffer) override;
 
@@ -113,4 +73,4 @@ class RecordingParserClient : public norvale::IMediaParserClient {
 
 std::string FourCCText(uint32_t code);
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

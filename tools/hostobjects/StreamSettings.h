@@ -6,7 +6,7 @@
 #include "host/HostInterfaces.h"
 #include "hostobjects/HostContract.h"
 
-namespace zephrin::test {
+namespace zephrin::hostobjects {
 
 class TestStreamResolution : public norvale::ipcapture::StreamResolution {
  public:
@@ -59,4 +59,4 @@ class TestStreamSettings : public norvale::ipcapture::StreamSettingsSource {
   int32_t hostValue = 0;
 };
 
-}  // namespace zephrin::test
+}  // namespace zephrin::hostobjects

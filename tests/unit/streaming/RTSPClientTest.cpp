@@ -201,7 +201,7 @@ TEST(RTSPClient, DigestChallengeIsAnsweredOnceAndThenUsedForEveryRequest) {
                   response + "\"")
         << requests[i].method;
   }
-  EXPECT_EQ(client.CurrentAuthScheme(), norvale::AuthDigest);
+  EXPECT_EQ(client.CurrentAuthScheme(), norvale::AuthScheme::Digest);
 }
 
 TEST(RTSPClient, BasicChallengeIsAnsweredWithTheEncodedCredentials) {
@@ -585,15 +585,15 @@ TEST(RTSPClient, ConnectTimeoutBelowOnePollFailsUnlessTheConnectCompletesAtOnce)
 TEST(RTSPClient, BasicFromTheFirstRequestAndCredentialsThatCannotBeSent) {
   struct Case {
     std::string user, password;
-    int scheme;
+    norvale::AuthScheme scheme;
     std::string expected;  // Authorization of the first DESCRIBE
   };
   const std::vector<Case> cases = {
-      {"user", "", norvale::AuthBasic, "Basic " + norvale::Base64Encode("user:")},
-      {std::string(40, 'u'), std::string(31, 'p'), norvale::AuthBasic,
+      {"user", "", norvale::AuthScheme::Basic, "Basic " + norvale::Base64Encode("user:")},
+      {std::string(40, 'u'), std::string(31, 'p'), norvale::AuthScheme::Basic,
        "Basic " + norvale::Base64Encode(std::string(40, 'u') + ":" + std::string(31, 'p'))},  // 72 characters
-      {std::string(40, 'u'), std::string(32, 'p'), norvale::AuthBasic, ""},                   // 73: no line
-      {"user", "pass", norvale::AuthDigest, ""},  // Digest needs a challenge first
+      {std::string(40, 'u'), std::string(32, 'p'), norvale::AuthScheme::Basic, ""},           // 73: no line
+      {"user", "pass", norvale::AuthScheme::Digest, ""},  // Digest needs a challenge first
   };
   for (const auto& c : cases) {
     ScriptedRtspServer server(Script{});
