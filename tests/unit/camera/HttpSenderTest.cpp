@@ -111,6 +111,28 @@ TEST(HttpSenderWire, PathsThatWouldBreakTheRequestLineAreRefused) {
   EXPECT_TRUE(server.Requests().empty());
 }
 
+TEST(HttpSenderWire, RequestBodyGoesOutWithItsLength) {
+  LoopbackHttpServer server(Answer(200, "stored"));
+  Web::CHttpSender sender(Device(server.Port()));
+  const std::string payload = "<PresetName>Gate 1</PresetName>";
+  const Web::HttpRequest post{"POST", "/cgi-bin/admin/preset.cgi?set=1", {payload.begin(), payload.end()}};
+  ASSERT_TRUE(sender.SendRequest(post));
+  EXPECT_EQ(sender.GetStatusCode(), 200u);
+  std::vector<uint8_t> body;
+  EXPECT_EQ(sender.ReadResponse(body), 6u);
+  sender.CloseRequest();
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/x").Code(), 0);  // the next request carries no body
+  const std::vector<HttpServerRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].target, post.path);
+  EXPECT_EQ(requests[0].Header("content-length"), std::to_string(payload.size()));
+  EXPECT_EQ(requests[0].body, payload);
+  EXPECT_EQ(requests[1].method, "GET");
+  EXPECT_EQ(requests[1].Header("content-length"), "");
+  EXPECT_EQ(server.Connections(), 1);
+}
+
 TEST(HttpSenderWire, OneConnectionServesEveryRequest) {
   LoopbackHttpServer server(Answer(200, "state=1\r\n"));
   Web::CHttpSender sender(Device(server.Port()));

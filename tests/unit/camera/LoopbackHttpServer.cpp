@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace zephrin::test {
@@ -131,16 +132,22 @@ void LoopbackHttpServer::Serve(int fd, int connection) {
   HttpConnection conn(*this, fd);
   std::string pending;
   char chunk[4096];
-  for (;;) {
-    size_t end;
-    while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
+  // Appends the next bytes of the connection; false when it closed or the server stops.
+  auto receive = [&] {
+    for (;;) {
       pollfd p{fd, POLLIN, 0};
-      if (stopping_) goto done;
+      if (stopping_) return false;
       if (poll(&p, 1, 50) <= 0) continue;
       const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
-      if (n <= 0) goto done;
+      if (n <= 0) return false;
       pending.append(chunk, static_cast<size_t>(n));
+      return true;
     }
+  };
+  for (;;) {
+    size_t end;
+    while ((end = pending.find("\r\n\r\n")) == std::string::npos)
+      if (!receive()) goto done;
     {
       HttpServerRequest request;
       request.connection = connection;
@@ -161,6 +168,12 @@ void LoopbackHttpServer::Serve(int fd, int connection) {
           request.headers[Lower(Trim(line.substr(0, colon)))] = Trim(line.substr(colon + 1));
         lineEnd = next;
       }
+      // A body (a POST's) follows the header block.
+      const size_t length = std::strtoul(request.Header("content-length").c_str(), nullptr, 10);
+      while (pending.size() < length)
+        if (!receive()) goto done;
+      request.body = pending.substr(0, length);
+      pending.erase(0, length);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);

@@ -19,6 +19,7 @@ struct HttpServerRequest {
   std::string target;
   std::string version;
   std::map<std::string, std::string> headers;  // names in lower case
+  std::string body;                            // as long as its Content-Length
   int connection = 0;                          // 1 for the first accepted connection, and so on
   std::string Header(const std::string& lowerName) const {
     auto it = headers.find(lowerName);
