@@ -16,19 +16,37 @@ function(zephrin_subsystem name)
   target_link_libraries(zephrin_${name} ${scope} ${ARG_DEPS} ${ARG_PACKAGES})
 endfunction()
 
-# A shared library the host loads: only the documented entry points are visible.
+if(WIN32)
+  enable_language(RC)
+endif()
+
+# A shared library the host loads: only the documented entry points are visible. On Windows it
+# carries a version resource with the project's version and DESCRIPTION.
+# zephrin_host_library(<name> DESCRIPTION <text> DEPS <targets>...)
 function(zephrin_host_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DESCRIPTION" "DEPS" ${ARGN})
   if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/Exports.cpp)
     return()
   endif()
   add_library(${name} SHARED ${CMAKE_CURRENT_SOURCE_DIR}/Exports.cpp)
+  if(WIN32)
+    set(ZEPHRIN_RC_NAME ${name})
+    set(ZEPHRIN_RC_DESCRIPTION "${ARG_DESCRIPTION}")
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionInfo.rc.in ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc @ONLY)
+    target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   target_link_options(${name} PRIVATE -Wl,--exclude-libs,ALL)
   if(NOT ZEPHRIN_SANITIZE AND NOT ZEPHRIN_FUZZ)
     target_link_options(${name} PRIVATE -Wl,--no-undefined)
   endif()
   set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+  if(WIN32)
+    # The host loads Zephrin.dll and Wendrick.dll by these names; the import library is not needed
+    # by anyone (the host finds the entry points by name) and stays out of bin.
+    set_target_properties(${name} PROPERTIES PREFIX "" IMPORT_PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin
+                                             ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
+  endif()
 endfunction()
 
 # A manual page written from a program's --help at build time and installed with the tools.

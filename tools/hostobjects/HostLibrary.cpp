@@ -1,17 +1,21 @@
 #include "hostobjects/HostLibrary.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <set>
 #include <sstream>
 #include <utility>
 
+#include "platform/Module.h"
+
 namespace zephrin::test {
 
 std::string HostLibrary::BinPath(const std::string& name) {
+#ifdef _WIN32
+  return std::string(ZEPHRIN_BIN_DIR) + "/" + name + ".dll";
+#else
   return std::string(ZEPHRIN_BIN_DIR) + "/lib" + name + ".so";
+#endif
 }
 
 HostLibrary::HostLibrary(const std::string& name) : path_(BinPath(name)) { Load(); }
@@ -23,27 +27,13 @@ HostLibrary HostLibrary::FromPath(const std::string& path) { return HostLibrary(
 HostLibrary::HostLibrary(HostLibrary&& other) noexcept
     : path_(std::move(other.path_)), error_(std::move(other.error_)), handle_(std::exchange(other.handle_, nullptr)) {}
 
-void HostLibrary::Load() {
-  handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) {
-    const char* message = dlerror();
-    error_ = message ? message : "dlopen failed";
-  }
-}
+void HostLibrary::Load() { handle_ = norvale::platform::LoadModule(path_, &error_); }
 
-HostLibrary::~HostLibrary() {
-  if (handle_) dlclose(handle_);
-}
+HostLibrary::~HostLibrary() { norvale::platform::UnloadModule(handle_); }
 
 void* HostLibrary::Symbol(const char* name) {
   if (!handle_) return nullptr;
-  dlerror();
-  void* symbol = dlsym(handle_, name);
-  if (!symbol) {
-    const char* message = dlerror();
-    error_ = message ? message : std::string("no symbol ") + name;
-  }
-  return symbol;
+  return norvale::platform::ModuleSymbol(handle_, name, &error_);
 }
 
 bool HostLibrary::DefinedNames(const std::string& path, std::vector<std::string>* names) {

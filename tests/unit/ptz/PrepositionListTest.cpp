@@ -1,12 +1,12 @@
 // A channel's preset list: adding into the lowest free camera slot, renaming at the current preset,
 // going to and removing presets, name checks, the slot limit, and what reaches the file.
 #include <gtest/gtest.h>
-#include <pugixml.hpp>
 
 #include <cstdarg>
 
 #include <vector>
 
+#include "platform/XmlDocument.h"
 #include "ptz/CPrepositionList.h"
 #include "runtime/StringUtils.h"
 #include "PtzTestFiles.h"
@@ -52,10 +52,10 @@ class FakeCamera : public IPrepositionComm {
 };
 
 std::string Text(const std::string& file, const std::string& xpath) {
-  pugi::xml_document doc;
-  if (!doc.load_file(file.c_str())) return "<unreadable>";
-  auto node = doc.select_node(xpath.c_str()).node();
-  return node ? node.text().get() : "<absent>";
+  platform::XmlDocument doc;
+  if (!doc.LoadFile(file)) return "<unreadable>";
+  const platform::XmlNode node = doc.SelectNode(xpath);
+  return node ? node.Text() : "<absent>";
 }
 
 class PrepositionListTest : public ::testing::Test {
