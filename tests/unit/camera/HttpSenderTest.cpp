@@ -505,8 +505,8 @@ TEST(HttpSenderBody, CutBodyIsAFailureNotAShortAnswer) {
   const std::string head = "root.Brand.Brand=Dynacolor\r\nroot.Brand.ProdSh";
   LoopbackHttpServer server([&](const HttpServerRequest& r, HttpConnection& c) {
     if (r.target == "/chunked")
-      c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + norvale::FormatString("%zx\r\n", head.size()) +
-             head + "\r\n");
+      c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
+             norvale::FormatString("%x\r\n", static_cast<unsigned>(head.size())) + head + "\r\n");
     else
       c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + head);
     return false;  // the connection breaks here
