@@ -1,9 +1,4 @@
 // The HTTP sender and the CGI request functions against a raw HTTP server on a loopback port.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,6 +9,8 @@
 
 #include "camera/HUtils.h"
 #include "camera/HttpSender.h"
+#include "platform/Socket.h"
+#include "platform/SocketLibrary.h"
 #include "runtime/MD5.h"
 #include "runtime/StringUtils.h"
 #include "support/FakeDriver.h"
@@ -109,6 +106,28 @@ TEST(HttpSenderWire, PathsThatWouldBreakTheRequestLineAreRefused) {
     EXPECT_EQ(result.Code(), 11);
   }
   EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST(HttpSenderWire, RequestBodyGoesOutWithItsLength) {
+  LoopbackHttpServer server(Answer(200, "stored"));
+  Web::CHttpSender sender(Device(server.Port()));
+  const std::string payload = "<PresetName>Gate 1</PresetName>";
+  const Web::HttpRequest post{"POST", "/cgi-bin/admin/preset.cgi?set=1", {payload.begin(), payload.end()}};
+  ASSERT_TRUE(sender.SendRequest(post));
+  EXPECT_EQ(sender.GetStatusCode(), 200u);
+  std::vector<uint8_t> body;
+  EXPECT_EQ(sender.ReadResponse(body), 6u);
+  sender.CloseRequest();
+  EXPECT_EQ(HUtils::RequestGetRD(sender, "/x").Code(), 0);  // the next request carries no body
+  const std::vector<HttpServerRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].target, post.path);
+  EXPECT_EQ(requests[0].Header("content-length"), std::to_string(payload.size()));
+  EXPECT_EQ(requests[0].body, payload);
+  EXPECT_EQ(requests[1].method, "GET");
+  EXPECT_EQ(requests[1].Header("content-length"), "");
+  EXPECT_EQ(server.Connections(), 1);
 }
 
 TEST(HttpSenderWire, OneConnectionServesEveryRequest) {
@@ -281,27 +300,30 @@ TEST(RequestGetRDNotSent, UnknownHost) {
 
 TEST(RequestGetRDNotSent, UnreachableCameraGivesUpAfterTheConnectTimeout) {
   // A listener whose backlog is full drops further connection attempts without an answer.
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(listen(fd, 0), 0);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  const int filler = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  namespace platform = norvale::platform;
+  ASSERT_TRUE(platform::StartSocketLibrary());
+  const uint32_t loopback = platform::IPv4Address(127, 0, 0, 1);
+  const platform::SocketHandle listener = platform::CreateTcpSocket();
+  ASSERT_TRUE(platform::Bind(listener, loopback, 0));
+  ASSERT_TRUE(platform::Listen(listener, 0));
+  const uint16_t port = platform::LocalPort(listener);
+  const platform::SocketHandle filler = platform::CreateTcpSocket();
+  const platform::ConnectStart start = platform::StartConnect(filler, loopback, port);
+  ASSERT_TRUE(start == platform::ConnectStart::Connected ||
+              (start == platform::ConnectStart::InProgress &&
+               platform::WaitConnected(filler, 2000) == platform::SocketWait::Ready));
 
-  Web::CHttpSender sender(Device(ntohs(addr.sin_port), 700));
-  const auto start = Clock::now();
+  Web::CHttpSender sender(Device(port, 700));
+  const auto begin = Clock::now();
   const CResultDef result = HUtils::RequestGetRD(sender, "/x");
-  const double elapsed = SecondsSince(start);
+  const double elapsed = SecondsSince(begin);
   EXPECT_EQ(result.Code(), 11);
   EXPECT_EQ(result.Level(), 4);
   EXPECT_GE(elapsed, 0.5);  // it did wait for the connection
   EXPECT_LT(elapsed, 5.0);  // and gave up
-  close(filler);
-  close(fd);
+  platform::CloseSocket(filler);
+  platform::CloseSocket(listener);
+  platform::StopSocketLibrary();
 }
 
 TEST(RequestGetRDNotSent, SilentCameraGivesUpAfterTheReceiveTimeout) {
@@ -483,8 +505,8 @@ TEST(HttpSenderBody, CutBodyIsAFailureNotAShortAnswer) {
   const std::string head = "root.Brand.Brand=Dynacolor\r\nroot.Brand.ProdSh";
   LoopbackHttpServer server([&](const HttpServerRequest& r, HttpConnection& c) {
     if (r.target == "/chunked")
-      c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + norvale::FormatString("%zx\r\n", head.size()) +
-             head + "\r\n");
+      c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
+             norvale::FormatString("%x\r\n", static_cast<unsigned>(head.size())) + head + "\r\n");
     else
       c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + head);
     return false;  // the connection breaks here

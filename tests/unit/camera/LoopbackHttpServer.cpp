@@ -1,35 +1,27 @@
 #include "unit/camera/LoopbackHttpServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
+
+#include "platform/SocketLibrary.h"
 
 namespace zephrin::test {
 
+namespace platform = norvale::platform;
+
 namespace {
 
-int ListenLoopback(uint16_t* port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) throw std::runtime_error("socket");
-  int yes = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0) {
-    close(fd);
-    throw std::runtime_error("bind/listen");
+platform::SocketHandle ListenLoopback(uint16_t* port) {
+  const platform::SocketHandle s = platform::CreateTcpSocket();
+  if (s == platform::kInvalidSocket) throw std::runtime_error("socket");
+  if (platform::Bind(s, platform::IPv4Address(127, 0, 0, 1), 0) && platform::Listen(s, 16)) {
+    *port = platform::LocalPort(s);
+    if (*port != 0) return s;
   }
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  *port = ntohs(addr.sin_port);
-  return fd;
+  platform::CloseSocket(s);
+  throw std::runtime_error("bind/listen");
 }
 
 std::string Lower(std::string text) {
@@ -67,7 +59,7 @@ const char* Reason(int status) {
 bool HttpConnection::Send(const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
-    const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    const int n = platform::Send(socket_, bytes.data() + sent, bytes.size() - sent);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
@@ -82,7 +74,9 @@ bool HttpConnection::Reply(int status, const std::string& body, const std::strin
 bool HttpConnection::WaitForStop(int ms) { return server_.WaitForStop(ms); }
 
 LoopbackHttpServer::LoopbackHttpServer(Handler handler) : handler_(std::move(handler)) {
-  listenFd_ = ListenLoopback(&port_);
+  socketLibrary_ = platform::StartSocketLibrary();
+  if (!socketLibrary_) throw std::runtime_error("socket library");
+  listener_ = ListenLoopback(&port_);
   acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -92,12 +86,13 @@ void LoopbackHttpServer::Stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_.exchange(true)) return;
-    for (int fd : clientFds_) shutdown(fd, SHUT_RDWR);
+    for (platform::SocketHandle s : clientSockets_) platform::ShutdownSocket(s);
   }
   stopped_.notify_all();
   if (acceptor_.joinable()) acceptor_.join();
   for (auto& t : clients_) t.join();
-  close(listenFd_);
+  platform::CloseSocket(listener_);
+  if (socketLibrary_) platform::StopSocketLibrary();
 }
 
 bool LoopbackHttpServer::WaitForStop(int ms) {
@@ -112,35 +107,39 @@ std::vector<HttpServerRequest> LoopbackHttpServer::Requests() {
 
 void LoopbackHttpServer::AcceptLoop() {
   while (!stopping_) {
-    pollfd p{listenFd_, POLLIN, 0};
-    if (poll(&p, 1, 50) <= 0) continue;
-    const int fd = accept(listenFd_, nullptr, nullptr);
-    if (fd < 0) continue;
+    if (platform::WaitReadable(listener_, 50) != platform::SocketWait::Ready) continue;
+    const platform::SocketHandle s = platform::Accept(listener_);
+    if (s == platform::kInvalidSocket) continue;
     const int connection = ++connections_;
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) {
-      close(fd);
+      platform::CloseSocket(s);
       break;
     }
-    clientFds_.push_back(fd);
-    clients_.emplace_back([this, fd, connection] { Serve(fd, connection); });
+    clientSockets_.push_back(s);
+    clients_.emplace_back([this, s, connection] { Serve(s, connection); });
   }
 }
 
-void LoopbackHttpServer::Serve(int fd, int connection) {
-  HttpConnection conn(*this, fd);
+void LoopbackHttpServer::Serve(platform::SocketHandle s, int connection) {
+  HttpConnection conn(*this, s);
   std::string pending;
   char chunk[4096];
+  // Appends the next bytes of the connection; false when it closed or the server stops.
+  auto receive = [&] {
+    for (;;) {
+      if (stopping_) return false;
+      if (platform::WaitReadable(s, 50) != platform::SocketWait::Ready) continue;
+      const int n = platform::Receive(s, chunk, sizeof chunk);
+      if (n <= 0) return false;
+      pending.append(chunk, static_cast<size_t>(n));
+      return true;
+    }
+  };
   for (;;) {
     size_t end;
-    while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-      pollfd p{fd, POLLIN, 0};
-      if (stopping_) goto done;
-      if (poll(&p, 1, 50) <= 0) continue;
-      const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
-      if (n <= 0) goto done;
-      pending.append(chunk, static_cast<size_t>(n));
-    }
+    while ((end = pending.find("\r\n\r\n")) == std::string::npos)
+      if (!receive()) goto done;
     {
       HttpServerRequest request;
       request.connection = connection;
@@ -161,6 +160,12 @@ void LoopbackHttpServer::Serve(int fd, int connection) {
           request.headers[Lower(Trim(line.substr(0, colon)))] = Trim(line.substr(colon + 1));
         lineEnd = next;
       }
+      // A body (a POST's) follows the header block.
+      const size_t length = std::strtoul(request.Header("content-length").c_str(), nullptr, 10);
+      while (pending.size() < length)
+        if (!receive()) goto done;
+      request.body = pending.substr(0, length);
+      pending.erase(0, length);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
@@ -170,19 +175,20 @@ void LoopbackHttpServer::Serve(int fd, int connection) {
   }
 done:
   std::lock_guard<std::mutex> lock(mutex_);
-  for (auto it = clientFds_.begin(); it != clientFds_.end(); ++it)
-    if (*it == fd) {
-      clientFds_.erase(it);
+  for (auto it = clientSockets_.begin(); it != clientSockets_.end(); ++it)
+    if (*it == s) {
+      clientSockets_.erase(it);
       break;
     }
-  shutdown(fd, SHUT_RDWR);
-  close(fd);
+  platform::ShutdownSocket(s);
+  platform::CloseSocket(s);
 }
 
 uint16_t ClosedLoopbackPort() {
+  if (!platform::StartSocketLibrary()) throw std::runtime_error("socket library");
   uint16_t port = 0;
-  const int fd = ListenLoopback(&port);
-  close(fd);  // nothing listens there any more
+  platform::CloseSocket(ListenLoopback(&port));  // nothing listens there any more
+  platform::StopSocketLibrary();
   return port;
 }
 

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Socket.h"
+
 namespace zephrin::test {
 
 struct HttpServerRequest {
@@ -19,6 +21,7 @@ struct HttpServerRequest {
   std::string target;
   std::string version;
   std::map<std::string, std::string> headers;  // names in lower case
+  std::string body;                            // as long as its Content-Length
   int connection = 0;                          // 1 for the first accepted connection, and so on
   std::string Header(const std::string& lowerName) const {
     auto it = headers.find(lowerName);
@@ -31,17 +34,17 @@ class LoopbackHttpServer;
 // What a handler answers with.
 class HttpConnection {
  public:
-  HttpConnection(LoopbackHttpServer& server, int fd) : server_(server), fd_(fd) {}
+  HttpConnection(LoopbackHttpServer& server, norvale::platform::SocketHandle socket)
+      : server_(server), socket_(socket) {}
   bool Send(const std::string& bytes);
   // A complete answer with Content-Length.
   bool Reply(int status, const std::string& body = "", const std::string& extraHeaders = "");
   // Blocks until the server stops or ms pass; true when the server is stopping.
   bool WaitForStop(int ms);
-  int fd() const { return fd_; }
 
  private:
   LoopbackHttpServer& server_;
-  int fd_;
+  norvale::platform::SocketHandle socket_;
 };
 
 class LoopbackHttpServer {
@@ -61,17 +64,18 @@ class LoopbackHttpServer {
 
  private:
   void AcceptLoop();
-  void Serve(int fd, int connection);
+  void Serve(norvale::platform::SocketHandle socket, int connection);
 
   Handler handler_;
-  int listenFd_ = -1;
+  bool socketLibrary_ = false;
+  norvale::platform::SocketHandle listener_ = norvale::platform::kInvalidSocket;
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<int> connections_{0};
   std::mutex mutex_;
   std::condition_variable stopped_;
   std::vector<HttpServerRequest> requests_;
-  std::vector<int> clientFds_;
+  std::vector<norvale::platform::SocketHandle> clientSockets_;
   std::vector<std::thread> clients_;
   std::thread acceptor_;
 };
