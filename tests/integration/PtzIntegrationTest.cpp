@@ -1,13 +1,13 @@
 // Pan-tilt-zoom end to end: the driver loaded through its exports drives zephrin-camsim, and the
 // simulator's request log shows exactly what reached the camera.
 #include <gtest/gtest.h>
-#include <pugixml.hpp>
 
 #include <atomic>
 #include <cstring>
 #include <filesystem>
 
 #include "PtzSimulatedCamera.h"
+#include "platform/XmlDocument.h"
 
 namespace zephrin::ptztest {
 namespace {
@@ -258,12 +258,12 @@ TEST_F(PtzIntegration, PresetsOnTheCameraAndInTheFile) {
   EXPECT_STREQ("Yard", name);
 
   // The file: root, channel, renumbered positions, UTF-8.
-  pugi::xml_document doc;
-  ASSERT_TRUE(doc.load_file(PresetFile().c_str(), pugi::parse_default | pugi::parse_declaration));
-  EXPECT_STREQ("utf-8", doc.first_child().attribute("encoding").value());
+  EXPECT_EQ(0u, ReadFile(PresetFile()).rfind("<?xml version='1.0' encoding='utf-8'?>", 0));
+  norvale::platform::XmlDocument doc;
+  ASSERT_TRUE(doc.LoadFile(PresetFile()));
   auto entry = [&](int position, const char* field) {
     const std::string xpath = "/eVision/PtzChannel01/Preposition00" + std::to_string(position) + "/" + field;
-    return std::string(doc.select_node(xpath.c_str()).node().text().get());
+    return doc.SelectNode(xpath).Text();
   };
   EXPECT_EQ("Front gate", entry(0, "Name"));
   EXPECT_EQ("0", entry(0, "Slot"));
@@ -271,7 +271,7 @@ TEST_F(PtzIntegration, PresetsOnTheCameraAndInTheFile) {
   EXPECT_EQ("2", entry(1, "Slot"));
   EXPECT_EQ("Yard", entry(2, "Name"));
   EXPECT_EQ("1", entry(2, "Slot"));
-  EXPECT_FALSE(doc.select_node("/eVision/PtzChannel01/Preposition003"));
+  EXPECT_FALSE(doc.SelectNode("/eVision/PtzChannel01/Preposition003"));
   EXPECT_NE(std::string::npos, ReadFile(PresetFile()).find("Süd-Tor 入口")) << "stored as UTF-8, not escaped";
 }
 
@@ -392,8 +392,8 @@ TEST_F(PtzIntegration, AMalformedPresetFileIsKeptAsideAndReplaced) {
   EXPECT_EQ("<eVision><PtzChannel01><Preposition000><Name>Ga", ReadFile(PresetFile() + ".bad"));
   EXPECT_TRUE(driver->log.Contains("cannot be read; it was kept as"));
   EXPECT_EQ(PTZ_OK, api->AddPreset("Gate"));
-  pugi::xml_document doc;
-  EXPECT_TRUE(doc.load_file(PresetFile().c_str()));
+  norvale::platform::XmlDocument doc;
+  EXPECT_TRUE(doc.LoadFile(PresetFile()));
 }
 
 TEST_F(PtzIntegration, ZephrinHostDrivesTheSimulatedCamera) {

@@ -21,17 +21,20 @@ struct XmlDocument::Impl {
 
 namespace {
 
-constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata_single;
+// The document type is kept only to be refused.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_doctype;
 
 bool IsCharacterData(const pugi::xml_node& node) {
   return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
 }
 
-// A well-formed document has exactly one element at the top (the parser itself accepts several).
-bool HasOneRoot(const pugi::xml_document& document) {
+// Exactly one element at the top (the parser itself accepts several) and no document type.
+bool Acceptable(const pugi::xml_document& document) {
   int elements = 0;
-  for (pugi::xml_node n = document.first_child(); n; n = n.next_sibling())
+  for (pugi::xml_node n = document.first_child(); n; n = n.next_sibling()) {
+    if (n.type() == pugi::node_doctype) return false;
     if (n.type() == pugi::node_element) ++elements;
+  }
   return elements == 1;
 }
 
@@ -112,7 +115,7 @@ bool XmlDocument::LoadFile(const std::string& path) {
   const auto size = std::filesystem::file_size(path, ec);
   if (ec || size > kMaxFileBytes) return false;
   try {
-    if (impl_->document.load_file(path.c_str(), kParseOptions) && HasOneRoot(impl_->document)) return true;
+    if (impl_->document.load_file(path.c_str(), kParseOptions) && Acceptable(impl_->document)) return true;
   } catch (const std::exception&) {
   }
   impl_->document.reset();
@@ -124,7 +127,7 @@ bool XmlDocument::LoadText(const std::string& text) {
   try {
     if (text.size() <= kMaxFileBytes &&
         impl_->document.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_auto) &&
-        HasOneRoot(impl_->document))
+        Acceptable(impl_->document))
       return true;
   } catch (const std::exception&) {
   }

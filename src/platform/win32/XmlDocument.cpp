@@ -342,6 +342,13 @@ Ref<IXMLDOMDocument2> NewDocument() {
   const HRESULT selection = document->setProperty(language.get(), xpath);
   VariantClear(&xpath);
   if (FAILED(selection)) return {};
+  // Where the parser knows it, a document type declaration fails the load before any entity expands.
+  Bstr prohibit("ProhibitDTD");
+  VARIANT yes;
+  VariantInit(&yes);
+  V_VT(&yes) = VT_BOOL;
+  V_BOOL(&yes) = VARIANT_TRUE;
+  document->setProperty(prohibit.get(), yes);
   document->put_async(VARIANT_FALSE);
   document->put_validateOnParse(VARIANT_FALSE);
   document->put_resolveExternals(VARIANT_FALSE);
@@ -488,6 +495,8 @@ bool Load(XmlDocument::Impl& impl, const std::string& bytes) {
   V_UNKNOWN(&source) = stream.get();  // still owned by stream
   VARIANT_BOOL loaded = VARIANT_FALSE;
   if (FAILED(document->load(source, &loaded)) || loaded != VARIANT_TRUE || !Root(document.get())) return false;
+  Ref<IXMLDOMDocumentType> type;
+  if (document->get_doctype(type.Put()) == S_OK && type) return false;
   Trim(document.get());
   impl.document = std::move(document);
   return true;

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/Platform.h"
 #include "runtime/DeviceConfiguration.h"
 #include "support/FakeDriver.h"
 
@@ -144,10 +145,11 @@ TEST_F(DeviceConfigurationFile, FileIsNamedAfterTheDriver) {
 }
 
 TEST(DeviceConfigurationPath, IsBuiltFromDirectoryAndDriverName) {
-  EXPECT_EQ(CDeviceConfiguration::FilePath("/opt/host/", "Zephrin"), "/opt/host/Zephrin.xml");
-  EXPECT_EQ(CDeviceConfiguration::FilePath("/opt/host", "Zephrin"), "/opt/host/Zephrin.xml");
+  const std::string host = std::string("host") + norvale::platform::kPathSeparator;
+  EXPECT_EQ(CDeviceConfiguration::FilePath(host, "Zephrin"), host + "Zephrin.xml");
+  EXPECT_EQ(CDeviceConfiguration::FilePath("host", "Zephrin"), host + "Zephrin.xml");
   EXPECT_EQ(CDeviceConfiguration::FilePath("", "Zephrin"), "Zephrin.xml");
-  EXPECT_EQ(CDeviceConfiguration::FilePath("/opt/host/", ""), "");
+  EXPECT_EQ(CDeviceConfiguration::FilePath(host, ""), "");
 }
 
 }  // namespace
