@@ -8,7 +8,12 @@
 #include "host/HostInterfaces.h"
 #include "runtime/DeviceInfo.h"
 
+// MinGW takes "printf" for the old Microsoft runtime's formats; the build uses the C99 ones (%zu).
+#ifdef __MINGW32__
+#define NORVALE_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
 #define NORVALE_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
 
 class IDebugMessage {
  public:

@@ -7,8 +7,16 @@
 namespace norvale::platform {
 
 uint64_t FileTimeNow() {
+  // The precise clock where the system has it (Windows 8 and later); imported by name, so the
+  // library still loads on a system without it.
+  using Now = void(WINAPI*)(LPFILETIME);
+  static const Now now = [] {
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const FARPROC precise = kernel ? GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime") : nullptr;
+    return precise ? reinterpret_cast<Now>(reinterpret_cast<void*>(precise)) : &GetSystemTimeAsFileTime;
+  }();
   FILETIME ft{};
-  GetSystemTimePreciseAsFileTime(&ft);
+  now(&ft);
   return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 

@@ -40,12 +40,15 @@ TEST(PlatformTermination, EveryWaitOfTheSeamUnwindsATerminatedThread) {
   Waker* waker = CreateWaker();
   ASSERT_NE(nullptr, waker);
   Event* both[2] = {never, neverEither};
+  Event* full[64];  // as many as a wait on several takes: no place is left over
+  for (Event*& e : full) e = CreateEvent(false);
   const struct {
     const char* what;
     std::function<void()> wait;
   } cases[] = {
       {"event", [&] { WaitEvent(never, kInfinite); }},
       {"any of several events", [&] { WaitAnyEvent(both, 2, kInfinite); }},
+      {"a full list of events", [&] { WaitAnyEvent(full, 64, kInfinite); }},
       {"sleep", [] { SleepMs(600000); }},
       {"socket", [&] { WaitReadable(quiet, kInfinite); }},
       {"socket or waker",
@@ -80,6 +83,7 @@ TEST(PlatformTermination, EveryWaitOfTheSeamUnwindsATerminatedThread) {
     EXPECT_FALSE(blocked.returned) << c.what << ": the wait must not come back as if it had ended";
     CloseThread(t);
   }
+  for (Event* e : full) DestroyEvent(e);
   DestroyWaker(waker);
   CloseSocket(quiet);
   DestroyEvent(neverEither);

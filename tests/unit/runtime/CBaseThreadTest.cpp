@@ -226,6 +226,43 @@ TEST(CBaseThread, JoinWaitsPastItsLimitAndLogsBothLines) {
   EXPECT_EQ(who + " was stopped correctly", lines[1].text);
 }
 
+#ifdef _WIN32
+TEST(CBaseThread, ThreadThatNeverReachesAStopPointIsKilledAndTheKillLogged) {
+  // Windows can end a thread outright: one blocked where termination cannot reach it (a lock of the
+  // host's) is killed after the grace time, and the log says that nothing of it was cleaned up.
+  FakeDriver driver;
+  std::mutex hostMutex;
+  std::atomic<bool> blocked{false};
+  std::atomic<int> runs{0};
+  hostMutex.lock();
+  BodyThread thread(&driver, [&](BodyThread& self) {
+    if (++runs == 1) {
+      blocked = true;
+      std::lock_guard<std::mutex> wait(hostMutex);
+      return;
+    }
+    self.StopEvent().Wait(platform::kInfinite);
+  });
+  ASSERT_TRUE(thread.StartThread("held"));
+  WaitUntil([&] { return blocked.load(); });
+  const uint32_t id = thread.ThreadId();
+
+  EXPECT_TRUE(thread.StopThread(50));
+  EXPECT_FALSE(thread.IsRunning());
+  const auto lines = driver.Lines();
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ(LogError, lines[1].level);
+  EXPECT_EQ("norvale::CBaseThread::StopThread: Thread (id=" + std::to_string(id) +
+                ", name=\"held\") for device 127.0.0.1:80 did not reach a point where it could stop and was killed "
+                "without cleaning up",
+            lines[1].text);
+  hostMutex.unlock();
+  ASSERT_TRUE(thread.StartThread("held"));
+  WaitUntil([&] { return runs.load() == 2; });
+  EXPECT_TRUE(thread.StopThread(5000));
+}
+#else
+// pthreads cannot end a thread that never reaches a cancellation point.
 TEST(CBaseThread, ThreadBeyondTerminationIsReportedAndKeepsItsObjectAndStopEvent) {
   FakeDriver driver;
   std::mutex hostMutex;  // a lock of the host's: waiting on it is no point where a thread ends
@@ -258,6 +295,8 @@ TEST(CBaseThread, ThreadBeyondTerminationIsReportedAndKeepsItsObjectAndStopEvent
   WaitUntil([&] { return runs.load() == 2; });
   EXPECT_TRUE(thread.StopThread(5000));
 }
+
+#endif
 
 TEST(CBaseThread, HandleReadsRaceSafelyWithStartAndStop) {
   BodyThread thread(nullptr, [](BodyThread& self) { self.StopEvent().Wait(platform::kInfinite); });

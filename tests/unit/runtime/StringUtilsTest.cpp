@@ -1,11 +1,10 @@
 // Text helpers used on CGI answers, RTSP headers, SDP and configuration values.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <string>
 #include <vector>
 
+#include "platform/Socket.h"
 #include "runtime/Base64.h"
 #include "runtime/StringUtils.h"
 
@@ -208,7 +207,7 @@ TEST(WideNarrow, MalformedInputBecomesReplacementCharacters) {
 }
 
 TEST(ResolveHost, NumericAddressAndEmptyName) {
-  EXPECT_EQ(htonl(0x0A000001u), ResolveHost("10.0.0.1"));
+  EXPECT_EQ(platform::IPv4Address(10, 0, 0, 1), ResolveHost("10.0.0.1"));
   EXPECT_EQ(0u, ResolveHost(""));
 }
 

@@ -21,7 +21,7 @@ class CameraSocket {
     namespace platform = norvale::platform;
     socket_ = platform::CreateUdpSocket();
     const uint32_t local = platform::ResolveIPv4(address);
-    bound_ = local != 0 && platform::Bind(socket_, local, 0);
+    bound_ = local != 0 && platform::Bind(socket_, local, 0) && SendsFrom(local);
   }
   ~CameraSocket() { norvale::platform::CloseSocket(socket_); }
   bool Bound() const { return bound_; }
@@ -41,6 +41,19 @@ class CameraSocket {
   }
 
  private:
+  // Wine takes a bind to a loopback address other than 127.0.0.1 but sends from 127.0.0.1: a
+  // datagram to itself tells where the socket's datagrams really come from.
+  bool SendsFrom(uint32_t local) {
+    namespace platform = norvale::platform;
+    const uint8_t probe = 0;
+    if (platform::SendTo(socket_, &probe, 1, platform::SocketAddress::IPv4(local, platform::LocalPort(socket_))) != 1 ||
+        platform::WaitReadable(socket_, 2000) != platform::SocketWait::Ready)
+      return false;
+    uint8_t buffer[4];
+    platform::SocketAddress from;
+    return platform::ReceiveFrom(socket_, buffer, sizeof buffer, &from, nullptr) == 1 && from.address == local;
+  }
+
   norvale::platform::SocketHandle socket_;
   bool bound_ = false;
 };
@@ -170,8 +183,8 @@ TEST_F(RtcpHandler, CameraByeIsPassedOnOnceAndEndsTheConversation) {
   ASSERT_EQ(camera.Receive(3000).size(), 32u);
   camera.SendTo(port, kBye);
   camera.SendTo(port, kBye);
-  for (int i = 0; i < 300 && listener.count == 0; ++i) usleep(10000);
-  usleep(100000);
+  for (int i = 0; i < 300 && listener.count == 0; ++i) norvale::platform::SleepMs(10);
+  norvale::platform::SleepMs(100);
   EXPECT_EQ(listener.count, 1);
   handler.Stop();
   EXPECT_TRUE(camera.Receive(300).empty()) << "no goodbye to a camera that already left";

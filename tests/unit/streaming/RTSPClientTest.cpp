@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "runtime/Base64.h"
+#include "runtime/MD5.h"
 #include "streaming/CBaseRTSPClient.h"
 #include "support/FakeDriver.h"
 #include "unit/streaming/ScriptedRtspServer.h"
@@ -97,8 +98,12 @@ RTSPConnectionSettings Settings(uint16_t port) {
 
 std::string Base(uint16_t port) { return "rtsp://127.0.0.1:" + std::to_string(port) + "/h264"; }
 
-// MD5 of a text as the system's md5sum computes it, independently of the driver's own routine.
+// MD5 of a text as the system's md5sum computes it, independently of the driver's own routine. Windows
+// has no md5sum: there the driver's routine serves, which its own test checks against RFC 1321.
 std::string Md5Sum(const std::string& text) {
+#ifdef _WIN32
+  return norvale::MD5::Hex(text);
+#else
   const std::string path = testing::TempDir() + "rtsp_md5_input";
   std::ofstream(path, std::ios::binary) << text;
   std::string out;
@@ -108,6 +113,7 @@ std::string Md5Sum(const std::string& text) {
     pclose(pipe);
   }
   return out;
+#endif
 }
 
 TEST(RTSPClient, UdpSessionSendsTheExactRequestTextsWithConsecutiveCSeq) {
