@@ -8,7 +8,12 @@
 #include "host/HostInterfaces.h"
 #include "runtime/DeviceInfo.h"
 
+// MinGW's "printf" archetype is the Microsoft runtime's (no %zu); the C99 one is gnu_printf.
+#ifdef __MINGW32__
+#define NORVALE_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
 #define NORVALE_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
 
 class IDebugMessage {
  public:

@@ -1,6 +1,10 @@
 #include "hostobjects/HostLibrary.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -11,7 +15,11 @@
 namespace zephrin::test {
 
 std::string HostLibrary::BinPath(const std::string& name) {
+#ifdef _WIN32
+  return std::string(ZEPHRIN_BIN_DIR) + "/" + name + ".dll";
+#else
   return std::string(ZEPHRIN_BIN_DIR) + "/lib" + name + ".so";
+#endif
 }
 
 HostLibrary::HostLibrary(const std::string& name) : path_(BinPath(name)) { Load(); }
@@ -23,6 +31,23 @@ HostLibrary HostLibrary::FromPath(const std::string& path) { return HostLibrary(
 HostLibrary::HostLibrary(HostLibrary&& other) noexcept
     : path_(std::move(other.path_)), error_(std::move(other.error_)), handle_(std::exchange(other.handle_, nullptr)) {}
 
+#ifdef _WIN32
+void HostLibrary::Load() {
+  handle_ = LoadLibraryA(path_.c_str());
+  if (!handle_) error_ = "LoadLibrary " + path_ + " failed with error " + std::to_string(GetLastError());
+}
+
+HostLibrary::~HostLibrary() {
+  if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
+}
+
+void* HostLibrary::Symbol(const char* name) {
+  if (!handle_) return nullptr;
+  void* symbol = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+  if (!symbol) error_ = std::string("no symbol ") + name;
+  return symbol;
+}
+#else
 void HostLibrary::Load() {
   handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) {
@@ -45,6 +70,7 @@ void* HostLibrary::Symbol(const char* name) {
   }
   return symbol;
 }
+#endif
 
 bool HostLibrary::DefinedNames(const std::string& path, std::vector<std::string>* names) {
   names->clear();

@@ -8,7 +8,7 @@ namespace zephrin::test {
 
 class HostLibrary {
  public:
-  // name: "Zephrin" or "Wendrick"; loads <bin dir>/lib<name>.so.
+  // name: "Zephrin" or "Wendrick"; loads <bin dir>/lib<name>.so (<bin dir>/<name>.dll on Windows).
   explicit HostLibrary(const std::string& name);
   // Loads a library from an explicit path.
   static HostLibrary FromPath(const std::string& path);

@@ -1,13 +1,13 @@
 // A channel's preset list: adding into the lowest free camera slot, renaming at the current preset,
 // going to and removing presets, name checks, the slot limit, and what reaches the file.
 #include <gtest/gtest.h>
-#include <pugixml.hpp>
 
 #include <cstdarg>
 
 #include <vector>
 
 #include "ptz/CPrepositionList.h"
+#include "runtime/CXMLParser.h"
 #include "runtime/StringUtils.h"
 #include "PtzTestFiles.h"
 #include "support/FakeDriver.h"
@@ -52,10 +52,9 @@ class FakeCamera : public IPrepositionComm {
 };
 
 std::string Text(const std::string& file, const std::string& xpath) {
-  pugi::xml_document doc;
-  if (!doc.load_file(file.c_str())) return "<unreadable>";
-  auto node = doc.select_node(xpath.c_str()).node();
-  return node ? node.text().get() : "<absent>";
+  norvale::CXMLParser doc;
+  if (!doc.Open(file)) return "<unreadable>";
+  return doc.NodeExists(xpath) ? doc.Text(xpath) : "<absent>";
 }
 
 class PrepositionListTest : public ::testing::Test {

@@ -1,10 +1,9 @@
 // The device's preset file: its layout, UTF-8 text, replacement of missing, empty or unreadable files
 // (keeping unreadable ones aside), and saves that never leave a truncated file.
 #include <gtest/gtest.h>
-#include <pugixml.hpp>
-#include <unistd.h>
 
 #include "ptz/CXMLPrepositionReader.h"
+#include "runtime/CXMLParser.h"
 #include "PtzTestFiles.h"
 #include "support/FakeDriver.h"
 
@@ -21,11 +20,13 @@ TEST(XMLPrepositionReader, MissingFileIsCreatedWithTheRootAndDeclaration) {
   ASSERT_TRUE(reader.Init(dir.File("cam.preset")));
   EXPECT_TRUE(reader.AutoSave());
   EXPECT_EQ(dir.File("cam.preset"), reader.Path());
-  pugi::xml_document doc;
-  ASSERT_TRUE(doc.load_file(dir.File("cam.preset").c_str(), pugi::parse_default | pugi::parse_declaration));
-  EXPECT_STREQ("eVision", doc.document_element().name());
-  EXPECT_EQ(pugi::node_declaration, doc.first_child().type());
-  EXPECT_STREQ("utf-8", doc.first_child().attribute("encoding").value());
+  norvale::CXMLParser doc;
+  ASSERT_TRUE(doc.Open(dir.File("cam.preset")));
+  EXPECT_TRUE(doc.NodeExists("/eVision"));
+  const std::string text = ReadAll(dir.File("cam.preset"));
+  const std::string declaration = text.substr(0, text.find("?>") + 2);
+  EXPECT_EQ(0u, declaration.rfind("<?xml ", 0)) << text;
+  EXPECT_NE(std::string::npos, declaration.find("encoding=\"utf-8\"")) << text;
 }
 
 TEST(XMLPrepositionReader, EntriesUseTheChannelAndPositionLayout) {
@@ -35,12 +36,12 @@ TEST(XMLPrepositionReader, EntriesUseTheChannelAndPositionLayout) {
   ASSERT_TRUE(reader.WriteEntry(0, 0, "Gate", 4));
   ASSERT_TRUE(reader.WriteEntry(11, 7, "Dock", 0));
 
-  pugi::xml_document doc;
-  ASSERT_TRUE(doc.load_file(dir.File("cam.preset").c_str()));
-  EXPECT_STREQ("Gate", doc.select_node("/eVision/PtzChannel01/Preposition000/Name").node().text().get());
-  EXPECT_STREQ("4", doc.select_node("/eVision/PtzChannel01/Preposition000/Slot").node().text().get());
-  EXPECT_STREQ("Dock", doc.select_node("/eVision/PtzChannel12/Preposition007/Name").node().text().get());
-  EXPECT_STREQ("0", doc.select_node("/eVision/PtzChannel12/Preposition007/Slot").node().text().get());
+  norvale::CXMLParser doc;
+  ASSERT_TRUE(doc.Open(dir.File("cam.preset")));
+  EXPECT_EQ("Gate", doc.Text("/eVision/PtzChannel01/Preposition000/Name"));
+  EXPECT_EQ("4", doc.Text("/eVision/PtzChannel01/Preposition000/Slot"));
+  EXPECT_EQ("Dock", doc.Text("/eVision/PtzChannel12/Preposition007/Name"));
+  EXPECT_EQ("0", doc.Text("/eVision/PtzChannel12/Preposition007/Slot"));
 
   // A second reader (a restarted driver) reads them back.
   CXMLPrepositionReader again("eVision");
@@ -120,8 +121,8 @@ TEST(XMLPrepositionReader, UnreadableFileIsKeptAsideBeforeItIsReplaced) {
   EXPECT_TRUE(log.Contains("norvale::CXMLPrepositionReader::Init: preset file \"" + dir.File("cam.preset") +
                            "\" cannot be read; it was kept as \"" + dir.File("cam.preset.bad1") + "\""));
   ASSERT_TRUE(reader.WriteEntry(0, 0, "New", 0));
-  pugi::xml_document doc;
-  EXPECT_TRUE(doc.load_file(dir.File("cam.preset").c_str()));
+  norvale::CXMLParser doc;
+  EXPECT_TRUE(doc.Open(dir.File("cam.preset")));
 }
 
 TEST(XMLPrepositionReader, AFileOfAnotherKindIsKeptAsideAndNeverGetsASecondRoot) {
@@ -132,10 +133,11 @@ TEST(XMLPrepositionReader, AFileOfAnotherKindIsKeptAsideAndNeverGetsASecondRoot)
   ASSERT_TRUE(reader.Init(dir.File("cam.preset")));
   EXPECT_EQ(other, ReadAll(dir.File("cam.preset.bad")));
   ASSERT_TRUE(reader.WriteEntry(0, 0, "A", 0));
-  pugi::xml_document doc;
-  ASSERT_TRUE(doc.load_file(dir.File("cam.preset").c_str()));
-  EXPECT_STREQ("eVision", doc.document_element().name());
-  EXPECT_FALSE(doc.document_element().next_sibling());
+  // A second root would leave no well-formed document to open.
+  norvale::CXMLParser doc;
+  ASSERT_TRUE(doc.Open(dir.File("cam.preset")));
+  EXPECT_TRUE(doc.NodeExists("/eVision"));
+  EXPECT_FALSE(doc.NodeExists("/Settings"));
 }
 
 TEST(XMLPrepositionReader, OnlyPresetFilesAreEverKeptAsideOrReplaced) {
