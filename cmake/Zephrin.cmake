@@ -16,13 +16,25 @@ function(zephrin_subsystem name)
   target_link_libraries(zephrin_${name} ${scope} ${ARG_DEPS} ${ARG_PACKAGES})
 endfunction()
 
-# A shared library the host loads: only the documented entry points are visible.
+if(WIN32)
+  enable_language(RC)
+endif()
+
+# A shared library the host loads: only the documented entry points are visible. On Windows it
+# carries a version resource with the project's version and DESCRIPTION.
+# zephrin_host_library(<name> DESCRIPTION <text> DEPS <targets>...)
 function(zephrin_host_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DESCRIPTION" "DEPS" ${ARGN})
   if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/Exports.cpp)
     return()
   endif()
   add_library(${name} SHARED ${CMAKE_CURRENT_SOURCE_DIR}/Exports.cpp)
+  if(WIN32)
+    set(ZEPHRIN_RC_NAME ${name})
+    set(ZEPHRIN_RC_DESCRIPTION "${ARG_DESCRIPTION}")
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionInfo.rc.in ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc @ONLY)
+    target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   target_link_options(${name} PRIVATE -Wl,--exclude-libs,ALL)
   if(NOT ZEPHRIN_SANITIZE AND NOT ZEPHRIN_FUZZ)

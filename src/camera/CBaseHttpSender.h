@@ -1,9 +1,12 @@
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "camera/CHttpAuthenticator.h"
 #include "runtime/DeviceInfo.h"
 
 namespace Web {
@@ -29,6 +32,13 @@ class CBaseHttpSender {
   // A request, from sending to the end of its answer, lasts at most this many network time-outs, however
   // steadily the camera keeps it alive.
   static constexpr uint32_t kDeadlineFactor = 3;
+  // At most this many exchanges per request: the first, the answer to a challenge, and one more
+  // when the camera's Digest nonce expired in between.
+  static constexpr int kMaxAttempts = 3;
+  // At most this many WWW-Authenticate values of one answer are kept.
+  static constexpr size_t kMaxChallenges = 16;
+  // The User-Agent of every request.
+  static constexpr const char* kUserAgent = "Norvale::WinInetSender";
 
   explicit CBaseHttpSender(const norvale::DEVICE_INFO& device);
   virtual ~CBaseHttpSender();  // slot 0
@@ -57,7 +67,26 @@ class CBaseHttpSender {
   bool IsBodyIncomplete() const { return bodyIncomplete_.load(); }
 
  protected:
+  // One exchange of the current request with that Authorization value (none when empty): the final
+  // status of the answer (0 when none came) and the answer's WWW-Authenticate values.
+  using Exchange = std::function<uint32_t(const std::string& authorization, std::vector<std::string>& challenges)>;
+
+  // The device's network time-out; one that is not positive would mean no wait at all, or none without
+  // end: the default then.
+  uint32_t TimeoutMs() const;
+  // How long a request may last from its sending to the end of its answer.
+  uint32_t DeadlineMs() const;
+  // Verb and request target go on the request line as they are: false for what would break its framing.
+  static bool IsRequestToken(const std::string& text);
+  // An interim (1xx) status is never the outcome of a request: none at all.
+  static uint32_t FinalStatus(uint32_t status) { return status / 100 == 1 ? 0u : status; }
+  // Runs exchange until the request has its outcome: a login challenge is answered once with the
+  // device's credentials, and a Digest answer whose nonce has meanwhile expired is repeated with the new
+  // one. The final status, 0 when no answer came.
+  uint32_t ExchangeWithLogin(const std::string& verb, const std::string& target, const Exchange& exchange);
+
   norvale::DEVICE_INFO device_;
+  CHttpAuthenticator auth_;
   std::atomic<uint32_t> statusCode_{0};
   std::atomic<bool> bodyIncomplete_{false};
 };

@@ -28,14 +28,6 @@ bool GlobalInit() {
   return ok;
 }
 
-// Verb and request target go on the request line as they are: refuse what would break its framing.
-bool IsToken(const std::string& text) {
-  if (text.empty()) return false;
-  for (unsigned char c : text)
-    if (c <= 0x20 || c >= 0x7F) return false;
-  return true;
-}
-
 std::string RemoveLineEnd(std::string_view text) {
   while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
   return std::string(text);
@@ -43,10 +35,7 @@ std::string RemoveLineEnd(std::string_view text) {
 
 }  // namespace
 
-CCurlHttpSender::CCurlHttpSender(const norvale::DEVICE_INFO& device)
-    : CBaseHttpSender(device), auth_(device.user, device.password) {
-  Initialize();
-}
+CCurlHttpSender::CCurlHttpSender(const norvale::DEVICE_INFO& device) : CBaseHttpSender(device) { Initialize(); }
 
 void CCurlHttpSender::EasyDeleter::operator()(void* easy) const { curl_easy_cleanup(static_cast<CURL*>(easy)); }
 void CCurlHttpSender::MultiDeleter::operator()(void* multi) const { curl_multi_cleanup(static_cast<CURLM*>(multi)); }
@@ -58,11 +47,6 @@ CCurlHttpSender::~CCurlHttpSender() {
     CloseLocked(false);
   }
   Release();
-}
-
-uint32_t CCurlHttpSender::TimeoutMs() const {
-  // A time-out that is not positive would mean no wait at all, or none without end: the default.
-  return device_.networkTimeout > 0 ? static_cast<uint32_t>(device_.networkTimeout) : 5000u;
 }
 
 void CCurlHttpSender::Initialize() {
@@ -90,7 +74,7 @@ void CCurlHttpSender::Initialize() {
     CURL* e = easy_.get();
     const long timeout = static_cast<long>(TimeoutMs());
     const CURLcode results[] = {
-        curl_easy_setopt(e, CURLOPT_USERAGENT, "Norvale::WinInetSender"),
+        curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent),
         curl_easy_setopt(e, CURLOPT_PROXY, ""),  // direct, whatever the environment says
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeout),
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L),
@@ -220,8 +204,7 @@ void CCurlHttpSender::NoteBodyEnd() {
 template <class Ready>
 bool CCurlHttpSender::Pump(Ready ready) {
   const uint32_t timeout = TimeoutMs();
-  // Tick counts wrap, so no wait may reach half their range.
-  const uint32_t deadline = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{timeout} * kDeadlineFactor, 0x7FFFFFFFu));
+  const uint32_t deadline = DeadlineMs();
   const uint32_t start = norvale::platform::TickCount();
   TransferState& t = transfer_;
   for (;;) {
@@ -269,7 +252,7 @@ bool CCurlHttpSender::Pump(Ready ready) {
 bool CCurlHttpSender::SendRequest(const HttpRequest& request) {
   statusCode_ = 0;
   bodyIncomplete_ = false;
-  if (!easy_ || !IsToken(request.verb) || !IsToken(request.path)) return false;
+  if (!easy_ || !IsRequestToken(request.verb) || !IsRequestToken(request.path)) return false;
 
   norvale::RecursiveLockGuard guard(lock_);
   CloseLocked(true);
@@ -279,19 +262,16 @@ bool CCurlHttpSender::SendRequest(const HttpRequest& request) {
   verb_ = request.verb;
   requestBody_ = request.body;
 
-  // A login challenge is answered once; a Digest answer whose nonce has meanwhile expired is
-  // repeated with the new one.
-  uint32_t status = 0;
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    if (attempt > 0) CloseLocked(true);
-    if (cancel_.load()) return false;
-    const std::string authorization = auth_.Authorization(verb_, target_);
-    status = Transfer(authorization);
-    if (status != 401 || !auth_.HasCredentials()) break;
-    const std::string usedNonce = auth_.Nonce();
-    if (!auth_.Challenge(transfer_.answer.challenges)) break;
-    if (!authorization.empty() && !auth_.IsStale() && auth_.Nonce() == usedNonce) break;  // refused
-  }
+  bool first = true;
+  const uint32_t status =
+      ExchangeWithLogin(verb_, target_, [&](const std::string& authorization, std::vector<std::string>& challenges) {
+        if (!first) CloseLocked(true);
+        first = false;
+        if (cancel_.load()) return 0u;
+        const uint32_t answer = Transfer(authorization);
+        challenges = transfer_.answer.challenges;
+        return answer;
+      });
   if (status == 0) {
     CloseLocked(false);
     return false;
@@ -314,15 +294,14 @@ uint32_t CCurlHttpSender::Transfer(const std::string& authorization) {
   if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) return 0;
   transfer_.open = true;
 
-  // An interim (1xx) status is never the outcome: a transfer that ends behind one, or whose final
-  // status line could not be read, has no status at all.
-  auto final = [](uint32_t status) { return status / 100 == 1 ? 0u : status; };
+  // A transfer that ends behind an interim answer, or whose final status line could not be read, has
+  // no status at all.
   const TransferState& t = transfer_;
-  if (Pump([&t] { return t.answer.headersFinal || t.answer.bodyStarted; })) return final(t.answer.status);
+  if (Pump([&t] { return t.answer.headersFinal || t.answer.bodyStarted; })) return FinalStatus(t.answer.status);
   if (t.finished && t.result == CURLE_OK) {
     long code = 0;
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
-    return code > 0 ? final(static_cast<uint32_t>(code)) : 0;
+    return code > 0 ? FinalStatus(static_cast<uint32_t>(code)) : 0;
   }
   // A connection that broke after a complete header block still gave its status, but no whole body.
   if (t.finished && t.answer.headerBlockEnded && t.answer.status >= 200) {

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "camera/CBaseHttpSender.h"
-#include "camera/CHttpAuthenticator.h"
 #include "runtime/RecursiveLock.h"
 
 struct curl_slist;
@@ -34,12 +33,6 @@ class CCurlHttpSender : public CBaseHttpSender {
 
   // False when the HTTP library could not be set up; every request then fails.
   bool IsInitialized() const { return easy_ != nullptr; }
-
-  // At most this many exchanges per request: the first, the answer to a challenge, and one more
-  // when the camera's Digest nonce expired in between.
-  static constexpr int kMaxAttempts = 3;
-  // At most this many WWW-Authenticate values of one answer are kept.
-  static constexpr size_t kMaxChallenges = 16;
 
  private:
   struct EasyDeleter {
@@ -91,7 +84,6 @@ class CCurlHttpSender : public CBaseHttpSender {
   void CollectFinished();
   void Resume();
   size_t Unread() const { return transfer_.answer.buffer.size() - transfer_.answer.bufferPos; }
-  uint32_t TimeoutMs() const;
   // Called when a wait for more body bytes came back empty: unless the body ended as announced, the
   // answer is incomplete.
   void NoteBodyEnd();
@@ -109,7 +101,6 @@ class CCurlHttpSender : public CBaseHttpSender {
   std::unique_ptr<curl_slist, HeaderListDeleter> headers_;  // of the current transfer
   std::unique_ptr<void, EasyDeleter> easy_;                 // CURL
   std::string baseUrl_;                                     // scheme, host and port; the request target is set apart
-  CHttpAuthenticator auth_;
 
   // The current request.
   std::string target_;

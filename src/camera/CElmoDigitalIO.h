@@ -13,11 +13,12 @@ namespace norvale {
 
 class CElmoDigitalIO : public CIOBase {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(CElmoDigitalIO);
   explicit CElmoDigitalIO(IDriver* driver);
   // With senders of the caller's choice (another transport, or a scripted camera).
   CElmoDigitalIO(IDriver* driver, std::unique_ptr<Web::CBaseHttpSender> inputSender,
                  std::unique_ptr<Web::CBaseHttpSender> outputSender);
-  ~CElmoDigitalIO() override;
+  virtual ~CElmoDigitalIO();
 
  protected:
   bool SetCameraOutput(uint32_t index, uint32_t state) override;

@@ -36,7 +36,7 @@ class CIOBase : public ipcapture::ICaptureIOApi {
   static constexpr uint32_t kMaxIOCount = 256;
 
   explicit CIOBase(IDriver* driver);
-  ~CIOBase() override;  // slot 0
+  virtual ~CIOBase();  // slot 0
   CIOBase(const CIOBase&) = delete;
   CIOBase& operator=(const CIOBase&) = delete;
 

@@ -20,7 +20,7 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
   // Stops the query; a query thread that does not end within twice the network time-out is killed
   // and the host is told that the query was abandoned. The host hears exactly one outcome of a
   // started query: QuerySucceeded, QueryFailed or QueryAbandoned, never two and never none.
-  ~CCapabilityQueryModule() override;  // slot 0
+  virtual ~CCapabilityQueryModule();  // slot 0
   CCapabilityQueryModule(const CCapabilityQueryModule&) = delete;
   CCapabilityQueryModule& operator=(const CCapabilityQueryModule&) = delete;
 

@@ -6,9 +6,10 @@ namespace norvale {
 // The capability query of the camera family: each query reads a CElmoCameraProperties.
 class CElmoCapabilityQueryModule : public CCapabilityQueryModule {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(CElmoCapabilityQueryModule);
   CElmoCapabilityQueryModule(ipcapture::CapabilityCallback* callback, bool ntsc)
       : CCapabilityQueryModule(callback, ntsc) {}
-  ~CElmoCapabilityQueryModule() override { Shutdown(); }
+  virtual ~CElmoCapabilityQueryModule() { Shutdown(); }
 
   CBaseCameraProperties* CreateProperties() override;
 };

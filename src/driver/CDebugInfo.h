@@ -11,8 +11,9 @@ namespace norvale {
 // the duration of the sink call, so the host copies what it keeps.
 class CDebugInfo : public CDebugInfoIf {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(CDebugInfo);
   CDebugInfo(uint8_t level, const std::string& text);
-  ~CDebugInfo() override;
+  virtual ~CDebugInfo();
   CDebugInfo(const CDebugInfo&) = delete;
   CDebugInfo& operator=(const CDebugInfo&) = delete;
 

@@ -57,7 +57,7 @@ bool CIPCaptureDriver::ReadDeviceSource(ipcapture::DeviceSource* device) {
 
 bool CIPCaptureDriver::CreateVideoCapture() {
   // A driver opened again gets a table for the camera count of its new description.
-  delete std::exchange(videoCapture_, nullptr);
+  ipcapture::DeleteObject(std::exchange(videoCapture_, nullptr));
   const uint32_t cameras = cameraCount_ > 0 ? static_cast<uint32_t>(cameraCount_) : 0u;
   videoCapture_ = new (std::nothrow) CIPVideoCapture(cameras, this);
   return videoCapture_ != nullptr;
@@ -77,9 +77,9 @@ bool CIPCaptureDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* 
 }
 
 void CIPCaptureDriver::Close() {
-  delete std::exchange(videoCapture_, nullptr);
-  delete std::exchange(ioApi_, nullptr);
-  delete std::exchange(ptzHandler_, nullptr);
+  ipcapture::DeleteObject(std::exchange(videoCapture_, nullptr));
+  ipcapture::DeleteObject(std::exchange(ioApi_, nullptr));
+  ipcapture::DeleteObject(std::exchange(ptzHandler_, nullptr));
 }
 
 std::string CIPCaptureDriver::OpeningLine(const std::string& firmware, const std::string& unconvertedModel) {

@@ -20,10 +20,11 @@ namespace norvale {
 // hand-off. Such a request is to be made from another thread.
 class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(CIPVideoCapture);
   static constexpr uint32_t kStreams = 4;
 
   CIPVideoCapture(uint32_t cameraCount, IVideoChannelCreator* creator);
-  ~CIPVideoCapture() override;
+  virtual ~CIPVideoCapture();
   CIPVideoCapture(const CIPVideoCapture&) = delete;
   CIPVideoCapture& operator=(const CIPVideoCapture&) = delete;
 

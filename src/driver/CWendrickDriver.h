@@ -13,6 +13,7 @@ namespace norvale {
 // object, PTZ handler, video settings managers and RTSP channels, and writes the opening line.
 class CWendrickDriver : public CIPCaptureDriver {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(CWendrickDriver);
   CWendrickDriver();
   ~CWendrickDriver() override;
 

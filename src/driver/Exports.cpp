@@ -8,11 +8,18 @@
 
 using norvale::ipcapture::CapabilityCallback;
 using norvale::ipcapture::CapabilitySink;
+using norvale::ipcapture::DeleteObject;
 using norvale::ipcapture::IDeletable;
 using norvale::ipcapture::IIPCapabilityQuery;
 using norvale::ipcapture::IIPCaptureDriverEx5;
 
+// A Windows library exports exactly what is marked for export (visibility attributes do not reach
+// its export table); elsewhere the library is built with hidden visibility and these are shown.
+#ifdef _WIN32
+#define ZEPHRIN_EXPORT extern "C" __declspec(dllexport)
+#else
 #define ZEPHRIN_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 #define ZEPHRIN_ALIAS(target) __attribute__((alias(#target)))
 
 ZEPHRIN_EXPORT IIPCaptureDriverEx5* CreateIPCapture() {
@@ -31,7 +38,7 @@ ZEPHRIN_EXPORT IIPCaptureDriverEx5* CreateIPCaptureEx5() ZEPHRIN_ALIAS(CreateIPC
 // Frees a capture driver or a capability-query module through its virtual destructor.
 ZEPHRIN_EXPORT void DeleteIPCapture(IDeletable* object) {
   try {
-    delete object;
+    DeleteObject(object);
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
 }

@@ -1,17 +1,67 @@
 #pragma once
 // The host boundary: every interface the recording host sees and every host object the driver calls,
-// as abstract classes in their contract slot order. Slot numbers count the virtual destructor as slot
+// as abstract classes in their contract slot order. Slot numbers count the destructor as slot
 // 0 (one slot, as the host's compiler lays it out); unnamed slots are held by placeholders so that
 // later slots line up. Only plain character pointers and 8/16/32-bit integers cross this boundary.
 #include <cstdint>
 
+// Slot 0: the destructor. A Windows host's compiler gives a virtual destructor one vtable entry, the
+// scalar deleting destructor (it destroys the object and frees it when bit 0 of its argument is set).
+// A Windows build by a compiler of the Itanium C++ ABI (MinGW) would give it two entries and move every
+// later slot one away from the host's, so there slot 0 is declared as that one entry, and the
+// destructor is protected and not virtual: an object is destroyed through slot 0 only. Elsewhere the
+// destructor is virtual as usual (on Linux a host built with g++ shares g++'s layout).
+//   ZEPHRIN_SLOT0(access, Class);   in each class below: access is the destructor's where it is
+//                                   virtual; the class continues in its public section
+//   ZEPHRIN_SLOT0_OVERRIDE(Class);  in each class that is created from one of them: implements slot 0
+#if defined(_WIN32) && !defined(_MSC_VER)
+#define ZEPHRIN_SCALAR_DELETING_SLOT0 1
+#define ZEPHRIN_SLOT0(access, Class)                              \
+ public:                                                          \
+  virtual void* ScalarDeletingDestructor(unsigned int flags) = 0; \
+                                                                  \
+ protected:                                                       \
+  ~Class() = default;                                             \
+                                                                  \
+ public:                                                          \
+  static_assert(true, "")
+// Runs the destructor of the object's own class (virtual where the class has another polymorphic
+// root), then frees the memory when asked.
+#define ZEPHRIN_SLOT0_OVERRIDE(Class)                            \
+  void* ScalarDeletingDestructor(unsigned int flags) override {  \
+    this->~Class();                                              \
+    if (flags & 1u) ::operator delete(static_cast<void*>(this)); \
+    return this;                                                 \
+  }                                                              \
+  static_assert(true, "")
+#else
+#define ZEPHRIN_SLOT0(access, Class) \
+  access:                            \
+  virtual ~Class() = default;        \
+                                     \
+ public:                             \
+  static_assert(true, "")
+#define ZEPHRIN_SLOT0_OVERRIDE(Class) static_assert(true, "")
+#endif
+
 namespace norvale::ipcapture {
 
-// Every object this library hands to the host derives from this root: slot 0 is its virtual
-// destructor, through which the host's delete export frees it.
+// Destroys and frees an object of one of the classes below, or of a class made from one, through
+// slot 0, as a host does: the one way to delete such an object that holds on every platform.
+template <class T>
+void DeleteObject(T* object) {
+  if (!object) return;
+#ifdef ZEPHRIN_SCALAR_DELETING_SLOT0
+  object->ScalarDeletingDestructor(1u);
+#else
+  delete object;
+#endif
+}
+
+// Every object this library hands to the host derives from this root: slot 0 is its destructor,
+// through which the host's delete export frees it.
 class IDeletable {
- public:
-  virtual ~IDeletable() = default;  // slot 0
+  ZEPHRIN_SLOT0(public, IDeletable);  // slot 0
 };
 
 // A Win32 SYSTEMTIME record (UTC).
@@ -23,8 +73,7 @@ struct SystemTimeRecord {
 
 // ---- log record ---------------------------------------------------------------------------------
 class CDebugInfoIf {
- public:
-  virtual ~CDebugInfoIf() = default;        // slot 0
+  ZEPHRIN_SLOT0(public, CDebugInfoIf);      // slot 0
   virtual uint8_t GetLevel() const = 0;     // slot 1
   virtual const char* GetText() const = 0;  // slot 2: null for an empty text
 };
@@ -37,18 +86,12 @@ namespace norvale::ipcapture {
 // driver has no reason to call it. The host creates and frees these objects, so their destructors are
 // protected: the driver cannot delete one.
 class LogSink {
- protected:
-  virtual ~LogSink() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, LogSink);                   // slot 0
   virtual void Write(const CDebugInfoIf* record) = 0;  // slot 1: copy what is kept
 };
 
 class FrameBuffer {
- protected:
-  virtual ~FrameBuffer() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, FrameBuffer);                   // slot 0
   virtual void Reserved1() = 0;                            // slot 1
   virtual uint8_t* GetData() = 0;                          // slot 2: capacity bytes as requested
   virtual void Reserved3() = 0;                            // slot 3
@@ -68,10 +111,7 @@ class FrameBuffer {
 };
 
 class FrameAllocator {
- protected:
-  virtual ~FrameAllocator() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, FrameAllocator);                                                   // slot 0
   virtual void Reserved1() = 0;                                                               // slot 1
   virtual FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) = 0;  // slot 2
   virtual void Reserved3() = 0;                                                               // slot 3
@@ -81,10 +121,7 @@ class FrameAllocator {
 };
 
 class FrameSink {
- protected:
-  virtual ~FrameSink() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, FrameSink);           // slot 0
   virtual bool OnFrame(FrameBuffer* frame) = 0;  // slot 1: true = accepted
   virtual void Reserved2() = 0;                  // slot 2
   virtual void OnSignalLost() = 0;               // slot 3
@@ -92,36 +129,27 @@ class FrameSink {
 
 // The device description handed to Open.
 class CameraObject {
- protected:
-  virtual ~CameraObject() = default;  // slot 0
-
- public:
-  virtual void Reserved1() = 0;           // slot 1
-  virtual const char* GetModel() = 0;     // slot 2
-  virtual int32_t GetCameraCount() = 0;   // slot 3
-  virtual void Reserved4() = 0;           // slot 4
-  virtual int32_t GetCameraValue1() = 0;  // slot 5
-  virtual int32_t GetCameraValue2() = 0;  // slot 6
+  ZEPHRIN_SLOT0(protected, CameraObject);  // slot 0
+  virtual void Reserved1() = 0;            // slot 1
+  virtual const char* GetModel() = 0;      // slot 2
+  virtual int32_t GetCameraCount() = 0;    // slot 3
+  virtual void Reserved4() = 0;            // slot 4
+  virtual int32_t GetCameraValue1() = 0;   // slot 5
+  virtual int32_t GetCameraValue2() = 0;   // slot 6
 };
 
 class ConnectionObject {
- protected:
-  virtual ~ConnectionObject() = default;  // slot 0
-
- public:
-  virtual const char* GetAddress() = 0;   // slot 1
-  virtual uint16_t GetPort() = 0;         // slot 2
-  virtual void Reserved3() = 0;           // slot 3
-  virtual int32_t GetDefaultCodec() = 0;  // slot 4
-  virtual const char* GetUser() = 0;      // slot 5
-  virtual const char* GetPassword() = 0;  // slot 6
+  ZEPHRIN_SLOT0(protected, ConnectionObject);  // slot 0
+  virtual const char* GetAddress() = 0;        // slot 1
+  virtual uint16_t GetPort() = 0;              // slot 2
+  virtual void Reserved3() = 0;                // slot 3
+  virtual int32_t GetDefaultCodec() = 0;       // slot 4
+  virtual const char* GetUser() = 0;           // slot 5
+  virtual const char* GetPassword() = 0;       // slot 6
 };
 
 class DeviceSource {
- protected:
-  virtual ~DeviceSource() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, DeviceSource);                 // slot 0
   virtual CameraObject* GetCamera() = 0;                  // slot 1
   virtual ConnectionObject* GetConnection() = 0;          // slot 2
   virtual void Reserved3() = 0;                           // slot 3
@@ -138,19 +166,13 @@ enum HostCodec : int32_t { CodecDefault = 0, CodecJPEG = 1, CodecMPEG4 = 2, Code
 
 // ---- stream settings the host hands to the video capture object ------------------------------------
 class StreamResolution {
- protected:
-  virtual ~StreamResolution() = default;  // slot 0
-
- public:
-  virtual uint16_t GetWidth() = 0;   // slot 1
-  virtual uint16_t GetHeight() = 0;  // slot 2
+  ZEPHRIN_SLOT0(protected, StreamResolution);  // slot 0
+  virtual uint16_t GetWidth() = 0;             // slot 1
+  virtual uint16_t GetHeight() = 0;            // slot 2
 };
 
 class StreamFormat {
- protected:
-  virtual ~StreamFormat() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, StreamFormat);         // slot 0
   virtual void Reserved1() = 0;                   // slot 1
   virtual void Reserved2() = 0;                   // slot 2
   virtual StreamResolution* GetResolution() = 0;  // slot 3
@@ -158,10 +180,7 @@ class StreamFormat {
 };
 
 class StreamRate {
- protected:
-  virtual ~StreamRate() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, StreamRate);     // slot 0
   virtual uint16_t GetFrameInterval() = 0;  // slot 1: stream value 1, ms per frame
   virtual void Reserved2() = 0;             // slot 2
   virtual uint16_t GetQuality() = 0;        // slot 3: stream value 2, 1 to 100
@@ -169,21 +188,17 @@ class StreamRate {
 };
 
 class StreamSettingsSource {
- protected:
-  virtual ~StreamSettingsSource() = default;  // slot 0
-
- public:
-  virtual StreamFormat* GetFormat() = 0;  // slot 1
-  virtual StreamRate* GetRate() = 0;      // slot 2
-  virtual void Reserved3() = 0;           // slot 3
-  virtual void Reserved4() = 0;           // slot 4
-  virtual int32_t GetHostValue() = 0;     // slot 5: handed to the channel's slot 1
+  ZEPHRIN_SLOT0(protected, StreamSettingsSource);  // slot 0
+  virtual StreamFormat* GetFormat() = 0;           // slot 1
+  virtual StreamRate* GetRate() = 0;               // slot 2
+  virtual void Reserved3() = 0;                    // slot 3
+  virtual void Reserved4() = 0;                    // slot 4
+  virtual int32_t GetHostValue() = 0;              // slot 5: handed to the channel's slot 1
 };
 
 // ---- video capture object ---------------------------------------------------------------------------
 class IIPVideoCapture {
- public:
-  virtual ~IIPVideoCapture() = default;                                                           // slot 0
+  ZEPHRIN_SLOT0(public, IIPVideoCapture);                                                         // slot 0
   virtual uint32_t GetCameraCount() = 0;                                                          // slot 1
   virtual bool StartCapture(uint32_t camera, FrameSink* sink, StreamSettingsSource* source) = 0;  // slot 2
   virtual bool StopCapture(uint32_t camera) = 0;                                                  // slot 3
@@ -215,17 +230,13 @@ enum : uint32_t { IOStateUndetermined = 0, IOStateInactive = 1, IOStateActive = 
 
 // The host's I/O sink.
 class IOSink {
- protected:
-  virtual ~IOSink() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, IOSink);                                    // slot 0
   virtual void InputStateChanged(uint32_t input, uint32_t state) = 0;  // slot 1
   virtual void IOFailed() = 0;                                         // slot 2: after every failed poll or command
 };
 
 class ICaptureIOApi {
- public:
-  virtual ~ICaptureIOApi() = default;                                // slot 0
+  ZEPHRIN_SLOT0(public, ICaptureIOApi);                              // slot 0
   virtual bool SetCallback(IOSink* sink) = 0;                        // slot 1: false for a null sink
   virtual bool StartIO() = 0;                                        // slot 2
   virtual bool StopIO() = 0;                                         // slot 3
@@ -258,8 +269,7 @@ struct PTZCapabilityRecord {
 static_assert(sizeof(PTZCapabilityRecord) == 14 * sizeof(int32_t));
 
 class IIPPTZApi {
- public:
-  virtual ~IIPPTZApi() = default;                                                  // slot 0
+  ZEPHRIN_SLOT0(public, IIPPTZApi);                                                // slot 0
   virtual int32_t HasPTZ() = 0;                                                    // slot 1
   virtual int32_t StartMove(int32_t direction, int32_t speed) = 0;                 // slot 2
   virtual int32_t StopAll() = 0;                                                   // slot 3
@@ -287,8 +297,7 @@ class IIPPTZApiEx : public IIPPTZApi {
 };
 
 class IIPPTZDriver {
- public:
-  virtual ~IIPPTZDriver() = default;                   // slot 0
+  ZEPHRIN_SLOT0(public, IIPPTZDriver);                 // slot 0
   virtual IIPPTZApi* GetPTZApi(uint32_t channel) = 0;  // slot 1
 };
 
@@ -303,7 +312,7 @@ class IIPPTZDriverEx : public IIPPTZDriver {
 // Each version repeats its predecessor and appends slots, so one object serves hosts of every version.
 class IIPCaptureDriver : public IDeletable {
  public:
-  // slot 0: the virtual destructor of IDeletable
+  // slot 0: the destructor of IDeletable
   virtual bool Open(LogSink* log, FrameAllocator* allocator, DeviceSource* device) = 0;  // slot 1
   virtual void Close() = 0;                                                              // slot 2
   virtual IIPVideoCapture* GetVideoCapture() = 0;                                        // slot 3
@@ -349,10 +358,7 @@ enum : int32_t {
 
 // The host's callback object of a capability query.
 class CapabilityCallback {
- protected:
-  virtual ~CapabilityCallback() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, CapabilityCallback);                    // slot 0
   virtual void Reserved1() = 0;                                    // slot 1
   virtual void QuerySucceeded() = 0;                               // slot 2
   virtual void QueryFailed(int32_t reason, const char* text) = 0;  // slot 3
@@ -361,50 +367,35 @@ class CapabilityCallback {
 
 // Items and lists the capability sink hands out; they belong to the sink.
 class CapabilityConnectionItem {
- protected:
-  virtual ~CapabilityConnectionItem() = default;  // slot 0
-
- public:
-  virtual void SetValue(const char* text) = 0;  // slot 1
+  ZEPHRIN_SLOT0(protected, CapabilityConnectionItem);  // slot 0
+  virtual void SetValue(const char* text) = 0;         // slot 1
 };
 
 class CapabilityPropertyItem {
- protected:
-  virtual ~CapabilityPropertyItem() = default;  // slot 0
-
- public:
-  virtual void SetValue(const char* text) = 0;      // slot 1
-  virtual void Reserved2() = 0;                     // slot 2
-  virtual void Reserved3() = 0;                     // slot 3
-  virtual void SetValueIsText(int32_t isText) = 0;  // slot 4: 1 for text, 0 for numeric and yes/no values
-  virtual void SetName(const char* name) = 0;       // slot 5
-  virtual void SetFlags(int32_t flags) = 0;         // slot 6: the driver passes 0
+  ZEPHRIN_SLOT0(protected, CapabilityPropertyItem);  // slot 0
+  virtual void SetValue(const char* text) = 0;       // slot 1
+  virtual void Reserved2() = 0;                      // slot 2
+  virtual void Reserved3() = 0;                      // slot 3
+  virtual void SetValueIsText(int32_t isText) = 0;   // slot 4: 1 for text, 0 for numeric and yes/no values
+  virtual void SetName(const char* name) = 0;        // slot 5
+  virtual void SetFlags(int32_t flags) = 0;          // slot 6: the driver passes 0
 };
 
 class CapabilityResolutionList {
- protected:
-  virtual ~CapabilityResolutionList() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, CapabilityResolutionList);                  // slot 0
   virtual void Add(const char* text, uint32_t width, uint32_t height,  // slot 1
                    uint32_t frameInterval) = 0;
 };
 
 class CapabilityFrameRateList {
- protected:
-  virtual ~CapabilityFrameRateList() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, CapabilityFrameRateList);    // slot 0
   virtual void SetDefault(uint32_t frameInterval) = 0;  // slot 1
   virtual void Add(uint32_t frameInterval) = 0;         // slot 2
 };
 
 // The host's capability sink, filled by a query.
 class CapabilitySink {
- protected:
-  virtual ~CapabilitySink() = default;  // slot 0
-
- public:
+  ZEPHRIN_SLOT0(protected, CapabilitySink);                                 // slot 0
   virtual void SetCapability(uint32_t id, uint32_t value) = 0;              // slot 1
   virtual void SetModelName(const char* text) = 0;                          // slot 2
   virtual CapabilityConnectionItem* GetConnectionItem(uint32_t index) = 0;  // slot 3: 1 to 4
@@ -417,7 +408,7 @@ class CapabilitySink {
 
 class IIPCapabilityQuery : public IDeletable {
  public:
-  // slot 0: the virtual destructor of IDeletable
+  // slot 0: the destructor of IDeletable
   virtual int32_t Start(const char* address, uint16_t port, const char* user,  // slot 1: 1 = started
                         const char* password, CapabilitySink* sink) = 0;
   virtual void Terminate() = 0;  // slot 2

@@ -10,6 +10,7 @@ namespace norvale::legacy {
 // Zephrin's discovery module of the same class name.
 class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(CCapabilityQueryModule);
   static constexpr const char* kSupersededText =
       "This driver was replaced with Zephrin module and doesn't supported anymore";
 

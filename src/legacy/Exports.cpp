@@ -10,7 +10,13 @@
 using norvale::legacy::CCapabilityQueryModule;
 using namespace norvale::ipcapture;
 
+// A Windows library exports exactly what is marked for export (visibility attributes do not reach
+// its export table); elsewhere the library is built with hidden visibility and these are shown.
+#ifdef _WIN32
+#define WENDRICK_EXPORT extern "C" __declspec(dllexport)
+#else
 #define WENDRICK_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 // Recursive: a host may uninitialise from inside the callback that Start calls.
@@ -56,7 +62,7 @@ WENDRICK_EXPORT int32_t UninitCapabilityQuery() {
       module = processModule;
       processModule = nullptr;
     }
-    delete module;
+    DeleteObject(module);
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
   return 1;
@@ -71,7 +77,7 @@ WENDRICK_EXPORT IIPCapabilityQuery* CreateCapabilityQueryModule(CapabilityCallba
 
 WENDRICK_EXPORT void DeleteCapabilityQueryModule(IDeletable* module) {
   try {
-    delete module;
+    DeleteObject(module);
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The operating-system seam. Everything the driver needs from the OS goes through these functions;
-// the POSIX backend lives in posix/, a Win32 backend can stand beside it.
+// the POSIX backend lives in posix/, the Win32 backend in win32/, code both share in common/.
 #include <cstdint>
 #include <string>
 
@@ -26,9 +26,11 @@ using ThreadEntry = void (*)(void* arg);
 Thread* StartThread(ThreadEntry entry, void* arg, uint32_t* id);
 // True when the thread has finished within ms.
 bool WaitThread(Thread* t, uint32_t ms);
-// Asks the thread to die at its next cancellation point (deferred). Returns whether it ended
-// within a short grace time.
-bool TerminateThread(Thread* t);
+// Asks the thread to die at its next cancellation point (deferred): its stack unwinds (see Guard.h).
+// Returns whether it ended within a short grace time. Where the system can end a thread outright,
+// a thread that ignored the request that long is killed where it stands, without unwinding (what
+// it held stays held); *killed (optional) tells the caller so.
+bool TerminateThread(Thread* t, bool* killed = nullptr);
 // Releases the handle: joins a finished thread, detaches one still running.
 void CloseThread(Thread* t);
 bool IsCurrentThread(const Thread* t);
@@ -54,11 +56,16 @@ std::string ExecutablePath(size_t maxChars);
 // Full path of the module (shared library, or executable when linked in) holding this code; empty if
 // it cannot be told.
 std::string ModulePath();
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
 constexpr char kPathSeparator = '/';
+#endif
 struct Version {
   uint16_t major, minor, build, revision;
 };
-// The host core's product version (STAVRIK_VERSION="major.minor.build.revision").
+// The host core's product version: on Windows the version resource of the loaded Stavrik.dll, on
+// POSIX the environment (STAVRIK_VERSION="major.minor.build.revision").
 bool HostCoreVersion(Version* out);
 unsigned ProcessorCount();
 uint32_t Random32();

@@ -3,11 +3,20 @@
 // reports failure by its result; a closed or invalid socket is kInvalidSocket.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace norvale::platform {
 
 using SocketHandle = intptr_t;
 constexpr SocketHandle kInvalidSocket = -1;
+
+// The IPv4 address a.b.c.d in network byte order.
+inline uint32_t IPv4Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  const uint8_t bytes[4] = {a, b, c, d};
+  uint32_t address;
+  std::memcpy(&address, bytes, sizeof address);
+  return address;
+}
 
 // The 16 bytes of an IPv4 socket address as the socket layer fills them.
 struct SocketAddress {
@@ -56,6 +65,12 @@ int Send(SocketHandle s, const void* data, size_t size);
 int Receive(SocketHandle s, void* buffer, size_t size);
 // IPv4 address (network order) of the connected peer; 0 if unknown.
 uint32_t PeerAddress(SocketHandle s);
+// The listening side (camera simulators, test servers): binds to an IPv4 address (network order)
+// and port (host order; 0 lets the system choose), listens, and accepts one waiting connection.
+bool Bind(SocketHandle s, uint32_t address, uint16_t port);
+bool Listen(SocketHandle s, int backlog);
+// The accepted connection, in blocking mode; kInvalidSocket on failure.
+SocketHandle Accept(SocketHandle s);
 
 // ---- UDP ------------------------------------------------------------------------------------------
 SocketHandle CreateUdpSocket();

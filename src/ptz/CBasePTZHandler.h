@@ -17,7 +17,7 @@ namespace norvale {
 class CBasePTZHandler : public CIPPTZDriverIf {
  public:
   CBasePTZHandler(IDriver* driver, uint32_t channelCount, const std::string& storageRoot);
-  ~CBasePTZHandler() override;
+  virtual ~CBasePTZHandler();
 
   // Null for a channel out of range or when the control or the preset storage cannot be set up (the
   // next request tries again).

@@ -7,6 +7,7 @@ namespace norvale {
 // with the abilities the host handed back as host parameter 5.
 class CElmoPTZControl : public CBasePTZControl {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(CElmoPTZControl);
   CElmoPTZControl(IDriver* driver, int32_t channel);
   ~CElmoPTZControl() override;
 

@@ -9,8 +9,9 @@ namespace norvale {
 // named by host parameter 6.
 class CElmoPTZHandler : public CBasePTZHandler {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(CElmoPTZHandler);
   CElmoPTZHandler(IDriver* driver, uint32_t channelCount);
-  ~CElmoPTZHandler() override;
+  virtual ~CElmoPTZHandler();
 
   std::string GetXMLStorageFileName() override;
   CBasePTZControl* CreateControl(uint32_t channel) override;

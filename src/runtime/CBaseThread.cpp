@@ -74,7 +74,8 @@ bool CBaseThread::FinishStop(uint32_t ms, bool terminate) {
                      "will be terminated!",
                      "norvale::CBaseThread::StopThread", id_.load(), name_.c_str(), device.c_str(),
                      static_cast<unsigned long>(ms));
-      if (!platform::TerminateThread(handle)) {
+      bool killed = false;
+      if (!platform::TerminateThread(handle, &killed)) {
         // Blocked where termination cannot reach it. It keeps its handle (and its object), so it
         // is neither freed under itself nor joined by a second thread of this object.
         if (driver_)
@@ -82,6 +83,11 @@ bool CBaseThread::FinishStop(uint32_t ms, bool terminate) {
                        "norvale::CBaseThread::StopThread", id_.load(), name_.c_str(), device.c_str());
         return false;
       }
+      if (killed && driver_)
+        driver_->Log(LogError,
+                     "%s: Thread (id=%u, name=\"%s\") for device %s did not reach a point where it could stop and was "
+                     "killed without cleaning up",
+                     "norvale::CBaseThread::StopThread", id_.load(), name_.c_str(), device.c_str());
     } else {
       if (driver_)
         driver_->Log(LogWarning,

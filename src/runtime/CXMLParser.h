@@ -1,13 +1,9 @@
 #pragma once
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/XmlDocument.h"
 #include "runtime/RecursiveLock.h"
-
-namespace pugi {
-class xml_document;
-}
 
 namespace norvale {
 
@@ -28,7 +24,7 @@ class CXMLParser {
 
  private:
   RecursiveLock lock_;
-  std::unique_ptr<pugi::xml_document> document_;
+  platform::XmlDocument document_;
   bool open_ = false;
   std::string path_;
 };

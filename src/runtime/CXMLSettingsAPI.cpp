@@ -1,7 +1,5 @@
 #include "runtime/CXMLSettingsAPI.h"
 
-#include <pugixml.hpp>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,31 +11,29 @@
 namespace norvale {
 
 namespace {
-pugi::xml_node FindElement(pugi::xml_node node, const std::string& elementPath, bool create) {
+// The element a slash-separated path names, starting with the root element's name. Missing elements
+// below the root are created on request; a path naming another root finds nothing, as a document
+// holds one root element. *parent receives the element above the one found.
+platform::XmlNode FindElement(const platform::XmlDocument& document, const std::string& elementPath, bool create,
+                              platform::XmlNode* parent = nullptr) {
+  platform::XmlNode node;
   for (const std::string& name : Split(elementPath, "/")) {
     if (name.empty()) continue;
-    pugi::xml_node child = node.child(name.c_str());
+    if (!node) {
+      node = document.Root();
+      if (!node || node.Name() != name) return {};
+      continue;
+    }
+    if (parent) *parent = node;
+    platform::XmlNode child = node.Child(name);
     if (!child) {
-      // A document holds one root element: a path naming another root cannot be created.
-      if (!create || (node.type() == pugi::node_document &&
-                      node.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; })))
-        return {};
-      child = node.append_child(name.c_str());
+      if (!create) return {};
+      child = node.AppendChild(name);
       if (!child) return {};
     }
     node = child;
   }
   return node;
-}
-
-// The declaration every saved file starts with, byte for byte.
-constexpr char kDeclaration[] = "<?xml version='1.0' encoding='utf-8'?>\n";
-
-// The document as UTF-8 under kDeclaration; a declaration the file was loaded with is replaced.
-void Write(const pugi::xml_document& document, std::ostream& out) {
-  out << kDeclaration;
-  for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling())
-    if (node.type() != pugi::node_declaration) node.print(out, "  ", pugi::format_default, pugi::encoding_utf8);
 }
 }  // namespace
 
@@ -73,11 +69,7 @@ bool CXMLSettingsAPI::Open(const std::string& fileName) {
   if (fileName.empty() || !std::filesystem::is_regular_file(path, ec) || std::filesystem::file_size(path, ec) == 0 ||
       ec)
     return false;
-  auto document = std::make_unique<pugi::xml_document>();
-  if (!document->load_file(path.c_str(), pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single))
-    return false;
-  if (!document->document_element()) return false;
-  document_ = std::move(document);
+  if (!document_.LoadFile(path)) return false;
   path_ = path;
   openCount_ = 1;
   return true;
@@ -86,7 +78,7 @@ bool CXMLSettingsAPI::Open(const std::string& fileName) {
 int CXMLSettingsAPI::Close() {
   RecursiveLockGuard guard(lock_);
   if (openCount_ > 0 && --openCount_ == 0) {
-    document_.reset();
+    document_.Clear();
     path_.clear();
   }
   return openCount_;
@@ -97,12 +89,14 @@ bool CXMLSettingsAPI::IsOpen() {
   return openCount_ > 0;
 }
 
-bool CXMLSettingsAPI::SaveTo(pugi::xml_document& document, const std::string& path) {
+bool CXMLSettingsAPI::SaveTo(const platform::XmlDocument& document, const std::string& path) {
+  const std::string bytes = document.SaveText();
+  if (bytes.empty()) return false;
   const std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out) return false;
-    Write(document, out);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (out.fail()) {
       std::remove(temporary.c_str());
@@ -120,43 +114,43 @@ bool CXMLSettingsAPI::SaveTo(pugi::xml_document& document, const std::string& pa
 
 bool CXMLSettingsAPI::Save() {
   RecursiveLockGuard guard(lock_);
-  if (!document_) return false;
-  return SaveTo(*document_, path_);
+  if (openCount_ == 0) return false;
+  return SaveTo(document_, path_);
 }
 
 bool CXMLSettingsAPI::Create(const std::string& rootName, const std::string& fileName) {
   RecursiveLockGuard guard(lock_);
   if (rootName.empty() || fileName.empty()) return false;
-  pugi::xml_document document;
-  if (!document.append_child(rootName.c_str())) return false;
+  platform::XmlDocument document;
+  if (!document.CreateRoot(rootName)) return false;
   return SaveTo(document, FullPath(fileName));
 }
 
 std::string CXMLSettingsAPI::RootName() {
   RecursiveLockGuard guard(lock_);
-  return document_ ? std::string(document_->document_element().name()) : std::string();
+  return openCount_ > 0 ? document_.Root().Name() : std::string();
 }
 
 std::u16string CXMLSettingsAPI::ReadText(const std::string& elementPath) {
   RecursiveLockGuard guard(lock_);
-  if (!document_) return {};
-  const pugi::xml_node node = FindElement(*document_, elementPath, false);
-  return node ? Widen(node.text().get()) : std::u16string();
+  if (openCount_ == 0) return {};
+  return Widen(FindElement(document_, elementPath, false).OwnText());
 }
 
 bool CXMLSettingsAPI::WriteText(const std::string& elementPath, const std::u16string& text) {
   RecursiveLockGuard guard(lock_);
-  if (!document_) return false;
-  pugi::xml_node node = FindElement(*document_, elementPath, true);
-  return node && node.text().set(Narrow(text).c_str());
+  if (openCount_ == 0) return false;
+  platform::XmlNode node = FindElement(document_, elementPath, true);
+  return node && node.SetOwnText(Narrow(text));
 }
 
 bool CXMLSettingsAPI::Remove(const std::string& elementPath) {
   RecursiveLockGuard guard(lock_);
-  if (!document_) return false;
-  const pugi::xml_node node = FindElement(*document_, elementPath, false);
-  if (!node || node == document_->document_element()) return false;
-  return node.parent().remove_child(node);
+  if (openCount_ == 0) return false;
+  platform::XmlNode parent;
+  const platform::XmlNode node = FindElement(document_, elementPath, false, &parent);
+  // The root element stays: a document without one could not be saved.
+  return node && parent && parent.RemoveChild(node);
 }
 
 }  // namespace norvale

@@ -1,12 +1,8 @@
 #pragma once
-#include <memory>
 #include <string>
 
+#include "platform/XmlDocument.h"
 #include "runtime/RecursiveLock.h"
-
-namespace pugi {
-class xml_document;
-}
 
 namespace norvale {
 
@@ -43,11 +39,11 @@ class CXMLSettingsAPI {
   const std::string& Path() const { return path_; }
 
  private:
-  bool SaveTo(pugi::xml_document& document, const std::string& path);
+  static bool SaveTo(const platform::XmlDocument& document, const std::string& path);
 
   int openCount_ = 0;
   RecursiveLock lock_;
-  std::unique_ptr<pugi::xml_document> document_;
+  platform::XmlDocument document_;
   std::string baseDirectory_;
   std::string path_;
 };

@@ -30,6 +30,7 @@ using norvale::ipcapture::SystemTimeRecord;
 // One reusable buffer: what a host that recycles its buffers costs, and nothing more.
 class ReusedFrameBuffer : public FrameBuffer {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(ReusedFrameBuffer);
   void Reserved1() override {}
   uint8_t* GetData() override { return data.data(); }
   void Reserved3() override {}
@@ -55,6 +56,7 @@ class ReusedFrameBuffer : public FrameBuffer {
 
 class ReusingAllocator : public norvale::ipcapture::FrameAllocator {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(ReusingAllocator);
   void Reserved1() override {}
   FrameBuffer* Allocate(uint32_t, uint32_t capacity, const char*) override {
     if (buffer.data.size() < capacity) buffer.data.resize(capacity);

@@ -46,6 +46,7 @@ void OnSignal(int) { gStop = true; }
 // A frame buffer whose memory is not cleared on allocation (a host reuses its buffers).
 class PooledFrameBuffer : public FrameBuffer {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(PooledFrameBuffer);
   explicit PooledFrameBuffer(uint32_t capacity) : data_(new uint8_t[capacity]), capacity_(capacity) {}
   // The slots a recording host promises; the others are the contract's reserved places.
   void Reserved1() override {}
@@ -93,6 +94,7 @@ class PooledFrameBuffer : public FrameBuffer {
 // One device's allocator: released buffers are kept and handed out again when they are big enough.
 class PoolFrameAllocator : public FrameAllocator {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(PoolFrameAllocator);
   void Reserved1() override {}
   FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char*) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -132,6 +134,7 @@ class PoolFrameAllocator : public FrameAllocator {
 
 class CountingFrameSink : public FrameSink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(CountingFrameSink);
   bool OnFrame(FrameBuffer* frame) override {
     if (!frame) return false;
     frames.fetch_add(1, std::memory_order_relaxed);
@@ -150,6 +153,7 @@ class CountingFrameSink : public FrameSink {
 // --verbose) with the device they came from.
 class CountingLogSink : public LogSink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(CountingLogSink);
   CountingLogSink(std::string device, bool verbose) : device_(std::move(device)), verbose_(verbose) {}
   void Write(const CDebugInfoIf* record) override {
     if (!record) return;

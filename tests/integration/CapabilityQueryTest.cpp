@@ -384,6 +384,7 @@ TEST_F(CapabilityQuery, StoppingAQueryOnAHangingCameraEndsItAtOnce) {
 // A host sink that does not return: the query thread is stuck in the host's own object.
 class HungSink : public RecordingCapabilitySink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(HungSink);
   void SetModelName(const char* text) override {
     RecordingCapabilitySink::SetModelName(text);
     entered = true;

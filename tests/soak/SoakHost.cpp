@@ -127,8 +127,9 @@ Longest gLongestClose;
 // keeps no record per frame, so that the process's memory over time is the driver's own.
 class SoakFrameAllocator : public FrameAllocator {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(SoakFrameAllocator);
   ~SoakFrameAllocator() override {
-    for (TestFrameBuffer* buffer : outstanding_) delete buffer;
+    for (TestFrameBuffer* buffer : outstanding_) DeleteObject(buffer);
   }
   void Reserved1() override { ++unlisted_; }
   FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) override {
@@ -150,7 +151,7 @@ class SoakFrameAllocator : public FrameAllocator {
         return;
       }
     }
-    delete own;
+    DeleteObject(own);
   }
   size_t Outstanding() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -170,6 +171,7 @@ class SoakFrameAllocator : public FrameAllocator {
 // busy recorder does.
 class SoakFrameSink : public FrameSink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(SoakFrameSink);
   bool OnFrame(FrameBuffer* frame) override {
     if (!frame) {
       ++nullFrames_;

@@ -12,6 +12,7 @@ namespace zephrin::test {
 
 class RecordingIOSink : public norvale::ipcapture::IOSink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(RecordingIOSink);
   struct Change {
     uint32_t input;
     uint32_t state;

@@ -164,6 +164,7 @@ const char* StateName(uint32_t state) { return state == 2 ? "active" : state == 
 // Prints what the driver reports, as it happens.
 class PrintingIOSink : public norvale::ipcapture::IOSink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(PrintingIOSink);
   void InputStateChanged(uint32_t input, uint32_t state) override {
     std::lock_guard<std::mutex> lock(mutex_);
     std::printf("input %u: %s\n", input + 1, StateName(state));

@@ -114,6 +114,7 @@ const char* StateText(int32_t state) {
 // the channel logs when it stops, are kept for the summary.
 class StderrLogSink : public LogSink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(StderrLogSink);
   static constexpr const char* kDropsMark = "dropped by the depacketizer: ";
 
   explicit StderrLogSink(bool echo) : echo_(echo) {}
@@ -159,6 +160,7 @@ int64_t TimeMs(const SystemTimeRecord& t) {
 // counts what arrives.
 class FileFrameSink : public FrameSink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(FileFrameSink);
   FileFrameSink(FILE* file, MediaFileWriter* media) : file_(file), media_(media) {}
 
   bool OnFrame(FrameBuffer* frame) override {

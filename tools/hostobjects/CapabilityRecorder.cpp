@@ -64,6 +64,7 @@ bool RecordingCapabilityCallback::WaitForOutcome(uint32_t ms) {
 // ---- sink items -------------------------------------------------------------------------------------
 class RecordingCapabilitySink::ConnectionItem : public ip::CapabilityConnectionItem {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(ConnectionItem);
   ConnectionItem(RecordingCapabilitySink& sink, uint32_t index) : sink_(sink), index_(index) {}
   void SetValue(const char* text) override {
     std::lock_guard<std::mutex> lock(sink_.mutex_);
@@ -77,6 +78,7 @@ class RecordingCapabilitySink::ConnectionItem : public ip::CapabilityConnectionI
 
 class RecordingCapabilitySink::PropertyItem : public ip::CapabilityPropertyItem {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(PropertyItem);
   PropertyItem(RecordingCapabilitySink& sink, int32_t id) : sink_(sink), id_(id) {}
   void SetValue(const char* text) override {
     std::lock_guard<std::mutex> lock(sink_.mutex_);
@@ -104,6 +106,7 @@ class RecordingCapabilitySink::PropertyItem : public ip::CapabilityPropertyItem 
 
 class RecordingCapabilitySink::ResolutionList : public ip::CapabilityResolutionList {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(ResolutionList);
   explicit ResolutionList(RecordingCapabilitySink& sink) : sink_(sink) {}
   void Add(const char* text, uint32_t width, uint32_t height, uint32_t frameInterval) override {
     std::lock_guard<std::mutex> lock(sink_.mutex_);
@@ -116,6 +119,7 @@ class RecordingCapabilitySink::ResolutionList : public ip::CapabilityResolutionL
 
 class RecordingCapabilitySink::FrameRateList : public ip::CapabilityFrameRateList {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(FrameRateList);
   explicit FrameRateList(RecordingCapabilitySink& sink) : sink_(sink) {}
   void SetDefault(uint32_t frameInterval) override {
     std::lock_guard<std::mutex> lock(sink_.mutex_);

@@ -18,6 +18,7 @@ namespace zephrin::test {
 
 class RecordingCapabilityCallback : public norvale::ipcapture::CapabilityCallback {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(RecordingCapabilityCallback);
   struct Failure {
     int32_t reason;
     std::string text;
@@ -50,6 +51,7 @@ class RecordingCapabilityCallback : public norvale::ipcapture::CapabilityCallbac
 
 class RecordingCapabilitySink : public norvale::ipcapture::CapabilitySink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(RecordingCapabilitySink);
   struct Property {
     std::string name;
     std::string value;
@@ -64,7 +66,7 @@ class RecordingCapabilitySink : public norvale::ipcapture::CapabilitySink {
   };
 
   RecordingCapabilitySink();
-  ~RecordingCapabilitySink() override;
+  virtual ~RecordingCapabilitySink();
 
   void SetCapability(uint32_t id, uint32_t value) override;
   void SetModelName(const char* text) override;

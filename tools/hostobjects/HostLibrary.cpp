@@ -1,16 +1,12 @@
 #include "hostobjects/HostLibrary.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 #include <algorithm>
 #include <cstdio>
 #include <set>
 #include <sstream>
 #include <utility>
+
+#include "platform/Module.h"
 
 namespace zephrin::test {
 
@@ -31,46 +27,14 @@ HostLibrary HostLibrary::FromPath(const std::string& path) { return HostLibrary(
 HostLibrary::HostLibrary(HostLibrary&& other) noexcept
     : path_(std::move(other.path_)), error_(std::move(other.error_)), handle_(std::exchange(other.handle_, nullptr)) {}
 
-#ifdef _WIN32
-void HostLibrary::Load() {
-  handle_ = LoadLibraryA(path_.c_str());
-  if (!handle_) error_ = "LoadLibrary " + path_ + " failed with error " + std::to_string(GetLastError());
-}
+void HostLibrary::Load() { handle_ = norvale::platform::LoadModule(path_, &error_); }
 
-HostLibrary::~HostLibrary() {
-  if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
-}
+HostLibrary::~HostLibrary() { norvale::platform::UnloadModule(handle_); }
 
 void* HostLibrary::Symbol(const char* name) {
   if (!handle_) return nullptr;
-  void* symbol = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
-  if (!symbol) error_ = std::string("no symbol ") + name;
-  return symbol;
+  return norvale::platform::ModuleSymbol(handle_, name, &error_);
 }
-#else
-void HostLibrary::Load() {
-  handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) {
-    const char* message = dlerror();
-    error_ = message ? message : "dlopen failed";
-  }
-}
-
-HostLibrary::~HostLibrary() {
-  if (handle_) dlclose(handle_);
-}
-
-void* HostLibrary::Symbol(const char* name) {
-  if (!handle_) return nullptr;
-  dlerror();
-  void* symbol = dlsym(handle_, name);
-  if (!symbol) {
-    const char* message = dlerror();
-    error_ = message ? message : std::string("no symbol ") + name;
-  }
-  return symbol;
-}
-#endif
 
 bool HostLibrary::DefinedNames(const std::string& path, std::vector<std::string>* names) {
   names->clear();

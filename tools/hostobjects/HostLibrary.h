@@ -1,8 +1,12 @@
 #pragma once
-// Loads one of the shared libraries from the build's bin directory with dlopen, as the recording
-// host does, and finds its entry points by name.
+// Loads one of the shared libraries from the build's bin directory as the recording host does (dlopen,
+// LoadLibrary), and finds its entry points by name.
 #include <string>
 #include <vector>
+
+namespace norvale::platform {
+struct Module;
+}
 
 namespace zephrin::test {
 
@@ -29,7 +33,7 @@ class HostLibrary {
     return reinterpret_cast<F>(Symbol(name));
   }
 
-  // Path of lib<name>.so in the build's bin directory.
+  // Path of the library in the build's bin directory.
   static std::string BinPath(const std::string& name);
   // The names a shared library file defines in its dynamic symbol table (nm -D --defined-only),
   // sorted, without the linker's own markers (_init, _fini, _edata, _end, __bss_start ...). False
@@ -43,7 +47,7 @@ class HostLibrary {
 
   std::string path_;
   std::string error_;
-  void* handle_ = nullptr;
+  norvale::platform::Module* handle_ = nullptr;
 };
 
 }  // namespace zephrin::test

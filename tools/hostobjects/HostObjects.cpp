@@ -83,7 +83,7 @@ void TestFrameBuffer::SetTime(const SystemTimeRecord* time) {
 }
 
 TestFrameAllocator::~TestFrameAllocator() {
-  for (auto* buffer : outstanding_) delete static_cast<TestFrameBuffer*>(buffer);
+  for (auto* buffer : outstanding_) norvale::ipcapture::DeleteObject(static_cast<TestFrameBuffer*>(buffer));
 }
 
 norvale::ipcapture::FrameBuffer* TestFrameAllocator::Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) {
@@ -108,7 +108,7 @@ void TestFrameAllocator::Release(norvale::ipcapture::FrameBuffer* buffer) {
   }
   outstanding_.erase(it);
   ++releases_;
-  delete static_cast<TestFrameBuffer*>(buffer);
+  norvale::ipcapture::DeleteObject(static_cast<TestFrameBuffer*>(buffer));
 }
 
 void TestFrameAllocator::SetRefuse(bool refuse) {

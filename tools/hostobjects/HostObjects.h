@@ -26,6 +26,7 @@ struct LogRecord {
 
 class RecordingLogSink : public norvale::ipcapture::LogSink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(RecordingLogSink);
   void Write(const CDebugInfoIf* record) override;
 
   std::vector<LogRecord> Records();
@@ -53,6 +54,7 @@ class RecordingLogSink : public norvale::ipcapture::LogSink {
 // host (a test) reads what the driver wrote through the plain accessors.
 class TestFrameBuffer : public norvale::ipcapture::FrameBuffer {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(TestFrameBuffer);
   TestFrameBuffer(uint32_t fourCC, uint32_t capacity, std::string stream);
 
   void Reserved1() override { HostContract::Violation("FrameBuffer", 1); }
@@ -105,7 +107,8 @@ struct AllocationRecord {
 
 class TestFrameAllocator : public norvale::ipcapture::FrameAllocator {
  public:
-  ~TestFrameAllocator() override;
+  ZEPHRIN_SLOT0_OVERRIDE(TestFrameAllocator);
+  virtual ~TestFrameAllocator();
 
   void Reserved1() override { HostContract::Violation("FrameAllocator", 1); }
   norvale::ipcapture::FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) override;
@@ -157,6 +160,7 @@ struct FrameRecord {
 
 class RecordingFrameSink : public norvale::ipcapture::FrameSink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(RecordingFrameSink);
   enum class Mode { Accept, Refuse, Throw };
 
   bool OnFrame(norvale::ipcapture::FrameBuffer* frame) override;
@@ -192,6 +196,7 @@ class RecordingFrameSink : public norvale::ipcapture::FrameSink {
 // ---- device source --------------------------------------------------------------------------------
 class TestCameraObject : public norvale::ipcapture::CameraObject {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(TestCameraObject);
   void Reserved1() override { HostContract::Violation("CameraObject", 1); }
   const char* GetModel() override { return nullModel ? nullptr : model.c_str(); }
   int32_t GetCameraCount() override { return cameraCount; }
@@ -208,6 +213,7 @@ class TestCameraObject : public norvale::ipcapture::CameraObject {
 
 class TestConnectionObject : public norvale::ipcapture::ConnectionObject {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(TestConnectionObject);
   const char* GetAddress() override { return address.c_str(); }
   uint16_t GetPort() override { return port; }
   void Reserved3() override { HostContract::Violation("ConnectionObject", 3); }
@@ -225,6 +231,7 @@ class TestConnectionObject : public norvale::ipcapture::ConnectionObject {
 // Parameter n (from 1) is params[n - 1]; after the last one the source answers null.
 class TestDeviceSource : public norvale::ipcapture::DeviceSource {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(TestDeviceSource);
   norvale::ipcapture::CameraObject* GetCamera() override { return noCamera ? nullptr : &camera; }
   norvale::ipcapture::ConnectionObject* GetConnection() override { return noConnection ? nullptr : &connection; }
   void Reserved3() override { HostContract::Violation("DeviceSource", 3); }

@@ -12,7 +12,7 @@ MemoryFrameBuffer::MemoryFrameBuffer(uint32_t capacity_, bool withoutMemory) : c
 }
 
 MemoryFrameAllocator::~MemoryFrameAllocator() {
-  for (MemoryFrameBuffer* buffer : live_) delete buffer;
+  for (MemoryFrameBuffer* buffer : live_) norvale::ipcapture::DeleteObject(buffer);
 }
 
 FrameBuffer* MemoryFrameAllocator::Allocate(uint32_t, uint32_t capacity, const char* stream) {
@@ -35,7 +35,7 @@ void MemoryFrameAllocator::Release(FrameBuffer* buffer) {
   }
   MemoryFrameBuffer* ours = *it;
   live_.erase(it);
-  delete ours;
+  norvale::ipcapture::DeleteObject(ours);
 }
 
 std::string FourCCText(uint32_t code) {

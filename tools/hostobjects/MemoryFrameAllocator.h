@@ -19,6 +19,7 @@ namespace zephrin::test {
 // the driver wrote is read from the public fields.
 class MemoryFrameBuffer : public norvale::ipcapture::FrameBuffer {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(MemoryFrameBuffer);
   explicit MemoryFrameBuffer(uint32_t capacity, bool withoutMemory = false);
 
   void Reserved1() override { HostContract::Violation("FrameBuffer", 1); }
@@ -66,7 +67,8 @@ struct DeliveredFrame {
 
 class MemoryFrameAllocator : public norvale::ipcapture::FrameAllocator {
  public:
-  ~MemoryFrameAllocator() override;
+  ZEPHRIN_SLOT0_OVERRIDE(MemoryFrameAllocator);
+  virtual ~MemoryFrameAllocator();
 
   void Reserved1() override { HostContract::Violation("FrameAllocator", 1); }
   norvale::ipcapture::FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) override;

@@ -10,6 +10,7 @@ namespace zephrin::test {
 
 class TestStreamResolution : public norvale::ipcapture::StreamResolution {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(TestStreamResolution);
   TestStreamResolution() = default;
   TestStreamResolution(uint16_t w, uint16_t h) : width(w), height(h) {}
   uint16_t GetWidth() override { return width; }
@@ -21,6 +22,7 @@ class TestStreamResolution : public norvale::ipcapture::StreamResolution {
 
 class TestStreamFormat : public norvale::ipcapture::StreamFormat {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(TestStreamFormat);
   void Reserved1() override { HostContract::Violation("StreamFormat", 1); }
   void Reserved2() override { HostContract::Violation("StreamFormat", 2); }
   norvale::ipcapture::StreamResolution* GetResolution() override { return &resolution; }
@@ -32,6 +34,7 @@ class TestStreamFormat : public norvale::ipcapture::StreamFormat {
 
 class TestStreamRate : public norvale::ipcapture::StreamRate {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(TestStreamRate);
   uint16_t GetFrameInterval() override { return frameInterval; }
   void Reserved2() override { HostContract::Violation("StreamRate", 2); }
   uint16_t GetQuality() override { return quality; }
@@ -44,6 +47,7 @@ class TestStreamRate : public norvale::ipcapture::StreamRate {
 
 class TestStreamSettings : public norvale::ipcapture::StreamSettingsSource {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(TestStreamSettings);
   norvale::ipcapture::StreamFormat* GetFormat() override { return &format; }
   norvale::ipcapture::StreamRate* GetRate() override { return &rate; }
   void Reserved3() override { HostContract::Violation("StreamSettingsSource", 3); }

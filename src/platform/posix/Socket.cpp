@@ -177,6 +177,23 @@ uint32_t PeerAddress(SocketHandle s) {
   return sa.sin_addr.s_addr;
 }
 
+bool Bind(SocketHandle s, uint32_t address, uint16_t port) {
+  if (s == kInvalidSocket) return false;
+  const sockaddr_in sa = ToSockaddr(SocketAddress::IPv4(address, port));
+  return bind(Fd(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+bool Listen(SocketHandle s, int backlog) { return s != kInvalidSocket && listen(Fd(s), backlog) == 0; }
+
+SocketHandle Accept(SocketHandle s) {
+  if (s == kInvalidSocket) return kInvalidSocket;
+  int fd;
+  do {
+    fd = accept4(Fd(s), nullptr, nullptr, SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? kInvalidSocket : fd;
+}
+
 SocketHandle CreateUdpSocket() {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   return fd < 0 ? kInvalidSocket : fd;
@@ -187,11 +204,7 @@ bool SetReuseAddress(SocketHandle s) {
   return s != kInvalidSocket && setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
 
-bool BindAny(SocketHandle s, uint16_t port) {
-  if (s == kInvalidSocket) return false;
-  const sockaddr_in sa = ToSockaddr(SocketAddress::IPv4(htonl(INADDR_ANY), port));
-  return bind(Fd(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
-}
+bool BindAny(SocketHandle s, uint16_t port) { return Bind(s, htonl(INADDR_ANY), port); }
 
 bool JoinMulticastGroup(SocketHandle s, const char* group) { return MulticastMembership(s, group, IP_ADD_MEMBERSHIP); }
 

@@ -86,7 +86,9 @@ bool WaitThread(Thread* t, uint32_t ms) {
   return t->done_cv.wait_for(lock, std::chrono::milliseconds(ms), [t] { return t->done.load(); });
 }
 
-bool TerminateThread(Thread* t) {
+bool TerminateThread(Thread* t, bool* killed) {
+  // pthreads cannot end a thread without unwinding it: a thread that ignores the request runs on.
+  if (killed) *killed = false;
   if (!t) return true;
   {
     std::lock_guard<std::mutex> lock(t->m);

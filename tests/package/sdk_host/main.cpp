@@ -20,6 +20,7 @@ namespace {
 
 class Item : public CapabilityConnectionItem, public CapabilityPropertyItem {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(Item);
   void SetValue(const char* text) override { value = text ? text : ""; }
   void Reserved2() override {}
   void Reserved3() override {}
@@ -31,6 +32,7 @@ class Item : public CapabilityConnectionItem, public CapabilityPropertyItem {
 
 class Resolutions : public CapabilityResolutionList {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(Resolutions);
   void Add(const char* text, uint32_t width, uint32_t height, uint32_t) override {
     names.push_back(std::string(text ? text : "") + " " + std::to_string(width) + "x" + std::to_string(height));
   }
@@ -39,6 +41,7 @@ class Resolutions : public CapabilityResolutionList {
 
 class FrameRates : public CapabilityFrameRateList {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(FrameRates);
   void SetDefault(uint32_t) override {}
   void Add(uint32_t) override { ++count; }
   int count = 0;
@@ -46,6 +49,7 @@ class FrameRates : public CapabilityFrameRateList {
 
 class Sink : public CapabilitySink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(Sink);
   void SetCapability(uint32_t id, uint32_t value) override { capabilities[id] = value; }
   void SetModelName(const char* text) override { model = text ? text : ""; }
   CapabilityConnectionItem* GetConnectionItem(uint32_t index) override { return &connection[index]; }
@@ -65,6 +69,7 @@ class Sink : public CapabilitySink {
 
 class Callback : public CapabilityCallback {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(Callback);
   void Reserved1() override {}
   void QuerySucceeded() override { Finish("succeeded"); }
   void QueryFailed(int32_t reason, const char* text) override {

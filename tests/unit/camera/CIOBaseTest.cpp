@@ -39,6 +39,7 @@ int Failures(RecordingIOSink& sink) { return static_cast<int>(sink.Failures()); 
 // A camera whose inputs and whose answers to output commands the test sets.
 class ScriptedIO : public CIOBase {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(ScriptedIO);
   explicit ScriptedIO(IDriver* driver) : CIOBase(driver) {}
   ~ScriptedIO() override { StopWorkers(); }
 

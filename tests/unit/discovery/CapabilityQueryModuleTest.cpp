@@ -54,6 +54,7 @@ class ScriptedProperties : public CBaseCameraProperties {
 
 class TestModule : public CCapabilityQueryModule {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(TestModule);
   using Fill = std::function<void(CBaseCameraProperties&)>;
   TestModule(ipcapture::CapabilityCallback* callback, Outcome outcome, Fill fill)
       : CCapabilityQueryModule(callback, false), outcome_(std::move(outcome)), fill_(std::move(fill)) {}
@@ -341,6 +342,7 @@ TEST(CapabilityQueryLifecycle, TerminateAndDestroyWithoutAQueryDoNothing) {
 // until the test lets it go.
 class HeldSuccessCallback : public RecordingCapabilityCallback {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(HeldSuccessCallback);
   void QuerySucceeded() override {
     entered = true;
     hostLock.Pass();

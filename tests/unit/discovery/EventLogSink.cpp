@@ -10,6 +10,7 @@ std::string Text(const char* text) { return text ? text : "(null)"; }
 
 class EventLogSink::ValueItem : public norvale::ipcapture::CapabilityConnectionItem {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(ValueItem);
   ValueItem(EventLogSink& sink, uint32_t index) : sink_(sink), index_(index) {}
   void SetValue(const char* text) override {
     sink_.connection[index_] = Text(text);
@@ -23,6 +24,7 @@ class EventLogSink::ValueItem : public norvale::ipcapture::CapabilityConnectionI
 
 class EventLogSink::PropertyItem : public norvale::ipcapture::CapabilityPropertyItem {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(PropertyItem);
   PropertyItem(EventLogSink& sink, int32_t id) : sink_(sink), id_(id) {}
   void SetValue(const char* text) override {
     sink_.properties[id_].value = Text(text);
@@ -50,6 +52,7 @@ class EventLogSink::PropertyItem : public norvale::ipcapture::CapabilityProperty
 
 class EventLogSink::ResolutionList : public norvale::ipcapture::CapabilityResolutionList {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(ResolutionList);
   explicit ResolutionList(EventLogSink& sink) : sink_(sink) {}
   void Add(const char* text, uint32_t width, uint32_t height, uint32_t interval) override {
     sink_.resolutions.push_back({Text(text), width, height, interval});
@@ -64,6 +67,7 @@ class EventLogSink::ResolutionList : public norvale::ipcapture::CapabilityResolu
 
 class EventLogSink::FrameRateList : public norvale::ipcapture::CapabilityFrameRateList {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(FrameRateList);
   explicit FrameRateList(EventLogSink& sink) : sink_(sink) {}
   void SetDefault(uint32_t interval) override {
     sink_.defaultInterval = interval;

@@ -26,8 +26,9 @@ struct ResolutionEntry {
 
 class EventLogSink : public norvale::ipcapture::CapabilitySink {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(EventLogSink);
   EventLogSink();
-  ~EventLogSink() override;
+  virtual ~EventLogSink();
 
   void SetCapability(uint32_t id, uint32_t value) override;
   void SetModelName(const char* text) override;

@@ -28,6 +28,18 @@ TEST(PlatformEvent, MissingHandlesAndBadListsFailInsteadOfBlocking) {
   EXPECT_TRUE(WaitEvent(e.ev, 0)) << "a refused wait must not consume the signal";
 }
 
+TEST(PlatformEvent, EventListedTwiceCountsAtItsFirstPlace) {
+  EventHolder a(false), b(false);
+  Event* list[3] = {b.ev, a.ev, a.ev};
+  SetEvent(a.ev);
+  EXPECT_EQ(1, WaitAnyEvent(list, 3, 0));
+  EXPECT_EQ(-1, WaitAnyEvent(list, 3, 0)) << "one set wakes one wait";
+  SetEvent(a.ev);
+  SetEvent(b.ev);
+  EXPECT_EQ(0, WaitAnyEvent(list, 3, 0)) << "the first signalled event of the list";
+  EXPECT_EQ(1, WaitAnyEvent(list, 3, 0));
+}
+
 TEST(PlatformEvent, TimedOutWaiterIsForgottenByLaterSets) {
   // A waiter that timed out must not be notified afterwards; under ASan a dangling registration
   // shows up as a use of a finished stack frame.

@@ -1,23 +1,36 @@
 // Host process facts: executable path, host core version, processor count, environment, resolver.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <set>
 
+#include "platform/Module.h"
 #include "platform/Platform.h"
+#include "platform/Socket.h"
 
 namespace norvale::platform {
 namespace {
 
+// Sets (value non-null) or removes an environment variable of this process.
+void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");
+#else
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+#endif
+}
+
+#ifndef _WIN32
+// The host core's version comes from the environment here (on Windows from Stavrik.dll's resource).
+
 class HostVersion : public ::testing::Test {
  protected:
-  void TearDown() override { unsetenv("STAVRIK_VERSION"); }
+  void TearDown() override { SetVariable("STAVRIK_VERSION", nullptr); }
   bool Read(const char* text, Version* v) {
-    if (text)
-      setenv("STAVRIK_VERSION", text, 1);
-    else
-      unsetenv("STAVRIK_VERSION");
+    SetVariable("STAVRIK_VERSION", text);
     return HostCoreVersion(v);
   }
 };
@@ -43,20 +56,38 @@ TEST_F(HostVersion, AbsentOrMalformedVersionIsUnreadable) {
   EXPECT_EQ(1, v.major) << "a failed read leaves the output alone";
   EXPECT_FALSE(Read("6.4.0.0", nullptr));
 }
+#else
+TEST(HostVersion, UnreadableWithoutTheHostCoreLoaded) {
+  SetVariable("STAVRIK_VERSION", "6.4.1234.7");  // not where Windows reads it from
+  Version v{1, 2, 3, 4};
+  EXPECT_FALSE(HostCoreVersion(&v));
+  EXPECT_EQ(1, v.major);
+  SetVariable("STAVRIK_VERSION", nullptr);
+}
+#endif
+
+bool IsAbsolute(const std::string& path) {
+#ifdef _WIN32
+  return (path.size() > 2 && path[1] == ':' && path[2] == kPathSeparator) || path.rfind("\\\\", 0) == 0;
+#else
+  return !path.empty() && path.front() == kPathSeparator;
+#endif
+}
 
 TEST(PlatformProcess, ExecutablePathNamesThisProgram) {
   const std::string path = ExecutablePath(499);
   ASSERT_FALSE(path.empty());
-  EXPECT_EQ(kPathSeparator, path.front());
+  EXPECT_TRUE(IsAbsolute(path)) << path;
+  EXPECT_EQ(std::string::npos, path.find(kPathSeparator == '/' ? '\\' : '/')) << "one separator throughout";
   EXPECT_NE(std::string::npos, path.find("unit_platform"));
   EXPECT_EQ("", ExecutablePath(path.size() - 1)) << "a path longer than allowed is not cut";
   EXPECT_EQ(path, ExecutablePath(path.size()));
 }
 
 TEST(PlatformProcess, EnvironmentAndProcessors) {
-  setenv("ZEPHRIN_TEST_VARIABLE", "value", 1);
+  SetVariable("ZEPHRIN_TEST_VARIABLE", "value");
   EXPECT_EQ("value", GetEnv("ZEPHRIN_TEST_VARIABLE"));
-  unsetenv("ZEPHRIN_TEST_VARIABLE");
+  SetVariable("ZEPHRIN_TEST_VARIABLE", nullptr);
   EXPECT_EQ("", GetEnv("ZEPHRIN_TEST_VARIABLE"));
   EXPECT_EQ("", GetEnv(nullptr));
   EXPECT_GE(ProcessorCount(), 1u);
@@ -69,8 +100,8 @@ TEST(PlatformProcess, RandomValuesVary) {
 }
 
 TEST(PlatformResolve, NumericAddressesAndEmptyNames) {
-  EXPECT_EQ(htonl(0x7F000001u), ResolveIPv4("127.0.0.1"));
-  EXPECT_EQ(htonl(0xC0A80A14u), ResolveIPv4("192.168.10.20"));
+  EXPECT_EQ(IPv4Address(127, 0, 0, 1), ResolveIPv4("127.0.0.1"));
+  EXPECT_EQ(IPv4Address(192, 168, 10, 20), ResolveIPv4("192.168.10.20"));
   EXPECT_EQ(0u, ResolveIPv4(""));
   EXPECT_EQ(0u, ResolveIPv4(nullptr));
 }

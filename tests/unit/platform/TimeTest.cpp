@@ -1,6 +1,7 @@
 // Time in FILETIME units (100 ns since 1601-01-01 UTC) and its calendar form.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/Platform.h"
@@ -59,6 +60,22 @@ TEST(PlatformTime, TickCountDoesNotGoBackwards) {
   SleepMs(20);
   const uint32_t second = TickCount();
   EXPECT_GE(static_cast<uint32_t>(second - first), 20u);
+}
+
+TEST(PlatformTime, TickCountMovesInSingleMilliseconds) {
+  // A tick that moves in steps of the timer interrupt (16 ms on many systems) would stretch every
+  // short time-out and skew every rate measured with it.
+  uint32_t last = TickCount();
+  uint32_t smallest = 0xFFFFFFFFu;
+  const uint32_t start = last;
+  for (int changes = 0; changes < 20 && TickCount() - start < 5000;) {
+    const uint32_t now = TickCount();
+    if (now == last) continue;
+    smallest = std::min(smallest, now - last);
+    last = now;
+    ++changes;
+  }
+  EXPECT_EQ(1u, smallest);
 }
 
 }  // namespace

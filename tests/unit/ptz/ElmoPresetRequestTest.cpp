@@ -26,6 +26,7 @@ constexpr const char* kRemove = "/cgi-bin/com/ptzconfig.cgi?removeserverpresetno
 // A control whose communicator is the camera family's, talking to scripted senders.
 class ScriptedControl : public CBasePTZControl {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(ScriptedControl);
   ScriptedControl(IDriver* driver, ScriptedHttpSender** presetSender)
       : CBasePTZControl(driver, 0), preset_(presetSender) {}
   ~ScriptedControl() override { Close(); }

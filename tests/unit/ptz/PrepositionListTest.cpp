@@ -6,8 +6,8 @@
 
 #include <vector>
 
+#include "platform/XmlDocument.h"
 #include "ptz/CPrepositionList.h"
-#include "runtime/CXMLParser.h"
 #include "runtime/StringUtils.h"
 #include "PtzTestFiles.h"
 #include "support/FakeDriver.h"
@@ -52,9 +52,10 @@ class FakeCamera : public IPrepositionComm {
 };
 
 std::string Text(const std::string& file, const std::string& xpath) {
-  norvale::CXMLParser doc;
-  if (!doc.Open(file)) return "<unreadable>";
-  return doc.NodeExists(xpath) ? doc.Text(xpath) : "<absent>";
+  platform::XmlDocument doc;
+  if (!doc.LoadFile(file)) return "<unreadable>";
+  const platform::XmlNode node = doc.SelectNode(xpath);
+  return node ? node.Text() : "<absent>";
 }
 
 class PrepositionListTest : public ::testing::Test {

@@ -73,6 +73,7 @@ struct CommSetup {
 
 class FakeControl : public CBasePTZControl {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(FakeControl);
   FakeControl(IDriver* driver, uint32_t channel, CommSetup& setup) : CBasePTZControl(driver, channel), setup_(setup) {}
   CBasePTZComm* CreateComm() override {
     ++setup_.created;
@@ -86,6 +87,7 @@ class FakeControl : public CBasePTZControl {
 
 class FakeHandler : public CBasePTZHandler {
  public:
+  ZEPHRIN_SLOT0_OVERRIDE(FakeHandler);
   FakeHandler(IDriver* driver, uint32_t channels, CommSetup& setup, const std::string& root = "eVision")
       : CBasePTZHandler(driver, channels, root), setup_(setup) {}
   std::string GetXMLStorageFileName() override {

@@ -2,8 +2,8 @@
 // (keeping unreadable ones aside), and saves that never leave a truncated file.
 #include <gtest/gtest.h>
 
+#include "platform/XmlDocument.h"
 #include "ptz/CXMLPrepositionReader.h"
-#include "runtime/CXMLParser.h"
 #include "PtzTestFiles.h"
 #include "support/FakeDriver.h"
 
@@ -20,13 +20,11 @@ TEST(XMLPrepositionReader, MissingFileIsCreatedWithTheRootAndDeclaration) {
   ASSERT_TRUE(reader.Init(dir.File("cam.preset")));
   EXPECT_TRUE(reader.AutoSave());
   EXPECT_EQ(dir.File("cam.preset"), reader.Path());
-  norvale::CXMLParser doc;
-  ASSERT_TRUE(doc.Open(dir.File("cam.preset")));
-  EXPECT_TRUE(doc.NodeExists("/eVision"));
-  const std::string text = ReadAll(dir.File("cam.preset"));
-  const std::string declaration = text.substr(0, text.find("?>") + 2);
-  EXPECT_EQ(0u, declaration.rfind("<?xml ", 0)) << text;
-  EXPECT_NE(std::string::npos, declaration.find("encoding=\"utf-8\"")) << text;
+  const std::string bytes = ReadAll(dir.File("cam.preset"));
+  EXPECT_EQ(0u, bytes.rfind("<?xml version='1.0' encoding='utf-8'?>\n", 0)) << bytes;
+  platform::XmlDocument doc;
+  ASSERT_TRUE(doc.LoadFile(dir.File("cam.preset")));
+  EXPECT_EQ("eVision", doc.Root().Name());
 }
 
 TEST(XMLPrepositionReader, EntriesUseTheChannelAndPositionLayout) {
@@ -36,12 +34,12 @@ TEST(XMLPrepositionReader, EntriesUseTheChannelAndPositionLayout) {
   ASSERT_TRUE(reader.WriteEntry(0, 0, "Gate", 4));
   ASSERT_TRUE(reader.WriteEntry(11, 7, "Dock", 0));
 
-  norvale::CXMLParser doc;
-  ASSERT_TRUE(doc.Open(dir.File("cam.preset")));
-  EXPECT_EQ("Gate", doc.Text("/eVision/PtzChannel01/Preposition000/Name"));
-  EXPECT_EQ("4", doc.Text("/eVision/PtzChannel01/Preposition000/Slot"));
-  EXPECT_EQ("Dock", doc.Text("/eVision/PtzChannel12/Preposition007/Name"));
-  EXPECT_EQ("0", doc.Text("/eVision/PtzChannel12/Preposition007/Slot"));
+  platform::XmlDocument doc;
+  ASSERT_TRUE(doc.LoadFile(dir.File("cam.preset")));
+  EXPECT_EQ("Gate", doc.SelectNode("/eVision/PtzChannel01/Preposition000/Name").Text());
+  EXPECT_EQ("4", doc.SelectNode("/eVision/PtzChannel01/Preposition000/Slot").Text());
+  EXPECT_EQ("Dock", doc.SelectNode("/eVision/PtzChannel12/Preposition007/Name").Text());
+  EXPECT_EQ("0", doc.SelectNode("/eVision/PtzChannel12/Preposition007/Slot").Text());
 
   // A second reader (a restarted driver) reads them back.
   CXMLPrepositionReader again("eVision");
@@ -121,8 +119,8 @@ TEST(XMLPrepositionReader, UnreadableFileIsKeptAsideBeforeItIsReplaced) {
   EXPECT_TRUE(log.Contains("norvale::CXMLPrepositionReader::Init: preset file \"" + dir.File("cam.preset") +
                            "\" cannot be read; it was kept as \"" + dir.File("cam.preset.bad1") + "\""));
   ASSERT_TRUE(reader.WriteEntry(0, 0, "New", 0));
-  norvale::CXMLParser doc;
-  EXPECT_TRUE(doc.Open(dir.File("cam.preset")));
+  platform::XmlDocument doc;
+  EXPECT_TRUE(doc.LoadFile(dir.File("cam.preset")));
 }
 
 TEST(XMLPrepositionReader, AFileOfAnotherKindIsKeptAsideAndNeverGetsASecondRoot) {
@@ -133,11 +131,10 @@ TEST(XMLPrepositionReader, AFileOfAnotherKindIsKeptAsideAndNeverGetsASecondRoot)
   ASSERT_TRUE(reader.Init(dir.File("cam.preset")));
   EXPECT_EQ(other, ReadAll(dir.File("cam.preset.bad")));
   ASSERT_TRUE(reader.WriteEntry(0, 0, "A", 0));
-  // A second root would leave no well-formed document to open.
-  norvale::CXMLParser doc;
-  ASSERT_TRUE(doc.Open(dir.File("cam.preset")));
-  EXPECT_TRUE(doc.NodeExists("/eVision"));
-  EXPECT_FALSE(doc.NodeExists("/Settings"));
+  platform::XmlDocument doc;
+  ASSERT_TRUE(doc.LoadFile(dir.File("cam.preset")));
+  EXPECT_EQ("eVision", doc.Root().Name());
+  EXPECT_EQ(1u, doc.SelectNodes("/*").size());
 }
 
 TEST(XMLPrepositionReader, OnlyPresetFilesAreEverKeptAsideOrReplaced) {

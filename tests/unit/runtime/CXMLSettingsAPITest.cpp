@@ -179,11 +179,13 @@ TEST_F(CXMLSettingsAPITest, SavingAForeignFileRewritesItsDeclaration) {
 TEST(CXMLSettingsAPIPlacement, FileNamesLandInTheBaseDirectoryOrBesideTheHost) {
   CXMLSettingsAPI settings;
   const std::string exe = platform::ExecutablePath(499);
-  EXPECT_EQ(exe.substr(0, exe.find_last_of('/') + 1) + "presets.xml", settings.FullPath("presets.xml"));
-  settings.SetBaseDirectory("/var/lib/host");
-  EXPECT_EQ("/var/lib/host/presets.xml", settings.FullPath("presets.xml"));
-  settings.SetBaseDirectory("/var/lib/host/");
-  EXPECT_EQ("/var/lib/host/presets.xml", settings.FullPath("presets.xml"));
+  const std::string host = std::string("host") + platform::kPathSeparator;
+  EXPECT_EQ(exe.substr(0, exe.find_last_of(platform::kPathSeparator) + 1) + "presets.xml",
+            settings.FullPath("presets.xml"));
+  settings.SetBaseDirectory("host");
+  EXPECT_EQ(host + "presets.xml", settings.FullPath("presets.xml"));
+  settings.SetBaseDirectory(host);
+  EXPECT_EQ(host + "presets.xml", settings.FullPath("presets.xml"));
 }
 
 }  // namespace

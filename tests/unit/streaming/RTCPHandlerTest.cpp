@@ -1,14 +1,10 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <vector>
 
+#include "platform/Platform.h"
+#include "platform/Socket.h"
 #include "streaming/CRTCPHandler.h"
 #include "support/FakeDriver.h"
 
@@ -22,37 +18,34 @@ using norvale::CRTCPHandler;
 class CameraSocket {
  public:
   explicit CameraSocket(const char* address = "127.0.0.1") {
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, address, &local.sin_addr);
-    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0;
+    namespace platform = norvale::platform;
+    socket_ = platform::CreateUdpSocket();
+    const uint32_t local = platform::ResolveIPv4(address);
+    bound_ = local != 0 && platform::Bind(socket_, local, 0);
   }
-  ~CameraSocket() { close(fd_); }
+  ~CameraSocket() { norvale::platform::CloseSocket(socket_); }
   bool Bound() const { return bound_; }
   void SendTo(uint16_t port, const Bytes& data) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    namespace platform = norvale::platform;
+    platform::SendTo(socket_, data.data(), data.size(),
+                     platform::SocketAddress::IPv4(platform::IPv4Address(127, 0, 0, 1), port));
   }
   // The next datagram within ms; empty when none comes.
   Bytes Receive(int ms) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, ms) <= 0) return {};
+    namespace platform = norvale::platform;
+    if (platform::WaitReadable(socket_, static_cast<uint32_t>(ms)) != platform::SocketWait::Ready) return {};
     Bytes buffer(2048);
-    const ssize_t n = recv(fd_, buffer.data(), buffer.size(), 0);
+    const int n = platform::ReceiveFrom(socket_, buffer.data(), buffer.size(), nullptr, nullptr);
     buffer.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return buffer;
   }
 
  private:
-  int fd_;
+  norvale::platform::SocketHandle socket_;
   bool bound_ = false;
 };
 
-const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
+const uint32_t kLoopback = norvale::platform::IPv4Address(127, 0, 0, 1);
 
 Bytes SenderReport(uint32_t ssrc, uint32_t ntpMiddle) {
   Bytes sr = {0x80,

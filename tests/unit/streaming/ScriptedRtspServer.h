@@ -1,12 +1,6 @@
 #pragma once
 // A loopback RTSP server for client tests: it records every request byte, answers what the test's
 // handler tells it, and can stream interleaved RTP frames after a reply.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -16,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Socket.h"
 #include "unit/streaming/RtpBytes.h"
 
 namespace zephrin::test {
@@ -50,24 +45,19 @@ class ScriptedRtspServer {
   using Handler = std::function<RtspReply(const RtspRequest&)>;
 
   explicit ScriptedRtspServer(Handler handler) : handler_(std::move(handler)) {
-    listen_ = socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t length = sizeof sa;
-    getsockname(listen_, reinterpret_cast<sockaddr*>(&sa), &length);
-    port_ = ntohs(sa.sin_port);
-    listen(listen_, 4);
+    namespace platform = norvale::platform;
+    listen_ = platform::CreateTcpSocket();
+    platform::SetReuseAddress(listen_);
+    platform::Bind(listen_, platform::IPv4Address(127, 0, 0, 1), 0);
+    port_ = platform::LocalPort(listen_);
+    platform::Listen(listen_, 4);
     start_ = std::chrono::steady_clock::now();
     thread_ = std::thread([this] { Serve(); });
   }
   ~ScriptedRtspServer() {
     stop_ = true;
     thread_.join();
-    close(listen_);
+    norvale::platform::CloseSocket(listen_);
   }
   ScriptedRtspServer(const ScriptedRtspServer&) = delete;
   ScriptedRtspServer& operator=(const ScriptedRtspServer&) = delete;
@@ -92,27 +82,31 @@ class ScriptedRtspServer {
   uint16_t FramesSent() const { return sequence_; }
 
  private:
+  using Socket = norvale::platform::SocketHandle;
+
+  static bool Readable(Socket s, uint32_t ms) {
+    return norvale::platform::WaitReadable(s, ms) == norvale::platform::SocketWait::Ready;
+  }
+
   void Serve() {
     while (!stop_) {
-      pollfd p{listen_, POLLIN, 0};
-      if (poll(&p, 1, 20) <= 0) continue;
-      const int fd = accept(listen_, nullptr, nullptr);
-      if (fd < 0) continue;
+      if (!Readable(listen_, 20)) continue;
+      const Socket connection = norvale::platform::Accept(listen_);
+      if (connection == norvale::platform::kInvalidSocket) continue;
       ++connections_;
-      ServeConnection(fd);
-      close(fd);
+      ServeConnection(connection);
+      norvale::platform::CloseSocket(connection);
     }
   }
 
-  void ServeConnection(int fd) {
+  void ServeConnection(Socket connection) {
     std::string pending;
     bool streaming = false;
     auto nextFrame = std::chrono::steady_clock::now();
     while (!stop_) {
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, 5) > 0) {
+      if (Readable(connection, 5)) {
         char buffer[4096];
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        const int n = norvale::platform::Receive(connection, buffer, sizeof buffer);
         if (n <= 0) return;
         {
           std::lock_guard<std::mutex> lock(m_);
@@ -128,15 +122,15 @@ class ScriptedRtspServer {
           }
           const RtspReply reply = handler_(request);
           for (int i = 0; i < reply.framesBefore; ++i)
-            if (!SendAll(fd, NextFrame(), 0)) return;
-          if (!SendAll(fd, reply.text, reply.chunk)) return;
+            if (!SendAll(connection, NextFrame(), 0)) return;
+          if (!SendAll(connection, reply.text, reply.chunk)) return;
           if (reply.close) return;
           if (reply.startStream) streaming = true;
         }
       }
       if (streaming && std::chrono::steady_clock::now() >= nextFrame) {
         nextFrame += std::chrono::milliseconds(20);
-        if (!SendAll(fd, NextFrame(), 0)) return;
+        if (!SendAll(connection, NextFrame(), 0)) return;
       }
     }
   }
@@ -153,11 +147,11 @@ class ScriptedRtspServer {
     return bytes;
   }
 
-  static bool SendAll(int fd, const std::string& text, size_t chunk) {
+  static bool SendAll(Socket connection, const std::string& text, size_t chunk) {
     size_t sent = 0;
     while (sent < text.size()) {
       const size_t piece = chunk ? std::min(chunk, text.size() - sent) : text.size() - sent;
-      const ssize_t n = send(fd, text.data() + sent, piece, MSG_NOSIGNAL);
+      const int n = norvale::platform::Send(connection, text.data() + sent, piece);
       if (n <= 0) return false;
       sent += static_cast<size_t>(n);
       if (chunk) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -177,7 +171,7 @@ class ScriptedRtspServer {
   }
 
   Handler handler_;
-  int listen_ = -1;
+  Socket listen_ = norvale::platform::kInvalidSocket;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> connections_{0};

@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -60,7 +59,7 @@ TEST(UDPClient, DeliversDatagramsWithTheSenderAddressOnItsOwnThread) {
   ASSERT_TRUE(WaitUntil([&] { return user.Count() == 2; }));
   EXPECT_EQ(user.datagrams[0], (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(user.datagrams[1].size(), 1400u);
-  EXPECT_EQ(user.senders[0].address, htonl(INADDR_LOOPBACK));
+  EXPECT_EQ(user.senders[0].address, zephrin::test::LoopbackAddress());
   EXPECT_EQ(user.senders[0].HostPort(), sender.Port());
   EXPECT_NE(user.threads[0], norvale::platform::CurrentThreadId());
 
@@ -349,7 +348,7 @@ TEST(RTPReceiver, PacketsFromOtherSendersNeverEnterTheQueue) {
   user.hold = true;
   CRTPReceiver receiver(&driver);
   receiver.SetUser(&user);
-  receiver.AcceptOnlyFrom(htonl(INADDR_LOOPBACK + 1));  // the device is 127.0.0.2
+  receiver.AcceptOnlyFrom(norvale::platform::IPv4Address(127, 0, 0, 2));  // the device is 127.0.0.2
   receiver.SetQueueLimit(4);
   ASSERT_TRUE(receiver.Start(0));
   UdpTestSocket stranger;  // sends from 127.0.0.1
@@ -358,7 +357,7 @@ TEST(RTPReceiver, PacketsFromOtherSendersNeverEnterTheQueue) {
   EXPECT_EQ(receiver.QueuedPackets(), 0u);
   EXPECT_EQ(receiver.DroppedPackets(), 0u);
   EXPECT_EQ(user.Count(), 0u);
-  receiver.AcceptOnlyFrom(htonl(INADDR_LOOPBACK));
+  receiver.AcceptOnlyFrom(zephrin::test::LoopbackAddress());
   ASSERT_TRUE(stranger.SendTo(receiver.LocalPort(), Rtp(21)));
   ASSERT_TRUE(WaitUntil([&] { return user.Count() == 1; }));
   EXPECT_EQ(user.sequences[0], 21);

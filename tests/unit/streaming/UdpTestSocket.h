@@ -1,55 +1,48 @@
 #pragma once
 // A plain UDP socket on loopback for sending datagrams to the code under test.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <thread>
 #include <vector>
 
+#include "platform/Socket.h"
+
 namespace zephrin::test {
+
+inline uint32_t LoopbackAddress() { return norvale::platform::IPv4Address(127, 0, 0, 1); }
 
 class UdpTestSocket {
  public:
   UdpTestSocket() {
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t length = sizeof sa;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &length);
-    port_ = ntohs(sa.sin_port);
+    namespace platform = norvale::platform;
+    socket_ = platform::CreateUdpSocket();
+    platform::Bind(socket_, LoopbackAddress(), 0);
+    port_ = platform::LocalPort(socket_);
   }
-  ~UdpTestSocket() { close(fd_); }
+  ~UdpTestSocket() { norvale::platform::CloseSocket(socket_); }
   UdpTestSocket(const UdpTestSocket&) = delete;
   UdpTestSocket& operator=(const UdpTestSocket&) = delete;
 
   bool SendTo(uint16_t port, const std::vector<uint8_t>& data) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(port);
-    return sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) ==
-           static_cast<ssize_t>(data.size());
+    namespace platform = norvale::platform;
+    return platform::SendTo(socket_, data.data(), data.size(),
+                            platform::SocketAddress::IPv4(LoopbackAddress(), port)) == static_cast<int>(data.size());
   }
   // One datagram, or empty after ms without one.
   std::vector<uint8_t> Receive(int ms) {
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    namespace platform = norvale::platform;
     std::vector<uint8_t> buffer(65536);
-    const ssize_t n = recv(fd_, buffer.data(), buffer.size(), 0);
+    int n = -1;
+    if (platform::WaitReadable(socket_, static_cast<uint32_t>(ms)) == platform::SocketWait::Ready)
+      n = platform::ReceiveFrom(socket_, buffer.data(), buffer.size(), nullptr, nullptr);
     buffer.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return buffer;
   }
   uint16_t Port() const { return port_; }
 
  private:
-  int fd_ = -1;
+  norvale::platform::SocketHandle socket_ = norvale::platform::kInvalidSocket;
   uint16_t port_ = 0;
 };
 

@@ -87,7 +87,7 @@ class DatabaseFiles : public ::testing::Test {
 
 TEST_F(DatabaseFiles, FileLiesBesideTheHostExecutable) {
   const std::string executable = norvale::platform::ExecutablePath(511);
-  const std::string directory = executable.substr(0, executable.rfind('/') + 1);
+  const std::string directory = executable.substr(0, executable.rfind(norvale::platform::kPathSeparator) + 1);
   CXMLDatabaseReader reader(kPal);
   EXPECT_EQ(reader.DatabasePath("Zephrin"), directory + "Zephrin.dat");
 
@@ -102,10 +102,11 @@ TEST_F(DatabaseFiles, FileLiesBesideTheHostExecutable) {
 
 TEST_F(DatabaseFiles, DirectoryGetsItsSeparator) {
   CXMLDatabaseReader reader(kPal);
-  reader.SetDirectory("/opt/host");
-  EXPECT_EQ(reader.DatabasePath("Zephrin"), "/opt/host/Zephrin.dat");
-  reader.SetDirectory("/opt/host/");
-  EXPECT_EQ(reader.DatabasePath("Zephrin"), "/opt/host/Zephrin.dat");
+  const std::string host = std::string("host") + norvale::platform::kPathSeparator;
+  reader.SetDirectory("host");
+  EXPECT_EQ(reader.DatabasePath("Zephrin"), host + "Zephrin.dat");
+  reader.SetDirectory(host);
+  EXPECT_EQ(reader.DatabasePath("Zephrin"), host + "Zephrin.dat");
   reader.SetDirectory("");
   EXPECT_EQ(reader.DatabasePath("Zephrin"), "Zephrin.dat");
 }
