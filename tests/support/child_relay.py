@@ -2,8 +2,8 @@
 """Runs one Linux program for a Windows test program under Wine.
 
 Wine starts a Linux program, but hands it no pipe and the test no handle to stop it by. So the test
-starts this relay: child_relay.py ARGS_FILE (the program's arguments, one a line). The relay listens on
-a free loopback port, writes "port <n>" on its standard output (a file the test reads), waits for the
+starts this relay: child_relay.py ARGS_FILE (the program's arguments, each ended by a NUL byte). The
+relay listens on a free loopback port, writes "port <n>" on its standard output (a file the test reads), waits for the
 test's one connection, then starts the program and sends its standard output over the connection.
 Anything the test sends, or the connection's end (the test stopped, or its process died), ends the
 program: SIGTERM, SIGKILL after 5 s. When the program ends first, the relay closes the connection.
@@ -49,8 +49,8 @@ def main():
     if len(sys.argv) != 2:
         print("usage: child_relay.py ARGS_FILE", file=sys.stderr)
         return 2
-    with open(sys.argv[1], encoding="utf-8") as lines:
-        argv = lines.read().split("\n")[:-1]
+    with open(sys.argv[1], encoding="utf-8") as arguments:
+        argv = arguments.read().split("\0")[:-1]
     if not argv:
         print("child_relay.py: no program in %s" % sys.argv[1], file=sys.stderr)
         return 2

@@ -51,7 +51,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string* erro
   }
   {
     std::ofstream args(LocalPath(relayFiles_[0]), std::ios::binary);
-    for (const auto& arg : argv) args << arg << '\n';
+    for (const auto& arg : argv) args << arg << '\0';  // an argument may hold line breaks (python3 -c)
   }
 
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
