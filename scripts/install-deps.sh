@@ -10,6 +10,7 @@ packages=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   ffmpeg iproute2 binutils clang-format
   libavformat-dev libavcodec-dev libavutil-dev help2man dpkg-dev
+  g++-mingw-w64-x86-64-posix wine wine64
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, then builds and runs ctest for the default preset (all
 # tests), the AddressSanitizer preset (unit and integration tests), the ThreadSanitizer preset (unit
-# tests) and a short smoke run of every fuzz target. The sanitizer and fuzz presets build only the
+# tests), a short smoke run of every fuzz target, and the Windows DLLs with their unit and integration
+# tests under Wine (windows preset, MinGW-w64 cross build). The sanitizer and fuzz presets build only the
 # programs their tests need. Every stage runs even when an earlier one failed; the summary at the end
 # lists each stage's time and result, and the exit status is non-zero when any stage failed.
 #
 # Environment: ZEPHRIN_JOBS (parallel build and test jobs, default: the processor count),
 # ZEPHRIN_FUZZ_SECONDS (seconds per fuzz target, default 20), ZEPHRIN_PRESETS (the presets to run,
-# default "default asan tsan fuzz").
+# default "default asan tsan fuzz windows").
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh || exit 1
 jobs=${ZEPHRIN_JOBS:-$(nproc)}
-presets=${ZEPHRIN_PRESETS:-default asan tsan fuzz}
+presets=${ZEPHRIN_PRESETS:-default asan tsan fuzz windows}
 summary=()
 failed=0
 
@@ -51,6 +52,17 @@ run_preset() {
   stage "${preset}: test" "${in_test_net[@]}" ctest --test-dir "build/${preset}" --output-on-failure --timeout 600 -j "$jobs" "$@"
 }
 
+# The Windows build: GoogleTest for MinGW first, then the DLLs and the test programs. The programs run
+# under Wine through scripts/wine-run.sh (the build's test emulator, with its prefix in build/windows/wine);
+# one wineserver serves the whole ctest run and is stopped after it.
+run_windows() {
+  stage "windows: googletest" bash scripts/build-gtest-mingw.sh || return
+  local wine=(bash scripts/wine-run.sh --prefix build/windows/wine)
+  stage "windows: wine prefix" "${wine[@]}" --start || return
+  run_preset windows "Zephrin Wendrick unit_programs integration_programs" -L 'unit|integration'
+  "${wine[@]}" --stop
+}
+
 for preset in $presets; do
   case $preset in
     default) run_preset default "" ;;
@@ -58,6 +70,7 @@ for preset in $presets; do
     tsan) TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
             run_preset tsan unit_programs -L unit ;;
     fuzz) run_preset fuzz fuzz_programs -L fuzz-smoke ;;
+    windows) run_windows ;;
     *) echo "unknown preset: $preset" >&2; failed=1 ;;
   esac
 done

@@ -8,7 +8,7 @@
 #include "host/HostInterfaces.h"
 #include "runtime/DeviceInfo.h"
 
-// MinGW takes "printf" for the old Microsoft runtime's formats; the build uses the C99 ones (%zu).
+// MinGW's "printf" archetype is the Microsoft runtime's (no %zu); the C99 one is gnu_printf.
 #ifdef __MINGW32__
 #define NORVALE_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else

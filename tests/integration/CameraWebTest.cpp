@@ -1,10 +1,5 @@
 // The HTTP sender and the CGI request functions against zephrin-camsim's web interface: its Basic and
 // Digest logins, its answers and its injected faults.
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,6 +10,7 @@
 #include "camera/HUtils.h"
 #include "camera/HttpSender.h"
 #include "runtime/StringUtils.h"
+#include "support/ChildProcess.h"
 
 using norvale::CResultDef;
 namespace HUtils = norvale::HUtils;
@@ -25,49 +21,24 @@ namespace {
 class Camsim {
  public:
   explicit Camsim(const std::vector<std::string>& options) {
-    int out[2];
-    if (pipe(out) != 0) return;
     std::vector<std::string> args = {
         "/usr/bin/python3", ZEPHRIN_SOURCE_DIR "/tools/camsim/camsim.py", "--address", "127.0.0.1", "--http-port", "0",
         "--no-rtsp"};
     args.insert(args.end(), options.begin(), options.end());
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
+    std::string error;
+    if (!process_.Start(args, &error)) return;
     // "ready http=127.0.0.1:<port> ..." once it listens.
     std::string text;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char buffer[256];
-      const ssize_t n = read(out[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      text.append(buffer, static_cast<size_t>(n));
-    }
-    close(out[0]);
+    while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline)
+      if (!process_.Read(&text, 100)) break;
     const size_t at = text.find("http=127.0.0.1:");
     if (at != std::string::npos) port_ = static_cast<uint16_t>(std::stoi(text.substr(at + 15)));
-  }
-  ~Camsim() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
   }
   uint16_t Port() const { return port_; }
 
  private:
-  pid_t pid_ = -1;
+  zephrin::test::ChildProcess process_;
   uint16_t port_ = 0;
 };
 

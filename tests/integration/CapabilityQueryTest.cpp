@@ -15,6 +15,7 @@
 #include "platform/Platform.h"
 #include "support/CamSimProcess.h"
 #include "support/CapabilityRecorder.h"
+#include "support/HostCoreVersion.h"
 #include "support/HostLibrary.h"
 
 namespace {
@@ -77,15 +78,14 @@ class CapabilityQuery : public ::testing::Test {
     create_ = library_.Function<CreateCapabilityQueryModuleFn>("CreateCapabilityQueryModule");
     delete_ = library_.Function<DeleteObjectFn>("DeleteCapabilityQueryModule");
     ASSERT_TRUE(init_ && start_ && terminate_ && uninit_ && create_ && delete_);
-    const char* version = std::getenv("STAVRIK_VERSION");
-    if (version) savedVersion_ = version;
-    unsetenv("STAVRIK_VERSION");
+    savedVersion_ = zephrin::test::CurrentHostCoreVersion();
+    zephrin::test::SetHostCoreVersion(nullptr);
   }
   void TearDown() override {
     if (savedVersion_)
-      setenv("STAVRIK_VERSION", savedVersion_->c_str(), 1);
+      zephrin::test::SetHostCoreVersion(savedVersion_->c_str());
     else
-      unsetenv("STAVRIK_VERSION");
+      zephrin::test::SetHostCoreVersion(nullptr);
   }
 
   std::unique_ptr<CamSimProcess> Camera(const std::string& address, const std::string& profile,
@@ -427,7 +427,8 @@ TEST_F(CapabilityQuery, MultiStreamCamerasReportTheirStreamsToNewHostCoresOnly) 
   auto camera = Camera("127.0.0.38", "multistream7");
   ASSERT_TRUE(camera->Ready());
 
-  setenv("STAVRIK_VERSION", "6.0.9.0", 1);
+  if (!zephrin::test::SetHostCoreVersion("6.0.9.0"))
+    GTEST_SKIP() << "the host core version comes from Stavrik.dll's version resource here";
   const Report old = Query(*camera);
   ASSERT_EQ(old.succeeded, 1u) << (old.failures.empty() ? "" : old.failures[0].text);
   EXPECT_EQ(old.Capability(27), 0xFFFFFFFFu);
@@ -435,7 +436,7 @@ TEST_F(CapabilityQuery, MultiStreamCamerasReportTheirStreamsToNewHostCoresOnly) 
   EXPECT_EQ(old.Property(8), "1080p,720p,cif,d1,qvga,vga");  // the single-stream list, sorted
   EXPECT_EQ(old.Capability(7), 1u);
 
-  setenv("STAVRIK_VERSION", "6.1.0.0", 1);
+  ASSERT_TRUE(zephrin::test::SetHostCoreVersion("6.1.0.0"));
   const Report current = Query(*camera);
   ASSERT_EQ(current.succeeded, 1u) << (current.failures.empty() ? "" : current.failures[0].text);
   EXPECT_EQ(current.Capability(27), 2u);

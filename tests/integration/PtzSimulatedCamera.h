@@ -2,9 +2,6 @@
 // A zephrin-camsim process playing one camera for the PTZ tests: CGI only, on its own loopback
 // address and a free port, with a request log; and the driver opened for it through its exports.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -15,6 +12,7 @@
 #include <vector>
 
 #include "host/HostInterfaces.h"
+#include "support/ChildProcess.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
 
@@ -28,9 +26,8 @@ inline std::string ReadFile(const std::string& path) {
 class SimulatedCamera {
  public:
   // extra: further camsim options, e.g. {"--profile", "evision"} or {"--fault", "..."}.
-  SimulatedCamera(const std::string& address, const std::string& directory, std::vector<std::string> extra = {})
-      : address_(address), log_(directory + "/requests-" + address + ".log") {
-    std::filesystem::remove(log_);
+  SimulatedCamera(const std::string& address, std::vector<std::string> extra = {})
+      : address_(address), log_(test::ChildProcess::CreateTempFile("zephrin-ptz-requests")) {
     std::vector<std::string> args = {"/usr/bin/python3",
                                      std::string(ZEPHRIN_SOURCE_DIR) + "/tools/camsim/camsim.py",
                                      "--address",
@@ -41,36 +38,20 @@ class SimulatedCamera {
                                      "--request-log",
                                      log_};
     args.insert(args.end(), extra.begin(), extra.end());
-    int out[2];
-    if (::pipe(out) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], 1);
-      ::close(out[0]);
-      ::close(out[1]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    // "ready http=ADDRESS:PORT rtsp=off profile=NAME"; the pipe stays open while the camera runs.
-    stdout_ = ::fdopen(out[0], "r");
-    char line[256];
-    if (stdout_ && std::fgets(line, sizeof line, stdout_)) {
-      const std::string text(line);
-      const size_t colon = text.find(':', text.find("http="));
-      if (text.rfind("ready ", 0) == 0 && colon != std::string::npos)
-        port_ = static_cast<uint16_t>(std::stoi(text.substr(colon + 1)));
-    }
+    std::string error;
+    if (log_.empty() || !process_.Start(args, &error)) return;
+    // "ready http=ADDRESS:PORT rtsp=off profile=NAME"; the output stays open while the camera runs.
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline)
+      if (!process_.Read(&text, 100)) break;
+    const size_t colon = text.find(':', text.find("http="));
+    if (text.rfind("ready ", 0) == 0 && colon != std::string::npos)
+      port_ = static_cast<uint16_t>(std::stoi(text.substr(colon + 1)));
   }
   ~SimulatedCamera() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (stdout_) std::fclose(stdout_);
+    process_.Stop();
+    if (!log_.empty()) std::remove(test::ChildProcess::LocalPath(log_).c_str());
   }
   SimulatedCamera(const SimulatedCamera&) = delete;
   SimulatedCamera& operator=(const SimulatedCamera&) = delete;
@@ -84,7 +65,7 @@ class SimulatedCamera {
   // authentication challenge); a request left unanswered (a hang) is logged when it arrives.
   std::vector<std::string> Requests() const {
     std::vector<std::string> out;
-    std::ifstream in(log_);
+    std::ifstream in(test::ChildProcess::LocalPath(log_));
     std::string line;
     while (std::getline(in, line)) {
       if (line.rfind("GET ", 0) != 0) continue;
@@ -112,9 +93,8 @@ class SimulatedCamera {
 
  private:
   std::string address_;
-  std::string log_;
-  pid_t pid_ = -1;
-  FILE* stdout_ = nullptr;
+  std::string log_;  // the simulator's (Linux) path
+  test::ChildProcess process_;
   uint16_t port_ = 0;
 };
 

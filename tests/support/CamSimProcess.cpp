@@ -1,37 +1,43 @@
 #include "support/CamSimProcess.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <thread>
+
+#include "platform/Platform.h"
+#include "platform/Socket.h"
+#include "platform/SocketLibrary.h"
 
 namespace zephrin::test {
 
+namespace platform = norvale::platform;
+
 namespace {
 constexpr int kStartTimeoutMs = 20000;
+constexpr uint32_t kControlTimeoutMs = 5000;
 
-std::string TempLogPath() {
-  char path[] = "/tmp/camsim-requests-XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) return {};
-  close(fd);
-  return path;
+// A blocking connection to address:port, or kInvalidSocket.
+platform::SocketHandle Connect(const std::string& address, uint16_t port) {
+  const platform::SocketHandle s = platform::CreateTcpSocket();
+  if (s == platform::kInvalidSocket) return s;
+  bool connected = false;
+  if (platform::SetBlocking(s, false)) {
+    const auto start = platform::StartConnect(s, platform::ResolveIPv4(address.c_str()), port);
+    connected = start == platform::ConnectStart::Connected ||
+                (start == platform::ConnectStart::InProgress &&
+                 platform::WaitConnected(s, kControlTimeoutMs) == platform::SocketWait::Ready);
+  }
+  if (!connected || !platform::SetBlocking(s, true) || !platform::SetReceiveTimeout(s, kControlTimeoutMs)) {
+    platform::CloseSocket(s);
+    return platform::kInvalidSocket;
+  }
+  return s;
 }
 }  // namespace
 
 CamSimProcess::CamSimProcess(const Options& options) : address_(options.address) {
-  logPath_ = TempLogPath();
+  logPath_ = ChildProcess::CreateTempFile("camsim-requests");
   std::vector<std::string> args = {"/usr/bin/python3", std::string(ZEPHRIN_SOURCE_DIR) + "/tools/camsim/camsim.py",
                                    "--address",        options.address,
                                    "--http-port",      std::to_string(options.httpPort),
@@ -48,40 +54,13 @@ CamSimProcess::CamSimProcess(const Options& options) : address_(options.address)
   for (const auto& fault : options.faults) args.insert(args.end(), {"--fault", fault});
   args.insert(args.end(), options.extra.begin(), options.extra.end());
 
-  int out[2];
-  if (pipe(out) != 0) {
-    error_ = "pipe failed";
-    return;
-  }
-  pid_ = fork();
-  if (pid_ < 0) {
-    error_ = "fork failed";
-    close(out[0]);
-    close(out[1]);
-    return;
-  }
-  if (pid_ == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(out[1]);
+  if (!process_.Start(args, &error_)) return;
 
   // Wait for "ready http=<address>:<port> ...".
   std::string text;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
   while (!ready_ && std::chrono::steady_clock::now() < deadline) {
-    pollfd p{out[0], POLLIN, 0};
-    if (poll(&p, 1, 200) <= 0) continue;
-    char buffer[512];
-    const ssize_t n = read(out[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
+    if (!process_.Read(&text, 200)) break;
     const size_t ready = text.find("ready http=");
     if (ready != std::string::npos && text.find('\n', ready) != std::string::npos) {
       const size_t colon = text.find(':', ready);
@@ -89,7 +68,6 @@ CamSimProcess::CamSimProcess(const Options& options) : address_(options.address)
       ready_ = httpPort_ != 0;
     }
   }
-  close(out[0]);
   if (!ready_) {
     error_ = "zephrin-camsim did not become ready on " + options.address + " (output: " + text + ")";
     Stop();
@@ -98,46 +76,26 @@ CamSimProcess::CamSimProcess(const Options& options) : address_(options.address)
 
 CamSimProcess::~CamSimProcess() {
   Stop();
-  if (!logPath_.empty()) unlink(logPath_.c_str());
+  if (!logPath_.empty()) std::remove(ChildProcess::LocalPath(logPath_).c_str());
 }
 
-void CamSimProcess::Stop() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  for (int i = 0; i < 500; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-  pid_ = -1;
-}
+void CamSimProcess::Stop() { process_.Stop(); }
 
 bool CamSimProcess::Control(const std::string& target, std::string* body) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(httpPort_);
-  inet_pton(AF_INET, address_.c_str(), &peer.sin_addr);
-  timeval timeout{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-    close(fd);
-    return false;
-  }
-  const std::string request = "GET " + target + " HTTP/1.0\r\nHost: " + address_ + "\r\nConnection: close\r\n\r\n";
-  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
-    close(fd);
-    return false;
-  }
+  if (!platform::StartSocketLibrary()) return false;
+  const platform::SocketHandle s = Connect(address_, httpPort_);
   std::string answer;
-  char buffer[4096];
-  for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<size_t>(n));
-  close(fd);
+  bool sent = false;
+  if (s != platform::kInvalidSocket) {
+    const std::string request = "GET " + target + " HTTP/1.0\r\nHost: " + address_ + "\r\nConnection: close\r\n\r\n";
+    sent = platform::Send(s, request.data(), request.size()) == static_cast<int>(request.size());
+    char buffer[4096];
+    for (int n; sent && (n = platform::Receive(s, buffer, sizeof buffer)) > 0;)
+      answer.append(buffer, static_cast<size_t>(n));
+    platform::CloseSocket(s);
+  }
+  platform::StopSocketLibrary();
+  if (!sent) return false;
   const size_t headerEnd = answer.find("\r\n\r\n");
   if (body) *body = headerEnd == std::string::npos ? std::string() : answer.substr(headerEnd + 4);
   return answer.rfind("HTTP/1.", 0) == 0 && answer.size() > 12 && answer.compare(9, 3, "200") == 0;
@@ -145,7 +103,7 @@ bool CamSimProcess::Control(const std::string& target, std::string* body) {
 
 std::vector<std::string> CamSimProcess::RequestLog() {
   std::vector<std::string> lines;
-  std::ifstream in(logPath_);
+  std::ifstream in(ChildProcess::LocalPath(logPath_));
   for (std::string line; std::getline(in, line);)
     if (!line.empty()) lines.push_back(line);
   return lines;

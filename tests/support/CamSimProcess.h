@@ -1,12 +1,13 @@
 #pragma once
 // One zephrin-camsim process for a test: started on its own loopback address, ready when the
 // constructor returns (or with an error), stopped when the object goes. The control endpoints and
-// the request log are reachable from the test.
-#include <sys/types.h>
-
+// the request log are reachable from the test. The simulator is a Linux program, also for the
+// Windows test programs under Wine (ChildProcess).
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "support/ChildProcess.h"
 
 namespace zephrin::test {
 
@@ -45,12 +46,12 @@ class CamSimProcess {
   void Stop();
 
  private:
-  pid_t pid_ = -1;
+  ChildProcess process_;
   bool ready_ = false;
   std::string error_;
   std::string address_;
   uint16_t httpPort_ = 0;
-  std::string logPath_;
+  std::string logPath_;  // the simulator's (Linux) path
 };
 
 }  // namespace zephrin::test

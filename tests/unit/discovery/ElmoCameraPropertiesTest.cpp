@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/CapabilityRecorder.h"
+#include "support/HostCoreVersion.h"
 #include "support/ScriptedHttpSender.h"
 
 namespace norvale {
@@ -58,15 +59,12 @@ struct Camera {
 class ElmoProperties : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* version = std::getenv("STAVRIK_VERSION");
-    if (version) savedVersion_ = version;
-    unsetenv("STAVRIK_VERSION");
+    savedVersion_ = zephrin::test::CurrentHostCoreVersion();
+    zephrin::test::SetHostCoreVersion(nullptr);
     device_.address = "127.0.0.9";
     device_.port = 80;
   }
-  void TearDown() override {
-    if (!savedVersion_.empty()) setenv("STAVRIK_VERSION", savedVersion_.c_str(), 1);
-  }
+  void TearDown() override { zephrin::test::SetHostCoreVersion(savedVersion_ ? savedVersion_->c_str() : nullptr); }
 
   // A fresh properties object over the scripted camera.
   CElmoCameraProperties& Make(const Camera& camera) {
@@ -87,7 +85,7 @@ class ElmoProperties : public ::testing::Test {
   DEVICE_INFO device_;
   ScriptedHttpSender* sender_ = nullptr;
   std::unique_ptr<CElmoCameraProperties> properties_;
-  std::string savedVersion_;
+  std::optional<std::string> savedVersion_;
 };
 
 TEST_F(ElmoProperties, TheHostGetsTheWholePresetFileNameWhateverTheBrandHolds) {

@@ -1,60 +1,62 @@
 // Stopping the video settings manager while its worker waits on a camera that accepted the request
 // and never answers: the worker is asked to stop and freed from the request, not terminated.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <thread>
 
 #include "runtime/CEvent.h"
+#include "support/ChildProcess.h"
 #include "support/FakeDriver.h"
 #include "videosettings/CElmoVideoSettingsManager.h"
 
 namespace {
 
-// Accepts connections on a loopback port, reads what comes and never answers.
+// Accepts connections on a loopback port, reads what comes and never answers. A Linux program, as
+// the simulated cameras are (it also serves a test under Wine); it prints its port, then one line
+// per connection.
 class SilentCamera {
  public:
   SilentCamera() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd_, 4) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      return;
-    port_ = ntohs(address.sin_port);
-    acceptor_ = std::thread([this] {
-      for (;;) {
-        const int client = accept(fd_, nullptr, nullptr);
-        if (client < 0) return;
-        ++requests_;
-        clients_.push_back(client);  // only this thread touches the list until it ended
-      }
-    });
-  }
-  ~SilentCamera() {
-    shutdown(fd_, SHUT_RDWR);
-    close(fd_);
-    if (acceptor_.joinable()) acceptor_.join();
-    for (int client : clients_) close(client);
+    const char* script =
+        "import socket, threading\n"
+        "listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)\n"
+        "listener.bind(('127.0.0.1', 0))\n"
+        "listener.listen(4)\n"
+        "print(listener.getsockname()[1], flush=True)\n"
+        "clients = []\n"
+        "while True:\n"
+        "    client, _ = listener.accept()\n"
+        "    clients.append(client)\n"
+        "    print('connection', flush=True)\n";
+    std::string error;
+    if (!process_.Start({"/usr/bin/python3", "-c", script}, &error)) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (output_.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline)
+      if (!process_.Read(&output_, 100)) break;
+    port_ = static_cast<uint16_t>(std::atoi(output_.c_str()));
   }
   uint16_t Port() const { return port_; }
-  int Connections() const { return requests_.load(); }
+  // Connections accepted so far.
+  int Connections() {
+    for (size_t before = std::string::npos; before != output_.size();) {
+      before = output_.size();
+      if (!process_.Read(&output_, 0)) break;
+    }
+    int count = 0;
+    for (size_t at = output_.find("connection"); at != std::string::npos; at = output_.find("connection", at + 1))
+      ++count;
+    return count;
+  }
 
  private:
-  int fd_ = -1;
+  zephrin::test::ChildProcess process_;
+  std::string output_;
   uint16_t port_ = 0;
-  std::atomic<int> requests_{0};
-  std::vector<int> clients_;
-  std::thread acceptor_;
 };
 
 TEST(VideoSettingsStop, AWaitingWorkerIsFreedFromTheCameraNotTerminated) {
