@@ -1,6 +1,7 @@
 // Pan-tilt-zoom end to end: the driver loaded through its exports drives zephrin-camsim, and the
 // simulator's request log shows exactly what reached the camera.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
