@@ -187,6 +187,9 @@ TEST_F(ZephrinLibrary, OpeningNoticeNamesDriverModelFirmwareAndAddress) {
 }
 
 TEST_F(ZephrinLibrary, ExportsExactlyTheCaptureAndCapabilityQueryFamilies) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a DLL's export table is checked by tests/windows/check_exports.py in this build";
+#endif
   std::vector<std::string> names;
   ASSERT_TRUE(HostLibrary::DefinedNames(library_.Path(), &names)) << "nm failed on " << library_.Path();
   std::vector<std::string> expected(std::begin(kCreateNames), std::end(kCreateNames));

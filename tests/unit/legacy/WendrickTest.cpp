@@ -105,6 +105,9 @@ TEST_F(WendrickLibrary, HostOwnedModulesAnswerTheSameWay) {
 }
 
 TEST_F(WendrickLibrary, ExportsExactlyTheCapabilityQueryFamily) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a DLL's export table is checked by tests/windows/check_exports.py in this build";
+#endif
   std::vector<std::string> names;
   ASSERT_TRUE(HostLibrary::DefinedNames(library_.Path(), &names)) << "nm failed on " << library_.Path();
   const std::vector<std::string> expected = {"CreateCapabilityQueryModule", "DeleteCapabilityQueryModule",
