@@ -15,13 +15,32 @@ namespace norvale::platform {
 
 namespace {
 
+// How long closing a connection waits for WinHTTP to finish with its handles.
+constexpr DWORD kSessionCloseWaitMs = 30000;
+
+// What a handle's context value points to: the session's or a request's.
+enum class Owner { Session, Request };
+struct CallbackContext {
+  explicit CallbackContext(Owner o) : owner(o) {}
+  const Owner owner;
+};
+
+// The session's context: told when WinHTTP closes the session handle, which it does only after every
+// handle under it is closed and has had its last callback. Closing a connection waits for that, so no
+// callback of WinHTTP's runs into this library once it may be unloaded.
+struct SessionContext : CallbackContext {
+  SessionContext() : CallbackContext(Owner::Session) {}
+  HANDLE closed = nullptr;  // manual-reset
+};
+
 // What a step of a request waits for.
 enum class Step : DWORD { None, Sent, Headers, Read };
 
 // The part of a request WinHTTP's callbacks reach. It outlives an abandoned request until WinHTTP
 // says its handle is closing, so that a late callback (or a late write into the read buffer) never
 // reaches freed memory: one reference is the caller's, one is WinHTTP's.
-struct RequestContext {
+struct RequestContext : CallbackContext {
+  RequestContext() : CallbackContext(Owner::Request) {}
   HANDLE done = nullptr;  // auto-reset: the step in progress completed
   std::atomic<int> references{2};
   // The outcome of the last completed step.
@@ -46,6 +65,8 @@ struct RequestContext {
 struct HttpConnection {
   HINTERNET session = nullptr;
   HINTERNET server = nullptr;
+  SessionContext* sessionContext = nullptr;  // set once WinHTTP holds it as the session's context
+  bool watched = false;                      // the status callback is installed: the session's closing is reported
   uint32_t timeoutMs = 0;
   HANDLE cancel = nullptr;  // manual-reset: set by CancelHttpRequest until the request ends
 
@@ -88,11 +109,16 @@ std::wstring FromUtf8(const std::string& text) {
   return wide;
 }
 
-// WinHTTP's callback thread. The request's context value is its RequestContext; the session's and the
-// server's handles carry none.
+// WinHTTP's callback thread. A request's context value is its RequestContext, the session's its
+// SessionContext; the server's handle carries none.
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR value, DWORD status, LPVOID info, DWORD length) {
-  auto* context = reinterpret_cast<RequestContext*>(value);
-  if (!context) return;
+  auto* target = reinterpret_cast<CallbackContext*>(value);
+  if (!target) return;
+  if (target->owner == Owner::Session) {
+    if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) SetEvent(static_cast<SessionContext*>(target)->closed);
+    return;
+  }
+  auto* context = static_cast<RequestContext*>(target);
   Step step = Step::None;
   DWORD error = 0;
   DWORD bytes = 0;
@@ -231,11 +257,25 @@ HttpConnection* OpenHttpConnection(const std::string& host, uint16_t port, uint3
   if (c->cancel)
     c->session = WinHttpOpen(FromUtf8(userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-  if (c->session && WinHttpSetTimeouts(c->session, timeout, timeout, timeout, timeout) &&
+  if (c->session) {
+    auto* sessionContext = new (std::nothrow) SessionContext;
+    if (sessionContext) sessionContext->closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD_PTR value = reinterpret_cast<DWORD_PTR>(static_cast<CallbackContext*>(sessionContext));
+    if (sessionContext && sessionContext->closed &&
+        WinHttpSetOption(c->session, WINHTTP_OPTION_CONTEXT_VALUE, &value, sizeof value)) {
+      c->sessionContext = sessionContext;
+    } else {
+      if (sessionContext && sessionContext->closed) CloseHandle(sessionContext->closed);
+      delete sessionContext;
+    }
+  }
+  if (c->sessionContext && WinHttpSetTimeouts(c->session, timeout, timeout, timeout, timeout) &&
       WinHttpSetStatusCallback(c->session, OnStatus,
                                WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
-                               0) != WINHTTP_INVALID_STATUS_CALLBACK)
+                               0) != WINHTTP_INVALID_STATUS_CALLBACK) {
+    c->watched = true;
     c->server = WinHttpConnect(c->session, FromUtf8(host).c_str(), port, 0);
+  }
   if (!c->server) {
     if (error) *error = GetLastError();
     CloseHttpConnection(c);
@@ -249,6 +289,17 @@ void CloseHttpConnection(HttpConnection* c) {
   CloseRequest(c);
   if (c->server) WinHttpCloseHandle(c->server);
   if (c->session) WinHttpCloseHandle(c->session);
+  if (c->watched) {
+    // WinHTTP may still be calling back for an abandoned request; a context it never let go of is
+    // left to it rather than freed under it.
+    if (WaitForSingleObject(c->sessionContext->closed, kSessionCloseWaitMs) == WAIT_OBJECT_0) {
+      CloseHandle(c->sessionContext->closed);
+      delete c->sessionContext;
+    }
+  } else if (c->sessionContext) {
+    CloseHandle(c->sessionContext->closed);
+    delete c->sessionContext;
+  }
   if (c->cancel) CloseHandle(c->cancel);
   delete c;
 }
@@ -275,7 +326,7 @@ bool SendHttpRequest(HttpConnection* c, const std::string& verb, const std::stri
     return false;
   }
   c->context = context;
-  DWORD_PTR value = reinterpret_cast<DWORD_PTR>(context);
+  DWORD_PTR value = reinterpret_cast<DWORD_PTR>(static_cast<CallbackContext*>(context));
   if (!WinHttpSetOption(c->request, WINHTTP_OPTION_CONTEXT_VALUE, &value, sizeof value)) {
     // WinHTTP will not report this handle's closing to the context: the context is ours alone.
     context->references = 1;

