@@ -33,6 +33,7 @@ class PtzIntegration : public ::testing::Test {
   void TearDown() override {
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
+    for (const std::string& file : simulatorFiles_) std::remove(test::ChildProcess::LocalPath(file).c_str());
   }
   // A camera on its own loopback address.
   std::unique_ptr<SimulatedCamera> Camera(std::vector<std::string> extra = {}) {
@@ -50,18 +51,22 @@ class PtzIntegration : public ::testing::Test {
   }
   std::string Dir() const { return dir_.string(); }
   std::string PresetFile() const { return (dir_ / "ELMO_000F7C102030.preset").string(); }
-  // A profile file like a bundled one with other PTZ abilities.
+  // A profile file like a bundled one with other PTZ abilities, where the simulator reads it (its
+  // path is the simulator's).
   std::string Profile(const std::string& base, const std::string& ptz) {
     std::string text = ReadFile(std::string(ZEPHRIN_SOURCE_DIR) + "/tools/camsim/profiles/" + base + ".json");
     const size_t start = text.find("\"ptz\":");
     const size_t end = text.find('}', start);
     text.replace(start, end + 1 - start, "\"ptz\": " + ptz);
-    const std::string path = Dir() + "/" + base + "-custom.json";
-    std::ofstream(path) << text;
+    const std::string path = test::ChildProcess::CreateTempFile(base + "-custom");
+    EXPECT_FALSE(path.empty()) << "cannot create the profile file";
+    simulatorFiles_.push_back(path);
+    std::ofstream(test::ChildProcess::LocalPath(path)) << text;
     return path;
   }
 
   std::filesystem::path dir_;
+  std::vector<std::string> simulatorFiles_;
 };
 
 std::string PanTilt(int pan, int tilt) {
