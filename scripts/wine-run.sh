@@ -52,6 +52,10 @@ case $1 in
   --start)
     ensure_prefix
     "$wineserver" -p
+    # The first program of a new wineserver starts Wine's background services, which keep its output
+    # open as long as the server lives: a throwaway program takes them, so that a test program's
+    # output (read through a pipe by ctest) ends when the program does.
+    "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
     ;;
   --stop)
     "$wineserver" -k 2>/dev/null || true
