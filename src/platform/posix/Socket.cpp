@@ -215,28 +215,41 @@ bool LeaveMulticastGroup(SocketHandle s, const char* group) {
   return MulticastMembership(s, group, IP_DROP_MEMBERSHIP);
 }
 
-int ReceiveFrom(SocketHandle s, void* buffer, size_t size, SocketAddress* from, bool* truncated) {
-  if (truncated) *truncated = false;
-  if (s == kInvalidSocket) return -1;
-  sockaddr_in sa{};
+namespace {
+void FillFrom(const sockaddr_in& sa, SocketAddress* from) {
+  *from = SocketAddress();
+  from->family = sa.sin_family;
+  from->port = sa.sin_port;
+  from->address = sa.sin_addr.s_addr;
+}
+
+// One datagram into buffer with recvmsg, retried when interrupted: its size or -1 (errno tells why),
+// *sa the sender and *truncated whether the datagram was larger than the buffer.
+ssize_t ReceiveOne(int fd, void* buffer, size_t size, int flags, sockaddr_in* sa, bool* truncated) {
   iovec io{buffer, size};
   msghdr message{};
-  message.msg_name = &sa;
-  message.msg_namelen = sizeof sa;
+  message.msg_name = sa;
+  message.msg_namelen = sizeof *sa;
   message.msg_iov = &io;
   message.msg_iovlen = 1;
   ssize_t n;
   do {
-    n = recvmsg(Fd(s), &message, 0);
+    n = recvmsg(fd, &message, flags);
   } while (n < 0 && errno == EINTR);
+  if (n >= 0) *truncated = (message.msg_flags & MSG_TRUNC) != 0;
+  return n;
+}
+}  // namespace
+
+int ReceiveFrom(SocketHandle s, void* buffer, size_t size, SocketAddress* from, bool* truncated) {
+  if (truncated) *truncated = false;
+  if (s == kInvalidSocket) return -1;
+  sockaddr_in sa{};
+  bool cut = false;
+  const ssize_t n = ReceiveOne(Fd(s), buffer, size, 0, &sa, &cut);
   if (n < 0) return -1;
-  if (truncated) *truncated = (message.msg_flags & MSG_TRUNC) != 0;
-  if (from) {
-    *from = SocketAddress();
-    from->family = sa.sin_family;
-    from->port = sa.sin_port;
-    from->address = sa.sin_addr.s_addr;
-  }
+  if (truncated) *truncated = cut;
+  if (from) FillFrom(sa, from);
   return static_cast<int>(n);
 }
 
@@ -255,15 +268,6 @@ int SendTo(SocketHandle s, const void* data, size_t size, const SocketAddress& t
   } while (n < 0 && errno == EINTR);
   return n < 0 ? -1 : static_cast<int>(n);
 }
-
-namespace {
-void FillFrom(const sockaddr_in& sa, SocketAddress* from) {
-  *from = SocketAddress();
-  from->family = sa.sin_family;
-  from->port = sa.sin_port;
-  from->address = sa.sin_addr.s_addr;
-}
-}  // namespace
 
 namespace {
 #ifdef __linux__
@@ -308,22 +312,12 @@ int ReceiveBatch(SocketHandle s, Datagram* datagrams, int count) {
   for (; filled < count; ++filled) {
     Datagram& d = datagrams[filled];
     sockaddr_in sa{};
-    iovec io{d.buffer, d.capacity};
-    msghdr message{};
-    message.msg_name = &sa;
-    message.msg_namelen = sizeof sa;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    ssize_t n;
-    do {
-      n = recvmsg(Fd(s), &message, MSG_DONTWAIT);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = ReceiveOne(Fd(s), d.buffer, d.capacity, MSG_DONTWAIT, &sa, &d.truncated);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) break;
       return filled > 0 ? filled : -1;
     }
     d.size = static_cast<size_t>(n);
-    d.truncated = (message.msg_flags & MSG_TRUNC) != 0;
     FillFrom(sa, &d.from);
   }
   return filled;
