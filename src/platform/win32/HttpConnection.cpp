@@ -10,13 +10,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+
+#include "platform/Platform.h"
 
 namespace norvale::platform {
 
 namespace {
 
-// How long closing a connection waits for WinHTTP to finish with its handles.
-constexpr DWORD kSessionCloseWaitMs = 30000;
+// How long closing a connection waits for WinHTTP to finish with its handles before it keeps this
+// library loaded instead (see CloseHttpConnection).
+constexpr DWORD kSessionCloseWaitMs = 500;
 
 // What a handle's context value points to: the session's or a request's.
 enum class Owner { Session, Request };
@@ -26,11 +30,20 @@ struct CallbackContext {
 };
 
 // The session's context: told when WinHTTP closes the session handle, which it does only after every
-// handle under it is closed and has had its last callback. Closing a connection waits for that, so no
-// callback of WinHTTP's runs into this library once it may be unloaded.
+// handle under it is closed and has had its last callback. One reference is the closer's, one is
+// WinHTTP's (let go at that report), so a report that comes after the closer gave up waiting still
+// finds its context.
 struct SessionContext : CallbackContext {
   SessionContext() : CallbackContext(Owner::Session) {}
   HANDLE closed = nullptr;  // manual-reset
+  std::atomic<int> references{2};
+
+  void Release() {
+    if (references.fetch_sub(1) == 1) {
+      if (closed) CloseHandle(closed);
+      delete this;
+    }
+  }
 };
 
 // What a step of a request waits for.
@@ -115,7 +128,11 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR value, DWORD status, LPVOID info, DW
   auto* target = reinterpret_cast<CallbackContext*>(value);
   if (!target) return;
   if (target->owner == Owner::Session) {
-    if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) SetEvent(static_cast<SessionContext*>(target)->closed);
+    if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+      auto* session = static_cast<SessionContext*>(target);
+      ::SetEvent(session->closed);
+      session->Release();
+    }
     return;
   }
   auto* context = static_cast<RequestContext*>(target);
@@ -147,7 +164,7 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR value, DWORD status, LPVOID info, DW
   context->completed = step;
   context->error = error;
   context->bytes = bytes;
-  SetEvent(context->done);
+  ::SetEvent(context->done);
 }
 
 // Closes the current request from the owner's thread; WinHTTP lets go of its context later.
@@ -265,8 +282,8 @@ HttpConnection* OpenHttpConnection(const std::string& host, uint16_t port, uint3
         WinHttpSetOption(c->session, WINHTTP_OPTION_CONTEXT_VALUE, &value, sizeof value)) {
       c->sessionContext = sessionContext;
     } else {
-      if (sessionContext && sessionContext->closed) CloseHandle(sessionContext->closed);
-      delete sessionContext;
+      if (sessionContext) sessionContext->references = 1;  // WinHTTP never got it
+      if (sessionContext) sessionContext->Release();
     }
   }
   if (c->sessionContext && WinHttpSetTimeouts(c->session, timeout, timeout, timeout, timeout) &&
@@ -284,22 +301,34 @@ HttpConnection* OpenHttpConnection(const std::string& host, uint16_t port, uint3
   return c;
 }
 
+// Keeps this library loaded until the process ends: WinHTTP still holds a callback into it.
+void KeepLibraryLoaded() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    HMODULE module = nullptr;
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCWSTR>(&OnStatus), &module))
+      DebugOutput(
+          "HTTP: a closed connection is still busy in the system's HTTP service; the driver stays "
+          "loaded until the process ends");
+  });
+}
+
 void CloseHttpConnection(HttpConnection* c) {
   if (!c) return;
   CloseRequest(c);
   if (c->server) WinHttpCloseHandle(c->server);
   if (c->session) WinHttpCloseHandle(c->session);
   if (c->watched) {
-    // WinHTTP may still be calling back for an abandoned request; a context it never let go of is
-    // left to it rather than freed under it.
-    if (WaitForSingleObject(c->sessionContext->closed, kSessionCloseWaitMs) == WAIT_OBJECT_0) {
-      CloseHandle(c->sessionContext->closed);
-      delete c->sessionContext;
-    }
+    // WinHTTP calls back until the session handle is closed, which it reports once every handle under
+    // it is done. That is prompt unless a step of an abandoned request is still blocked in the network
+    // (a camera that accepted and never answered): then the call does not wait it out but makes sure
+    // the late callbacks never run into an unloaded library; their contexts outlive them.
+    if (WaitForSingleObject(c->sessionContext->closed, kSessionCloseWaitMs) != WAIT_OBJECT_0) KeepLibraryLoaded();
   } else if (c->sessionContext) {
-    CloseHandle(c->sessionContext->closed);
-    delete c->sessionContext;
+    c->sessionContext->Release();  // WinHTTP's reference: it never reports to this context
   }
+  if (c->sessionContext) c->sessionContext->Release();
   if (c->cancel) CloseHandle(c->cancel);
   delete c;
 }
@@ -428,12 +457,12 @@ void EndHttpRequest(HttpConnection* c, size_t drainBytes, uint32_t drainMs) {
   }
   // Closing a request whose answer was not read to its end drops the connection with it.
   CloseRequest(c);
-  ResetEvent(c->cancel);
+  ::ResetEvent(c->cancel);
   ResetAnswer(c);
 }
 
 void CancelHttpRequest(HttpConnection* c) {
-  if (c) SetEvent(c->cancel);
+  if (c) ::SetEvent(c->cancel);
 }
 
 }  // namespace norvale::platform
