@@ -51,7 +51,8 @@ ensure_prefix() {
 case $1 in
   --start)
     ensure_prefix
-    "$wineserver" -p
+    # Refused when a wineserver of this prefix is running already (an earlier run's): that one serves.
+    "$wineserver" -p 2>/dev/null || true
     # The first program of a new wineserver starts Wine's background services, which keep its output
     # open as long as the server lives: a throwaway program takes them, so that a test program's
     # output (read through a pipe by ctest) ends when the program does.
