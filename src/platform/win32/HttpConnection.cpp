@@ -47,7 +47,7 @@ struct SessionContext : CallbackContext {
 };
 
 // What a step of a request waits for.
-enum class Step : DWORD { None, Sent, Headers, Read };
+enum class Step : DWORD { None, Sent, Headers, Available, Read };
 
 // The part of a request WinHTTP's callbacks reach. It outlives an abandoned request until WinHTTP
 // says its handle is closing, so that a late callback (or a late write into the read buffer) never
@@ -146,6 +146,10 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR value, DWORD status, LPVOID info, DW
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
       step = Step::Headers;
       break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      step = Step::Available;
+      bytes = info && length >= sizeof(DWORD) ? *static_cast<const DWORD*>(info) : 0;
+      break;
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
       step = Step::Read;
       bytes = length;
@@ -181,8 +185,11 @@ bool Await(HttpConnection* c, Step expected, uint64_t limitMs) {
   const uint64_t now = GetTickCount64();
   const uint64_t wait = std::min(limitMs, c->deadline > now ? c->deadline - now : 0);
   HANDLE events[] = {c->context->done, c->cancel};
+  // A step that completed at once does not outlast the deadline either (a server trickling bytes).
   const DWORD woken =
-      WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(std::min<uint64_t>(wait, 0x7FFFFFFF)));
+      now < c->deadline
+          ? WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(std::min<uint64_t>(wait, 0x7FFFFFFF)))
+          : WAIT_TIMEOUT;
   if (woken == WAIT_OBJECT_0 && c->context->error == 0 && c->context->completed == expected) return true;
   c->broken = true;
   CloseRequest(c);
@@ -274,7 +281,16 @@ HttpConnection* OpenHttpConnection(const std::string& host, uint16_t port, uint3
   if (c->cancel)
     c->session = WinHttpOpen(FromUtf8(userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-  if (c->session) {
+  // A handle takes over its parent's callback and context value when it is made: the server's handle
+  // is made before the session gets its context, so that only the session's own closing reaches it.
+  if (c->session && WinHttpSetTimeouts(c->session, timeout, timeout, timeout, timeout) &&
+      WinHttpSetStatusCallback(c->session, OnStatus,
+                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                               0) != WINHTTP_INVALID_STATUS_CALLBACK) {
+    c->watched = true;
+    c->server = WinHttpConnect(c->session, FromUtf8(host).c_str(), port, 0);
+  }
+  if (c->server) {
     auto* sessionContext = new (std::nothrow) SessionContext;
     if (sessionContext) sessionContext->closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     DWORD_PTR value = reinterpret_cast<DWORD_PTR>(static_cast<CallbackContext*>(sessionContext));
@@ -284,14 +300,10 @@ HttpConnection* OpenHttpConnection(const std::string& host, uint16_t port, uint3
     } else {
       if (sessionContext) sessionContext->references = 1;  // WinHTTP never got it
       if (sessionContext) sessionContext->Release();
+      WinHttpCloseHandle(c->server);
+      c->server = nullptr;
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     }
-  }
-  if (c->sessionContext && WinHttpSetTimeouts(c->session, timeout, timeout, timeout, timeout) &&
-      WinHttpSetStatusCallback(c->session, OnStatus,
-                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
-                               0) != WINHTTP_INVALID_STATUS_CALLBACK) {
-    c->watched = true;
-    c->server = WinHttpConnect(c->session, FromUtf8(host).c_str(), port, 0);
   }
   if (!c->server) {
     if (error) *error = GetLastError();
@@ -319,12 +331,15 @@ void CloseHttpConnection(HttpConnection* c) {
   CloseRequest(c);
   if (c->server) WinHttpCloseHandle(c->server);
   if (c->session) WinHttpCloseHandle(c->session);
-  if (c->watched) {
+  if (c->watched && c->sessionContext) {
     // WinHTTP calls back until the session handle is closed, which it reports once every handle under
     // it is done. That is prompt unless a step of an abandoned request is still blocked in the network
     // (a camera that accepted and never answered): then the call does not wait it out but makes sure
     // the late callbacks never run into an unloaded library; their contexts outlive them.
     if (WaitForSingleObject(c->sessionContext->closed, kSessionCloseWaitMs) != WAIT_OBJECT_0) KeepLibraryLoaded();
+  } else if (c->watched) {
+    // Callbacks without a context to report to may still come for the server's handle.
+    if (c->session) KeepLibraryLoaded();
   } else if (c->sessionContext) {
     c->sessionContext->Release();  // WinHTTP's reference: it never reports to this context
   }
@@ -418,16 +433,27 @@ int ReadHttpBody(HttpConnection* c, void* buffer, size_t size) {
     c->broken = true;
     return -1;
   }
-  // WinHTTP fills the context's buffer, which outlives an abandoned read.
+  // First the count of bytes that have arrived, then a read of no more than those: a read of more may
+  // hold the caller until they come (Wine's WinHTTP does), and only a wait of our own can be cancelled.
   RequestContext* context = c->context;
-  context->buffer.resize(std::min<size_t>(size, 64 * 1024));
-  if (!WinHttpReadData(c->request, context->buffer.data(), static_cast<DWORD>(context->buffer.size()), nullptr)) {
+  if (!WinHttpQueryDataAvailable(c->request, nullptr)) {
     c->broken = true;
     CloseRequest(c);
     return -1;
   }
-  if (!Await(c, Step::Read, c->timeoutMs)) return -1;
-  const DWORD got = std::min<DWORD>(context->bytes, static_cast<DWORD>(context->buffer.size()));
+  if (!Await(c, Step::Available, c->timeoutMs)) return -1;
+  DWORD got = 0;
+  if (const DWORD available = context->bytes; available > 0) {
+    // WinHTTP fills the context's buffer, which outlives an abandoned read.
+    context->buffer.resize(std::min<size_t>({size, available, 64 * 1024}));
+    if (!WinHttpReadData(c->request, context->buffer.data(), static_cast<DWORD>(context->buffer.size()), nullptr)) {
+      c->broken = true;
+      CloseRequest(c);
+      return -1;
+    }
+    if (!Await(c, Step::Read, c->timeoutMs)) return -1;
+    got = std::min<DWORD>(context->bytes, static_cast<DWORD>(context->buffer.size()));
+  }
   if (got == 0) {
     // WinHTTP ends a read quietly when the connection closes: only the announced length (where there
     // is one) tells the regular end from a cut.

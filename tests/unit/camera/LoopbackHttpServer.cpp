@@ -54,14 +54,27 @@ const char* Reason(int status) {
   }
 }
 
+// How long an answer waits for a client that reads nothing before it gives up.
+constexpr int kSendStallMs = 3000;
+constexpr uint32_t kSendSliceMs = 20;
+
 }  // namespace
 
 bool HttpConnection::Send(const std::string& bytes) {
   size_t sent = 0;
+  int stalledMs = 0;
   while (sent < bytes.size()) {
+    if (server_.Stopping() || stalledMs >= kSendStallMs) return false;
     const int n = platform::Send(socket_, bytes.data() + sent, bytes.size() - sent);
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      stalledMs = 0;
+      continue;
+    }
+    // No room in the client's buffers, or a broken connection: wait for room a slice at a time.
+    const platform::SocketWait wait = platform::WaitConnected(socket_, kSendSliceMs);
+    if (wait == platform::SocketWait::Invalid || wait == platform::SocketWait::Fatal) return false;
+    stalledMs += static_cast<int>(kSendSliceMs);
   }
   return true;
 }
@@ -110,6 +123,8 @@ void LoopbackHttpServer::AcceptLoop() {
     if (platform::WaitReadable(listener_, 50) != platform::SocketWait::Ready) continue;
     const platform::SocketHandle s = platform::Accept(listener_);
     if (s == platform::kInvalidSocket) continue;
+    // Sends never block: under Wine a blocked send may miss the client's reset and Stop's shutdown.
+    platform::SetBlocking(s, false);
     const int connection = ++connections_;
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) {
