@@ -8,12 +8,12 @@
 #
 # Environment: ZEPHRIN_JOBS (parallel build and test jobs, default: the processor count),
 # ZEPHRIN_FUZZ_SECONDS (seconds per fuzz target, default 20), ZEPHRIN_PRESETS (the presets to run,
-# default "default asan tsan fuzz"; add "windows" for the DLLs and their tests under Wine).
+# default "default asan tsan fuzz windows").
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh || exit 1
 jobs=${ZEPHRIN_JOBS:-$(nproc)}
-presets=${ZEPHRIN_PRESETS:-default asan tsan fuzz}
+presets=${ZEPHRIN_PRESETS:-default asan tsan fuzz windows}
 summary=()
 failed=0
 
