@@ -65,6 +65,20 @@ case $1 in
     ensure_prefix
     # Refused (harmlessly) when a wineserver of this prefix is running already.
     "$wineserver" -p30 2>/dev/null || true
-    exec "$wine" "$@"
+    # Now and then (about once in a few thousand starts, with programs starting side by side) Wine fails
+    # to start a program at all: it fails without a line of output. Such a start is tried once more,
+    # and said so; a program that printed anything keeps its result, and one that fails the same way
+    # twice fails.
+    output=$(mktemp)
+    errors=$(mktemp)
+    trap 'rm -f "$output" "$errors"' EXIT
+    for attempt in 1 2; do
+      status=0
+      "$wine" "$@" >"$output" 2>"$errors" || status=$?
+      cat "$output"
+      cat "$errors" >&2
+      if [ "$status" -eq 0 ] || [ -s "$output" ] || [ -s "$errors" ] || [ "$attempt" -eq 2 ]; then exit "$status"; fi
+      echo "wine-run: $1 failed (status $status) without any output: starting it once more" >&2
+    done
     ;;
 esac
