@@ -276,6 +276,16 @@ def load_text(load):
     return "load %.1f/%.1f/%.1f -> %.1f/%.1f/%.1f" % (load[0] + load[1])
 
 
+def wake_cost_text(bin_dir):
+    """What one wake-up of a sleeping thread costs on this machine (tests/bench/wake_cost.cpp): each
+    thread a frame wakes on the way from the socket to the host adds it to the driver's CPU figure."""
+    line = subprocess.run([os.path.join(bin_dir, "wake_cost"), "--seconds", "5", "--fps", "25"],
+                          capture_output=True, text=True, check=True).stdout
+    fields = dict(field.split("=", 1) for field in line.split()[1:])
+    return ("one wake-up of a sleeping thread costs %s us of CPU here: %s s/stream-min for each wake-up per frame "
+            "at 25 frames/s" % (fields["us_per_wakeup"], fields["s_per_stream_min_per_wakeup_per_frame"]))
+
+
 def print_small(result):
     r = result
     minutes = r["count"] * r["seconds"] / 60.0
@@ -346,6 +356,7 @@ def main():
         print("clip: H.264 1280x720, 25 frames/s, %.0f kbit/s; %d s per run; 2 cores (%s); logs in %s" % (
             rate, args.seconds, load_text((os.getloadavg(), os.getloadavg())).split(" -> ")[0], work))
         if args.counts:
+            print(wake_cost_text(args.bin))
             print("CPU s/stream-min: 'steady' from %.0f s (at most a third of the run) after the start to the end of sending; 'whole' over the "
                   "processes' lives (opening, ffmpeg's probing, stop and close included)" % SETTLE_SECONDS)
             print("cameras | steady: driver | ffmpeg | ratio | whole: driver | ffmpeg | ratio | frames driver/sent | "

@@ -11,5 +11,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 cmake --preset default >/dev/null
-cmake --build build/default -j2 --target Zephrin multi_device_host rtsp_replayer >/dev/null
+cmake --build build/default -j2 --target Zephrin multi_device_host rtsp_replayer wake_cost >/dev/null
 exec /usr/bin/python3 tests/bench/multi_camera.py "$@"
