@@ -1,5 +1,7 @@
 #include "DriverSession.h"
 
+#include <cstdio>
+
 namespace zephrin::host {
 
 DriverSession::DriverSession(const std::string& path) : library_(zephrin::hostobjects::HostLibrary::FromPath(path)) {
@@ -10,6 +12,14 @@ DriverSession::DriverSession(const std::string& path) : library_(zephrin::hostob
 }
 
 DriverSession::~DriverSession() { Destroy(); }
+
+bool DriverSession::ReportIfUnusable(const char* command) const {
+  if (state_ == State::kNotLoaded)
+    std::fprintf(stderr, "zephrin-host %s: cannot load %s: %s\n", command, Path().c_str(), Error().c_str());
+  else if (state_ == State::kNoExports)
+    std::fprintf(stderr, "zephrin-host %s: %s lacks the driver exports\n", command, Path().c_str());
+  return state_ == State::kNotLoaded || state_ == State::kNoExports;
+}
 
 bool DriverSession::Create() {
   if (state_ != State::kLoaded) return false;

@@ -156,10 +156,7 @@ int RunIo(const Arguments& args) {
     return 2;
   }
   DriverSession session(options.device.Library());
-  if (session.Status() != DriverSession::State::kLoaded) {
-    std::fprintf(stderr, "zephrin-host io: cannot load %s: %s\n", session.Path().c_str(), session.Error().c_str());
-    return 1;
-  }
+  if (session.ReportIfUnusable("io")) return 1;
 
   zephrin::hostobjects::RecordingLogSink log;
   log.SetEcho(true);

@@ -310,16 +310,8 @@ int RunPtz(const Arguments& args) {
     PrintPtzUsage(stderr);
     return 2;
   }
-  const std::string& library = options.device.Library();
-  DriverSession session(library);
-  if (session.Status() == DriverSession::State::kNotLoaded) {
-    std::fprintf(stderr, "zephrin-host ptz: cannot load %s: %s\n", library.c_str(), session.Error().c_str());
-    return 3;
-  }
-  if (session.Status() == DriverSession::State::kNoExports) {
-    std::fprintf(stderr, "zephrin-host ptz: %s lacks the driver exports\n", library.c_str());
-    return 3;
-  }
+  DriverSession session(options.device.Library());
+  if (session.ReportIfUnusable("ptz")) return 3;
   hostobjects::RecordingLogSink log;
   log.SetEcho(!options.quiet);
   hostobjects::TestFrameAllocator allocator;

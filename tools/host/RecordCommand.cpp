@@ -436,15 +436,8 @@ int RunRecord(const Arguments& args) {
       return 2;
     }
   }
-  const std::string& library = options.device.Library();
-  DriverSession session(library);
-  if (session.Status() == DriverSession::State::kNotLoaded) {
-    std::fprintf(stderr, "zephrin-host record: cannot load %s: %s\n", library.c_str(), session.Error().c_str());
-    if (file) std::fclose(file);
-    return 3;
-  }
-  if (session.Status() == DriverSession::State::kNoExports) {
-    std::fprintf(stderr, "zephrin-host record: %s lacks the driver exports\n", library.c_str());
+  DriverSession session(options.device.Library());
+  if (session.ReportIfUnusable("record")) {
     if (file) std::fclose(file);
     return 3;
   }
