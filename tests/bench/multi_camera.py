@@ -8,6 +8,9 @@ per camera) reads the same cameras' second stream in the same run.
 Table 1 (counts 1, 8, 32 by default): CPU seconds per stream-minute of the driver's host process and
 of the ffmpeg processes (whole process lives, opening and closing included, for both), their ratio,
 and the frames each received against the frames the replayer sent on its stream.
+Before it, what one wake-up of a sleeping thread costs on this machine; under each row, the sleeps
+(each ended by a wake-up) and preemptions per frame of the driver's threads and of ffmpeg's in the
+steady part, and what the driver's sleeps cost at that price: the floor under its CPU figure.
 
 Table 2 (--big N, default 128, 0 to skip): N cameras recorded by the host alone for --big-seconds
 (default 60): frames lost, CPU per stream-minute, RSS per stream, threads, and the time the stop of
@@ -115,6 +118,27 @@ def process_cpu(pid):
         return 0.0
 
 
+def process_switches(pid):
+    """Context switches a running process's threads have made so far: (voluntary, involuntary). A
+    voluntary switch is a thread going to sleep, so each one is followed by a wake-up."""
+    voluntary = involuntary = 0
+    try:
+        tasks = os.listdir("/proc/%d/task" % pid)
+    except OSError:
+        return 0, 0
+    for task in tasks:
+        try:
+            with open("/proc/%d/task/%s/status" % (pid, task)) as f:
+                for line in f:
+                    if line.startswith("voluntary_ctxt_switches:"):
+                        voluntary += int(line.split()[1])
+                    elif line.startswith("nonvoluntary_ctxt_switches:"):
+                        involuntary += int(line.split()[1])
+        except (OSError, IndexError, ValueError):
+            pass
+    return voluntary, involuntary
+
+
 def wait_with_usage(process, timeout=30):
     """Waits for a child and returns its CPU seconds (user + system)."""
     deadline = time.time() + timeout
@@ -207,7 +231,8 @@ def run(count, seconds, args, clip, params, log_dir, with_ffmpeg, perf_data=None
         # driver streams) to the end of sending, read from /proc for the host and every ffmpeg.
         settle = min(SETTLE_SECONDS, seconds / 3.0) if settle is None else settle
         time.sleep(settle)
-        steady_begin = (process_cpu(host.pid), sum(process_cpu(reader.pid) for _, reader in readers), time.time())
+        steady_begin = (process_cpu(host.pid), sum(process_cpu(reader.pid) for _, reader in readers), time.time(),
+                        process_switches(host.pid), [process_switches(reader.pid) for _, reader in readers])
         steady_sent, _, _, _ = replayer.command("status")
         if perf_data:
             with open(os.path.join(log_dir, "perf-record.out"), "w") as out:
@@ -215,7 +240,8 @@ def run(count, seconds, args, clip, params, log_dir, with_ffmpeg, perf_data=None
                                 "sleep", "%.1f" % (seconds - settle)], stdout=out, stderr=subprocess.STDOUT)
         else:
             time.sleep(seconds - settle)
-        steady_end = (process_cpu(host.pid), sum(process_cpu(reader.pid) for _, reader in readers), time.time())
+        steady_end = (process_cpu(host.pid), sum(process_cpu(reader.pid) for _, reader in readers), time.time(),
+                      process_switches(host.pid), [process_switches(reader.pid) for _, reader in readers])
         # The driver's stream stops first; ffmpeg's goes on until ffmpeg has ended (it only notices an
         # interrupt when a packet arrives), and its count is read when its session has closed.
         sent, sender_cpu, sender_wall, late = replayer.command("pause h264")
@@ -256,7 +282,9 @@ def run(count, seconds, args, clip, params, log_dir, with_ffmpeg, perf_data=None
             "short_cameras": short_cameras,
             "lost": sum(max(0, sent_driver.get(a, 0) - received.get(a, 0)) for a in addresses(args.first, count)),
             "steady_driver_cpu": steady_end[0] - steady_begin[0], "steady_ffmpeg_cpu": steady_end[1] - steady_begin[1],
-            "steady_seconds": steady_end[2] - steady_begin[2],
+            "steady_seconds": steady_end[2] - steady_begin[2], "steady_frames": sum(steady_counts),
+            "steady_driver_switches": tuple(e - b for e, b in zip(steady_end[3], steady_begin[3])),
+            "steady_ffmpeg_switches": tuple(sum(e[i] - b[i] for e, b in zip(steady_end[4], steady_begin[4])) for i in (0, 1)),
             "sender_cpu": sender_cpu, "late": late, "summary": summary,
             "load": (load_before, os.getloadavg()),
             "host_errors": host_err.name,
@@ -276,17 +304,19 @@ def load_text(load):
     return "load %.1f/%.1f/%.1f -> %.1f/%.1f/%.1f" % (load[0] + load[1])
 
 
-def wake_cost_text(bin_dir):
-    """What one wake-up of a sleeping thread costs on this machine (tests/bench/wake_cost.cpp): each
-    thread a frame wakes on the way from the socket to the host adds it to the driver's CPU figure."""
+def wake_cost(bin_dir):
+    """CPU microseconds one wake-up of a sleeping thread costs on this machine (tests/bench/wake_cost.cpp):
+    each time a frame wakes a thread on its way from the socket to the host, this is added to the
+    driver's CPU figure."""
     line = subprocess.run([os.path.join(bin_dir, "wake_cost"), "--seconds", "5", "--fps", "25"],
                           capture_output=True, text=True, check=True).stdout
     fields = dict(field.split("=", 1) for field in line.split()[1:])
-    return ("one wake-up of a sleeping thread costs %s us of CPU here: %s s/stream-min for each wake-up per frame "
-            "at 25 frames/s" % (fields["us_per_wakeup"], fields["s_per_stream_min_per_wakeup_per_frame"]))
+    print("one wake-up of a sleeping thread costs %s us of CPU here: %s s/stream-min for each wake-up per frame "
+          "at 25 frames/s" % (fields["us_per_wakeup"], fields["s_per_stream_min_per_wakeup_per_frame"]))
+    return float(fields["us_per_wakeup"])
 
 
-def print_small(result):
+def print_small(result, wake_us=None):
     r = result
     minutes = r["count"] * r["seconds"] / 60.0
     steady_minutes = r["count"] * r["steady_seconds"] / 60.0
@@ -298,6 +328,15 @@ def print_small(result):
         r["driver_cpu"] / r["ffmpeg_cpu"] if r["ffmpeg_cpu"] else float("nan"),
         r["driver_frames"], r["sent_driver"], r["ffmpeg_frames"], r["sent_ffmpeg"],
         r["sender_cpu"] / (streams * r["seconds"] / 60.0), load_text(r["load"])), flush=True)
+    if wake_us and r["steady_frames"]:
+        # Sleeps (voluntary switches) per frame: the wake-ups the driver's threads pay for; every
+        # stream's frames wake its threads, so the count is per frame of one stream.
+        frames = float(r["steady_frames"])
+        driver, ffmpeg = r["steady_driver_switches"], r["steady_ffmpeg_switches"]
+        print("        steady, per frame: driver %.1f sleeps (+%.1f preemptions), ffmpeg %.1f (+%.1f); the driver's "
+              "sleeps at %.0f us each: %.3f s/stream-min" % (
+                  driver[0] / frames, driver[1] / frames, ffmpeg[0] / frames, ffmpeg[1] / frames, wake_us,
+                  driver[0] / frames * wake_us * 1e-6 * 25 * 60), flush=True)
 
 
 def print_big(result):
@@ -356,13 +395,13 @@ def main():
         print("clip: H.264 1280x720, 25 frames/s, %.0f kbit/s; %d s per run; 2 cores (%s); logs in %s" % (
             rate, args.seconds, load_text((os.getloadavg(), os.getloadavg())).split(" -> ")[0], work))
         if args.counts:
-            print(wake_cost_text(args.bin))
+            wake_us = wake_cost(args.bin)
             print("CPU s/stream-min: 'steady' from %.0f s (at most a third of the run) after the start to the end of sending; 'whole' over the "
                   "processes' lives (opening, ffmpeg's probing, stop and close included)" % SETTLE_SECONDS)
             print("cameras | steady: driver | ffmpeg | ratio | whole: driver | ffmpeg | ratio | frames driver/sent | "
                   "ffmpeg/sent | sender CPU s/stream-min | machine load before -> after")
         for count in args.counts:
-            print_small(run(count, args.seconds, args, clip, params, work, True))
+            print_small(run(count, args.seconds, args, clip, params, work, True), wake_us)
         if args.big:
             print_big(run(args.big, args.big_seconds, args, clip, params, work, False))
         if args.perf:
