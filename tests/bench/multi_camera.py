@@ -6,7 +6,7 @@ are recorded by one host process that loads the driver once and opens one driver
 per camera) reads the same cameras' second stream in the same run.
 
 Table 1 (counts 1, 8, 32 by default): CPU seconds per stream-minute of the driver's host process and
-of the ffmpeg processes (whole process lives, opening and closing included, for both), their ratio,
+of the ffmpeg processes (in the steady part, and over whole process lives with opening and closing), their ratios,
 and the frames each received against the frames the replayer sent on its stream.
 Before it, what one wake-up of a sleeping thread costs on this machine; under each row, the sleeps
 (each ended by a wake-up) and preemptions per frame of the driver's threads and of ffmpeg's in the
@@ -330,7 +330,8 @@ def print_small(result, wake_us=None):
         r["sender_cpu"] / (streams * r["seconds"] / 60.0), load_text(r["load"])), flush=True)
     if wake_us and r["steady_frames"]:
         # Sleeps (voluntary switches) per frame: the wake-ups the driver's threads pay for; every
-        # stream's frames wake its threads, so the count is per frame of one stream.
+        # stream's frames wake its threads, so the count is per frame of one stream (ffmpeg's streams
+        # carry the same frames at the same pace).
         frames = float(r["steady_frames"])
         driver, ffmpeg = r["steady_driver_switches"], r["steady_ffmpeg_switches"]
         print("        steady, per frame: driver %.1f sleeps (+%.1f preemptions), ffmpeg %.1f (+%.1f); the driver's "
