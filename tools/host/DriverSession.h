@@ -25,9 +25,9 @@ class DriverSession {
   void Destroy();
 
   State Status() const { return state_; }
-  // True when the library loaded with its exports; otherwise says why on stderr, as
+  // False when the library loaded with its exports; otherwise says why on stderr, as
   // "zephrin-host COMMAND: cannot load PATH: REASON" or "zephrin-host COMMAND: PATH lacks the driver
-  // exports", and returns false.
+  // exports", and returns true.
   bool ReportIfUnusable(const char* command) const;
   norvale::ipcapture::IIPCaptureDriverEx5* Driver() const { return driver_; }
   const std::string& Path() const { return library_.Path(); }
