@@ -313,10 +313,10 @@ def wake_cost(bin_dir):
     fields = dict(field.split("=", 1) for field in line.split()[1:])
     print("one wake-up of a sleeping thread costs %s us of CPU here: %s s/stream-min for each wake-up per frame "
           "at 25 frames/s" % (fields["us_per_wakeup"], fields["s_per_stream_min_per_wakeup_per_frame"]))
-    return float(fields["us_per_wakeup"])
+    return {key: float(fields[key]) for key in ("us_per_wakeup", "s_per_stream_min_per_wakeup_per_frame")}
 
 
-def print_small(result, wake_us=None):
+def print_small(result, wake=None):
     r = result
     minutes = r["count"] * r["seconds"] / 60.0
     steady_minutes = r["count"] * r["steady_seconds"] / 60.0
@@ -328,7 +328,7 @@ def print_small(result, wake_us=None):
         r["driver_cpu"] / r["ffmpeg_cpu"] if r["ffmpeg_cpu"] else float("nan"),
         r["driver_frames"], r["sent_driver"], r["ffmpeg_frames"], r["sent_ffmpeg"],
         r["sender_cpu"] / (streams * r["seconds"] / 60.0), load_text(r["load"])), flush=True)
-    if wake_us and r["steady_frames"]:
+    if wake and r["steady_frames"]:
         # Sleeps (voluntary switches) per frame: the wake-ups the driver's threads pay for; every
         # stream's frames wake its threads, so the count is per frame of one stream (ffmpeg's streams
         # carry the same frames at the same pace).
@@ -336,8 +336,9 @@ def print_small(result, wake_us=None):
         driver, ffmpeg = r["steady_driver_switches"], r["steady_ffmpeg_switches"]
         print("        steady, per frame: driver %.1f sleeps (+%.1f preemptions), ffmpeg %.1f (+%.1f); the driver's "
               "sleeps at %.0f us each: %.3f s/stream-min" % (
-                  driver[0] / frames, driver[1] / frames, ffmpeg[0] / frames, ffmpeg[1] / frames, wake_us,
-                  driver[0] / frames * wake_us * 1e-6 * 25 * 60), flush=True)
+                  driver[0] / frames, driver[1] / frames, ffmpeg[0] / frames, ffmpeg[1] / frames,
+                  wake["us_per_wakeup"], driver[0] / frames * wake["s_per_stream_min_per_wakeup_per_frame"]),
+              flush=True)
 
 
 def print_big(result):
@@ -396,13 +397,13 @@ def main():
         print("clip: H.264 1280x720, 25 frames/s, %.0f kbit/s; %d s per run; 2 cores (%s); logs in %s" % (
             rate, args.seconds, load_text((os.getloadavg(), os.getloadavg())).split(" -> ")[0], work))
         if args.counts:
-            wake_us = wake_cost(args.bin)
+            wake = wake_cost(args.bin)
             print("CPU s/stream-min: 'steady' from %.0f s (at most a third of the run) after the start to the end of sending; 'whole' over the "
                   "processes' lives (opening, ffmpeg's probing, stop and close included)" % SETTLE_SECONDS)
             print("cameras | steady: driver | ffmpeg | ratio | whole: driver | ffmpeg | ratio | frames driver/sent | "
                   "ffmpeg/sent | sender CPU s/stream-min | machine load before -> after")
         for count in args.counts:
-            print_small(run(count, args.seconds, args, clip, params, work, True), wake_us)
+            print_small(run(count, args.seconds, args, clip, params, work, True), wake)
         if args.big:
             print_big(run(args.big, args.big_seconds, args, clip, params, work, False))
         if args.perf:
