@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "camera/CameraSeries.h"
 #include "camera/HUtils.h"
 #include "camera/HttpSender.h"
+#include "runtime/HostParameterKeys.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -11,7 +13,7 @@ namespace norvale {
 namespace {
 
 int32_t SeriesParam(IDriver* driver) {
-  const int32_t series = driver ? driver->GetIntParam(2) : ParamNotSet;
+  const int32_t series = driver ? driver->GetIntParam(hostparam::kCameraSeries) : ParamNotSet;
   return series == ParamNotSet ? 0 : series;
 }
 
@@ -26,6 +28,19 @@ uint32_t RateOf(int32_t period) {
 
 std::string Decimal(uint32_t value) { return FormatString("%u", value); }
 
+const char* StreamKindName(int32_t kind) {
+  switch (kind) {
+    case StreamRecording:
+      return "recording";
+    case StreamLive:
+      return "live";
+    case StreamRemote:
+      return "remote";
+    default:
+      return "unknown";
+  }
+}
+
 }  // namespace
 
 CElmoVideoSettingsManager::CElmoVideoSettingsManager(IDriver* driver, uint32_t camera)
@@ -35,12 +50,13 @@ CElmoVideoSettingsManager::CElmoVideoSettingsManager(IDriver* driver, uint32_t c
     : CBaseVideoSettingsManager(driver, camera),
       driver_(driver),
       sender_(Web::CreateHttpSender(driver ? *driver->GetDeviceInfo() : DEVICE_INFO())),
-      helper_(driver ? driver->GetVideoStandard() : 0, FlagParam(driver, 7), static_cast<uint32_t>(SeriesParam(driver)),
-              driver ? driver->GetStringParam(8) : std::string()),
+      helper_(driver ? driver->GetVideoStandard() : 0, FlagParam(driver, hostparam::kSecondH264Stream),
+              static_cast<uint32_t>(SeriesParam(driver)),
+              driver ? driver->GetStringParam(hostparam::kSupportedResolutions) : std::string()),
       database_(driver ? driver->GetVideoStandard() : 0, driver),
       series_(SeriesParam(driver)),
-      frameRateOption_(FlagParam(driver, 9)),
-      secondStreamAllowed_(FlagParam(driver, 7)) {
+      frameRateOption_(FlagParam(driver, hostparam::kFrameRateOption)),
+      secondStreamAllowed_(FlagParam(driver, hostparam::kSecondH264Stream)) {
   if (startWorker) StartWorker(WorkerName());
 }
 
@@ -174,7 +190,7 @@ std::string CElmoVideoSettingsManager::GroupName(const StreamRecord& record) con
 
 bool CElmoVideoSettingsManager::IsHighResolution(const StreamRecord& record) const {
   const uint16_t width = record.settings.width;
-  return series_ == 5 && record.codec == ipcapture::CodecH264 &&
+  return series::HasHighResolutionH264Mode(series_) && record.codec == ipcapture::CodecH264 &&
          (width > 1280 || (width == 1280 && record.settings.height >= 960));
 }
 
@@ -203,12 +219,12 @@ std::string CElmoVideoSettingsManager::QualityTerm(const std::string& list, cons
       key = group + "Bitrate";
       lower = 64;
       upper = 8000;
-      if (series_ == 3 && secondStreamAllowed_) {
+      if (series::LimitsH264BitrateWithSecondStream(series_) && secondStreamAllowed_) {
         upper = 4096;
-      } else if (series_ == 5 && IsHighResolution(record)) {
+      } else if (IsHighResolution(record)) {
         lower = 4096;
         upper = 8192;
-      } else if (series_ == 7 || series_ == 8) {
+      } else if (series::HasSeveralStreams(series_)) {
         upper = record.settings.streamKind == StreamRecording ? 8192 : 2048;
       }
       break;
@@ -246,20 +262,7 @@ std::string CElmoVideoSettingsManager::KeyFrameTerm(const std::string& list, con
   if (record.codec == ipcapture::CodecJPEG || group.empty()) return {};
   if (IsHighResolution(record)) rate = helper_.GetMaxFrameRate(ResolutionName(record), false);
   if (rate == 0) return {};
-  uint32_t minimum = 1;
-  switch (series_) {
-    case 2:
-    case 6:
-    case 7:
-    case 8:
-      minimum = 2;
-      break;
-    case 4:
-      minimum = secondStreamAllowed_ ? 2 : 1;
-      break;
-    default:
-      break;
-  }
+  const uint32_t minimum = series::MinKeyFrameInterval(series_, secondStreamAllowed_);
   const std::string name = std::string(kAppearanceGroup) + "." + group + "VideoKeyFrameInterval";
   return ParameterTerm(list, name, Decimal(std::max(rate - 1, minimum)));
 }
@@ -285,13 +288,13 @@ std::string CElmoVideoSettingsManager::ResolutionTerm(const std::string& list, c
 bool CElmoVideoSettingsManager::GenerateRequestUri(const std::string& parameterList, std::string* request) {
   request->clear();
   const auto records = StreamRecords();
-  if (series_ == 7 || series_ == 8) return GenerateRequestUri_forQuadStreamCameras(parameterList, records, request);
-  return GenerateRequestUri_forSingleStreamMode(parameterList, records, request);
+  if (series::HasSeveralStreams(series_)) return GenerateRequestUriForSeveralStreams(parameterList, records, request);
+  return GenerateRequestUriForSingleStream(parameterList, records, request);
 }
 
-bool CElmoVideoSettingsManager::GenerateRequestUri_forSingleStreamMode(const std::string& list,
-                                                                       const std::map<int32_t, StreamRecord>& records,
-                                                                       std::string* request) {
+bool CElmoVideoSettingsManager::GenerateRequestUriForSingleStream(const std::string& list,
+                                                                  const std::map<int32_t, StreamRecord>& records,
+                                                                  std::string* request) {
   const auto it = records.find(StreamRecording);
   // A single-stream camera is set from the recording stream's request. Without one (a live or
   // remote stream alone) the camera keeps its configuration and the stream opens as it is.
@@ -304,10 +307,12 @@ bool CElmoVideoSettingsManager::GenerateRequestUri_forSingleStreamMode(const std
                KeyFrameTerm(list, record, rate);
     return true;
   }
-  const uint32_t base = series_ == 5 ? helper_.GetMaxFrameRate(ResolutionName(record), true) : 0;
+  const uint32_t base =
+      series::SkipsFramesFromResolutionRate(series_) ? helper_.GetMaxFrameRate(ResolutionName(record), true) : 0;
   const FrameSkipEntry entry = helper_.FindFrameSkip(rate, base);
   if (entry.rate == 0) {
     const std::string device = driver_->GetDeviceName();
+    // The log line keeps the name this function has always had there.
     driver_->Log(LogError, "%s: Unable to calculate frame-skip value for %u fps option for device %s",
                  "norvale::CElmoVideoSettingsManager::GenerateRequestUri_forSingleStreamMode", rate, device.c_str());
     return false;
@@ -317,9 +322,23 @@ bool CElmoVideoSettingsManager::GenerateRequestUri_forSingleStreamMode(const std
   return true;
 }
 
-bool CElmoVideoSettingsManager::GenerateRequestUri_forQuadStreamCameras(const std::string& list,
-                                                                        const std::map<int32_t, StreamRecord>& records,
-                                                                        std::string* request) {
+std::string CElmoVideoSettingsManager::StreamTerms(const std::string& list, int32_t kind, const StreamRecord& record,
+                                                   const std::vector<std::string>& chosen) {
+  std::string terms;
+  if (record.settings.frameInterval != 0) {
+    uint32_t rate = RateOf(record.settings.frameInterval);
+    const uint32_t limit = database_.GetMaxFrameRate(static_cast<uint32_t>(kind), chosen);
+    if (limit != 0) rate = std::min(rate, limit);
+    terms += FrameRateTerm(list, record, rate);
+    terms += KeyFrameTerm(list, record, rate);
+  }
+  return terms + QualityTerm(list, record);
+}
+
+bool CElmoVideoSettingsManager::GenerateRequestUriForSeveralStreams(const std::string& list,
+                                                                    const std::map<int32_t, StreamRecord>& records,
+                                                                    std::string* request) {
+  // The log lines keep the name this function has always had there, which users search their logs for.
   static const char* const kFunction = "norvale::CElmoVideoSettingsManager::GenerateRequestUri_forQuadStreamCameras";
   const std::string device = driver_->GetDeviceName();
   const std::string resolutionName = std::string(kAppearanceGroup) + ".Resolution";
@@ -365,10 +384,10 @@ bool CElmoVideoSettingsManager::GenerateRequestUri_forQuadStreamCameras(const st
   }
 
   // 2. The resolution database tells which combinations the camera takes.
-  if (!database_.Open(driver_->GetStringParam(8), driver_->GetDriverName())) {
+  if (!database_.Open(driver_->GetStringParam(hostparam::kSupportedResolutions), driver_->GetDriverName())) {
     driver_->Log(LogError, "%s: Unable to open database file for handling resolution set setting for device %s",
                  kFunction, device.c_str());
-    return GenerateRequestUri_forSingleStreamMode(list, records, request);
+    return GenerateRequestUriForSingleStream(list, records, request);
   }
 
   // 3. One name per stream, each allowed beside the ones chosen before it.
@@ -380,18 +399,28 @@ bool CElmoVideoSettingsManager::GenerateRequestUri_forQuadStreamCameras(const st
         CResolutionHelper::ChooseResolution(std::vector<std::string>(allowed.begin(), allowed.end()), ToLower(name)));
   }
 
-  // 4. Frame rate, key-frame interval and quality of each stream.
+  // 4. Frame rate, key-frame interval and quality, once per parameter group. Streams of one group
+  // share the camera's encoder, so one of them sets it: the first in kind order (recording, live,
+  // remote), since the recording is what the system keeps. Were each to write its own value, the
+  // camera would flip between them on every round.
   std::string terms;
+  std::map<std::string, std::pair<int32_t, std::string>> owners;  // group -> the stream setting it, its terms
   for (const auto& [kind, record] : records) {
     if (record.codec == ipcapture::CodecJPEG) jpegInUse_ = true;
-    if (record.settings.frameInterval != 0) {
-      uint32_t rate = RateOf(record.settings.frameInterval);
-      const uint32_t limit = database_.GetMaxFrameRate(static_cast<uint32_t>(kind), chosen);
-      if (limit != 0) rate = std::min(rate, limit);
-      terms += FrameRateTerm(list, record, rate);
-      terms += KeyFrameTerm(list, record, rate);
+    const std::string group = GroupName(record);
+    if (group.empty()) continue;  // such a stream has no terms
+    std::string own = StreamTerms(list, kind, record, chosen);
+    const auto [owner, first] = owners.try_emplace(group, kind, own);
+    if (first) {
+      terms += own;
+    } else if (own != owner->second.second && !sharedGroupReported_) {
+      sharedGroupReported_ = true;
+      driver_->Log(LogWarning,
+                   "%s: The %s and %s streams of device %s share the %s encoder settings; the %s stream's frame "
+                   "rate, key-frame interval and quality are kept",
+                   kFunction, StreamKindName(owner->second.first), StreamKindName(kind), device.c_str(), group.c_str(),
+                   StreamKindName(owner->second.first));
     }
-    terms += QualityTerm(list, record);
   }
 
   // 5. The resolution set: five entries, JPEG's first.

@@ -19,7 +19,8 @@ namespace norvale {
 // rate (or frame skip) parameters, works out the terms that differ from the stored stream requests
 // and writes them with one update request, whose answer must be "OK". Single-stream cameras are set
 // from the recording stream's request; multi-stream cameras (series 7 and 8) get one resolution set
-// for all streams, checked against the resolution database.
+// for all streams, checked against the resolution database; streams that share a parameter group
+// (an encoder) are set from one of them.
 class CElmoVideoSettingsManager : public CBaseVideoSettingsManager {
  public:
   static constexpr const char* kAppearanceGroup = "Image.I0.Appearance";
@@ -59,10 +60,14 @@ class CElmoVideoSettingsManager : public CBaseVideoSettingsManager {
 
  private:
   bool RequestList(const std::string& groups, std::string* list);
-  bool GenerateRequestUri_forSingleStreamMode(const std::string& list, const std::map<int32_t, StreamRecord>& records,
-                                              std::string* request);
-  bool GenerateRequestUri_forQuadStreamCameras(const std::string& list, const std::map<int32_t, StreamRecord>& records,
-                                               std::string* request);
+  bool GenerateRequestUriForSingleStream(const std::string& list, const std::map<int32_t, StreamRecord>& records,
+                                         std::string* request);
+  bool GenerateRequestUriForSeveralStreams(const std::string& list, const std::map<int32_t, StreamRecord>& records,
+                                           std::string* request);
+  // Frame rate, key-frame interval and quality of one stream of a multi-stream camera, its rate
+  // within the database's limit for the chosen resolutions.
+  std::string StreamTerms(const std::string& list, int32_t kind, const StreamRecord& record,
+                          const std::vector<std::string>& chosen);
 
   // Parameter group of a request: "Mjpeg", "Mpeg4", "H264", "H264_2", "H264_3" or empty.
   std::string GroupName(const StreamRecord& record) const;
@@ -88,6 +93,7 @@ class CElmoVideoSettingsManager : public CBaseVideoSettingsManager {
   std::atomic<bool> configurationRead_{false};
   CDeviceConfiguration deviceConfiguration_;
   bool jpegInUse_ = false;
+  bool sharedGroupReported_ = false;  // two streams of one parameter group asked for different values
 };
 
 }  // namespace norvale

@@ -1,11 +1,13 @@
 // The video settings manager on whatever parameter list a camera reports: the update it sends names
 // only parameters the camera reported with another value, stays one clean query string, is judged by
-// the camera's answer alone, and once the camera took it, the next round has nothing left to write.
+// the camera's answer alone, names each parameter once, and once the camera took it, the next round
+// has nothing left to write.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -109,9 +111,12 @@ void CheckTerms(const std::string& terms, const std::map<std::string, std::strin
   if (terms.find_first_of(std::string(" \r\n\t#\0", 6)) != std::string::npos) std::abort();
   if (terms.empty()) return;
   if (terms[0] != '&') std::abort();
+  std::set<std::string> named;
   for (const std::string& term : norvale::Split(terms.substr(1), "&")) {
     const size_t equals = term.find('=');
     if (equals == std::string::npos || equals + 1 == term.size()) std::abort();
+    // One value per parameter: a camera keeps either of two, and the next round flips it back.
+    if (!named.insert(term.substr(0, equals)).second) std::abort();
     auto it = before.find(term.substr(0, equals));
     // Only parameters the camera reported with another, non-empty value are written.
     if (it == before.end() || it->second.empty() || it->second == term.substr(equals + 1)) std::abort();

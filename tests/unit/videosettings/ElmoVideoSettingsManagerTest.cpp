@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -111,11 +112,22 @@ std::map<std::string, std::string> MultiStreamParams() {
           {"Framerate.H264_2", "25"}};
 }
 
+// Which resolution combinations the multi-stream camera takes.
+const char* const kDatabase = R"(<?xml version="1.0"?>
+<Database><Resolutions>
+  <SingleStream><Recording resolution="1080p" maxfps="25"/></SingleStream>
+  <DualStreaming>
+    <Recording resolution="1080p" maxfps="25"><Live resolution="vga" maxfps="15"/><Live resolution="qvga" maxfps="25"/></Recording>
+    <Recording resolution="720p" maxfps="25"><Live resolution="d1" maxfps="25"/></Recording>
+  </DualStreaming>
+</Resolutions></Database>)";
+
 class ElmoVideoSettingsManager : public ::testing::Test {
  protected:
   ElmoVideoSettingsManager() {
-    dir_ = fs::temp_directory_path() / ("zephrin-vsm-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(test.begin(), test.end(), '/', '-');  // parameterised tests are named "Name/0"
+    dir_ = fs::temp_directory_path() / ("zephrin-vsm-" + std::to_string(::getpid()) + "-" + test);
     fs::create_directories(dir_);
     driver_.hostDirectory = dir_.string() + "/";
     driver_.deviceInfo.address = "10.0.0.7";
@@ -239,14 +251,7 @@ TEST_F(ElmoVideoSettingsManager, SingleStreamCamerasFollowTheRecordingStream) {
 
 TEST_F(ElmoVideoSettingsManager, MultiStreamCamerasGetOneResolutionSetWithinTheDatabasesLimits) {
   MultiStream();
-  WriteFile("Zephrin.dat", R"(<?xml version="1.0"?>
-<Database><Resolutions>
-  <SingleStream><Recording resolution="1080p" maxfps="25"/></SingleStream>
-  <DualStreaming>
-    <Recording resolution="1080p" maxfps="25"><Live resolution="vga" maxfps="15"/><Live resolution="qvga" maxfps="25"/></Recording>
-    <Recording resolution="720p" maxfps="25"><Live resolution="d1" maxfps="25"/></Recording>
-  </DualStreaming>
-</Resolutions></Database>)");
+  WriteFile("Zephrin.dat", kDatabase);
   SimulatedCameraManager camera(&driver_, MultiStreamParams());
   camera.SetDatabaseDirectory(dir_.string());
   EXPECT_TRUE(camera.Apply(nullptr, 3, Request(0, 1920, 1080, 40, 100)));
@@ -267,6 +272,54 @@ TEST_F(ElmoVideoSettingsManager, MultiStreamCamerasGetOneResolutionSetWithinTheD
   EXPECT_TRUE(camera.Apply(nullptr, 1, Request(1, 320, 240, 40, 100)));
   EXPECT_EQ(camera.Param("Image.I0.Appearance.Resolution"), "qvga,1080p,disable,disable,disable");
 }
+
+// Two streams whose requests land in one parameter group of the camera, and that group's parameters.
+struct SharedGroup {
+  const char* group;
+  int32_t codec;
+  ChannelSettings recording;
+  ChannelSettings other;
+  std::vector<std::string> params;
+};
+
+class SharedParameterGroup : public ElmoVideoSettingsManager, public ::testing::WithParamInterface<SharedGroup> {};
+
+TEST_P(SharedParameterGroup, TheRecordingStreamSetsTheGroupAndTheCameraSettles) {
+  const SharedGroup& c = GetParam();
+  MultiStream();
+  driver_.params[7] = "1";  // a small H.264 recording stream goes to the second H.264 encoder
+  WriteFile("Zephrin.dat", kDatabase);
+  SimulatedCameraManager camera(&driver_, MultiStreamParams());
+  camera.SetDatabaseDirectory(dir_.string());
+  ASSERT_TRUE(camera.Apply(nullptr, c.codec, c.recording));
+  std::map<std::string, std::string> alone;
+  for (const std::string& name : c.params) alone[name] = camera.Param(name);
+
+  // The other stream of the group joins and asks for other values: the recording's stay.
+  ASSERT_TRUE(camera.Apply(nullptr, c.codec, c.other));
+  for (const std::string& name : c.params) EXPECT_EQ(camera.Param(name), alone[name]) << name;
+  // The camera has settled: later rounds write nothing, and the choice was told once.
+  const size_t updates = camera.Updates().size();
+  EXPECT_TRUE(camera.Apply(nullptr, c.codec, c.other));
+  EXPECT_TRUE(camera.Apply(nullptr, c.codec, c.recording));
+  EXPECT_EQ(camera.Updates().size(), updates);
+  EXPECT_EQ(driver_.Count(std::string("share the ") + c.group), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ElmoVideoSettingsManager, SharedParameterGroup,
+                         ::testing::Values(SharedGroup{"Mjpeg",
+                                                       1,
+                                                       Request(0, 640, 480, 1000, 100),
+                                                       Request(2, 640, 480, 500, 1),
+                                                       {"Framerate.Mjpeg", "Image.I0.Appearance.MjpegQfactor"}},
+                                           SharedGroup{
+                                               "H264_2",
+                                               3,
+                                               Request(0, 640, 480, 1000, 100),
+                                               Request(1, 640, 480, 200, 1),
+                                               {"Framerate.H264_2", "Image.I0.Appearance.H264_2VideoKeyFrameInterval",
+                                                "Image.I0.Appearance.H264_2Bitrate"}}),
+                         [](const auto& info) { return std::string(info.param.group); });
 
 TEST_F(ElmoVideoSettingsManager, WithoutTheDatabaseAMultiStreamCameraIsSetLikeASingleStreamOne) {
   MultiStream();
