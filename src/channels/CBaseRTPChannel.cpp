@@ -28,8 +28,15 @@ void CBaseRTPChannel::Shutdown() {
   // Once, from the most derived destructor, while the depacketizer still exists.
   if (parser_ && Driver())
     Driver()->Log(LogInfo, "%s: %s: dropped by the depacketizer: %s", "norvale::CBaseRTPChannel::Shutdown",
-                  CameraText(false).c_str(), parser_->Drops().Text().c_str());
+                  CameraText(false).c_str(), Drops().Text().c_str());
   parser_ = nullptr;
+}
+
+MediaDropCounts CBaseRTPChannel::Drops() {
+  MediaDropCounts counts = parser_ ? parser_->Drops() : MediaDropCounts{};
+  counts.duplicate = receiver_.DuplicatePackets();
+  counts.foreign = receiver_.ForeignPackets();
+  return counts;
 }
 
 uint32_t CBaseRTPChannel::StreamTimeout() {

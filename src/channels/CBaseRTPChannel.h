@@ -55,8 +55,8 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   int32_t RTPMode() const { return configuration_.rtpMode; }
   // The device address as resolved at construction (network order), 0 when it did not resolve.
   uint32_t DeviceAddress() const { return deviceAddress_; }
-  // What the channel's depacketizer threw away and why; all zero before one is attached.
-  MediaDropCounts Drops() const { return parser_ ? parser_->Drops() : MediaDropCounts{}; }
+  // What the channel's depacketizer and its UDP receiver threw away and why.
+  MediaDropCounts Drops();
 
  protected:
   void CaptureThreadBody() override;  // slot 8

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Guard.h"
+#include "platform/Platform.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -32,6 +33,7 @@ class CRTPReceiver::Session : public CBaseThread {
 
   std::atomic<IRTPReceiverUser*> user;
   CRTPPacketQueue queue;
+  CRTPReorderBuffer reorder;  // the delivery thread's only
   CEvent packetEvent;
   RecursiveLock keepAliveLock;
   std::shared_ptr<Session> keepAlive;  // handed to the thread when it begins; guarded by keepAliveLock
@@ -51,29 +53,40 @@ class CRTPReceiver::Session : public CBaseThread {
  private:
   void DrainQueueToUser() {
     CEvent* events[] = {&StopEvent(), &packetEvent};
-    std::vector<CRTPPacketQueue::Entry*> batch;
+    std::vector<CRTPPacketQueue::Entry*> batch, ready, spent;
     batch.reserve(CRTPPacketQueue::kTakeLimit);
+    ready.reserve(CRTPPacketQueue::kTakeLimit + CRTPReorderBuffer::kSlots);
+    spent.reserve(CRTPPacketQueue::kTakeLimit);
     while (!StopRequested()) {
       queue.Take(batch);
+      const uint32_t now = platform::TickCount();
       if (batch.empty()) {
-        // Sleeps until the UDP thread queues a batch or a stop is asked for.
-        CEvent::WaitAny(events, 2, 1000);
-        continue;
+        reorder.Expire(now, ready);
+        if (ready.empty()) {
+          // Sleeps until the UDP thread queues a batch, a stop is asked for or an open gap is due.
+          CEvent::WaitAny(events, 2, std::min<uint32_t>(1000, reorder.TimeToDeadline(now)));
+          continue;
+        }
       }
-      for (CRTPPacketQueue::Entry* entry : batch) {
+      // Entries end up handed on (ready), dropped (spent) or held by the reorder stage.
+      for (CRTPPacketQueue::Entry* entry : batch) reorder.Offer(entry, now, ready, spent);
+      batch.clear();
+      for (CRTPPacketQueue::Entry* entry : ready) {
         if (StopRequested()) break;
         if (IRTPReceiverUser* u = user.load()) {
           try {
             u->OnRTPPacket(entry->from, entry->packet);
           } catch (platform::ThreadCancellation&) {
-            queue.Recycle(batch);
+            queue.Recycle(ready);
+            queue.Recycle(spent);
             throw;
           } catch (...) {
             // A user's failure costs this packet only.
           }
         }
       }
-      queue.Recycle(batch);
+      queue.Recycle(ready);
+      queue.Recycle(spent);
     }
   }
 };
@@ -134,7 +147,6 @@ bool CRTPReceiver::Start(uint16_t port) {
   client_ = std::make_unique<CUDPClient>(driver_);
   ownClient_ = client_.get();
   if (client_->Open(this, port)) {
-    client_->SetReceiveSize(1536);
     client_->SetSelectTimeout(2000);
     port_ = client_->LocalPort();
     {
@@ -167,7 +179,9 @@ bool CRTPReceiver::Stop() {
   }
   if (session) {
     session->Clear();
-    if (session->StopThread(2000)) {
+    const bool ended = session->StopThread(2000);
+    duplicatesBefore_ += session->reorder.Duplicates();
+    if (ended) {
       RecursiveLockGuard guard(session->keepAliveLock);
       session->keepAlive.reset();  // the thread ended before it took its reference
     } else {
@@ -189,6 +203,11 @@ void CRTPReceiver::WaitForDeliveryEnd() {
 }
 
 uint16_t CRTPReceiver::LocalPort() { return client_ ? client_->LocalPort() : 0; }
+
+uint64_t CRTPReceiver::DuplicatePackets() {
+  auto session = CurrentSession();
+  return duplicatesBefore_ + (session ? session->reorder.Duplicates() : 0);
+}
 
 size_t CRTPReceiver::QueuedPackets() {
   auto session = CurrentSession();
