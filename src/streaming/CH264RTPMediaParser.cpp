@@ -150,7 +150,7 @@ void CH264RTPMediaParser::HandlePacket(const CRTPPacket& packet) {
 
 bool CH264RTPMediaParser::FrameComplete() const {
   // Not while a fragmented unit still lacks its end.
-  return frameHasSlice_ && !fragmentOpen_;
+  return !frame_.empty() && frameHasSlice_ && !fragmentOpen_;
 }
 
 void CH264RTPMediaParser::ProcessFrame(uint32_t timestamp) {
