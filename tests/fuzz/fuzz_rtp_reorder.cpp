@@ -1,72 +1,40 @@
-// The receiver's reorder stage under any arrival order, any sequence jumps and any clock: every
-// packet leaves exactly once (handed on or dropped) or stays held, no more than its slots are ever
-// held, and once the hold time has passed nothing is left waiting.
+// The receiver's reorder stage under any arrival order, sequence jump and clock: every packet leaves
+// once (handed on or dropped) or stays held, never more than its slots, and none after the hold time.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdint>
 #include <cstdlib>
-#include <memory>
-#include <vector>
 
 #include "streaming/CRTPReorderBuffer.h"
 
-namespace {
 using norvale::CRTPReorderBuffer;
-using Entry = CRTPReorderBuffer::Entry;
-
-constexpr size_t kPool = 256;  // far more than can ever be out at once
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider provider(data, size);
-  std::vector<std::unique_ptr<Entry>> pool;
-  std::vector<Entry*> free;
-  for (size_t i = 0; i < kPool; ++i) {
-    pool.push_back(std::make_unique<Entry>());
-    free.push_back(pool.back().get());
-  }
+  std::vector<CRTPReorderBuffer::Entry> pool(200);
+  std::vector<CRTPReorderBuffer::Entry*> free, ready, spent;
+  for (auto& entry : pool) free.push_back(&entry);
   CRTPReorderBuffer buffer;
-  std::vector<Entry*> ready, spent;
   uint32_t now = provider.ConsumeIntegral<uint32_t>();
   uint16_t sequence = provider.ConsumeIntegral<uint16_t>();
-  uint64_t offered = 0, left = 0;
-  auto giveBack = [&] {
-    left += ready.size() + spent.size();
-    free.insert(free.end(), ready.begin(), ready.end());
-    free.insert(free.end(), spent.begin(), spent.end());
-    ready.clear();
-    spent.clear();
-  };
   while (provider.remaining_bytes() > 0) {
     const uint8_t kind = provider.ConsumeIntegral<uint8_t>();
     if (kind < 16) {
       now += provider.ConsumeIntegralInRange<uint32_t>(0, 80);
       buffer.Expire(now, ready);
-      giveBack();
-      continue;
+    } else {
+      sequence = kind < 160   ? sequence + 1
+                 : kind < 200 ? sequence + (kind & 15)
+                 : kind < 240 ? sequence - (kind & 15)
+                              : provider.ConsumeIntegral<uint16_t>();
+      if (free.empty()) std::abort();  // entries went missing or too many are held
+      free.back()->packet.sequenceNumber = sequence;
+      buffer.Offer(free.back(), now, ready, spent);
+      free.pop_back();
     }
-    // Mostly the next packet, sometimes a little ahead or behind, sometimes anywhere.
-    if (kind < 160)
-      sequence = static_cast<uint16_t>(sequence + 1);
-    else if (kind < 200)
-      sequence = static_cast<uint16_t>(sequence + (kind & 15));
-    else if (kind < 240)
-      sequence = static_cast<uint16_t>(sequence - (kind & 15));
-    else
-      sequence = provider.ConsumeIntegral<uint16_t>();
-    if (free.empty()) std::abort();  // entries went missing or too many are held
-    Entry* entry = free.back();
-    free.pop_back();
-    entry->packet.sequenceNumber = sequence;
-    ++offered;
-    buffer.Offer(entry, now, ready, spent);
-    if (buffer.Held() > CRTPReorderBuffer::kSlots) std::abort();
-    giveBack();
-    if (offered != left + buffer.Held()) std::abort();
+    for (auto* list : {&ready, &spent}) free.insert(free.end(), list->begin(), list->end()), list->clear();
+    if (buffer.Held() > CRTPReorderBuffer::kSlots || free.size() + buffer.Held() != pool.size()) std::abort();
   }
-  now += CRTPReorderBuffer::kHoldTime * 2;
-  buffer.Expire(now, ready);
-  giveBack();
-  if (buffer.Held() != 0 || offered != left || free.size() != kPool) std::abort();
+  buffer.Expire(now + 2 * CRTPReorderBuffer::kHoldTime, ready);
+  if (buffer.Held() != 0 || free.size() + ready.size() != pool.size()) std::abort();
   return 0;
 }

@@ -276,7 +276,6 @@ TEST(RTPReceiver, PacketsReachTheUserInSequenceOrderOnceEach) {
   for (uint16_t seq : {1, 3, 2, 2, 5}) ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(seq)));
   ASSERT_TRUE(WaitUntil([&] { return user.Count() == 4; }));
   EXPECT_EQ(user.sequences, (std::vector<uint16_t>{1, 2, 3, 5}));
-  EXPECT_EQ(receiver.DuplicatePackets(), 1u);
   receiver.Stop();
   EXPECT_EQ(receiver.DuplicatePackets(), 1u);  // kept past the start it belonged to
 }
