@@ -28,8 +28,15 @@ void CBaseRTPChannel::Shutdown() {
   // Once, from the most derived destructor, while the depacketizer still exists.
   if (parser_ && Driver())
     Driver()->Log(LogInfo, "%s: %s: dropped by the depacketizer: %s", "norvale::CBaseRTPChannel::Shutdown",
-                  CameraText(false).c_str(), parser_->Drops().Text().c_str());
+                  CameraText(false).c_str(), Drops().Text().c_str());
   parser_ = nullptr;
+}
+
+MediaDropCounts CBaseRTPChannel::Drops() {
+  MediaDropCounts counts = parser_ ? parser_->Drops() : MediaDropCounts{};
+  counts.duplicate = receiver_.DuplicatePackets();
+  counts.foreign = receiver_.ForeignPackets();
+  return counts;
 }
 
 uint32_t CBaseRTPChannel::StreamTimeout() {
@@ -83,6 +90,7 @@ void CBaseRTPChannel::CaptureThreadBody() {
 bool CBaseRTPChannel::ConnectStream() {
   DisconnectStream();
   frameEvent_.Reset();
+  AcceptStreamSource(0);
   if (Prepare()) return Connect();
   DisconnectStream();
   return false;
@@ -123,9 +131,13 @@ void CBaseRTPChannel::Disconnect() {
   rtcp_.Stop();
 }
 
-void CBaseRTPChannel::OnRTPPacket(const platform::SocketAddress& from, const CRTPPacket& packet) {
-  // Only the device's packets; the port may differ from the one the camera announced.
-  if (deviceAddress_ == 0 || from.address != deviceAddress_) return;
+void CBaseRTPChannel::AcceptStreamSource(uint32_t networkAddress) {
+  receiver_.AcceptAlsoFrom(networkAddress);
+  rtcp_.AcceptAlsoFrom(networkAddress);
+}
+
+void CBaseRTPChannel::OnRTPPacket(const platform::SocketAddress&, const CRTPPacket& packet) {
+  // The receiver let only the device's packets through; the port may differ from the announced one.
   TakePacket(packet);
 }
 

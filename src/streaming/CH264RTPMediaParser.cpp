@@ -15,7 +15,6 @@ CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver) : CRTPMediaParser(driv
 void CH264RTPMediaParser::Reset() {
   CRTPMediaParser::Reset();
   waitingForKeyFrame_ = true;
-  parameterSetsPending_ = true;
   frameHasSlice_ = false;
   frameHasSps_ = false;
   fragmentOpen_ = false;
@@ -69,7 +68,6 @@ bool CH264RTPMediaParser::HandleSingle(const uint8_t* payload, size_t size) {
   const uint8_t type = TypeOf(payload[0]);
   if (type == kNalSps || type == kNalPps) {
     (type == kNalSps ? sps_ : pps_).assign(payload, payload + size);
-    parameterSetsPending_ = false;
     return true;
   }
   // Every delivered frame ends with its own delimiter.
@@ -87,7 +85,10 @@ bool CH264RTPMediaParser::HandleStapA(const uint8_t* payload, size_t size) {
     pos += kStapUnitSizeField;
     if (pos == size) break;
     if (unitSize > size - pos) return false;
-    if (unitSize > 0 && TypeOf(payload[pos]) != kNalAud) AppendUnit(payload + pos, unitSize);
+    if (unitSize > 0 && TypeOf(payload[pos]) != kNalAud) {
+      if (unitSize > 1 && TypeOf(payload[pos]) == kNalIdr) InsertParameterSets(payload + pos + 1, unitSize - 1);
+      AppendUnit(payload + pos, unitSize);
+    }
     pos += unitSize;
   }
   return true;
@@ -98,7 +99,7 @@ bool CH264RTPMediaParser::HandleFuA(const uint8_t* payload, size_t size) {
   const uint8_t fuHeader = payload[1];
   const uint8_t type = TypeOf(fuHeader);
   if (fuHeader & kFuStartBit) {
-    if (type == kNalIdr && !parameterSetsPending_) InsertParameterSets(payload + kFuHeaderSize, size - kFuHeaderSize);
+    if (type == kNalIdr) InsertParameterSets(payload + kFuHeaderSize, size - kFuHeaderSize);
     const uint8_t header = static_cast<uint8_t>((payload[0] & kHeaderHighBitsMask) | type);
     Append(kStartCode, sizeof(kStartCode));
     Append(&header, 1);
@@ -109,6 +110,7 @@ bool CH264RTPMediaParser::HandleFuA(const uint8_t* payload, size_t size) {
     frameIntact_ = false;
   }
   Append(payload + kFuHeaderSize, size - kFuHeaderSize);
+  if (fuHeader & kFuEndBit) fragmentOpen_ = false;
   return true;
 }
 
@@ -143,10 +145,12 @@ void CH264RTPMediaParser::HandlePacket(const CRTPPacket& packet) {
     Reset();
     return;
   }
-  if (packet.marker) {
-    if (!frame_.empty()) CompleteFrame(packet.timestamp);
-    parameterSetsPending_ = false;
-  }
+  if (packet.marker && !frame_.empty()) CompleteFrame(packet.timestamp);
+}
+
+bool CH264RTPMediaParser::FrameComplete() const {
+  // Not while a fragmented unit still lacks its end.
+  return !frame_.empty() && frameHasSlice_ && !fragmentOpen_;
 }
 
 void CH264RTPMediaParser::ProcessFrame(uint32_t timestamp) {

@@ -9,7 +9,9 @@ namespace norvale {
 
 // H.264 over RTP (single NAL units, STAP-A and FU-A) to Annex B access units. A frame that starts with
 // a sequence parameter set giving a picture size is a key frame ("H264"); the frames after it are
-// "I264". After a start or a reset nothing is delivered until such a key frame.
+// "I264". After a start or a reset nothing is delivered until such a key frame. The parameter sets
+// last seen (in the stream or in the session description) are put in front of an IDR picture that
+// comes without its own.
 class CH264RTPMediaParser : public CRTPMediaParser {
  public:
   explicit CH264RTPMediaParser(IDriver* driver);
@@ -21,6 +23,7 @@ class CH264RTPMediaParser : public CRTPMediaParser {
  protected:
   void HandlePacket(const CRTPPacket& packet) override;
   void ProcessFrame(uint32_t timestamp) override;
+  bool FrameComplete() const override;
 
  private:
   bool HandleSingle(const uint8_t* payload, size_t size);
@@ -31,11 +34,10 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   void InsertParameterSets(const uint8_t* sliceData, size_t size);
 
   bool waitingForKeyFrame_ = true;
-  bool parameterSetsPending_ = true;
   // What the frame being assembled already holds.
   bool frameHasSlice_ = false;
   bool frameHasSps_ = false;
-  // A fragmented unit is open (its start fragment was appended).
+  // A fragmented unit is open (its start fragment was appended, its end not yet).
   bool fragmentOpen_ = false;
   // False once fragments without their start (after a loss) went into the frame.
   bool frameIntact_ = true;

@@ -262,6 +262,7 @@ void CJpegRTPMediaParser::HandlePacket(const CRTPPacket& packet) {
     Reset();
     return;
   }
+  if (packet.marker) markerSeen_ = true;
   const uint32_t offset = (static_cast<uint32_t>(payload[kFragmentOffsetField]) << 16) |
                           (payload[kFragmentOffsetField + 1] << 8) | payload[kFragmentOffsetField + 2];
   if (offset == 0) {

@@ -30,9 +30,13 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
  protected:
   void HandlePacket(const CRTPPacket& packet) override;
   void ProcessFrame(uint32_t timestamp) override;
+  // The payload shows no end of a frame: only a camera that never marks one has its frames completed
+  // by the next time stamp; from one that does, a frame without its marker was cut short.
+  bool FrameComplete() const override { return !markerSeen_ && !frame_.empty(); }
 
  private:
   bool waitingForFirstFragment_ = true;
+  bool markerSeen_ = false;
   size_t headerLength_ = 8;
 };
 

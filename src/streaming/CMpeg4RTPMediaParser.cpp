@@ -10,14 +10,32 @@ bool StartsWithCode(const uint8_t* data, size_t size, uint8_t code) {
 }
 
 // Start codes 00 00 01 xx.
+constexpr uint8_t kLastVideoObjectLayer = 0x2F;  // 00-1F video object, 20-2F video object layer
 constexpr uint8_t kVisualObjectSequence = 0xB0;
+constexpr uint8_t kGroupOfVop = 0xB3;
+constexpr uint8_t kVisualObject = 0xB5;
 constexpr uint8_t kVop = 0xB6;
 constexpr size_t kStartCodeSize = 4;
 // vop_coding_type is the top two bits after the VOP start code: 00 is an I-VOP, so a byte of 0x40
 // or more starts a predicted VOP.
 constexpr uint8_t kFirstPredictedVopByte = 0x40;
-// An in-band configuration without a VOP behind it is taken only from a packet this short.
+// Headers without a VOP behind them are taken only from a packet this short.
 constexpr size_t kConfigOnlyLimit = 64;
+
+// The headers that may stand in front of a VOP: the configuration (visual object sequence, visual
+// object, video object, video object layer) and the group of VOPs.
+bool StartsWithHeader(const uint8_t* data, size_t size) {
+  if (size <= kStartCodeSize || data[0] != 0 || data[1] != 0 || data[2] != 1) return false;
+  const uint8_t code = data[3];
+  return code <= kLastVideoObjectLayer || code == kVisualObjectSequence || code == kVisualObject || code == kGroupOfVop;
+}
+
+// Offset of the first start code with this code at or after from; size when there is none.
+size_t FindCode(const uint8_t* data, size_t size, size_t from, uint8_t code) {
+  for (size_t i = from; i + kStartCodeSize <= size; ++i)
+    if (StartsWithCode(data + i, size - i, code)) return i;
+  return size;
+}
 
 }  // namespace
 
@@ -27,22 +45,23 @@ void CMpeg4RTPMediaParser::Reset() {
   CRTPMediaParser::Reset();
   waitingForKeyFrame_ = true;
   keyFrame_ = false;
+  pendingGov_.clear();
 }
 
 void CMpeg4RTPMediaParser::HandlePacket(const CRTPPacket& packet) {
   const uint8_t* data = packet.Payload();
   size_t size = packet.payload.size();
 
-  if (size > kStartCodeSize && StartsWithCode(data, size, kVisualObjectSequence)) {
-    size_t vop = kStartCodeSize;
-    while (vop + 3 < size && !StartsWithCode(data + vop, size - vop, kVop)) ++vop;
-    if (vop + 3 < size) {
-      inbandConfig_.assign(data, data + vop);
+  if (StartsWithHeader(data, size)) {
+    // Configuration and group-of-VOPs headers in front of a VOP (or alone in a short packet): the
+    // configuration is kept for the key frames to come, the group header goes in front of its VOP.
+    const size_t vop = FindCode(data, size, kStartCodeSize, kVop);
+    if (vop < size || size < kConfigOnlyLimit) {
+      const size_t gov = StartsWithCode(data, size, kGroupOfVop) ? 0 : FindCode(data, vop, kStartCodeSize, kGroupOfVop);
+      if (gov > 0) inbandConfig_.assign(data, data + gov);
+      pendingGov_.assign(data + gov, data + vop);
       data += vop;
       size -= vop;
-    } else if (size < kConfigOnlyLimit) {
-      inbandConfig_.assign(data, data + size);
-      size = 0;
     }
   }
 
@@ -53,9 +72,11 @@ void CMpeg4RTPMediaParser::HandlePacket(const CRTPPacket& packet) {
     } else {
       const std::vector<uint8_t>& config = inbandConfig_.empty() ? config_ : inbandConfig_;
       Append(config.data(), config.size());
+      Append(pendingGov_.data(), pendingGov_.size());
       waitingForKeyFrame_ = false;
       keyFrame_ = true;
     }
+    pendingGov_.clear();
   }
   if (waitingForKeyFrame_) {
     if (packet.marker) CountDrop(DropReason::NoKeyFrame);

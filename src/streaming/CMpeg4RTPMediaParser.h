@@ -10,8 +10,8 @@ namespace norvale {
 
 // MPEG-4 part 2 over RTP (RFC 3016) to an elementary stream of whole VOPs. A key frame (I-VOP) is
 // preceded by the stream configuration (from the stream itself or from the session description) and
-// delivered as "DIVX" with its picture size; other frames are "DIVI". After a start or a reset
-// nothing is delivered until an I-VOP.
+// its group-of-VOPs header, if one came, and delivered as "DIVX" with its picture size; other frames
+// are "DIVI". After a start or a reset nothing is delivered until an I-VOP.
 class CMpeg4RTPMediaParser : public CRTPMediaParser {
  public:
   explicit CMpeg4RTPMediaParser(IDriver* driver);
@@ -25,6 +25,7 @@ class CMpeg4RTPMediaParser : public CRTPMediaParser {
  private:
   CMP4Parser parser_;
   std::vector<uint8_t> inbandConfig_;
+  std::vector<uint8_t> pendingGov_;  // a group-of-VOPs header waiting for its VOP
   bool waitingForKeyFrame_ = true;
   bool keyFrame_ = false;
 };

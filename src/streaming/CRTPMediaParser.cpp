@@ -24,10 +24,18 @@ void CRTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
       CountDrop(DropReason::Loss);
       Reset();
     }
+    // A camera that never marks a frame's last packet: a new time stamp ends the frame before it.
+    const bool newTimestamp = packet.timestamp != frameTimestamp_;
     if (skipToFrameEnd_) {
-      if (packet.marker) skipToFrameEnd_ = false;
-      return;
+      if (newTimestamp) {
+        skipToFrameEnd_ = false;
+      } else {
+        if (packet.marker) skipToFrameEnd_ = false;
+        return;
+      }
     }
+    if (newTimestamp && FrameComplete()) CompleteFrame(frameTimestamp_);
+    if (frame_.empty()) frameTimestamp_ = packet.timestamp;
     overflowed_ = false;
     HandlePacket(packet);
     if (overflowed_ && !packet.marker) skipToFrameEnd_ = true;

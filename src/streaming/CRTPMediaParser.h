@@ -18,7 +18,8 @@ namespace norvale {
 // whole compressed frames and hands each one to the client in a frame buffer of the host's allocator.
 // Any gap in the sequence numbers, malformed payload, oversize frame or failed hand-over makes the
 // depacketizer start over (Reset); the kinds then wait for a frame they can decode on its own. Every
-// such drop is counted under its reason (Drops).
+// such drop is counted under its reason (Drops). A frame ends with its marker bit, or, for a camera
+// that does not set it, when a packet with another time stamp follows a complete frame.
 class CRTPMediaParser {
  public:
   // Largest frame assembled; a larger one is discarded.
@@ -57,6 +58,8 @@ class CRTPMediaParser {
   virtual void HandlePacket(const CRTPPacket& packet) = 0;
   // Completes the frame in the buffer and hands it on; the buffer is emptied afterwards by the caller.
   virtual void ProcessFrame(uint32_t timestamp) = 0;
+  // True when the buffer holds a frame that may be handed on without its marker bit.
+  virtual bool FrameComplete() const { return !frame_.empty(); }
 
   // Appends to the frame buffer.
   void Append(const uint8_t* data, size_t size) { frame_.insert(frame_.end(), data, data + size); }
@@ -108,6 +111,7 @@ class CRTPMediaParser {
  private:
   // After an overflow the rest of that frame is skipped up to its last packet.
   bool skipToFrameEnd_ = false;
+  uint32_t frameTimestamp_ = 0;  // of the packets in the frame buffer, or of the frame being skipped
   bool overflowed_ = false;
   std::array<std::atomic<uint64_t>, static_cast<size_t>(DropReason::Count)> drops_{};
 };

@@ -45,7 +45,8 @@ class CRTPPacketQueue {
 
   size_t Size();
   uint64_t Dropped() const { return dropped_; }
-  // Entries created so far: at most the limit plus one take.
+  // Entries created so far: at most the limit plus one take, plus those a reader keeps out for a
+  // while (the receiver's reorder stage holds up to its slot count).
   size_t Allocated();
 
   static constexpr size_t kTakeLimit = 64;

@@ -1,12 +1,25 @@
 #include "streaming/CRTPReceiver.h"
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/Guard.h"
+#include "platform/Platform.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
+namespace {
+
+// "192.0.2.7" for an IPv4 address in network order.
+std::string DottedAddress(uint32_t networkAddress) {
+  uint8_t octets[4];
+  std::memcpy(octets, &networkAddress, 4);
+  return FormatString("%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
+}
+
+}  // namespace
 
 // What one delivery thread works on. The thread holds a reference for as long as it runs, so a
 // thread that outlives Stop (and the receiver) never reaches freed memory.
@@ -20,6 +33,7 @@ class CRTPReceiver::Session : public CBaseThread {
 
   std::atomic<IRTPReceiverUser*> user;
   CRTPPacketQueue queue;
+  CRTPReorderBuffer reorder;  // the delivery thread's only
   CEvent packetEvent;
   RecursiveLock keepAliveLock;
   std::shared_ptr<Session> keepAlive;  // handed to the thread when it begins; guarded by keepAliveLock
@@ -39,29 +53,40 @@ class CRTPReceiver::Session : public CBaseThread {
  private:
   void DrainQueueToUser() {
     CEvent* events[] = {&StopEvent(), &packetEvent};
-    std::vector<CRTPPacketQueue::Entry*> batch;
+    std::vector<CRTPPacketQueue::Entry*> batch, ready, spent;
     batch.reserve(CRTPPacketQueue::kTakeLimit);
+    ready.reserve(CRTPPacketQueue::kTakeLimit + CRTPReorderBuffer::kSlots);
+    spent.reserve(CRTPPacketQueue::kTakeLimit);
     while (!StopRequested()) {
       queue.Take(batch);
+      const uint32_t now = platform::TickCount();
       if (batch.empty()) {
-        // Sleeps until the UDP thread queues a batch or a stop is asked for.
-        CEvent::WaitAny(events, 2, 1000);
-        continue;
+        reorder.Expire(now, ready);
+        if (ready.empty()) {
+          // Sleeps until the UDP thread queues a batch, a stop is asked for or an open gap is due.
+          CEvent::WaitAny(events, 2, std::min<uint32_t>(1000, reorder.TimeToDeadline(now)));
+          continue;
+        }
       }
-      for (CRTPPacketQueue::Entry* entry : batch) {
+      // Entries end up handed on (ready), dropped (spent) or held by the reorder stage.
+      for (CRTPPacketQueue::Entry* entry : batch) reorder.Offer(entry, now, ready, spent);
+      batch.clear();
+      for (CRTPPacketQueue::Entry* entry : ready) {
         if (StopRequested()) break;
         if (IRTPReceiverUser* u = user.load()) {
           try {
             u->OnRTPPacket(entry->from, entry->packet);
           } catch (platform::ThreadCancellation&) {
-            queue.Recycle(batch);
+            queue.Recycle(ready);
+            queue.Recycle(spent);
             throw;
           } catch (...) {
             // A user's failure costs this packet only.
           }
         }
       }
-      queue.Recycle(batch);
+      queue.Recycle(ready);
+      queue.Recycle(spent);
     }
   }
 };
@@ -85,6 +110,18 @@ void CRTPReceiver::AcceptOnlyFrom(uint32_t networkAddress) {
   filtered_ = true;
 }
 
+void CRTPReceiver::AcceptAlsoFrom(uint32_t networkAddress) { alsoFrom_ = networkAddress; }
+
+bool CRTPReceiver::Accepted(uint32_t address) {
+  if (address == source_ || (address != 0 && address == alsoFrom_)) return true;
+  ++foreign_;
+  if (!foreignLogged_.exchange(true) && driver_)
+    driver_->Log(LogWarning, "%s: RTP packets for device %s come from %s, which is not the camera's address: dropped",
+                 "norvale::CRTPReceiver::OnClientPackets", driver_->GetDeviceName().c_str(),
+                 DottedAddress(address).c_str());
+  return false;
+}
+
 std::shared_ptr<CRTPReceiver::Session> CRTPReceiver::CurrentSession() {
   RecursiveLockGuard guard(sessionLock_);
   return session_;
@@ -101,6 +138,7 @@ bool CRTPReceiver::Start(uint16_t port) {
     return false;
   }
   auto session = std::make_shared<Session>(driver_, user_.load(), queueLimit_.load());
+  foreignLogged_ = false;
   {
     RecursiveLockGuard guard(sessionLock_);
     session_ = session;
@@ -109,7 +147,6 @@ bool CRTPReceiver::Start(uint16_t port) {
   client_ = std::make_unique<CUDPClient>(driver_);
   ownClient_ = client_.get();
   if (client_->Open(this, port)) {
-    client_->SetReceiveSize(1536);
     client_->SetSelectTimeout(2000);
     port_ = client_->LocalPort();
     {
@@ -142,7 +179,9 @@ bool CRTPReceiver::Stop() {
   }
   if (session) {
     session->Clear();
-    if (session->StopThread(2000)) {
+    const bool ended = session->StopThread(2000);
+    duplicatesBefore_ += session->reorder.Duplicates();
+    if (ended) {
       RecursiveLockGuard guard(session->keepAliveLock);
       session->keepAlive.reset();  // the thread ended before it took its reference
     } else {
@@ -165,6 +204,11 @@ void CRTPReceiver::WaitForDeliveryEnd() {
 
 uint16_t CRTPReceiver::LocalPort() { return client_ ? client_->LocalPort() : 0; }
 
+uint64_t CRTPReceiver::DuplicatePackets() {
+  auto session = CurrentSession();
+  return duplicatesBefore_ + (session ? session->reorder.Duplicates() : 0);
+}
+
 size_t CRTPReceiver::QueuedPackets() {
   auto session = CurrentSession();
   return session ? session->queue.Size() : 0;
@@ -186,12 +230,11 @@ void CRTPReceiver::OnClientPackets(IRTPClient* client, const platform::Datagram*
   // Not the device: never queued.
   platform::Datagram fromSource[CUDPClient::kBatchSize];
   if (filtered_) {
-    const uint32_t source = source_;
     while (count > 0) {
       const int part = std::min(count, CUDPClient::kBatchSize);
       int kept = 0;
       for (int i = 0; i < part; ++i)
-        if (datagrams[i].from.address == source) fromSource[kept++] = datagrams[i];
+        if (Accepted(datagrams[i].from.address)) fromSource[kept++] = datagrams[i];
       Queue(*session, fromSource, kept);
       datagrams += part;
       count -= part;

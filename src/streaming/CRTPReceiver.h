@@ -10,6 +10,7 @@
 #include "runtime/RecursiveLock.h"
 #include "streaming/CRTPPacket.h"
 #include "streaming/CRTPPacketQueue.h"
+#include "streaming/CRTPReorderBuffer.h"
 #include "streaming/CUDPClient.h"
 #include "streaming/IRTPClient.h"
 #include "streaming/IRTPReceiverUser.h"
@@ -17,8 +18,9 @@
 namespace norvale {
 
 // Receives the RTP packets of one UDP port. Its UDP client's thread only parses and queues each
-// packet; the receiver's own thread hands them to the user in arrival order, so a slow user never
-// holds up the socket. The queue is bounded: when the user stalls, the oldest packets give way.
+// packet; the receiver's own thread puts them back into sequence order (CRTPReorderBuffer, which
+// also drops duplicates) and hands them to the user, so a slow user never holds up the socket. The
+// queue is bounded: when the user stalls, the oldest packets give way.
 //
 // Each start has its own delivery thread, stop event and queue, shared between the receiver and
 // that thread. A delivery thread that cannot be stopped (its user blocked where termination does
@@ -34,6 +36,8 @@ class CRTPReceiver : public IRTPClientUser {
   void SetUser(IRTPReceiverUser* user);
   // Packets from any other IPv4 sender (network byte order) are dropped before they are queued.
   void AcceptOnlyFrom(uint32_t networkAddress);
+  // One more sender taken beside that one (the address a camera names for its stream); 0 takes none.
+  void AcceptAlsoFrom(uint32_t networkAddress);
   // Opens the port (0: any free port) and starts the delivery thread; false if the port cannot be
   // opened or an earlier delivery thread still runs.
   bool Start(uint16_t port);
@@ -49,6 +53,11 @@ class CRTPReceiver : public IRTPClientUser {
   size_t QueuedPackets();
   // Packets dropped because the queue was full, since construction.
   uint64_t DroppedPackets() const { return dropped_; }
+  // Packets dropped because they were handed on or held already (or came after their gap was given
+  // up), since construction.
+  uint64_t DuplicatePackets();
+  // Packets dropped because they came from another sender, since construction.
+  uint64_t ForeignPackets() const { return foreign_; }
   static constexpr size_t kDefaultQueueLimit = 4096;
 
   // IRTPClientUser: called by the receiver's own UDP client.
@@ -64,11 +73,15 @@ class CRTPReceiver : public IRTPClientUser {
 
   std::shared_ptr<Session> CurrentSession();
   void Queue(Session& session, const platform::Datagram* datagrams, int count);
+  bool Accepted(uint32_t address);
 
   IDriver* driver_;
   std::atomic<IRTPReceiverUser*> user_{nullptr};
   std::atomic<bool> filtered_{false};
   std::atomic<uint32_t> source_{0};
+  std::atomic<uint32_t> alsoFrom_{0};
+  std::atomic<uint64_t> foreign_{0};
+  std::atomic<bool> foreignLogged_{false};  // the first foreign sender of a start is logged
   std::unique_ptr<CUDPClient> client_;
   std::atomic<IRTPClient*> ownClient_{nullptr};
   RecursiveLock sessionLock_;
@@ -76,6 +89,7 @@ class CRTPReceiver : public IRTPClientUser {
   std::weak_ptr<Session> previous_;   // the last start, while its thread may still live
   std::atomic<size_t> queueLimit_{kDefaultQueueLimit};
   std::atomic<uint64_t> dropped_{0};
+  std::atomic<uint64_t> duplicatesBefore_{0};  // of the starts before the running one
   std::atomic<uint16_t> port_{0};
   CFailureLatch refusals_;  // a refused start is logged once until a start succeeds
 };

@@ -4,8 +4,9 @@
 
 namespace norvale {
 
-// What an RTP receiver hands its user. Packets come on the receiver's own thread in arrival order;
-// the time-out and closed calls are forwarded from its UDP client.
+// What an RTP receiver hands its user. Packets come on the receiver's own thread in sequence order,
+// each once, from the accepted senders only; the time-out and closed calls are forwarded from its
+// UDP client.
 class IRTPReceiverUser {
  public:
   virtual ~IRTPReceiverUser() = default;

@@ -20,10 +20,13 @@ struct MediaDropCounts {
   uint64_t copyFailed = 0;        // the buffer had no data pointer or too little room
   uint64_t refused = 0;           // the host's frame sink refused the frame
   uint64_t failed = 0;            // the packet handling failed inside (out of memory)
+  // Dropped before the depacketizer, by the UDP receiver:
+  uint64_t duplicate = 0;  // packets handed on or held already, or arriving after their gap was given up
+  uint64_t foreign = 0;    // packets from a sender that is neither the device nor the stream's source
 
   uint64_t Total() const {
     return loss + malformed + unsupported + badFuA + oversize + noKeyFrame + allocationFailed + copyFailed + refused +
-           failed;
+           failed + duplicate + foreign;
   }
   // "loss 2, malformed 0, ..." with every reason in the order above.
   std::string Text() const;

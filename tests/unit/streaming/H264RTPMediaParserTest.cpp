@@ -87,15 +87,30 @@ TEST_F(H264Depacketizer, FragmentedKeyFrameGetsTheDescribedParameterSetsAndEndsW
   EXPECT_EQ(client.frames[1].capacity, 32768u);
 }
 
-TEST_F(H264Depacketizer, FirstFragmentedKeyFrameBeforeAnyMarkerIsDropped) {
+TEST_F(H264Depacketizer, TheFirstFragmentedKeyFrameTakesTheDescriptionsParameterSets) {
+  // The camera sends its parameter sets only in the session description.
   parser.SetParameterSets(kSpsHigh640, kPpsHigh640, {});
   SendIdrAsFuA(3000, Filler(100, 1), Filler(100, 2), Filler(100, 3));
-  EXPECT_TRUE(client.frames.empty());
-  SendSlice(6000, Filler(40, 5));  // no key frame yet
-  EXPECT_TRUE(client.frames.empty());
-  SendIdrAsFuA(9000, Filler(100, 1), Filler(100, 2), Filler(100, 3));
   ASSERT_EQ(client.frames.size(), 1u);
   EXPECT_EQ(client.frames[0].code, "H264");
+  EXPECT_EQ(client.frames[0].data, Concat({kStart, kSpsHigh640, kStart, kPpsHigh640, kStart, kIdrHeader, Filler(100, 1),
+                                           Filler(100, 2), Filler(100, 3), kDelimiter}));
+}
+
+TEST_F(H264Depacketizer, FramesWithoutMarkerBitsEndWhenTheNextTimeStampComes) {
+  parser.SetParameterSets(kSpsHigh640, kPpsHigh640, {});
+  const Bytes a = Filler(100, 1), p = Filler(40, 3);
+  Feed(3000, false, FuA(0x65, true, false, Concat({kFirstSlice, a})));
+  Feed(3000, false, FuA(0x65, false, true, p));
+  Feed(6000, false, Concat({kSliceHeader, p}));
+  ASSERT_EQ(client.frames.size(), 1u);
+  EXPECT_EQ(client.frames[0].data,
+            Concat({kStart, kSpsHigh640, kStart, kPpsHigh640, kStart, kIdrHeader, a, p, kDelimiter}));
+  // A unit still open is no complete frame: it waits for its end.
+  Feed(9000, false, FuA(0x41, true, false, Concat({{0x9A}, p})));
+  Feed(12000, false, FuA(0x41, false, false, p));
+  ASSERT_EQ(client.frames.size(), 2u);
+  EXPECT_EQ(client.frames[1].data, Concat({kStart, kSliceHeader, p, kDelimiter}));
 }
 
 TEST_F(H264Depacketizer, InBandParameterSetsAreStoredAndPutInFrontOfTheKeyFrame) {

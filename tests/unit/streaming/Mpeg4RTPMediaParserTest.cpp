@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "runtime/StringUtils.h"
 #include "streaming/CMP4Parser.h"
 #include "streaming/CMpeg4RTPMediaParser.h"
@@ -244,6 +246,32 @@ TEST_F(Mpeg4Depacketizer, LossAndBadKeyFramesWaitForTheNextKeyFrame) {
   allocator.withoutMemory = false;
   EXPECT_EQ(driver.Count("norvale::CMpeg4RTPMediaParser::ProcessFrame: Data copying error, device 127.0.0.1:80"), 1u);
 }
+
+// A group-of-VOPs header (with or without the configuration in front) before an I-VOP, in the
+// VOP's packet or in one of its own. The second frame has no marker bit: the next time stamp ends it.
+class Mpeg4Headers : public DepacketizerFixture<CMpeg4RTPMediaParser>,
+                     public ::testing::WithParamInterface<std::tuple<bool, bool>> {};
+
+TEST_P(Mpeg4Headers, AGroupHeaderInFrontOfAnIVopMakesAKeyFrame) {
+  const auto [inBandConfig, ownPacket] = GetParam();
+  const Bytes gov = {0, 0, 1, 0xB3, 0x00, 0x10, 0x07}, config = BuildVol({.width = 320, .height = 240});
+  const Bytes vop = IVop(500, 1), headers = inBandConfig ? Concat({config, gov}) : gov;
+  if (!inBandConfig) parser.SetParameterSets({}, {}, config);
+  for (uint32_t ts = 1000; ts <= 2000; ts += 1000) {
+    if (ownPacket) Feed(ts, false, headers);
+    Feed(ts, ts == 1000, ownPacket ? vop : Concat({headers, vop}));
+  }
+  Feed(3000, true, PVop(100, 2));
+  ASSERT_EQ(client.frames.size(), 3u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(client.frames[i].code, "DIVX");
+    EXPECT_EQ(client.frames[i].data, Concat({config, gov, vop}));
+    EXPECT_EQ(client.frames[i].width, 320);
+  }
+  EXPECT_EQ(client.frames[1].rtpTimestamp, 2000u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, Mpeg4Headers, ::testing::Combine(::testing::Bool(), ::testing::Bool()));
 
 }  // namespace
 }  // namespace zephrin::test
