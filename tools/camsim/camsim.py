@@ -75,6 +75,8 @@ def parse_args(argv):
                              "SETUP's Transport source=")
     parser.add_argument("--mpeg4-gov", action="store_true",
                         help="MPEG-4 I-frames start with their GOV header; the configuration is only in the SDP")
+    parser.add_argument("--packet-times", metavar="FILE",
+                        help="append '<path> <monotonic ns>' to FILE when the last RTP packet of a frame leaves")
     parser.add_argument("--request-log", metavar="FILE", help="append one line per request to FILE")
     parser.add_argument("--fault", action="append", default=[], metavar="'TARGET ACTION[=VALUE] ...'",
                         help="CGI fault rule, e.g. '/cgi-bin/io/input.cgi status=500 count=2' (repeatable)")

@@ -116,11 +116,15 @@ class Feeder:
         if info.type & Gst.PadProbeType.BUFFER_LIST:
             buffers_in = info.get_buffer_list()
             count = buffers_in.length()
+            if self.side.packet_times is not None and count:
+                self._note_frame_end(buffers_in.get(count - 1))
             if plain:
                 self.packets += count
                 return Gst.PadProbeReturn.OK
             buffers = [buffers_in.get(i) for i in range(count)]
         else:
+            if self.side.packet_times is not None:
+                self._note_frame_end(info.get_buffer())
             if plain:
                 self.packets += 1
                 return Gst.PadProbeReturn.OK
@@ -153,6 +157,11 @@ class Feeder:
                 self.held = None
         self._push(pad, out + twice)
         return Gst.PadProbeReturn.DROP
+
+    def _note_frame_end(self, buffer):
+        """--packet-times: when a packet with the marker bit (a frame's last) leaves."""
+        if buffer.extract_dup(1, 1)[0] & 0x80:
+            self.side.packet_times.write("%s %d\n" % (self.path, time.monotonic_ns()))
 
     def _push(self, pad, buffers):
         """Pushes past the probe; the streaming thread and the main loop (late packets) take turns."""
@@ -324,6 +333,8 @@ class RtspSide:
             for clip in self.clips.clips.get("mpeg4", []):
                 clip.config, clip.frames = config_before_gov(clip.frames)
         self.source = getattr(sim.args, "rtp_source", None)
+        times = getattr(sim.args, "packet_times", None)
+        self.packet_times = open(times, "a", buffering=1) if times else None
         self.keepalive_only = getattr(sim.args, "keepalive", "any") == "get_parameter"
         self.server = GstRtspServer.RTSPServer()
         self.feeders = []
@@ -385,6 +396,9 @@ class RtspSide:
             client.close()
         if self.cleanup_id:
             GLib.source_remove(self.cleanup_id)
+        times, self.packet_times = self.packet_times, None
+        if times is not None:
+            times.close()
         if self.source_id:
             GLib.source_remove(self.source_id)
 
