@@ -32,7 +32,7 @@ CAPS = {
 PAYLOADERS = {
     "h264": "rtph264pay name=pay0 pt=96 config-interval=-1",
     "jpeg": "rtpjpegpay name=pay0 pt=26",
-    "mpeg4": "rtpmp4vpay name=pay0 pt=96 config-interval=-1",
+    "mpeg4": "rtpmp4vpay name=pay0 pt=96 config-interval=-1 max-ptime=1",  # one frame a packet at least
 }
 ROLE = "camera-user"
 CHECK_URL = "auth.check.url"
