@@ -41,6 +41,9 @@ CLEANUP_PERIOD_S = 2
 UDP_PORT_MIN = 20000
 UDP_PORT_MAX = 59999
 LATE_MS = (1, 15)
+# --keepalive get_parameter: like common servers, a session lasts a little past its announced timeout,
+# so that a keep-alive sent when the timeout is due still counts.
+SESSION_GRACE_S = 2
 NTP_EPOCH_OFFSET = 2208988800
 
 
@@ -237,7 +240,7 @@ class Feeder:
         pipeline = self.media.get_element()
         clock = pipeline.get_clock() if pipeline is not None else None
         may_push = self.need and (self.playing or self.packets == 0) and not self.bye_sent
-        timeout = self.side.sim.args.session_timeout
+        timeout = self.side.sim.args.session_timeout + SESSION_GRACE_S
         if self.playing and self.side.keepalive_only and time.monotonic() - self.refreshed > timeout:
             self.bye("session timed out")
         if clock is not None and may_push and not self._stalled(time.monotonic()):
