@@ -21,6 +21,14 @@ from --search-from by --search-step until a run loses frames or a camera gets le
 frames in the second half of the run, then bisecting to within 8 cameras); it is long. The driver takes its local RTP ports
 from 3556 to 4555, so at most 500 devices can stream at once.
 
+Table 0 (--conditions S, default 20 s a row; 0 to skip): one zephrin-camsim camera (1280x720 H.264,
+30 frames/s) per network condition, recorded by the host and decoded by ffmpeg (-rtsp_transport udp)
+in the same run, each on its own stream of the same clip with the same seeded choice of late,
+duplicated or lost packets: frames of each against the frames sent, decode errors (ffmpeg's own, and
+those of ffmpeg decoding the frames the driver delivered), and the driver's longest gap between frames. Under the clean row, the latency from
+a frame's last RTP packet leaving the camera to the host's OnFrame (median and 99th percentile; on
+loopback leaving is arriving).
+
 When a run ends the replayer first stops sending and reports its counts; the receivers are stopped
 1.5 s later, so every frame sent had the time to arrive and "lost" means lost.
 
@@ -28,6 +36,7 @@ Run through tests/bench/multi_camera.sh (which builds what is needed); needs roo
 camera listens on ports 554 and 80 of its own loopback address (127.0.1.1, 127.0.1.2, ...).
 """
 import argparse
+import bisect
 import os
 import re
 import resource
@@ -300,6 +309,98 @@ def run(count, seconds, args, clip, params, log_dir, with_ffmpeg, perf_data=None
         replayer.stop()
 
 
+CONDITIONS = [  # (name, simulator options); fault rules name "*": both streams of the camera
+    ("clean", []),
+    ("10 % of RTP packets 1-15 ms late", ["--rtsp-fault", "* late=0.1"]),
+    ("2 % of RTP packets duplicated", ["--rtsp-fault", "* dup=0.02"]),
+    ("1 % of RTP packets lost", ["--rtsp-fault", "* loss=0.01"]),
+    ("session kept only by GET_PARAMETER (timeout 5 s)", ["--keepalive", "get_parameter", "--session-timeout", "5"]),
+    ("RTP from another address (source=)", ["--rtp-source", "127.0.2.201"]),
+]
+
+
+def decode_errors(text):
+    """Slices the decoder could not decode (concatenated frames may end in a lone delimiter, which it
+    also names: that is no damage)."""
+    return sum(1 for line in text.splitlines() if "error while decoding MB" in line)
+
+
+def percentile(values, fraction):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))] if ordered else float("nan")
+
+
+def run_condition(index, options, seconds, args, log_dir):
+    """One camera with the condition: returns (sent to the driver, driver frames, driver decode errors,
+    sent to ffmpeg, ffmpeg frames, ffmpeg decode errors, latencies in ms, the driver's longest gap
+    between frames in s)."""
+    address = "127.0.2.%d" % (index + 1)
+    prefix = os.path.join(log_dir, "condition-%d" % index)
+    camera = subprocess.Popen([os.path.join(args.bin, "zephrin-camsim"), "--address", address, "--profile", "ptz-dome",
+                               "--auth", "none", "--packet-times", prefix + ".sent"] + options,
+                              stdout=subprocess.PIPE, stderr=open(prefix + ".camsim.err", "w"), text=True)
+    host = ffmpeg = None
+    try:
+        if not camera.stdout.readline().startswith("ready"):
+            raise RuntimeError("zephrin-camsim did not start on %s (see %s.camsim.err)" % (address, prefix))
+        host_out = open(prefix + ".host.out", "w+")
+        host = subprocess.Popen([args.host, "--first", address, "--devices", "1", "--port", "80", "--record", prefix,
+                                 "--library", os.path.join(args.bin, "libZephrin.so")],
+                                stdin=subprocess.PIPE, stdout=host_out, stderr=open(prefix + ".host.err", "w"))
+        ffmpeg_err = open(prefix + ".ffmpeg.err", "w+")
+        ffmpeg = subprocess.Popen(["ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "udp", "-i",
+                                   "rtsp://%s:554/h264_2" % address, "-f", "null", "-progress", prefix + ".progress", "-"],
+                                  stdout=subprocess.DEVNULL, stderr=ffmpeg_err)
+        time.sleep(seconds)
+        stop = time.monotonic_ns()
+        host.stdin.write(b"stop\n")
+        host.stdin.flush()
+        ffmpeg.send_signal(signal.SIGINT)
+        host.wait(30)
+        ffmpeg.wait(30)
+        host_out.seek(0)
+        driver = re.search(r"^device \S+ frames (\d+)", host_out.read(), re.M)
+        ffmpeg_err.seek(0)
+        progress = re.findall(r"^frame=(\d+)", open(prefix + ".progress").read(), re.M)
+        check = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "h264", "-i", prefix + ".frames", "-f", "null",
+                                "-"], capture_output=True, text=True)
+        sent = {"h264": [], "h264_2": []}  # when each frame's last packet left, by stream path
+        with open(prefix + ".sent") as times:
+            for line in times:
+                path, _, at = line.partition(" ")
+                if path in sent and int(at) <= stop:
+                    sent[path].append(int(at))
+        left = sent["h264"]
+        latencies = []
+        arrivals = [int(line) for line in open(prefix + ".times")]
+        for arrived in arrivals:
+            at = bisect.bisect_right(left, arrived)
+            if at:
+                latencies.append((arrived - left[at - 1]) / 1e6)
+        gap = max((b - a for a, b in zip(arrivals, arrivals[1:] + [stop])), default=seconds * 10**9) / 1e9
+        return (len(sent["h264"]), int(driver.group(1)) if driver else 0, decode_errors(check.stderr), len(sent["h264_2"]),
+                int(progress[-1]) if progress else 0, decode_errors(ffmpeg_err.read()), latencies, gap)
+    finally:
+        for process in (host, ffmpeg, camera):
+            if process is not None and process.poll() is None:
+                process.kill()
+                process.wait()
+
+
+def print_conditions(seconds, args, log_dir):
+    print("condition (%d s) | driver: frames/sent, decode errors | ffmpeg: frames/sent, decode errors | "
+          "driver's longest gap" % seconds)
+    for index, (name, options) in enumerate(CONDITIONS):
+        sent, frames, errors, ffmpeg_sent, ffmpeg_frames, ffmpeg_errors, latencies, gap = run_condition(
+            index, options, seconds, args, log_dir)
+        print("%-50s | %5d/%5d (%5.1f %%), %3d | %5d/%5d (%5.1f %%), %3d | %5.2f s" % (
+            name, frames, sent, 100.0 * frames / max(1, sent), errors, ffmpeg_frames, ffmpeg_sent,
+            100.0 * ffmpeg_frames / max(1, ffmpeg_sent), ffmpeg_errors, gap), flush=True)
+        if not options:
+            print("  latency, last packet sent -> OnFrame: median %.2f ms, 99th percentile %.2f ms (%d frames)" % (
+                percentile(latencies, 0.5), percentile(latencies, 0.99), len(latencies)), flush=True)
+
+
 def load_text(load):
     return "load %.1f/%.1f/%.1f -> %.1f/%.1f/%.1f" % (load[0] + load[1])
 
@@ -379,6 +480,8 @@ def main():
     parser.add_argument("--perf", type=int, default=0, help="then profile the host with perf record at this many "
                         "cameras (host alone, --seconds long; 0: no profile)")
     parser.add_argument("--perf-top", type=int, default=30, help="symbols shown from the profile (default 30)")
+    parser.add_argument("--conditions", type=int, default=20, help="seconds of each network-condition run of "
+                        "table 0 (default 20; 0: no table 0)")
     parser.add_argument("--first", default="127.0.1.1", help="address of the first camera (default 127.0.1.1)")
     parser.add_argument("--bin", default=os.path.join(SOURCE_DIR, "build", "default", "bin"))
     args = parser.parse_args()
@@ -396,6 +499,8 @@ def main():
         params = camera_parameters(args.bin, work)
         print("clip: H.264 1280x720, 25 frames/s, %.0f kbit/s; %d s per run; 2 cores (%s); logs in %s" % (
             rate, args.seconds, load_text((os.getloadavg(), os.getloadavg())).split(" -> ")[0], work))
+        if args.conditions:
+            print_conditions(args.conditions, args, work)
         if args.counts:
             wake = wake_cost(args.bin)
             print("CPU s/stream-min: 'steady' from %.0f s (at most a third of the run) after the start to the end of sending; 'whole' over the "

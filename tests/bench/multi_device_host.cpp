@@ -12,7 +12,10 @@
 // host's stop calls of all devices took, close_s that of closing and deleting every driver.
 //
 //   multi_device_host --first 127.0.1.1 --devices N [--port 80] [--seconds S] [--size 1280x720] [--fps 30]
-//                     [--library PATH] [--verbose]
+//                     [--library PATH] [--record PREFIX] [--verbose]
+//
+// --record writes the first device's frames to PREFIX.frames and the monotonic time (ns) at which each
+// reached OnFrame to PREFIX.times.
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -150,7 +153,13 @@ class CountingFrameSink : public FrameSink {
   bool OnFrame(FrameBuffer* frame) override {
     if (!frame) return false;
     frames.fetch_add(1, std::memory_order_relaxed);
-    bytes.fetch_add(static_cast<PooledFrameBuffer*>(frame)->Length(), std::memory_order_relaxed);
+    auto* buffer = static_cast<PooledFrameBuffer*>(frame);
+    bytes.fetch_add(buffer->Length(), std::memory_order_relaxed);
+    if (times) {
+      const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch());
+      std::fprintf(times, "%lld\n", static_cast<long long>(now.count()));
+    }
+    if (dump) std::fwrite(buffer->GetData(), 1, buffer->Length(), dump);
     return true;
   }
   void Reserved2() override {}
@@ -159,6 +168,8 @@ class CountingFrameSink : public FrameSink {
   std::atomic<uint64_t> frames{0};
   std::atomic<uint64_t> bytes{0};
   std::atomic<uint64_t> signalLost{0};
+  FILE* times = nullptr;  // --record: the monotonic time of each frame, in ns
+  FILE* dump = nullptr;   // --record: the frames' bytes
 };
 
 // Counts the driver's log lines by level; errors and warnings are echoed (the first few, or all with
@@ -214,6 +225,7 @@ int main(int argc, char** argv) {
   double seconds = 0;
   int width = 1280, height = 720, fps = 30;
   bool verbose = false;
+  std::string record;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--verbose") {
@@ -235,6 +247,8 @@ int main(int argc, char** argv) {
       seconds = std::atof(v);
     else if (arg == "--library")
       library = v;
+    else if (arg == "--record")
+      record = v;
     else if (arg == "--fps")
       fps = std::atoi(v);
     else if (arg == "--size") {
@@ -247,7 +261,7 @@ int main(int argc, char** argv) {
   if (count < 1 || port < 1 || port > 65535 || fps < 1 || width < 1 || height < 1) {
     std::fprintf(stderr,
                  "usage: multi_device_host --first A --devices N [--port P] [--seconds S] [--size WxH] "
-                 "[--fps F] [--library PATH] [--verbose]\n");
+                 "[--fps F] [--library PATH] [--record PREFIX] [--verbose]\n");
     return 2;
   }
   if (::pipe(gSignalPipe) != 0) gSignalPipe[0] = gSignalPipe[1] = -1;
@@ -288,6 +302,10 @@ int main(int argc, char** argv) {
     d->settings.format.codec = CodecH264;
     d->settings.rate.frameInterval = static_cast<uint16_t>((1000 + fps / 2) / fps);
     d->settings.rate.quality = 70;
+    if (i == 0 && !record.empty()) {
+      d->sink.times = std::fopen((record + ".times").c_str(), "w");
+      d->sink.dump = std::fopen((record + ".frames").c_str(), "wb");
+    }
     d->driver = create();
     if (d->driver && d->driver->Open(d->log.get(), &d->allocator, &d->source)) {
       d->opened = true;
@@ -336,6 +354,9 @@ int main(int argc, char** argv) {
     d->driver = nullptr;
   }
   const double closeSeconds = Since(closeBegin);
+  for (auto& d : devices)
+    for (FILE* file : {d->sink.times, d->sink.dump})
+      if (file) std::fclose(file);
 
   uint64_t frames = 0, errors = 0, warnings = 0;
   long outstanding = 0;

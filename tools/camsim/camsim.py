@@ -67,6 +67,16 @@ def parse_args(argv):
     parser.add_argument("--realm", default="camsim", help="authentication realm (default camsim)")
     parser.add_argument("--session-timeout", type=int, default=60,
                         help="RTSP session timeout in seconds, announced in the Session header (default 60)")
+    parser.add_argument("--keepalive", choices=("any", "get_parameter"), default="any",
+                        help="what keeps an RTSP session alive: any request or RTCP (default), or only "
+                             "GET_PARAMETER; without one for the session timeout the video stops with an RTCP BYE")
+    parser.add_argument("--rtp-source", metavar="ADDR",
+                        help="send RTP and RTCP from ADDR, another address of this host, and name it in "
+                             "SETUP's Transport source=")
+    parser.add_argument("--mpeg4-gov", action="store_true",
+                        help="MPEG-4 I-frames start with their GOV header; the configuration is only in the SDP")
+    parser.add_argument("--packet-times", metavar="FILE",
+                        help="append '<path> <monotonic ns>' to FILE when the last RTP packet of a frame leaves")
     parser.add_argument("--request-log", metavar="FILE", help="append one line per request to FILE")
     parser.add_argument("--fault", action="append", default=[], metavar="'TARGET ACTION[=VALUE] ...'",
                         help="CGI fault rule, e.g. '/cgi-bin/io/input.cgi status=500 count=2' (repeatable)")

@@ -45,6 +45,22 @@ def split_mpeg4(data):
     return frames
 
 
+def config_before_gov(frames):
+    """(configuration, frames): the headers ahead of each GOV header (up to any user data) are cut off
+    the frames; the first such headers are the configuration."""
+    config = b""
+    out = []
+    for frame in frames:
+        gov = frame.find(b"\x00\x00\x01\xb3")
+        if gov > 0:
+            head = frame[:gov]
+            user_data = head.find(b"\x00\x00\x01\xb2")
+            config = config or (head if user_data < 0 else head[:user_data])
+            frame = frame[gov:]
+        out.append(frame)
+    return config, out
+
+
 SPLITTERS = {"h264": split_h264, "jpeg": split_jpeg, "mpeg4": split_mpeg4}
 
 

@@ -28,10 +28,16 @@ RTSP_ACTIONS = {
     "drop": int,         # drop every n-th RTP packet
     "reorder": int,      # send every n-th RTP packet after the one that follows it
     "close": None,       # close the RTSP connection (at once, or "after" seconds after PLAY)
+    "bye": None,         # stop the video and send an RTCP BYE (at once, or "after" seconds after PLAY)
+    "late": float,       # fraction of RTP packets sent 1 to 15 ms late (random, seeded)
+    "dup": float,        # fraction of RTP packets sent twice
+    "loss": float,       # fraction of RTP packets lost
+    "seed": int,         # seed of the late, dup and loss choices (default 1)
     "refuse": str,       # answer a request method with a status, e.g. SETUP:503 or DESCRIBE:404
     "count": int,        # the rule applies to this many streams (refuse: requests), then disappears
 }
 
+FRACTIONS = ("late", "dup", "loss")
 RTSP_METHODS = ("DESCRIBE", "SETUP", "PLAY", "OPTIONS", "TEARDOWN")
 
 
@@ -57,6 +63,8 @@ def _convert(actions, key, value):
         raise FaultError("bad value %r for fault action %r" % (value, key)) from None
     if kind in (int, float) and converted < 0:
         raise FaultError("fault action %r needs a value of at least 0" % key)
+    if key in FRACTIONS and converted > 1:
+        raise FaultError("fault action %r is a fraction from 0 to 1" % key)
     return converted
 
 
@@ -167,8 +175,9 @@ class RtspFaults:
 
     def stream_plan(self, path):
         """Fault settings for a stream that starts now: dict with drop, reorder, stall (after, seconds),
-        close_after. Counted rules are consumed."""
-        plan = {"drop": 0, "reorder": 0, "stall": None, "close_after": None}
+        close_after, bye_after, late, dup, loss, seed. Counted rules are consumed."""
+        plan = {"drop": 0, "reorder": 0, "stall": None, "close_after": None, "bye_after": None,
+                "late": 0.0, "dup": 0.0, "loss": 0.0, "seed": 1}
         with self._lock:
             for rule in self._matching(path):
                 actions = rule["actions"]
@@ -182,6 +191,10 @@ class RtspFaults:
                     plan["stall"] = (actions.get("after", 0.0), actions["stall"])
                 if "close" in actions:
                     plan["close_after"] = actions.get("after", 0.0)
+                if "bye" in actions:
+                    plan["bye_after"] = actions.get("after", 0.0)
+                for key in FRACTIONS + ("seed",):
+                    plan[key] = actions.get(key, plan[key])
                 count = actions.get("count")
                 if count is not None:
                     rule["hits"] += 1

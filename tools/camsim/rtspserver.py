@@ -7,6 +7,8 @@ handlers and the packet probe, which run on GStreamer streaming threads and only
 attributes or the fault tables (which have their own lock).
 """
 
+import random
+import struct
 import threading
 import time
 
@@ -15,12 +17,12 @@ import gi
 gi.require_version("Gst", "1.0")
 gi.require_version("GstRtsp", "1.0")
 gi.require_version("GstRtspServer", "1.0")
-from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
+from gi.repository import Gio, GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 
 Gst.init(None)
 
 from camera import STREAMS  # noqa: E402
-from clips import ClipLibrary  # noqa: E402
+from clips import ClipLibrary, config_before_gov  # noqa: E402
 
 CAPS = {
     "h264": "video/x-h264,stream-format=byte-stream,alignment=au",
@@ -30,7 +32,7 @@ CAPS = {
 PAYLOADERS = {
     "h264": "rtph264pay name=pay0 pt=96 config-interval=-1",
     "jpeg": "rtpjpegpay name=pay0 pt=26",
-    "mpeg4": "rtpmp4vpay name=pay0 pt=96 config-interval=-1",
+    "mpeg4": "rtpmp4vpay name=pay0 pt=96 config-interval=-1 max-ptime=1",  # one frame a packet at least
 }
 ROLE = "camera-user"
 CHECK_URL = "auth.check.url"
@@ -38,6 +40,11 @@ TOKEN_ROLE = "media.factory.role"
 CLEANUP_PERIOD_S = 2
 UDP_PORT_MIN = 20000
 UDP_PORT_MAX = 59999
+LATE_MS = (1, 15)
+# --keepalive get_parameter: like common servers, a session lasts a little past its announced timeout,
+# so that a keep-alive sent when the timeout is due still counts.
+SESSION_GRACE_S = 2
+NTP_EPOCH_OFFSET = 2208988800
 
 
 def _stream_path(uri_path):
@@ -74,6 +81,14 @@ class Feeder:
         self.packets = 0
         self.packets_dropped = 0
         self.packets_reordered = 0
+        self.packets_late = 0
+        self.packets_duplicated = 0
+        self.packets_lost = 0
+        self.random = random.Random(plan["seed"])
+        self.push_lock = threading.Lock()
+        self.session_media = None
+        self.refreshed = 0.0
+        self.bye_sent = False
         self.need = False
         self.playing = False
         self.play_time = None
@@ -99,24 +114,42 @@ class Feeder:
         drop, reorder = self.side.sim.rtsp_faults.live_drop_reorder(self.path)
         drop = drop or self.plan["drop"]
         reorder = reorder or self.plan["reorder"]
+        late, dup, loss = self.plan["late"], self.plan["dup"], self.plan["loss"]
+        plain = not (drop or reorder or late or dup or loss) and self.held is None
         if info.type & Gst.PadProbeType.BUFFER_LIST:
             buffers_in = info.get_buffer_list()
             count = buffers_in.length()
-            if not drop and not reorder and self.held is None:
+            if self.side.packet_times is not None and count:
+                self._note_frame_end(buffers_in.get(count - 1))
+            if plain:
                 self.packets += count
                 return Gst.PadProbeReturn.OK
             buffers = [buffers_in.get(i) for i in range(count)]
         else:
-            if not drop and not reorder and self.held is None:
+            if self.side.packet_times is not None:
+                self._note_frame_end(info.get_buffer())
+            if plain:
                 self.packets += 1
                 return Gst.PadProbeReturn.OK
             buffers = [info.get_buffer()]
         out = []
+        twice = []
         for buffer in buffers:
             self.packets += 1
             if drop and self.packets % drop == 0:
                 self.packets_dropped += 1
                 continue
+            if loss and self.random.random() < loss:
+                self.packets_lost += 1
+                continue
+            if late and self.random.random() < late:
+                self.packets_late += 1
+                GLib.timeout_add(self.random.randint(*LATE_MS), self._push_late, pad, buffer)
+                continue
+            if dup and self.random.random() < dup:
+                # The copy follows the rest of the frame's packets.
+                self.packets_duplicated += 1
+                twice.append(buffer)
             if reorder and self.held is None and self.packets % reorder == 0:
                 self.held = buffer
                 self.packets_reordered += 1
@@ -125,14 +158,29 @@ class Feeder:
             if self.held is not None:
                 out.append(self.held)
                 self.held = None
-        self.pushing.active = True
-        try:
-            for buffer in out:
-                if pad.push(buffer) not in (Gst.FlowReturn.OK, Gst.FlowReturn.NOT_LINKED):
-                    break
-        finally:
-            self.pushing.active = False
+        self._push(pad, out + twice)
         return Gst.PadProbeReturn.DROP
+
+    def _note_frame_end(self, buffer):
+        """--packet-times: when a packet with the marker bit (a frame's last) leaves."""
+        if buffer.extract_dup(1, 1)[0] & 0x80:
+            self.side.packet_times.write("%s %d\n" % (self.path, time.monotonic_ns()))
+
+    def _push(self, pad, buffers):
+        """Pushes past the probe; the streaming thread and the main loop (late packets) take turns."""
+        with self.push_lock:
+            self.pushing.active = True
+            try:
+                for buffer in buffers:
+                    if pad.push(buffer) not in (Gst.FlowReturn.OK, Gst.FlowReturn.NOT_LINKED):
+                        break
+            finally:
+                self.pushing.active = False
+
+    def _push_late(self, pad, buffer):
+        if not self.stopped:
+            self._push(pad, [buffer])
+        return False
 
     # --- main-loop side -------------------------------------------------------------------------
 
@@ -148,9 +196,31 @@ class Feeder:
     def play(self):
         if not self.playing:
             self.playing = True
-            self.play_time = time.monotonic()
+            self.play_time = self.refreshed = time.monotonic()
             if self.plan["close_after"] is not None and self.client is not None:
                 self.side.schedule_close(self, self.plan["close_after"])
+            if self.plan["bye_after"] is not None:
+                GLib.timeout_add(int(self.plan["bye_after"] * 1000), self.bye, "on request")
+
+    def bye(self, reason):
+        """Stops the video for good and sends the client a sender report and a BYE (main loop)."""
+        if self.bye_sent or self.stopped:
+            return False
+        self.bye_sent = True
+        self.side.sim.log.write("EVENT RTSP BYE on %s (%s)" % (self.path, reason))
+        stream_transport = self.session_media.get_transport(0) if self.session_media is not None else None
+        transport = stream_transport.get_transport() if stream_transport is not None else None
+        if transport is None or transport.lower_transport != GstRtsp.RTSPLowerTrans.UDP:
+            return False
+        stream = self.media.get_stream(0)
+        ssrc = stream.get_ssrc()
+        now = time.time() + NTP_EPOCH_OFFSET
+        packet = struct.pack("!BBHIIIIII", 0x80, 200, 6, ssrc, int(now), int((now % 1) * (1 << 32)), 0,
+                             self.packets, 0) + struct.pack("!BBHI", 0x81, 203, 1, ssrc)
+        destination = transport.destination or self.client.get_connection().get_ip()
+        socket = stream.get_rtcp_socket(Gio.SocketFamily.IPV4)
+        socket.send_to(Gio.InetSocketAddress.new_from_string(destination, transport.client_port.max), packet, None)
+        return False
 
     def _stalled(self, now):
         if now < self.side.sim.rtsp_faults.live_stall_until(self.path):
@@ -169,7 +239,10 @@ class Feeder:
         delay_ms = max(1, duration // Gst.MSECOND)
         pipeline = self.media.get_element()
         clock = pipeline.get_clock() if pipeline is not None else None
-        may_push = self.need and (self.playing or self.packets == 0)
+        may_push = self.need and (self.playing or self.packets == 0) and not self.bye_sent
+        timeout = self.side.sim.args.session_timeout + SESSION_GRACE_S
+        if self.playing and self.side.keepalive_only and time.monotonic() - self.refreshed > timeout:
+            self.bye("session timed out")
         if clock is not None and may_push and not self._stalled(time.monotonic()):
             now = clock.get_time() - pipeline.get_base_time()
             pts = now if self.last_pts is None else self.last_pts + duration
@@ -200,6 +273,9 @@ class Feeder:
             "packets": self.packets,
             "packets_dropped": self.packets_dropped,
             "packets_reordered": self.packets_reordered,
+            "packets_late": self.packets_late,
+            "packets_duplicated": self.packets_duplicated,
+            "packets_lost": self.packets_lost,
         }
 
 
@@ -222,8 +298,12 @@ class Factory(GstRtspServer.RTSPMediaFactory):
         _, size, rate = self.side.sim.camera.stream_setting(self.path)
         clip = self.side.clips.choose(self.codec, size)
         caps = "%s,width=%d,height=%d,framerate=%d/1" % (CAPS[self.codec], clip.width, clip.height, rate)
+        payloader = PAYLOADERS[self.codec]
+        if getattr(clip, "config", None):
+            caps += ",codec_data=(buffer)%s" % clip.config.hex()
+            payloader = payloader.replace("config-interval=-1", "config-interval=0")
         description = "( appsrc name=src is-live=true format=time do-timestamp=false max-buffers=3 block=false caps=%s ! %s )" % (
-            caps, PAYLOADERS[self.codec])
+            caps, payloader)
         element = Gst.parse_launch(description)
         with self.pending_lock:
             self.pending[element.get_name()] = (clip, rate)
@@ -252,6 +332,13 @@ class RtspSide:
         self.sim = sim
         clip_dir = getattr(sim.args, "clips", None)
         self.clips = ClipLibrary(clip_dir) if clip_dir else ClipLibrary()
+        if getattr(sim.args, "mpeg4_gov", False):
+            for clip in self.clips.clips.get("mpeg4", []):
+                clip.config, clip.frames = config_before_gov(clip.frames)
+        self.source = getattr(sim.args, "rtp_source", None)
+        times = getattr(sim.args, "packet_times", None)
+        self.packet_times = open(times, "a", buffering=1) if times else None
+        self.keepalive_only = getattr(sim.args, "keepalive", "any") == "get_parameter"
         self.server = GstRtspServer.RTSPServer()
         self.feeders = []
         self.clients = {}
@@ -284,8 +371,9 @@ class RtspSide:
         # address; bound to any address, packets to a loopback client would come from 127.0.0.1, and
         # a client that takes only packets from the camera's address would see none.
         pool = GstRtspServer.RTSPAddressPool()
-        if not pool.add_range(address, address, UDP_PORT_MIN, UDP_PORT_MAX, 0):
-            raise RuntimeError("cannot use %s for RTP" % address)
+        source = self.source or address
+        if not pool.add_range(source, source, UDP_PORT_MIN, UDP_PORT_MAX, 0):
+            raise RuntimeError("cannot use %s for RTP" % source)
         codecs = self.sim.camera.stream_codecs() & self.clips.codecs()
         mounts = self.server.get_mount_points()
         role = Gst.Structure.new_from_string(
@@ -311,6 +399,9 @@ class RtspSide:
             client.close()
         if self.cleanup_id:
             GLib.source_remove(self.cleanup_id)
+        times, self.packet_times = self.packet_times, None
+        if times is not None:
+            times.close()
         if self.source_id:
             GLib.source_remove(self.source_id)
 
@@ -344,6 +435,9 @@ class RtspSide:
         client.connect("play-request", self.on_play_request)
         for method in ("describe", "setup", "play", "options", "teardown"):
             client.connect("pre-%s-request" % method, self.on_pre_request, method.upper())
+        client.connect("pre-get-parameter-request", self.on_get_parameter)
+        if self.source:
+            client.connect("send-message", self.on_send_message)
 
     def on_client_closed(self, client):
         with self.lock:
@@ -367,6 +461,20 @@ class RtspSide:
         except ValueError:
             return GstRtsp.RTSPStatusCode.SERVICE_UNAVAILABLE
 
+    def on_send_message(self, _client, _ctx, message):
+        """Names the RTP source address in SETUP answers."""
+        result, transport = message.get_header(GstRtsp.RTSPHeaderField.TRANSPORT, 0)
+        if result == GstRtsp.RTSPResult.OK and transport and "/TCP" not in transport and "source=" not in transport:
+            message.remove_header(GstRtsp.RTSPHeaderField.TRANSPORT, -1)
+            message.add_header(GstRtsp.RTSPHeaderField.TRANSPORT, "%s;source=%s" % (transport, self.source))
+
+    def on_get_parameter(self, client, _ctx):
+        """A GET_PARAMETER keeps the client's sessions alive."""
+        for feeder in self.feeders:
+            if feeder.client == client:
+                feeder.refreshed = time.monotonic()
+        return GstRtsp.RTSPStatusCode.OK
+
     def on_play_request(self, client, ctx):
         path = _stream_path(ctx.uri.abspath if ctx.uri is not None else "")
         with self.lock:
@@ -376,6 +484,7 @@ class RtspSide:
         for feeder in self.feeders:
             if feeder.media == media:
                 feeder.client = client
+                feeder.session_media = ctx.sessmedia
                 feeder.play()
 
     def schedule_close(self, feeder, after_seconds):
@@ -388,13 +497,17 @@ class RtspSide:
 
         GLib.timeout_add(int(after_seconds * 1000), close)
 
-    def close_now(self, path):
-        """Closes the connections of the running streams of path ("*": all); any thread."""
-        GLib.idle_add(self._close_now, path.strip("/"))
+    def close_now(self, path, bye=False):
+        """Closes the connections of the running streams of path ("*": all), or with bye ends their
+        video with an RTCP BYE; any thread."""
+        GLib.idle_add(self._close_now, path.strip("/"), bye)
 
-    def _close_now(self, path):
+    def _close_now(self, path, bye):
         for feeder in list(self.feeders):
             if feeder.client is not None and path in ("*", feeder.path):
+                if bye:
+                    feeder.bye("on request")
+                    continue
                 self.sim.log.write("EVENT RTSP connection of %s closed" % feeder.path)
                 feeder.client.close()
         return False

@@ -718,6 +718,61 @@ class RtspSessionTest(unittest.TestCase):
             rtcp.close()
 
 
+    def test_rtp_from_another_address_and_a_session_kept_only_by_get_parameter(self):
+        sim = Sim("127.0.0.32", "--rtp-source", "127.0.0.33", "--keepalive", "get_parameter", "--session-timeout", "2",
+                  profile="ptz-dome", auth="none", rtsp=True)
+        rtp, rtcp = udp_port_pair("127.0.0.1")
+        url = sim.rtsp_url("h264", user=None)
+        try:
+            with socket.create_connection((sim.address, sim.rtsp_port), timeout=10) as sock:
+                rtsp_exchange(sock, "DESCRIBE %s RTSP/1.0\r\nCSeq: 1\r\n\r\n" % url)
+                head, _ = rtsp_exchange(sock, "SETUP %s/stream=0 RTSP/1.0\r\nCSeq: 2\r\nTransport: "
+                                        "RTP/AVP;unicast;client_port=%d-%d\r\n\r\n"
+                                        % (url, rtp.getsockname()[1], rtcp.getsockname()[1]))
+                self.assertIn(";source=127.0.0.33", head)
+                session = re.search(r"Session: ([^;\r\n]+)", head).group(1)
+                rtsp_exchange(sock, "PLAY %s RTSP/1.0\r\nCSeq: 3\r\nSession: %s\r\n\r\n" % (url, session))
+                self.assertEqual(rtp.recvfrom(2048)[1][0], "127.0.0.33")
+                # OPTIONS does not keep the session: the video ends with a BYE after the timeout.
+                deadline = time.monotonic() + 8
+                types = []
+                while 203 not in types and time.monotonic() < deadline:
+                    rtsp_exchange(sock, "OPTIONS %s RTSP/1.0\r\nCSeq: 4\r\nSession: %s\r\n\r\n" % (url, session))
+                    report, source = rtcp.recvfrom(2048)
+                    self.assertEqual(source[0], "127.0.0.33")
+                    types = [report[i + 1] for i in compound_offsets(report)]
+                self.assertIn(203, types)
+                self.assertIn("EVENT RTSP BYE on h264 (session timed out)", sim.log_lines())
+        finally:
+            rtp.close()
+            rtcp.close()
+            self.assertEqual(sim.stop(), 0)
+
+    def test_mpeg4_key_frames_start_with_gov_and_the_configuration_is_in_the_sdp_only(self):
+        sim = Sim("127.0.0.34", "--mpeg4-gov", profile="nh222", auth="none", rtsp=True)
+        try:
+            with tempfile.TemporaryDirectory() as directory:
+                out = os.path.join(directory, "out.m4v")
+                subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "udp", "-i",
+                                sim.rtsp_url("mpeg4", user=None), "-frames:v", "30", "-c", "copy", "-f", "m4v", out],
+                               capture_output=True, timeout=30)
+                with open(out, "rb") as handle:
+                    data = handle.read()
+            self.assertTrue(data.startswith(b"\x00\x00\x01\xb3"), data[:8].hex())
+            self.assertNotIn(b"\x00\x00\x01\xb0", data)
+            self.assertRegex(probe(sim.rtsp_url("mpeg4", user=None), "udp")[1], "mpeg4,640,480")
+        finally:
+            self.assertEqual(sim.stop(), 0)
+
+
+def compound_offsets(packet):
+    """Start of each RTCP packet in a compound packet."""
+    offset = 0
+    while offset + 4 <= len(packet):
+        yield offset
+        offset += 4 * (int.from_bytes(packet[offset + 2:offset + 4], "big") + 1)
+
+
 def udp_port_pair(address):
     """Two UDP sockets on consecutive ports, the first even, as an RTP client uses them."""
     for port in range(43556, 44556, 2):

@@ -249,9 +249,9 @@ class CgiHandler(BaseHTTPRequestHandler):
                 actions = parse_terms(HTTP_ACTIONS if name == "fault" else RTSP_ACTIONS, list(values.items()))
                 if name == "fault":
                     faults.add(target, actions)
-                elif "close" in actions and "after" not in actions:
+                elif ("close" in actions or "bye" in actions) and "after" not in actions:
                     if sim.rtsp is not None:
-                        sim.rtsp.close_now(target)
+                        sim.rtsp.close_now(target, bye="bye" in actions)
                 else:
                     faults.add(target, actions, immediate=True)
                 self._answer(200, "OK\n")
