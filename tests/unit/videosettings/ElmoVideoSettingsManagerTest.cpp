@@ -14,6 +14,7 @@
 #include "runtime/StringUtils.h"
 #include "support/FakeDriver.h"
 #include "videosettings/CElmoVideoSettingsManager.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -114,14 +115,10 @@ std::map<std::string, std::string> MultiStreamParams() {
 class ElmoVideoSettingsManager : public ::testing::Test {
  protected:
   ElmoVideoSettingsManager() {
-    dir_ = fs::temp_directory_path() / ("zephrin-vsm-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
     driver_.hostDirectory = dir_.string() + "/";
     driver_.deviceInfo.address = "10.0.0.7";
     driver_.deviceInfo.port = 80;
   }
-  ~ElmoVideoSettingsManager() override { fs::remove_all(dir_); }
 
   void Dome() {
     driver_.videoStandard = 1;
@@ -133,7 +130,8 @@ class ElmoVideoSettingsManager : public ::testing::Test {
   }
   void WriteFile(const std::string& name, const std::string& text) { std::ofstream(dir_ / name) << text; }
 
-  fs::path dir_;
+  zephrin::test::TempDir temp_{"zephrin-vsm"};
+  const fs::path dir_ = temp_.Path();
   FakeDriver driver_;
 };
 
