@@ -7,9 +7,6 @@
 
 namespace zephrin::host {
 
-using norvale::ipcapture::InitCapabilityQueryFn;
-using norvale::ipcapture::StartCapabilityQueryFn;
-using norvale::ipcapture::UninitCapabilityQueryFn;
 using zephrin::hostobjects::HostLibrary;
 using zephrin::hostobjects::RecordingCapabilityCallback;
 using zephrin::hostobjects::RecordingCapabilitySink;
@@ -22,9 +19,9 @@ bool RunCapabilityQuery(const char* command, const DeviceOptions& device, bool n
                  library.Error().c_str());
     return false;
   }
-  auto init = library.Function<InitCapabilityQueryFn>("InitCapabilityQuery");
-  auto start = library.Function<StartCapabilityQueryFn>("StartCapabilityQuery");
-  auto uninit = library.Function<UninitCapabilityQueryFn>("UninitCapabilityQuery");
+  auto init = library.Function<norvale::ipcapture::InitCapabilityQueryFn>("InitCapabilityQuery");
+  auto start = library.Function<norvale::ipcapture::StartCapabilityQueryFn>("StartCapabilityQuery");
+  auto uninit = library.Function<norvale::ipcapture::UninitCapabilityQueryFn>("UninitCapabilityQuery");
   if (!init || !start || !uninit) {
     std::fprintf(stderr, "zephrin-host %s: %s lacks the capability-query exports\n", command, library.Path().c_str());
     return false;
