@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The driver end to end on one machine: builds the driver and the tools, starts a simulated camera
 # (zephrin-camsim) on a loopback address, asks it what it is (zephrin-host probe, as a host does when a
-# camera is added), records a few seconds of H.264 with zephrin-host record and shows what came out.
+# camera is added), records a few seconds of H.264 into an MP4 file with zephrin-host record, takes a
+# PNG picture of one decoded frame and prints where both are.
 #
 #   bash scripts/demo.sh [SECONDS]
 #
@@ -60,21 +61,31 @@ else
   params=(--param 1=1 --param 2=3 --param 3=DH620 --param 4=2.4.1 --param 8=720p,d1,vga,cif,qvga --param 9=0)
 fi
 
-echo "=== zephrin-host record: $seconds s of H.264 at 1280x720, 30 frames per second"
+recording=$work/demo.mp4
+snapshot=$work/demo.png
+echo "=== zephrin-host record: $seconds s of H.264 at 1280x720, 30 frames per second, into an MP4 file"
 ZEPHRIN_PASSWORD="$password" "$bin/zephrin-host" record --address "$address" --user "$user" --model "ELMO DH620" \
   "${params[@]}" --codec h264 --size 1280x720 --fps 30 --quality 60 --duration "$seconds" \
-  --out "$work/demo.h264"
+  --out "$recording"
 
 echo "=== what was recorded"
-ls -l "$work/demo.h264"
+ls -l "$recording"
 echo "requests the camera saw:"
 sed 's/^/  /' "$work/camsim-requests.log"
 if command -v ffprobe >/dev/null; then
   echo "ffprobe of the recording:"
   ffprobe -v error -count_frames -select_streams v:0 \
     -show_entries stream=codec_name,profile,width,height,nb_read_frames -of default=noprint_wrappers=1 \
-    "$work/demo.h264" | sed 's/^/  /'
-  errors=$(ffmpeg -v error -i "$work/demo.h264" -f null - 2>&1 | wc -l)
+    "$recording" | sed 's/^/  /'
+  errors=$(ffmpeg -v error -i "$recording" -f null - 2>&1 | wc -l)
   echo "  decode errors: $errors"
 fi
-echo "files are in $work"
+if command -v ffmpeg >/dev/null && ffmpeg -v error -y -i "$recording" -frames:v 1 "$snapshot" && [ -s "$snapshot" ]; then
+  echo "=== one decoded frame as a picture"
+else
+  snapshot=""
+  echo "demo: no picture of a frame (ffmpeg is missing or could not decode the recording)" >&2
+fi
+echo "recording: $recording"
+[ -z "$snapshot" ] || echo "picture:   $snapshot"
+echo "all files are in $work"

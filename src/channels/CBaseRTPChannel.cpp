@@ -152,7 +152,8 @@ namespace {
 thread_local const ICameraChannel* handingFrame = nullptr;
 }  // namespace
 
-bool CBaseRTPChannel::IsHandingFrameOnThisThread(const ICameraChannel* channel) {
+// The RTP channels are the ones that hand frames to the host, so they keep the mark.
+bool ICameraChannel::IsHandingFrameOnThisThread(const ICameraChannel* channel) {
   return channel && handingFrame == channel;
 }
 

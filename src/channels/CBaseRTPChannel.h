@@ -41,9 +41,6 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
 
   // ---- IMediaParserClient ----
   bool OnFrameCompleted(ipcapture::FrameBuffer* frame) override;
-  // True while this thread is inside the host's FrameSink for the given channel: the host is
-  // calling back from its frame hand-off, and the channel cannot be stopped or freed under it.
-  static bool IsHandingFrameOnThisThread(const ICameraChannel* channel);
   std::pair<uint16_t, uint16_t> GetRequestedSize() override;
   std::string GetStreamName() override;
   void ConvertTime(uint32_t rtpTimestamp, ipcapture::SystemTimeRecord* time) override;

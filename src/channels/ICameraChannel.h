@@ -19,6 +19,10 @@ class ICameraChannel {
   virtual bool Query5() = 0;                                  // slot 5
   virtual bool Query6() = 0;                                  // slot 6
   virtual int32_t GetState() = 0;                             // slot 7
+
+  // True while this thread is inside the host's FrameSink for the given channel: the host is
+  // calling back from its frame hand-off, and the channel cannot be stopped or freed under it.
+  static bool IsHandingFrameOnThisThread(const ICameraChannel* channel);
 };
 
 }  // namespace norvale

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "channels/CBaseRTPChannel.h"
 #include "platform/Guard.h"
 
 namespace norvale {
@@ -77,7 +76,7 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
     Row& row = *rows_[camera];
     {
       RecursiveLockGuard guard(lock_);
-      if (CBaseRTPChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
+      if (ICameraChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
     }
     RecursiveLockGuard control(row.control);
     StopStream(camera, stream);
@@ -96,9 +95,9 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
 
 bool CIPVideoCapture::HandingFrame(const Row& row) {
   RecursiveLockGuard guard(lock_);
-  if (CBaseRTPChannel::IsHandingFrameOnThisThread(row.companion)) return true;
+  if (ICameraChannel::IsHandingFrameOnThisThread(row.companion)) return true;
   for (const ICameraChannel* channel : row.streams)
-    if (CBaseRTPChannel::IsHandingFrameOnThisThread(channel)) return true;
+    if (ICameraChannel::IsHandingFrameOnThisThread(channel)) return true;
   return false;
 }
 
@@ -129,7 +128,7 @@ bool CIPVideoCapture::StopStream(uint32_t camera, uint32_t stream) {
   Row& row = *rows_[camera];
   {
     RecursiveLockGuard guard(lock_);
-    if (CBaseRTPChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
+    if (ICameraChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
   }
   RecursiveLockGuard control(row.control);
   ICameraChannel* channel = nullptr;

@@ -8,6 +8,7 @@
 #include "channels/CMPEGChannelRTSP.h"
 #include "platform/Guard.h"
 #include "ptz/CElmoPTZHandler.h"
+#include "runtime/HostParameterKeys.h"
 #include "videosettings/CElmoVideoSettingsManager.h"
 
 namespace norvale {
@@ -23,7 +24,7 @@ bool CWendrickDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* a
       Close();
       return false;
     }
-    const int32_t videoStandard = GetIntParam(1);
+    const int32_t videoStandard = GetIntParam(hostparam::kVideoStandard);
     if (videoStandard == ParamNotSet) {
       Close();
       return false;
@@ -32,7 +33,7 @@ bool CWendrickDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* a
     deviceInfo_.networkTimeout = 5000;
     deviceInfo_.streamTimeout = 10000;
     CreateVideoSettingsManagers();
-    LogDriverOpened(GetStringParam(4));
+    LogDriverOpened(GetStringParam(hostparam::kFirmwareVersion));
     return true;
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) {
@@ -111,7 +112,7 @@ ICameraChannel* CWendrickDriver::CreateChannel(uint32_t camera, ipcapture::Frame
 
 void CWendrickDriver::LogDriverOpened(const std::string& firmware) {
   if (GetDriverName().empty() || deviceInfo_.model.empty()) return;
-  Log(norvale::LogDriverOpened, "%s", OpeningLine(firmware, GetStringParam(3)).c_str());
+  Log(norvale::LogDriverOpened, "%s", OpeningLine(firmware, GetStringParam(hostparam::kUnconvertedModel)).c_str());
 }
 
 }  // namespace norvale

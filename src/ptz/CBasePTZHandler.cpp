@@ -29,17 +29,20 @@ bool CBasePTZHandler::InitializeXMLStorage() {
   const char* function = "norvale::CBasePTZHandler::InitializeXMLStorage";
   const std::string fileName = GetXMLStorageFileName();
   if (fileName.empty()) {
-    result.SetResultEx(
-        LogError, 3, "%s: PTZ module cannot be initialized! Name of file for preset storing was not defined", function);
+    result.SetResultEx(LogError, CResultDef::kInvalidInput,
+                       "%s: PTZ module cannot be initialized! Name of file for preset storing was not defined",
+                       function);
   } else {
     reader_ = TSmartPtr<CXMLPrepositionReader>(new (std::nothrow) CXMLPrepositionReader(storageRoot_, driver_));
     if (!reader_) {
-      result.SetResultEx(LogError, 6, "%s: not enough memory for creating CXMLPrepositionReader object", function);
+      result.SetResultEx(LogError, CResultDef::kOutOfMemory,
+                         "%s: not enough memory for creating CXMLPrepositionReader object", function);
     } else {
       if (driver_) reader_->SetBaseDirectory(driver_->GetHostDirectory());
       if (!reader_->Init(fileName))
-        result.SetResultEx(LogError, 1, "%s: cannot initialize CXMLPrepositionReader object with parameter \"%s\"",
-                           function, ForLog(fileName).c_str());
+        result.SetResultEx(LogError, CResultDef::kInitFailed,
+                           "%s: cannot initialize CXMLPrepositionReader object with parameter \"%s\"", function,
+                           ForLog(fileName).c_str());
     }
   }
   result.Report(driver_);

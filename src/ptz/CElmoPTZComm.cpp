@@ -81,32 +81,33 @@ void CElmoPTZComm::HandleWorkItem(CPTZItem* item) {
         ProcessUnzoomCommand(item, result);
         break;
       default:
-        result.SetResultEx(LogError, 3, "%s: unexpected command ID=%u", "norvale::CElmoPTZComm::HandleWorkItem",
-                           static_cast<unsigned>(item->type));
+        result.SetResultEx(LogError, CResultDef::kInvalidInput, "%s: unexpected command ID=%u",
+                           "norvale::CElmoPTZComm::HandleWorkItem", static_cast<unsigned>(item->type));
         break;
     }
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    result.SetResultEx(LogError, 7, "%s: Unexpected exception occurred", "norvale::CElmoPTZComm::HandleWorkItem");
+    result.SetResultEx(LogError, CResultDef::kUnexpectedException, "%s: Unexpected exception occurred",
+                       "norvale::CElmoPTZComm::HandleWorkItem");
   }
   result.Report(DeviceDriver());
 }
 
 bool CElmoPTZComm::CheckType(CPTZItem* item, int32_t type, const char* function, CResultDef& result) {
   if (item->type == type) return true;
-  result.SetResultEx(LogError, 3, "%s: Invalid command type (ID=%d)", function, item->type);
+  result.SetResultEx(LogError, CResultDef::kInvalidInput, "%s: Invalid command type (ID=%d)", function, item->type);
   return false;
 }
 
 void CElmoPTZComm::UnexpectedSubtype(CPTZItem* item, const char* function, CResultDef& result) {
-  result.SetResultEx(LogError, 3, "%s: Unexpected command subtype (Type=%d, Subtype=%d)", function, item->type,
-                     item->subtype);
+  result.SetResultEx(LogError, CResultDef::kInvalidInput, "%s: Unexpected command subtype (Type=%d, Subtype=%d)",
+                     function, item->type, item->subtype);
 }
 
 void CElmoPTZComm::SendCommand(const std::string& request, CResultDef& result) {
   if (!commandSender_) {
-    result.SetResultEx(LogDebug, 11, "%s: Cannot send request \"%s\" to %s", "norvale::HUtils::RequestGetRD",
-                       request.c_str(), GetDeviceName().c_str());
+    result.SetResultEx(LogDebug, HUtils::kRequestNotSent, "%s: Cannot send request \"%s\" to %s",
+                       "norvale::HUtils::RequestGetRD", request.c_str(), GetDeviceName().c_str());
     return;
   }
   result = HUtils::RequestGetRD(*commandSender_, request);
@@ -179,7 +180,7 @@ void CElmoPTZComm::ProcessUnzoomCommand(CPTZItem* item, CResultDef& result) {
 
 void CElmoPTZComm::SetManualFocus(IIPParams* params, bool manual, CResultDef& result) {
   if (!params) {
-    result.SetResultEx(LogDebug, 3, "%s: Cannot set manual focus value. IIPParams is NULL",
+    result.SetResultEx(LogDebug, CResultDef::kInvalidInput, "%s: Cannot set manual focus value. IIPParams is NULL",
                        "norvale::CElmoPTZComm::SetManualFocus");
     return;
   }
@@ -201,11 +202,11 @@ bool CElmoPTZComm::StorePreposition(uint32_t slot, const std::string& name) {
   if (result.Succeeded()) {
     const std::string text(body.begin(), body.end());
     if (text.empty())
-      result.SetResultEx(LogError, 13, "%s: Empty response from device %s for \"%s\" request", function,
-                         GetDeviceName().c_str(), request.c_str());
+      result.SetResultEx(LogError, CResultDef::kCameraRefused, "%s: Empty response from device %s for \"%s\" request",
+                         function, GetDeviceName().c_str(), request.c_str());
     else if (text.find("OK") == std::string::npos)
-      result.SetResultEx(LogError, 13, "%s: Cannot add preposition for device %s. Reason: %s", function,
-                         GetDeviceName().c_str(), ForLog(text).c_str());
+      result.SetResultEx(LogError, CResultDef::kCameraRefused, "%s: Cannot add preposition for device %s. Reason: %s",
+                         function, GetDeviceName().c_str(), ForLog(text).c_str());
   }
   result.Report(DeviceDriver());
   return result.Succeeded();

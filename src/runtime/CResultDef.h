@@ -9,6 +9,16 @@ namespace norvale {
 // The outcome of an operation the host may need to read: level, code (0 = success) and message.
 class CResultDef {
  public:
+  // Codes the modules share; the camera request codes are in camera/HUtils.h.
+  enum Code : int32_t {
+    kSuccess = 0,
+    kInitFailed = 1,           // a module's storage could not be set up
+    kInvalidInput = 3,         // a command or value the module cannot act on
+    kOutOfMemory = 6,          // an object could not be allocated
+    kUnexpectedException = 7,  // an exception ended the operation
+    kCameraRefused = 13,       // the camera answered, but not with the acceptance asked for
+  };
+
   CResultDef() = default;
   virtual ~CResultDef() = default;
   CResultDef(const CResultDef&) = default;

@@ -2,27 +2,19 @@
 // A private scratch directory for targets that read files: one per fuzzing process, removed at exit.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
 
+#include "support/TempDir.h"
+
 namespace zephrin::fuzz {
 
 class ScratchDirectory {
  public:
-  ScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zephrin-fuzz-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
-  }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
   const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::string File(const std::string& name) const { return directory_.File(name); }
   // Replaces the directory's content with one file holding the bytes.
   std::string Write(const std::string& name, const uint8_t* data, size_t size) const {
     std::error_code ignored;
@@ -35,7 +27,8 @@ class ScratchDirectory {
   }
 
  private:
-  std::string path_;
+  zephrin::test::TempDir directory_{"zephrin-fuzz"};
+  std::string path_ = directory_.Path().string();
 };
 
 inline ScratchDirectory& Scratch() {

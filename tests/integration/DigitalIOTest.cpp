@@ -11,6 +11,7 @@
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
 #include "support/IOSinkRecorder.h"
+#include "support/WaitUntil.h"
 
 namespace {
 
@@ -30,14 +31,7 @@ size_t CountLines(const std::vector<std::string>& log, const std::string& line) 
   return static_cast<size_t>(std::count(log.begin(), log.end(), line));
 }
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+using zephrin::test::WaitUntil;
 
 class DigitalIO : public ::testing::Test {
  protected:

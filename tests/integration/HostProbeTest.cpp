@@ -1,5 +1,5 @@
-// zephrin-host probe against a simulated camera: what a user runs to add a camera, and the host
-// parameter file it leaves for 'record', 'ptz' and 'io'.
+// zephrin-host probe and record against a simulated camera: what a user runs to add a camera, the host
+// parameter file it leaves for 'record', 'ptz' and 'io', and a recording started without one.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -73,6 +73,30 @@ TEST(HostProbe, SavesTheCamerasHostParametersAndReportsFailures) {
   EXPECT_EQ(RunTool(tool + " --password wrong --save '" + file + ".bad' 2>&1", &output), 1);
   EXPECT_NE(output.find("reason 1"), std::string::npos) << output;
   EXPECT_FALSE(std::ifstream(file + ".bad").good());  // nothing saved for a failed query
+}
+
+TEST(HostRecord, StartsFromTheCamerasAnswerAndStopsAtOnceWhenTheCameraCannotBeSetUp) {
+  CamSimProcess::Options options;
+  options.address = "127.0.0.47";
+  options.rtsp = true;
+  options.password = "secret";
+  CamSimProcess camera(options);
+  ASSERT_TRUE(camera.Ready()) << camera.Error();
+  const std::string tool = "ZEPHRIN_PASSWORD=secret " + std::string(ZEPHRIN_BIN_DIR) +
+                           "/zephrin-host record --address 127.0.0.47 --port " + std::to_string(camera.HttpPort()) +
+                           " --progress 0";
+  // No host parameters: the camera's own answer makes the request one it can serve (status 0: frames came).
+  std::string output;
+  EXPECT_EQ(RunTool(tool + " --duration 3 2>&1", &output), 0) << output;
+
+  // Without the camera series no frame rate can be worked out: one attempt, then a non-zero exit
+  // long before the duration ends.
+  output.clear();
+  EXPECT_EQ(RunTool(tool + " --param 1=1 --duration 30 2>&1", &output), 3) << output;
+  size_t attempts = 0;
+  for (size_t at = 0; (at = output.find("Unable to calculate frame-skip value", at)) != std::string::npos; ++at)
+    ++attempts;
+  EXPECT_EQ(attempts, 1u) << output;
 }
 
 }  // namespace

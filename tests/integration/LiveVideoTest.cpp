@@ -24,6 +24,8 @@
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
 #include "support/StreamSettings.h"
+#include "support/WaitUntil.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -43,14 +45,7 @@ std::string CodeText(uint32_t code) {
   return text;
 }
 
-bool WaitUntil(const std::function<bool()>& done, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+using zephrin::test::WaitUntil;
 
 // A camera profile of the simulator with the host parameters a capability query reports for it.
 struct Profile {
@@ -329,10 +324,8 @@ TEST_F(LiveVideo, ZephrinHostRecordsAStreamToAFile) {
   options.profile = kDome.name;
   CamSimProcess camera(options);
   ASSERT_TRUE(camera.Ready()) << camera.Error();
-  char path[] = "/tmp/zephrin-record-XXXXXX";
-  const int fd = ::mkstemp(path);
-  ASSERT_GE(fd, 0);
-  ::close(fd);
+  const zephrin::test::TempDir temp("zephrin-record");
+  const std::string path = temp.File("recording.h264");
   const std::string command = std::string(ZEPHRIN_BIN_DIR) + "/zephrin-host record --address 127.0.0.57 --port " +
                               std::to_string(camera.HttpPort()) +
                               " --param 1=1 --param 2=3 --param 8=720p,d1,vga,cif,qvga --param 9=0 --codec h264"
@@ -348,12 +341,11 @@ TEST_F(LiveVideo, ZephrinHostRecordsAStreamToAFile) {
   EXPECT_NE(output.find("H264: "), std::string::npos) << output;
   EXPECT_NE(output.find("1280x720: "), std::string::npos) << output;
   EXPECT_NE(output.find("signal losses: 0"), std::string::npos) << output;
-  FILE* file = std::fopen(path, "rb");
+  FILE* file = std::fopen(path.c_str(), "rb");
   ASSERT_NE(file, nullptr);
   unsigned char head[4] = {};
   EXPECT_EQ(std::fread(head, 1, 4, file), 4u);
   std::fclose(file);
-  ::unlink(path);
   EXPECT_EQ(head[0], 0);  // an Annex B start code opens the stream
   EXPECT_EQ(head[1], 0);
 }

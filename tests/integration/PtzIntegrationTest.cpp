@@ -10,6 +10,7 @@
 #include "PtzSimulatedCamera.h"
 #include "platform/Platform.h"
 #include "platform/XmlDocument.h"
+#include "support/TempDir.h"
 
 namespace zephrin::ptztest {
 namespace {
@@ -23,16 +24,7 @@ const std::string kConfig = "/cgi-bin/com/ptzconfig.cgi?";
 
 class PtzIntegration : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           (std::string("zephrin-ptz-it-") + info->name() + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
   void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
     for (const std::string& file : simulatorFiles_) std::remove(test::ChildProcess::LocalPath(file).c_str());
   }
   // A camera on its own loopback address.
@@ -65,7 +57,8 @@ class PtzIntegration : public ::testing::Test {
     return path;
   }
 
-  std::filesystem::path dir_;
+  zephrin::test::TempDir temp_{"zephrin-ptz-it"};
+  const std::filesystem::path dir_ = temp_.Path();
   std::vector<std::string> simulatorFiles_;
 };
 

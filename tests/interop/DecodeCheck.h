@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "streaming/CRTPPacket.h"
+#include "support/TempDir.h"
 
 namespace zephrin::test {
 
@@ -14,18 +15,6 @@ struct CommandResult {
   std::string output;  // stdout and stderr together
 };
 CommandResult RunCommand(const std::string& command);
-
-// A fresh directory under the system's temporary directory, removed by the destructor.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 std::vector<uint8_t> ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& data);

@@ -28,6 +28,7 @@
 #include "streaming/CRTPReceiver.h"
 #include "support/FakeDriver.h"
 #include "support/MemoryFrameAllocator.h"
+#include "support/WaitUntil.h"
 
 namespace zephrin::test {
 namespace {
@@ -36,14 +37,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kFps = 25;
 constexpr size_t kWantedFrames = 100;
 
-bool WaitUntil(const std::function<bool()>& done, int ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (Clock::now() > deadline) return done();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+using zephrin::test::WaitUntil;
 
 // The server as a child process on a port it picks itself; it reports "READY <port>".
 class RtspServer {

@@ -23,19 +23,13 @@
 #include "streaming/CRTPReceiver.h"
 #include "streaming/CUDPClient.h"
 #include "support/FakeDriver.h"
+#include "support/WaitUntil.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool WaitFor(const std::function<bool()>& pred, int ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (Clock::now() > deadline) return pred();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using zephrin::test::WaitUntil;
 
 uint16_t FreeTcpPort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -72,12 +66,12 @@ class GstRtspServerProcess {
     close(pipeFds[1]);
     fd_ = pipeFds[0];
     reader_ = std::thread([this] { Read(); });
-    ready_ = WaitFor([this] { return Count("READY") > 0 || exited_; }, 20000) && !exited_;
+    ready_ = WaitUntil([this] { return Count("READY") > 0 || exited_; }, 20000) && !exited_;
   }
   ~GstRtspServerProcess() {
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
-      if (!WaitFor([this] { return exited_.load(); }, 5000)) kill(pid_, SIGKILL);
+      if (!WaitUntil([this] { return exited_.load(); }, 5000)) kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
     if (reader_.joinable()) reader_.join();
@@ -231,7 +225,7 @@ TEST_P(GstRtspInterop, SessionStreamsPacketsOfTheCodecUntilTeardown) {
 
   norvale::CBaseRTSPClient client(&driver);
   ASSERT_TRUE(client.Start(settings, &user, mode));
-  ASSERT_TRUE(WaitFor([&] { return user.Packets() > 0; }, 15000))
+  ASSERT_TRUE(WaitUntil([&] { return user.Packets() > 0; }, 15000))
       << "no RTP packet arrived; description seen " << user.describeCalls
       << " times; client log: " << (driver.Lines().empty() ? std::string("(empty)") : driver.Lines().back().text);
   // Watch the stream for a few seconds: longer than the session timeout, so that a UDP session
@@ -239,7 +233,7 @@ TEST_P(GstRtspInterop, SessionStreamsPacketsOfTheCodecUntilTeardown) {
   std::this_thread::sleep_for(std::chrono::milliseconds(4000));
   const size_t optionsDuringStream = server.Count("REQUEST OPTIONS") - optionsBefore;
   client.Stop();
-  EXPECT_TRUE(WaitFor([&] { return server.Count("REQUEST TEARDOWN") > teardownsBefore; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return server.Count("REQUEST TEARDOWN") > teardownsBefore; }, 5000));
   EXPECT_EQ(user.stopped, 1);
 
   // The description.
@@ -308,7 +302,7 @@ TEST(GstRtspInteropAuth, WrongPasswordFailsDescribe) {
     settings.password = "wrong";
     norvale::CBaseRTSPClient client(&driver);
     ASSERT_TRUE(client.Start(settings, &user, norvale::RTPoverRTSP));
-    ASSERT_TRUE(WaitFor([&] { return user.stopped == 1; }, 10000)) << auth;
+    ASSERT_TRUE(WaitUntil([&] { return user.stopped == 1; }, 10000)) << auth;
     client.Stop();
     EXPECT_EQ(user.describeCalls, 0) << auth;
     EXPECT_TRUE(driver.Contains("DESCRIBE")) << auth;

@@ -35,6 +35,7 @@ DeviceOptions::Outcome DeviceOptions::Take(CommandLine& line) {
     if (ok) assignments_.push_back(text);
   } else if (model && line.Is("--model")) {
     ok = line.Value(&model_);
+    modelGiven_ = ok;
   } else if (model && line.Is("--cameras")) {
     ok = line.Number(1, kMostCameras, &number);
     if (ok) cameras_ = static_cast<int32_t>(number);
@@ -48,7 +49,7 @@ bool DeviceOptions::Finish(CommandLine& line) {
   if (address_.empty()) return line.Fail("--address is required");
   std::string error;
   if (!passwordSource_.Resolve("admin", &password_, &error)) return line.Fail("%s", error.c_str());
-  if ((groups_ & kHostParameters) != 0) {
+  if ((groups_ & kHostParameters) != 0 && !AsksCamera()) {
     if (!params_.Load(paramFile_, assignments_, &error)) return line.Fail("%s", error.c_str());
     if (!params_.Has(1)) {
       line.Note("host parameter 1 (video standard) not given; using 0 (PAL)");
@@ -57,6 +58,15 @@ bool DeviceOptions::Finish(CommandLine& line) {
   }
   if (library_.empty()) library_ = DefaultDriverLibrary();
   return true;
+}
+
+bool DeviceOptions::AsksCamera() const {
+  return (groups_ & kAskCamera) != 0 && paramFile_.empty() && assignments_.empty();
+}
+
+void DeviceOptions::TakeCameraAnswer(const HostParameters& parameters, const std::string& model) {
+  params_ = parameters;
+  if (!modelGiven_ && !model.empty()) model_ = model;
 }
 
 void DeviceOptions::Fill(zephrin::hostobjects::TestDeviceSource* device) const {

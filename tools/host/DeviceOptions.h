@@ -17,7 +17,9 @@ namespace zephrin::host {
 class DeviceOptions {
  public:
   // The groups a command accepts besides the camera's place and the library.
-  enum Groups : unsigned { kConnection = 0, kHostParameters = 1, kDeviceModel = 2 };
+  // With kAskCamera, a command given no host parameters asks the camera for them (the capability
+  // query) and hands the answer over with TakeCameraAnswer.
+  enum Groups : unsigned { kConnection = 0, kHostParameters = 1, kDeviceModel = 2, kAskCamera = 4 };
   enum class Outcome { kNotMine, kTaken, kFailed };
 
   explicit DeviceOptions(unsigned groups) : groups_(groups) {}
@@ -26,8 +28,14 @@ class DeviceOptions {
   // accepted group; kFailed after a message when its value is not usable.
   Outcome Take(CommandLine& line);
   // After the last option: --address was given, the password is resolved, the host parameters are
-  // loaded and parameter 1 (video standard) has a value; false after a message otherwise.
+  // loaded and parameter 1 (video standard) has a value (unless the camera is to be asked); false
+  // after a message otherwise.
   bool Finish(CommandLine& line);
+  // True when the host parameters are to come from the camera: kAskCamera and neither --params nor
+  // --param was given.
+  bool AsksCamera() const;
+  // The parameters and the model name the capability query reported; a --model given wins.
+  void TakeCameraAnswer(const HostParameters& parameters, const std::string& model);
   // Hands the device to a host device source, as the recording host would.
   void Fill(zephrin::hostobjects::TestDeviceSource* device) const;
 
@@ -54,6 +62,7 @@ class DeviceOptions {
   std::vector<std::string> assignments_;
   HostParameters params_;
   std::string model_ = "ELMO";
+  bool modelGiven_ = false;
   int32_t cameras_ = 1;
 };
 

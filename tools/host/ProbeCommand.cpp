@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "CapabilityQuery.h"
 #include "Commands.h"
 #include "CommandLine.h"
 #include "DeviceOptions.h"
@@ -12,17 +13,11 @@
 #include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "hostobjects/CapabilityRecorder.h"
-#include "hostobjects/HostLibrary.h"
 
 namespace zephrin::host {
 
 namespace {
 
-using norvale::ipcapture::CreateCapabilityQueryModuleFn;
-using norvale::ipcapture::InitCapabilityQueryFn;
-using norvale::ipcapture::StartCapabilityQueryFn;
-using norvale::ipcapture::UninitCapabilityQueryFn;
-using zephrin::hostobjects::HostLibrary;
 using zephrin::hostobjects::RecordingCapabilityCallback;
 using zephrin::hostobjects::RecordingCapabilitySink;
 
@@ -225,13 +220,12 @@ void PrintJson(RecordingCapabilityCallback& callback, RecordingCapabilitySink& s
 bool SaveHostParameters(const std::string& path, RecordingCapabilitySink& sink) {
   std::ofstream out(path, std::ios::trunc);
   if (!out) return false;
-  const auto properties = sink.Properties();
+  const HostParameters parameters = ReportedHostParameters(sink);
   const auto capabilities = sink.Capabilities();
   out << "# host parameters of " << (sink.ModelName() ? *sink.ModelName() : std::string("the camera"))
       << ", written by zephrin-host probe\n";
-  for (int32_t id = 1; id <= 9; ++id) {
-    auto it = properties.find(id);
-    std::string value = it == properties.end() || it->second.value.empty() ? "(none)" : it->second.value;
+  for (unsigned id = 1; id <= HostParameters::kCount; ++id) {
+    std::string value = parameters.ForHost(id);
     for (char& c : value)
       if (c == '\r' || c == '\n') c = ' ';
     out << id << "=" << value << "\n";
@@ -265,36 +259,9 @@ int RunProbe(const Arguments& args) {
     ProbeUsage();
     return 2;
   }
-  HostLibrary library = HostLibrary::FromPath(options.device.Library());
-  if (!library.IsLoaded()) {
-    std::fprintf(stderr, "zephrin-host probe: cannot load %s: %s\n", library.Path().c_str(), library.Error().c_str());
-    return 1;
-  }
-  auto init = library.Function<InitCapabilityQueryFn>("InitCapabilityQuery");
-  auto start = library.Function<StartCapabilityQueryFn>("StartCapabilityQuery");
-  auto uninit = library.Function<UninitCapabilityQueryFn>("UninitCapabilityQuery");
-  if (!init || !start || !uninit) {
-    std::fprintf(stderr, "zephrin-host probe: %s lacks the capability-query exports\n", library.Path().c_str());
-    return 1;
-  }
-
   RecordingCapabilityCallback callback;
   RecordingCapabilitySink sink;
-  if (init(&callback, options.ntsc ? 1 : 0) != 1) {
-    std::fprintf(stderr, "zephrin-host probe: the capability query could not be initialised\n");
-    return 1;
-  }
-  const int32_t started = start(options.device.Address().c_str(), options.device.Port(), options.device.User().c_str(),
-                                options.device.Password().c_str(), &sink);
-  if (started != 1) {
-    uninit();
-    std::fprintf(stderr, "zephrin-host probe: the capability query did not start\n");
-    return 1;
-  }
-  if (!callback.WaitForOutcome(options.timeoutSeconds * 1000u))
-    std::fprintf(stderr, "zephrin-host probe: no outcome after %u s; stopping the query\n", options.timeoutSeconds);
-  // Uninit ends the query (waiting for its thread) before the sink and the callback go.
-  uninit();
+  if (!RunCapabilityQuery("probe", options.device, options.ntsc, options.timeoutSeconds, callback, sink)) return 1;
 
   if (options.json)
     PrintJson(callback, sink);

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "CapabilityQuery.h"
 #include "Commands.h"
 #include "CommandLine.h"
 #include "DeviceOptions.h"
@@ -54,7 +55,10 @@ void PrintRecordUsage(FILE* out) {
                "%s"
                "  --model M          device model text (default ELMO)\n"
                "  --cameras N        number of cameras of the device (default 1)\n"
-               "  --params FILE      host parameters 1..9, one N=TEXT per line (as 'probe' writes them)\n"
+               "  --params FILE      host parameters 1..9, one N=TEXT per line (as 'probe' writes them);\n"
+               "                     without --params and --param, the camera is asked first as 'probe'\n"
+               "                     does, and its answer gives the parameters, the model and the default\n"
+               "                     frame interval\n"
                "  --param N=TEXT     one host parameter (repeatable; after --params it wins)\n"
                "  --library PATH     the driver library (default: libZephrin.so beside zephrin-host, else the\n"
                "                     installed one)\n"
@@ -72,7 +76,11 @@ void PrintRecordUsage(FILE* out) {
                "  --out FILE         where the frames go (default: nowhere, only counted)\n"
                "  --duration S       stop after S seconds (default: until Ctrl-C)\n"
                "  --progress MS      progress line period (default 1000; 0: none)\n"
-               "  --quiet            do not echo the driver's log lines\n",
+               "  --quiet            do not echo the driver's log lines\n"
+               "\n"
+               "Exit status: 0 when frames were recorded, 1 when none were or writing failed, 2 for a usage\n"
+               "error, 3 when the driver could not be used or cannot work out the camera's settings for\n"
+               "the request.\n",
                PasswordSource::kUsage);
 }
 
@@ -100,8 +108,25 @@ const char* StateText(int32_t state) {
   }
 }
 
-// The driver's log lines, on stderr with their levels; only the depacketizer's drop counts, which
-// the channel logs when it stops, are kept for the summary.
+// Error lines after which the driver keeps trying a stream request that cannot succeed: the camera's
+// settings cannot be worked out from the host parameters and the request. With each, what to change.
+struct UnworkableRequest {
+  const char* mark;
+  const char* advice;
+};
+constexpr UnworkableRequest kUnworkable[] = {
+    {"Unable to calculate frame-skip value",
+     "no frame rate of the camera gives the requested frame interval; take --interval or --fps from "
+     "the frame intervals 'zephrin-host probe' lists"},
+    {"Unable to generate resolution set",
+     "the camera has no resolution set with the requested size; take --size from the resolutions "
+     "'zephrin-host probe' lists"},
+    {"Unable to open database file", "the driver's resolution database is missing beside the driver library"},
+};
+
+// The driver's log lines, on stderr with their levels; the depacketizer's drop counts, which the
+// channel logs when it stops, are kept for the summary, and the first line saying that the request
+// cannot be served.
 class StderrLogSink : public LogSink {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(StderrLogSink);
@@ -114,7 +139,15 @@ class StderrLogSink : public LogSink {
     std::lock_guard<std::mutex> lock(mutex_);
     ++lines_;
     if (echo_) std::fprintf(stderr, "[%u] %s\n", record->GetLevel(), text ? text : "");
-    if (const char* drops = text ? std::strstr(text, kDropsMark) : nullptr) drops_ = drops + std::strlen(kDropsMark);
+    if (!text) return;
+    if (const char* drops = std::strstr(text, kDropsMark)) drops_ = drops + std::strlen(kDropsMark);
+    for (const UnworkableRequest& unworkable : kUnworkable)
+      if (!unworkable_ && std::strstr(text, unworkable.mark)) unworkable_ = &unworkable;
+  }
+  // The first unworkable-request line seen; null while there was none.
+  const UnworkableRequest* Unworkable() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return unworkable_;
   }
   // "loss 0, malformed 0, ..." of the last stopped stream; empty when none was logged.
   std::string Drops() {
@@ -131,6 +164,7 @@ class StderrLogSink : public LogSink {
   bool echo_;
   size_t lines_ = 0;
   std::string drops_;
+  const UnworkableRequest* unworkable_ = nullptr;
 };
 
 // Milliseconds since 1970 of a frame time (days from the civil calendar, as in Howard Hinnant's
@@ -220,7 +254,7 @@ class FileFrameSink : public FrameSink {
 };
 
 struct Options {
-  DeviceOptions device{DeviceOptions::kHostParameters | DeviceOptions::kDeviceModel};
+  DeviceOptions device{DeviceOptions::kHostParameters | DeviceOptions::kDeviceModel | DeviceOptions::kAskCamera};
   hostobjects::TestDeviceSource source;
   uint32_t camera = 0;
   uint32_t stream = 0;
@@ -229,6 +263,7 @@ struct Options {
   double duration = 0;  // seconds; 0 = until interrupted
   uint32_t progressMs = 1000;
   bool quiet = false;
+  bool intervalGiven = false;
 };
 
 bool ParseStream(const std::string& text, uint32_t* stream) {
@@ -298,9 +333,11 @@ bool ParseOptions(const Arguments& args, Options* o) {
     } else if (line.Is("--interval")) {
       ok = line.Number(0, 65535, &n);
       o->settings.rate.frameInterval = static_cast<uint16_t>(n);
+      o->intervalGiven = true;
     } else if (line.Is("--fps")) {
       ok = line.Number(1, 1000, &n);
       if (ok) o->settings.rate.frameInterval = static_cast<uint16_t>((1000 + n / 2) / n);
+      o->intervalGiven = true;
     } else if (line.Is("--quality")) {
       ok = line.Number(1, 100, &n);
       o->settings.rate.quality = static_cast<uint16_t>(n);
@@ -321,8 +358,32 @@ bool ParseOptions(const Arguments& args, Options* o) {
   if (!o->device.Finish(line)) return false;
   if (o->camera >= static_cast<uint32_t>(o->device.Cameras()))
     return line.Fail("--camera %u is not below --cameras %d", o->camera, o->device.Cameras());
-  o->device.Fill(&o->source);
-  if (o->settings.format.codec != CodecDefault) o->source.connection.defaultCodec = o->settings.format.codec;
+  return true;
+}
+
+// Without host parameters, the camera's own answer to the capability query: its parameters, its model
+// and, unless one was asked for, its default frame interval. False after a message when it gave none.
+bool AskCamera(Options* o) {
+  hostobjects::RecordingCapabilityCallback callback;
+  hostobjects::RecordingCapabilitySink sink;
+  constexpr uint32_t kQuerySeconds = 30;
+  if (!RunCapabilityQuery("record", o->device, false, kQuerySeconds, callback, sink)) return false;
+  if (callback.Succeeded() == 0) {
+    const auto failures = callback.Failures();
+    std::fprintf(
+        stderr,
+        "zephrin-host record: no host parameters were given and the camera's capability query %s%s; "
+        "give them with --params FILE (see 'zephrin-host probe --save')\n",
+        failures.empty() ? "did not succeed" : "failed: ", failures.empty() ? "" : failures.back().text.c_str());
+    return false;
+  }
+  const auto model = sink.ModelName();
+  o->device.TakeCameraAnswer(ReportedHostParameters(sink), model ? *model : std::string());
+  const auto interval = sink.DefaultFrameRate();
+  if (!o->intervalGiven && interval && *interval > 0 && *interval <= 65535)
+    o->settings.rate.frameInterval = static_cast<uint16_t>(*interval);
+  std::fprintf(stderr, "zephrin-host record: note: host parameters from the camera (%s), frame interval %u ms\n",
+               model ? model->c_str() : "no model name", o->settings.rate.frameInterval);
   return true;
 }
 
@@ -331,7 +392,7 @@ using Clock = std::chrono::steady_clock;
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // Runs the recording until interrupted or the duration has passed; returns the exit status.
-int Record(IIPCaptureDriverEx5* driver, Options& options, FileFrameSink& sink) {
+int Record(IIPCaptureDriverEx5* driver, Options& options, FileFrameSink& sink, StderrLogSink& log) {
   IIPVideoCaptureEx2* capture = driver->GetVideoCaptureEx2();
   if (!capture) {
     std::fprintf(stderr, "zephrin-host record: the driver has no video capture object\n");
@@ -356,9 +417,11 @@ int Record(IIPCaptureDriverEx5* driver, Options& options, FileFrameSink& sink) {
   int32_t previousState = 3;
   uint64_t interruptions = 0;
   bool printed = false;
+  const UnworkableRequest* unworkable = nullptr;
   while (!gInterrupted) {
     const auto now = Clock::now();
     if (options.duration > 0 && Seconds(now - begin) >= options.duration) break;
+    if ((unworkable = log.Unworkable()) != nullptr) break;
     int32_t state = 3;
     int32_t value = 0;
     uint8_t flag = 0;
@@ -383,6 +446,14 @@ int Record(IIPCaptureDriverEx5* driver, Options& options, FileFrameSink& sink) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   if (printed && tty) std::printf("\n");
+  if (unworkable) {
+    // Without the camera series the driver knows none of the camera's rates and resolution sets.
+    const bool noSeries = !options.device.Parameters().Has(2);
+    std::fprintf(
+        stderr, "zephrin-host record: the driver cannot set up the camera for this stream: %s%s%s\n",
+        noSeries ? "host parameter 2 (camera series) is missing, so " : "", unworkable->advice,
+        options.device.AsksCamera() ? "" : " (or leave out --params and --param to start from the camera's answer)");
+  }
   const auto stopBegin = Clock::now();
   if (options.stream == 0)
     capture->StopCapture(options.camera);
@@ -408,6 +479,7 @@ int Record(IIPCaptureDriverEx5* driver, Options& options, FileFrameSink& sink) {
     std::fprintf(stderr, "zephrin-host record: writing %s failed\n", options.out.c_str());
     return 1;
   }
+  if (unworkable) return 3;
   return counts.frames > 0 ? 0 : 1;
 }
 
@@ -421,6 +493,10 @@ int RunRecord(const Arguments& args) {
     PrintRecordUsage(stderr);
     return 2;
   }
+  if (options.device.AsksCamera() && !AskCamera(&options)) return 3;
+  options.device.Fill(&options.source);
+  if (options.settings.format.codec != CodecDefault)
+    options.source.connection.defaultCodec = options.settings.format.codec;
   FILE* file = nullptr;
   std::unique_ptr<MediaFileWriter> media;
   if (MediaFileWriter::Serves(options.out)) {
@@ -459,7 +535,7 @@ int RunRecord(const Arguments& args) {
     if (!driver->Open(&log, &allocator, &options.source))
       std::fprintf(stderr, "zephrin-host record: the driver did not open the device\n");
     else
-      status = Record(driver, options, sink);
+      status = Record(driver, options, sink, log);
     // The last summary line: what the driver threw away before the frames reached the host.
     const std::string drops = log.Drops();
     if (!drops.empty()) std::printf("  dropped by the driver: %s\n", drops.c_str());

@@ -13,6 +13,7 @@
 
 #include "support/FakeDriver.h"
 #include "support/IOSinkRecorder.h"
+#include "support/WaitUntil.h"
 
 namespace norvale {
 namespace {
@@ -20,14 +21,7 @@ namespace {
 using zephrin::test::FakeDriver;
 using zephrin::test::RecordingIOSink;
 
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 8000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
+using zephrin::test::WaitUntil;
 
 std::vector<std::pair<uint32_t, uint32_t>> Changes(RecordingIOSink& sink) {
   std::vector<std::pair<uint32_t, uint32_t>> changes;
@@ -100,14 +94,14 @@ struct Device {
 TEST(DigitalOutputs, EveryOutputIsSwitchedOffAtStartAndEachChangeIsSentOnce) {
   Device d(0, 2);
   ASSERT_TRUE(d.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return d.io->commands().size() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return d.io->commands().size() == 2; }));
   EXPECT_EQ(d.io->commands(), (Commands{{0, IOStateInactive}, {1, IOStateInactive}}));
 
   EXPECT_TRUE(d.io->SetOutputState(0, IOStateActive));
   EXPECT_TRUE(d.io->SetOutputState(0, IOStateActive));
   EXPECT_TRUE(d.io->SetOutputState(1, IOStateInactive));  // already off
   EXPECT_TRUE(d.io->SetOutputState(1, IOStateActive));
-  ASSERT_TRUE(WaitFor([&] { return d.io->commands().size() == 4; }));
+  ASSERT_TRUE(WaitUntil([&] { return d.io->commands().size() == 4; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(d.io->commands(),
             (Commands{{0, IOStateInactive}, {1, IOStateInactive}, {0, IOStateActive}, {1, IOStateActive}}));
@@ -129,21 +123,21 @@ TEST(DigitalOutputs, AFailedCommandIsLoggedOnceAndTheNextCommandIsSentAgain) {
   Device d(0, 1);
   d.io->FailOutputs(true);
   ASSERT_TRUE(d.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return Failures(d.sink) == 1; }));
   // The states are forgotten after a failure: the same request goes out again.
   EXPECT_TRUE(d.io->SetOutputState(0, IOStateInactive));
-  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) == 2; }));
-  ASSERT_TRUE(WaitFor([&] { return d.driver.Count("Unable to change output state") >= 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return Failures(d.sink) == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return d.driver.Count("Unable to change output state") >= 1; }));
   EXPECT_EQ(d.driver.Count("norvale::CIOBase::SetOutputStateWrapper: Unable to change output state for device "
                            "127.0.0.5:80 (output index 0)"),
             1u);
   d.io->FailOutputs(false);
   EXPECT_TRUE(d.io->SetOutputState(0, IOStateActive));
-  ASSERT_TRUE(WaitFor([&] { return d.io->commands().size() == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return d.io->commands().size() == 3; }));
   d.io->FailOutputs(true);
   EXPECT_TRUE(d.io->SetOutputState(0, IOStateInactive));
-  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) == 3; }));
-  EXPECT_TRUE(WaitFor([&] { return d.driver.Count("Unable to change output state") == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return Failures(d.sink) == 3; }));
+  EXPECT_TRUE(WaitUntil([&] { return d.driver.Count("Unable to change output state") == 2; }));
   EXPECT_EQ(d.io->commands(), (Commands{{0, 1}, {0, 1}, {0, 2}, {0, 1}}));
   for (const auto& line : d.driver.Lines()) EXPECT_EQ(line.level, LogError);
 }
@@ -152,12 +146,12 @@ TEST(DigitalInputs, ChangesAreReportedOnceEach) {
   Device d(2, 0);
   d.io->SetInputs({IOStateInactive, IOStateActive});
   ASSERT_TRUE(d.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 2; }));  // the first poll comes at once
+  ASSERT_TRUE(WaitUntil([&] { return Changes(d.sink).size() == 2; }));  // the first poll comes at once
   EXPECT_EQ(Changes(d.sink), (Commands{{0, IOStateInactive}, {1, IOStateActive}}));
   d.io->SetInputs({IOStateActive, IOStateActive});
-  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return Changes(d.sink).size() == 3; }));
   const int polls = d.io->polls();
-  ASSERT_TRUE(WaitFor([&] { return d.io->polls() > polls; }));
+  ASSERT_TRUE(WaitUntil([&] { return d.io->polls() > polls; }));
   EXPECT_EQ(Changes(d.sink), (Commands{{0, IOStateInactive}, {1, IOStateActive}, {0, IOStateActive}}));
   EXPECT_TRUE(d.io->StopIO());
   EXPECT_EQ(d.io->GetInputCount(), 2u);
@@ -169,21 +163,21 @@ TEST(DigitalInputs, ACameraThatStopsAnsweringIsLoggedOncePerRunOfFailures) {
   d.io->SetInputs({IOStateActive});
   d.io->FailInputs(true);
   ASSERT_TRUE(d.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) >= 3; }));  // one per tick
+  ASSERT_TRUE(WaitUntil([&] { return Failures(d.sink) >= 3; }));  // one per tick
   EXPECT_EQ(
       d.driver.Count("norvale::CIOBase::GetInputStatesWrapper: GetInputStates() method failed! Device 127.0.0.5:80"),
       1u);
   EXPECT_TRUE(Changes(d.sink).empty());
   d.io->FailInputs(false);
-  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return Changes(d.sink).size() == 1; }));
   d.io->FailInputs(true);
   const int failures = Failures(d.sink);
-  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) > failures; }));
+  ASSERT_TRUE(WaitUntil([&] { return Failures(d.sink) > failures; }));
   // The line follows the host's notification.
-  EXPECT_TRUE(WaitFor([&] { return d.driver.Count("GetInputStates() method failed!") == 2; }));
+  EXPECT_TRUE(WaitUntil([&] { return d.driver.Count("GetInputStates() method failed!") == 2; }));
   // After the failure the input is reported again once the camera answers.
   d.io->FailInputs(false);
-  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return Changes(d.sink).size() == 2; }));
   EXPECT_EQ(Changes(d.sink), (Commands{{0, IOStateActive}, {0, IOStateActive}}));
   EXPECT_TRUE(d.io->StopIO());
 }
@@ -199,11 +193,11 @@ TEST(DigitalIOLifecycle, NoWorkersWithoutIOAndRestartAfterStop) {
   Device d(1, 1);
   d.io->SetInputs({IOStateInactive});
   ASSERT_TRUE(d.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 1 && d.io->commands().size() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return Changes(d.sink).size() == 1 && d.io->commands().size() == 1; }));
   EXPECT_TRUE(d.io->StopIO());
   ASSERT_TRUE(d.io->StartIO());
   // A new run starts from undetermined states: the input is reported and the output switched again.
-  ASSERT_TRUE(WaitFor([&] { return Changes(d.sink).size() == 2 && d.io->commands().size() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return Changes(d.sink).size() == 2 && d.io->commands().size() == 2; }));
   EXPECT_TRUE(d.io->StopIO());
   EXPECT_FALSE(d.io->SetCallback(nullptr));
 }
@@ -221,7 +215,7 @@ TEST(DigitalIOLifecycle, DestroyingARunningObjectStopsItsWorkers) {
   Device d(2, 2);
   d.io->FailInputs(true);
   ASSERT_TRUE(d.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return Failures(d.sink) >= 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return Failures(d.sink) >= 1; }));
   d.io.reset();
   const int failures = Failures(d.sink);
   std::this_thread::sleep_for(std::chrono::milliseconds(1700));

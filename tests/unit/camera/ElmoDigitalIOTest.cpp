@@ -12,6 +12,7 @@
 #include "support/FakeDriver.h"
 #include "support/IOSinkRecorder.h"
 #include "support/ScriptedHttpSender.h"
+#include "support/WaitUntil.h"
 
 namespace norvale {
 namespace {
@@ -20,14 +21,7 @@ using zephrin::test::FakeDriver;
 using zephrin::test::RecordingIOSink;
 using zephrin::test::ScriptedHttpSender;
 
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 8000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using zephrin::test::WaitUntil;
 
 size_t Count(const std::vector<std::string>& requests, const std::string& path) {
   return static_cast<size_t>(std::count(requests.begin(), requests.end(), path));
@@ -60,13 +54,13 @@ struct Camera {
 TEST(ElmoDigitalOutputs, CommandsCarryTheOutputNumberAndABackslashOrSlash) {
   Camera c(0, 2);
   ASSERT_TRUE(c.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return c.outputs->Requests().size() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return c.outputs->Requests().size() == 2; }));
   EXPECT_EQ(c.outputs->Requests(),
             (std::vector<std::string>{"/cgi-bin/io/output.cgi?action=1:\\", "/cgi-bin/io/output.cgi?action=2:\\"}));
   EXPECT_TRUE(c.io->SetOutputState(1, 2));
   // A state that is neither off nor on is not a command the camera knows: nothing is sent.
   EXPECT_TRUE(c.io->SetOutputState(0, 3));
-  ASSERT_TRUE(WaitFor([&] { return c.outputs->Requests().size() == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return c.outputs->Requests().size() == 3; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(c.outputs->Requests().back(), "/cgi-bin/io/output.cgi?action=2:/");
   EXPECT_EQ(c.outputs->Requests().size(), 3u);
@@ -80,7 +74,7 @@ TEST(ElmoDigitalInputs, EachInputIsAskedForAndItsDigitGivesTheState) {
   c.inputs->Set("/cgi-bin/io/input.cgi?check=2", 200, "Input2=0\r\n");
   c.inputs->Set("/cgi-bin/io/input.cgi?check=3", 200, "Input2=1\r\nInput3=x\r\n");
   ASSERT_TRUE(c.io->StartIO());
-  ASSERT_TRUE(WaitFor([&] { return Count(c.inputs->Requests(), "/cgi-bin/io/input.cgi?check=3") >= 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return Count(c.inputs->Requests(), "/cgi-bin/io/input.cgi?check=3") >= 1; }));
   ASSERT_TRUE(c.sink.WaitForChanges(2, 2000));
   const auto changes = c.sink.Changes();
   ASSERT_EQ(changes.size(), 2u);  // input 3 stays undetermined, which it already was
@@ -100,7 +94,7 @@ TEST(ElmoDigitalInputs, HttpFailuresAreLoggedOncePerMessage) {
   const std::string refused =
       "norvale::HUtils::RequestGetRD: device 127.0.0.7:8080 is unable to process \"/cgi-bin/io/input.cgi?check=1\" "
       "request. HTTP status code is 500";
-  EXPECT_TRUE(WaitFor([&] { return c.driver.Count(refused) == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return c.driver.Count(refused) == 1; }));
   // Another answer is another message, logged once as well.
   c.inputs->Set("/cgi-bin/io/input.cgi?check=1", 401, "");
   const size_t failures = c.sink.Failures();

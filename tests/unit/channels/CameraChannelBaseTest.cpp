@@ -8,6 +8,7 @@
 
 #include "channels/CBaseCameraChannel.h"
 #include "support/FakeDriver.h"
+#include "support/WaitUntil.h"
 
 namespace {
 
@@ -65,14 +66,7 @@ ChannelSettings Request(int32_t interval, int32_t quality, uint16_t w, uint16_t 
   return s;
 }
 
-bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using zephrin::test::WaitUntil;
 
 class CameraChannelBase : public ::testing::Test {
  protected:

@@ -20,6 +20,8 @@
 #include "support/FakeDriver.h"
 #include "runtime/StringUtils.h"
 #include "support/HostObjects.h"
+#include "support/WaitUntil.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -29,14 +31,7 @@ using zephrin::test::FakeDriver;
 using zephrin::test::RecordingFrameSink;
 using zephrin::test::TestFrameBuffer;
 
-bool WaitUntil(const std::function<bool()>& done, int ms = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+using zephrin::test::WaitUntil;
 
 ChannelSettings Request(uint16_t w, uint16_t h, int32_t kind) {
   ChannelSettings s;
@@ -53,18 +48,15 @@ ChannelSettings Request(uint16_t w, uint16_t h, int32_t kind) {
 class ChannelDevice : public ::testing::Test {
  protected:
   ChannelDevice() {
-    dir_ = fs::temp_directory_path() / ("zephrin-channel-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
     std::ofstream(dir_ / "Zephrin.xml") << "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default>"
                                            "</Configuration>";
     driver_.hostDirectory = dir_.string() + "/";
     driver_.deviceInfo.address = "127.0.0.1";
     driver_.deviceInfo.streamTimeout = 600;  // lost after 300 ms, gone after 600 ms
   }
-  ~ChannelDevice() override { fs::remove_all(dir_); }
 
-  fs::path dir_;
+  zephrin::test::TempDir temp_{"zephrin-channel"};
+  const fs::path dir_ = temp_.Path();
   FakeDriver driver_;
 };
 

@@ -16,6 +16,7 @@
 #include "support/FakeDriver.h"
 #include "support/HostObjects.h"
 #include "support/StreamSettings.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -250,8 +251,8 @@ class HandOffCreator : public norvale::IVideoChannelCreator {
 
 TEST_F(VideoCapture, HostStoppingAStreamFromInsideItsFrameSinkIsRefusedAndTheChannelLivesOn) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("zephrin-handoff-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  const zephrin::test::TempDir temp("zephrin-handoff");
+  const fs::path& dir = temp.Path();
   std::ofstream(dir / "Zephrin.xml") << "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default>"
                                         "</Configuration>";
   zephrin::test::FakeDriver driver;
@@ -282,7 +283,6 @@ TEST_F(VideoCapture, HostStoppingAStreamFromInsideItsFrameSinkIsRefusedAndTheCha
     host.join();
     EXPECT_TRUE(stopped);
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/XmlDocument.h"
+#include "support/TempDir.h"
 
 namespace norvale::platform {
 namespace {
@@ -106,8 +107,8 @@ TEST(XmlDocument, MalformedInputIsRefusedAndLeavesNoDocument) {
     EXPECT_TRUE(document.SelectNodes("//*").empty()) << text;
     EXPECT_EQ("", document.SaveText()) << text;
   }
-  const fs::path dir = fs::temp_directory_path() / "zephrin-xmldocument-files";
-  fs::create_directories(dir);
+  const zephrin::test::TempDir temp("zephrin-xmldocument");
+  const fs::path& dir = temp.Path();
   XmlDocument document;
   EXPECT_FALSE(document.LoadFile((dir / "absent.xml").string()));
   EXPECT_FALSE(document.LoadFile(dir.string()));
@@ -118,7 +119,6 @@ TEST(XmlDocument, MalformedInputIsRefusedAndLeavesNoDocument) {
   ASSERT_TRUE(document.LoadFile((dir / "latin1.xml").string()));
   EXPECT_EQ("caf\xC3\xA9", document.Root().Text());
   EXPECT_NE(std::string::npos, document.SaveText().find("<r>caf\xC3\xA9</r>"));
-  fs::remove_all(dir);
 }
 
 TEST(XmlDocument, ThreadsOfAnyKindShareOneDocumentInTurn) {

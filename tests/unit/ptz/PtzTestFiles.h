@@ -7,27 +7,12 @@
 #include <sstream>
 #include <string>
 
+#include "support/TempDir.h"
+
 namespace norvale::test {
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() / (std::string("zephrin-ptz-") + info->test_suite_name() + "-" +
-                                                      info->name() + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+// A directory of its own per test; removed with its files when the test ends.
+using ScratchDir = zephrin::test::TempDir;
 
 inline std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

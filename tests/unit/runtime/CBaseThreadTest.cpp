@@ -13,6 +13,7 @@
 #include "runtime/CBaseThread.h"
 #include "runtime/RecursiveLock.h"
 #include "support/FakeDriver.h"
+#include "support/WaitUntil.h"
 
 namespace norvale {
 namespace {
@@ -32,10 +33,7 @@ class BodyThread : public CBaseThread {
   Body body_;
 };
 
-void WaitUntil(const std::function<bool()>& condition) {
-  for (int i = 0; i < 20000 && !condition(); ++i) platform::SleepMs(1);
-  ASSERT_TRUE(condition()) << "condition not reached within 20 s";
-}
+using zephrin::test::WaitUntil;
 
 TEST(CBaseThread, StartRunsTheBodyAndStopEndsItThroughTheStopEvent) {
   FakeDriver driver;
@@ -93,7 +91,7 @@ TEST(CBaseThread, StoppedThreadCanBeStartedAgainWithAFreshStopEvent) {
   });
   for (int i = 1; i <= 3; ++i) {
     ASSERT_TRUE(thread.StartThread("again"));
-    WaitUntil([&] { return runs.load() == i; });
+    ASSERT_TRUE(WaitUntil([&] { return runs.load() == i; }, 20000));
     EXPECT_TRUE(thread.StopThread(5000));
   }
   EXPECT_EQ(3, runs.load());
@@ -160,7 +158,7 @@ TEST(CBaseThread, StopTerminatesAThreadThatIgnoresItsStopEventAndLogsIt) {
     for (;;) platform::SleepMs(5);
   });
   ASSERT_TRUE(thread.StartThread("stubborn"));
-  WaitUntil([&] { return running.load(); });
+  ASSERT_TRUE(WaitUntil([&] { return running.load(); }, 20000));
   const uint32_t id = thread.ThreadId();
 
   EXPECT_TRUE(thread.StopThread(100));
@@ -190,11 +188,11 @@ TEST(CBaseThread, TerminatedObjectCanBeStartedAgain) {
     self.StopEvent().Wait(platform::kInfinite);
   });
   ASSERT_TRUE(thread.StartThread("restart"));
-  WaitUntil([&] { return runs.load() == 1; });
+  ASSERT_TRUE(WaitUntil([&] { return runs.load() == 1; }, 20000));
   EXPECT_TRUE(thread.StopThread(50));
   stubborn = false;
   ASSERT_TRUE(thread.StartThread("restart"));
-  WaitUntil([&] { return runs.load() == 2; });
+  ASSERT_TRUE(WaitUntil([&] { return runs.load() == 2; }, 20000));
   EXPECT_TRUE(thread.StopThread(5000));
   EXPECT_EQ(1u, driver.Lines().size());
 }
@@ -211,7 +209,7 @@ TEST(CBaseThread, JoinWaitsPastItsLimitAndLogsBothLines) {
   const uint32_t id = thread.ThreadId();
   // Release the body only once the overrun has been reported, so the order is certain.
   std::thread releaser([&] {
-    WaitUntil([&] { return driver.Contains("was not stopped"); });
+    EXPECT_TRUE(WaitUntil([&] { return driver.Contains("was not stopped"); }, 20000));
     release.Set();
   });
   EXPECT_TRUE(thread.JoinThread(50));
@@ -244,7 +242,7 @@ TEST(CBaseThread, ThreadThatNeverReachesAStopPointIsKilledAndTheKillLogged) {
     self.StopEvent().Wait(platform::kInfinite);
   });
   ASSERT_TRUE(thread.StartThread("held"));
-  WaitUntil([&] { return blocked.load(); });
+  ASSERT_TRUE(WaitUntil([&] { return blocked.load(); }, 20000));
   const uint32_t id = thread.ThreadId();
 
   EXPECT_TRUE(thread.StopThread(50));
@@ -258,7 +256,7 @@ TEST(CBaseThread, ThreadThatNeverReachesAStopPointIsKilledAndTheKillLogged) {
             lines[1].text);
   hostMutex.unlock();
   ASSERT_TRUE(thread.StartThread("held"));
-  WaitUntil([&] { return runs.load() == 2; });
+  ASSERT_TRUE(WaitUntil([&] { return runs.load() == 2; }, 20000));
   EXPECT_TRUE(thread.StopThread(5000));
 }
 #else
@@ -280,7 +278,7 @@ TEST(CBaseThread, ThreadBeyondTerminationIsReportedAndKeepsItsObjectAndStopEvent
     self.StopEvent().Wait(platform::kInfinite);
   });
   ASSERT_TRUE(thread.StartThread("held"));
-  WaitUntil([&] { return blocked.load(); });
+  ASSERT_TRUE(WaitUntil([&] { return blocked.load(); }, 20000));
 
   EXPECT_FALSE(thread.StopThread(50)) << "a thread that still runs is not reported as stopped";
   EXPECT_TRUE(thread.IsRunning());
@@ -290,9 +288,9 @@ TEST(CBaseThread, ThreadBeyondTerminationIsReportedAndKeepsItsObjectAndStopEvent
 
   // Once the host lets go, the old thread ends; only then does the object run again.
   hostMutex.unlock();
-  WaitUntil([&] { return !thread.IsRunning(); });
+  ASSERT_TRUE(WaitUntil([&] { return !thread.IsRunning(); }, 20000));
   ASSERT_TRUE(thread.StartThread("held"));
-  WaitUntil([&] { return runs.load() == 2; });
+  ASSERT_TRUE(WaitUntil([&] { return runs.load() == 2; }, 20000));
   EXPECT_TRUE(thread.StopThread(5000));
 }
 

@@ -11,6 +11,7 @@
 
 #include "runtime/CQueueThread.h"
 #include "support/FakeDriver.h"
+#include "support/WaitUntil.h"
 
 namespace norvale {
 namespace {
@@ -60,10 +61,7 @@ class Queue : public CQueueThread<Item> {
   std::vector<int> order_;
 };
 
-void WaitUntil(const std::function<bool()>& condition) {
-  for (int i = 0; i < 20000 && !condition(); ++i) platform::SleepMs(1);
-  ASSERT_TRUE(condition()) << "condition not reached within 20 s";
-}
+using zephrin::test::WaitUntil;
 
 TEST(CQueueThread, ItemsAreHandledInPushOrderAndThenDeleted) {
   Counters counters;
@@ -71,7 +69,7 @@ TEST(CQueueThread, ItemsAreHandledInPushOrderAndThenDeleted) {
   Queue queue(&driver);
   ASSERT_TRUE(queue.StartQueue("ptz"));
   for (int i = 0; i < 200; ++i) ASSERT_TRUE(queue.Push(new Item(&counters, i)));
-  WaitUntil([&] { return counters.destroyed == 200; });
+  ASSERT_TRUE(WaitUntil([&] { return counters.destroyed == 200; }, 20000));
   const auto order = queue.Order();
   ASSERT_EQ(200u, order.size());
   for (int i = 0; i < 200; ++i) EXPECT_EQ(i, order[i]);
@@ -89,7 +87,7 @@ TEST(CQueueThread, ItemsPushedFromSeveralThreadsAreAllHandled) {
       for (int i = 0; i < 100; ++i) queue.Push(new Item(&counters, t * 1000 + i));
     });
   for (auto& p : pushers) p.join();
-  WaitUntil([&] { return counters.destroyed == 400; });
+  ASSERT_TRUE(WaitUntil([&] { return counters.destroyed == 400; }, 20000));
   const auto order = queue.Order();
   EXPECT_EQ(400u, order.size());
   // Each pusher's own items keep their order.
@@ -107,11 +105,11 @@ TEST(CQueueThread, ThrowingItemDoesNotStopTheQueue) {
   queue.Push(new Item(&counters, 1));
   queue.Push(new Item(&counters, 2, true));
   queue.Push(new Item(&counters, 3));
-  WaitUntil([&] { return counters.destroyed == 3; });
+  ASSERT_TRUE(WaitUntil([&] { return counters.destroyed == 3; }, 20000));
   EXPECT_EQ((std::vector<int>{1, 3}), queue.Order());
   EXPECT_TRUE(queue.IsRunning());
   queue.Push(new Item(&counters, 4));
-  WaitUntil([&] { return counters.destroyed == 4; });
+  ASSERT_TRUE(WaitUntil([&] { return counters.destroyed == 4; }, 20000));
   EXPECT_EQ((std::vector<int>{1, 3, 4}), queue.Order());
 }
 
@@ -132,11 +130,11 @@ TEST(CQueueThread, StopDeletesQueuedItemsWithoutHandlingThem) {
   Queue queue;
   ASSERT_TRUE(queue.StartQueue("ptz"));
   queue.Push(new Item(&counters, 1, false, &gate));
-  WaitUntil([&] { return queue.started == 1; });
+  ASSERT_TRUE(WaitUntil([&] { return queue.started == 1; }, 20000));
   for (int i = 2; i <= 5; ++i) queue.Push(new Item(&counters, i));
   // Open the gate once StopQueue has dropped the waiting items.
   std::thread opener([&] {
-    WaitUntil([&] { return counters.destroyed == 4; });
+    ASSERT_TRUE(WaitUntil([&] { return counters.destroyed == 4; }, 20000));
     gate.Set();
   });
   EXPECT_TRUE(queue.StopQueue());
@@ -152,11 +150,11 @@ TEST(CQueueThread, StopSignalledWhileDrainingDropsTheRest) {
   Queue queue;
   ASSERT_TRUE(queue.StartQueue("ptz"));
   queue.Push(new Item(&counters, 1, false, &gate));
-  WaitUntil([&] { return queue.started == 1; });
+  ASSERT_TRUE(WaitUntil([&] { return queue.started == 1; }, 20000));
   for (int i = 2; i <= 5; ++i) queue.Push(new Item(&counters, i));
   queue.StopEvent().Set();  // the item event is signalled too
   gate.Set();
-  WaitUntil([&] { return counters.destroyed == 5; });
+  ASSERT_TRUE(WaitUntil([&] { return counters.destroyed == 5; }, 20000));
   EXPECT_EQ(1, queue.started.load());
   EXPECT_TRUE(queue.JoinThread(5000));
 }
@@ -168,7 +166,7 @@ TEST(CQueueThread, QueueCanBeRestartedAfterStop) {
   ASSERT_TRUE(queue.StopQueue());
   ASSERT_TRUE(queue.StartQueue("ptz"));
   ASSERT_TRUE(queue.Push(new Item(&counters, 7)));
-  WaitUntil([&] { return counters.destroyed == 1; });
+  ASSERT_TRUE(WaitUntil([&] { return counters.destroyed == 1; }, 20000));
   EXPECT_EQ((std::vector<int>{7}), queue.Order());
 }
 

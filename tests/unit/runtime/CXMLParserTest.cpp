@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/CXMLParser.h"
+#include "support/TempDir.h"
 
 namespace norvale {
 namespace {
@@ -17,20 +18,14 @@ using Strings = std::vector<std::string>;
 
 class CXMLParserTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("zephrin-xmlparser-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string Write(const std::string& name, const std::string& content) {
     const fs::path path = dir_ / name;
     std::ofstream(path, std::ios::binary) << content;
     return path.string();
   }
 
-  fs::path dir_;
+  zephrin::test::TempDir temp_{"zephrin-xmlparser"};
+  const fs::path dir_ = temp_.Path();
 };
 
 const char kConfiguration[] =

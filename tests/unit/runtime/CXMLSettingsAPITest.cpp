@@ -10,6 +10,7 @@
 #include "platform/Platform.h"
 #include "runtime/CXMLParser.h"
 #include "runtime/CXMLSettingsAPI.h"
+#include "support/TempDir.h"
 
 namespace norvale {
 namespace {
@@ -20,13 +21,7 @@ const char kDeclaration[] = "<?xml version='1.0' encoding='utf-8'?>";
 
 class CXMLSettingsAPITest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("zephrin-settings-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-    settings_.SetBaseDirectory(dir_.string());
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { settings_.SetBaseDirectory(dir_.string()); }
 
   std::string Read(const std::string& name) {
     std::ifstream in(dir_ / name, std::ios::binary);
@@ -36,7 +31,8 @@ class CXMLSettingsAPITest : public ::testing::Test {
     std::ofstream(dir_ / name, std::ios::binary) << content;
   }
 
-  fs::path dir_;
+  zephrin::test::TempDir temp_{"zephrin-settings"};
+  const fs::path dir_ = temp_.Path();
   CXMLSettingsAPI settings_;
 };
 

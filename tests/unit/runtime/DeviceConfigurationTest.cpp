@@ -9,6 +9,7 @@
 #include "platform/Platform.h"
 #include "runtime/DeviceConfiguration.h"
 #include "support/FakeDriver.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -19,16 +20,11 @@ using zephrin::test::FakeDriver;
 class DeviceConfigurationFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    directory_ = fs::temp_directory_path() /
-                 ("zephrin-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(directory_);
     driver_.hostDirectory = directory_.string() + "/";
     driver_.driverName = "Zephrin";
     driver_.deviceInfo.address = "10.0.0.5";
     driver_.deviceInfo.port = 80;
   }
-  void TearDown() override { fs::remove_all(directory_); }
 
   void Write(const std::string& xml) { std::ofstream(directory_ / "Zephrin.xml") << xml; }
 
@@ -44,7 +40,8 @@ class DeviceConfigurationFile : public ::testing::Test {
     EXPECT_EQ(c.allowDualStreaming, 0);
   }
 
-  fs::path directory_;
+  zephrin::test::TempDir temp_{"zephrin-config"};
+  const fs::path directory_ = temp_.Path();
   FakeDriver driver_;
 };
 

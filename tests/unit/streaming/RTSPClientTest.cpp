@@ -20,6 +20,7 @@ using norvale::CRTPPacket;
 using norvale::RTSPConnectionSettings;
 using norvale::SDPDescription;
 using zephrin::test::Ok;
+using zephrin::test::Reply;
 using zephrin::test::RtspReply;
 using zephrin::test::RtspRequest;
 using zephrin::test::ScriptedRtspServer;
@@ -174,9 +175,9 @@ TEST(RTSPClient, DigestChallengeIsAnsweredOnceAndThenUsedForEveryRequest) {
   ScriptedRtspServer server([&](const RtspRequest& r) {
     RtspReply reply;
     if (r.Header("Authorization").empty())
-      reply.text = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(r.cseq) +
-                   "\r\nWWW-Authenticate: Digest realm=\"" + realm + "\", nonce=\"" + nonce +
-                   "\", algorithm=MD5\r\n\r\n";
+      reply.text =
+          Reply(r, "401 Unauthorized",
+                "WWW-Authenticate: Digest realm=\"" + realm + "\", nonce=\"" + nonce + "\", algorithm=MD5\r\n");
     else
       reply = script(r);
     return reply;
@@ -215,8 +216,7 @@ TEST(RTSPClient, BasicChallengeIsAnsweredWithTheEncodedCredentials) {
   ScriptedRtspServer server([&](const RtspRequest& r) {
     RtspReply reply;
     if (r.Header("Authorization") != "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==")
-      reply.text = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(r.cseq) +
-                   "\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n";
+      reply.text = Reply(r, "401 Unauthorized", "WWW-Authenticate: Basic realm=\"cam\"\r\n");
     else
       reply = script(r);
     return reply;
@@ -238,8 +238,8 @@ TEST(RTSPClient, BasicChallengeIsAnsweredWithTheEncodedCredentials) {
 TEST(RTSPClient, ChallengeRepeatingTheSchemeInUseIsNotRetried) {
   ScriptedRtspServer server([](const RtspRequest& r) {
     RtspReply reply;
-    reply.text = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(r.cseq) +
-                 "\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n" + std::to_string(r.cseq) + "\"\r\n\r\n";
+    reply.text = Reply(r, "401 Unauthorized",
+                       "WWW-Authenticate: Digest realm=\"r\", nonce=\"n" + std::to_string(r.cseq) + "\"\r\n");
     return reply;
   });
   zephrin::test::FakeDriver driver;
@@ -446,9 +446,10 @@ TEST(RTSPClient, HugeContentLengthOrEndlessHeaderFails) {
     ScriptedRtspServer server([&](const RtspRequest& r) {
       RtspReply reply;
       if (variant != "endless")
-        reply.text = "RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(r.cseq) +
-                     "\r\nContent-Length: " + (variant.empty() ? std::string("99999999999999999999999") : variant) +
-                     "\r\n\r\n" + kSdp;
+        reply.text =
+            Reply(r, "200 OK",
+                  "Content-Length: " + (variant.empty() ? std::string("99999999999999999999999") : variant) + "\r\n") +
+            kSdp;
       else
         reply.text = "RTSP/1.0 200 OK\r\nCSeq: 1\r\n" + std::string(1100 * 1024, 'h');
       return reply;
@@ -472,7 +473,7 @@ TEST(RTSPClient, ClosedStalledOrGarbageAnswersFailTheRequest) {
       RtspReply reply;
       if (fault == Close) reply.close = true;
       if (fault == Garbage) reply.text = std::string("\x01\x02garbage\r\n\r\n", 13);
-      if (fault == NotFound) reply.text = "RTSP/1.0 404 Not Found\r\nCSeq: " + std::to_string(r.cseq) + "\r\n\r\n";
+      if (fault == NotFound) reply.text = Reply(r, "404 Not Found");
       return reply;
     });
     ClientUser user;
@@ -619,8 +620,7 @@ TEST(RTSPClient, BasicFromTheFirstRequestAndCredentialsThatCannotBeSent) {
 TEST(RTSPClient, DigestWithoutPasswordSendsNoLineAndFails) {
   ScriptedRtspServer server([](const RtspRequest& r) {
     RtspReply reply;
-    reply.text = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(r.cseq) +
-                 "\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n\r\n";
+    reply.text = Reply(r, "401 Unauthorized", "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n");
     return reply;
   });
   ClientUser user;
@@ -667,7 +667,7 @@ TEST(RTSPClient, RefusedPlayStartsNoStream) {
   ScriptedRtspServer server([](const RtspRequest& r) {
     RtspReply reply = Script{}(r);
     if (r.method == "PLAY") {
-      reply.text = "RTSP/1.0 454 Session Not Found\r\nCSeq: " + std::to_string(r.cseq) + "\r\n\r\n" + Frame(0, 1);
+      reply.text = Reply(r, "454 Session Not Found") + Frame(0, 1);
       reply.startStream = true;
     }
     return reply;

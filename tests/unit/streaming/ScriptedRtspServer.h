@@ -184,10 +184,17 @@ class ScriptedRtspServer {
 };
 
 // "RTSP/1.0 200 OK" with the request's CSeq, the extra header lines and an optional body.
-inline std::string Ok(const RtspRequest& request, const std::string& headers = "", const std::string& body = "") {
-  std::string text = "RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(request.cseq) + "\r\n" + headers;
+// A reply to request with status ("401 Unauthorized"), its CSeq, the header lines given (each ending
+// in CRLF) and an SDP body.
+inline std::string Reply(const RtspRequest& request, const std::string& status, const std::string& headers = "",
+                         const std::string& body = "") {
+  std::string text = "RTSP/1.0 " + status + "\r\nCSeq: " + std::to_string(request.cseq) + "\r\n" + headers;
   if (!body.empty()) text += "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
   return text + "\r\n" + body;
+}
+
+inline std::string Ok(const RtspRequest& request, const std::string& headers = "", const std::string& body = "") {
+  return Reply(request, "200 OK", headers, body);
 }
 
 }  // namespace zephrin::test

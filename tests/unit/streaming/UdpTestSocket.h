@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Socket.h"
+#include "support/WaitUntil.h"
 
 namespace zephrin::test {
 
@@ -45,15 +46,5 @@ class UdpTestSocket {
   norvale::platform::SocketHandle socket_ = norvale::platform::kInvalidSocket;
   uint16_t port_ = 0;
 };
-
-// Polls pred until it holds or ms pass; returns its last value. Bounds a wait, measures nothing.
-inline bool WaitUntil(const std::function<bool()>& pred, int ms = 5000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return pred();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 }  // namespace zephrin::test

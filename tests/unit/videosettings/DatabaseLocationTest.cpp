@@ -8,6 +8,7 @@
 
 #include "support/FakeDriver.h"
 #include "videosettings/CXMLDatabaseReader.h"
+#include "support/TempDir.h"
 
 using norvale::CXMLDatabaseReader;
 namespace fs = std::filesystem;
@@ -38,8 +39,8 @@ TEST(DatabaseLocation, HostDirectoryFirstThenBesideTheLibraryThenTheInstalledDat
 }
 
 TEST(DatabaseLocation, LogSaysWhichFileWasOpenedOrWhereItLooked) {
-  const fs::path directory = fs::temp_directory_path() / ("zephrin-dbloc-" + std::to_string(getpid()));
-  fs::create_directories(directory);
+  const zephrin::test::TempDir temp("zephrin-dbloc");
+  const fs::path& directory = temp.Path();
   zephrin::test::FakeDriver driver;
   driver.deviceInfo.address = "192.0.2.7";
   driver.deviceInfo.port = 8080;
@@ -66,7 +67,6 @@ TEST(DatabaseLocation, LogSaysWhichFileWasOpenedOrWhereItLooked) {
     EXPECT_EQ(driver.Lines()[0].text, "norvale::CXMLDatabaseReader::Open: resolution database " + file +
                                           " (in the host's directory) for device 192.0.2.7:8080");
   }
-  fs::remove_all(directory);
 }
 
 }  // namespace

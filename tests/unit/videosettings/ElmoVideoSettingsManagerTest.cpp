@@ -15,6 +15,7 @@
 #include "runtime/StringUtils.h"
 #include "support/FakeDriver.h"
 #include "videosettings/CElmoVideoSettingsManager.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -115,15 +116,10 @@ std::map<std::string, std::string> MultiStreamParams() {
 class ElmoVideoSettingsManager : public ::testing::Test {
  protected:
   ElmoVideoSettingsManager() {
-    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::replace(test.begin(), test.end(), '/', '-');  // a parameterised test is "Name/Case"
-    dir_ = fs::temp_directory_path() / ("zephrin-vsm-" + std::to_string(::getpid()) + "-" + test);
-    fs::create_directories(dir_);
     driver_.hostDirectory = dir_.string() + "/";
     driver_.deviceInfo.address = "10.0.0.7";
     driver_.deviceInfo.port = 80;
   }
-  ~ElmoVideoSettingsManager() override { fs::remove_all(dir_); }
 
   void Dome() {
     driver_.videoStandard = 1;
@@ -135,7 +131,8 @@ class ElmoVideoSettingsManager : public ::testing::Test {
   }
   void WriteFile(const std::string& name, const std::string& text) { std::ofstream(dir_ / name) << text; }
 
-  fs::path dir_;
+  zephrin::test::TempDir temp_{"zephrin-vsm"};
+  const fs::path dir_ = temp_.Path();
   FakeDriver driver_;
 };
 

@@ -8,6 +8,7 @@
 #include "platform/Platform.h"
 #include "videosettings/CFramerateHelper.h"
 #include "videosettings/CXMLDatabaseReader.h"
+#include "support/TempDir.h"
 
 using norvale::CXMLDatabaseReader;
 namespace fs = std::filesystem;
@@ -61,13 +62,6 @@ constexpr const char* kSmall = R"(<?xml version="1.0"?>
 
 class DatabaseFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    directory_ = fs::temp_directory_path() / ("zephrin-db-" + std::to_string(getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(directory_);
-  }
-  void TearDown() override { fs::remove_all(directory_); }
-
   void Write(const std::string& name, const std::string& content) { std::ofstream(directory_ / name) << content; }
 
   // A reader opened on the small database.
@@ -79,7 +73,8 @@ class DatabaseFiles : public ::testing::Test {
     return *reader_;
   }
 
-  fs::path directory_;
+  zephrin::test::TempDir temp_{"zephrin-db"};
+  const fs::path directory_ = temp_.Path();
   std::unique_ptr<CXMLDatabaseReader> reader_;
 };
 
