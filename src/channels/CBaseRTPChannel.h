@@ -8,6 +8,7 @@
 #include "runtime/CEvent.h"
 #include "runtime/CTime.h"
 #include "runtime/DeviceConfiguration.h"
+#include "streaming/CBaseRTSPClient.h"
 #include "streaming/CRTCPHandler.h"
 #include "streaming/CRTPMediaParser.h"
 #include "streaming/CRTPReceiver.h"
@@ -41,8 +42,9 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
 
   // ---- IMediaParserClient ----
   bool OnFrameCompleted(ipcapture::FrameBuffer* frame) override;
-  // True while this thread is inside the host's FrameSink for the given channel: the host is
-  // calling back from its frame hand-off, and the channel cannot be stopped or freed under it.
+  // True while this thread is inside the host's FrameSink for the given channel (OnFrame or
+  // OnSignalLost): the host is calling back from there, and the channel cannot be stopped, restarted
+  // or freed under it.
   static bool IsHandingFrameOnThisThread(const ICameraChannel* channel);
   std::pair<uint16_t, uint16_t> GetRequestedSize() override;
   std::string GetStreamName() override;
@@ -68,8 +70,13 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   void Shutdown();
   // The depacketizer whose drops Drops() reports and Shutdown() logs; owned by the derived channel.
   void AttachParser(const CRTPMediaParser* parser) { parser_ = parser; }
+  // The RTSP session whose thread delivers the packets in the interleaved modes; Shutdown waits for
+  // it as for the UDP delivery thread.
+  void AttachSession(CBaseRTSPClient* session) { session_ = session; }
   // A packet of this device's stream, from the UDP receiver or the RTSP connection.
   void TakePacket(const CRTPPacket& packet);
+  // Tells the host's frame sink that the signal is lost (on the capture thread).
+  void TellSignalLost();
   ipcapture::FrameSink* Sink() const { return sink_; }
   CRTPReceiver& Receiver() { return receiver_; }
   CRTCPHandler& RTCPHandler() { return rtcp_; }
@@ -91,6 +98,7 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   // While a port pair is being probed its packets only show that someone sends there.
   std::atomic<bool> probing_{false};
   const CRTPMediaParser* parser_ = nullptr;
+  CBaseRTSPClient* session_ = nullptr;
 };
 
 }  // namespace norvale

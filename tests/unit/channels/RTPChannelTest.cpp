@@ -14,12 +14,15 @@
 #include <vector>
 
 #include "channels/CBaseRTPChannel.h"
+#include "channels/CBaseRTSPChannel.h"
 #include "channels/CH264ChannelRTSP.h"
 #include "channels/CMJPEGChannelRTSP.h"
 #include "channels/CMPEGChannelRTSP.h"
 #include "support/FakeDriver.h"
 #include "runtime/StringUtils.h"
+#include "support/HostLock.h"
 #include "support/HostObjects.h"
+#include "unit/streaming/ScriptedRtspServer.h"
 
 namespace {
 
@@ -328,6 +331,87 @@ TEST_F(ChannelDevice, TheEndOfARecordingStreamForgetsTheCamerasRequests) {
   }
   EXPECT_EQ(manager->resets, (std::vector<bool>{false, true, true}));
   EXPECT_EQ(shared.UseCount(), 1);  // the channels gave their share back
+}
+
+// An interleaved RTSP channel whose hand-off of the first packet waits for a host mutex (where
+// termination cannot reach it), as a frame sink blocked on the host's own lock.
+class HeldRtspChannel : public norvale::CBaseRTSPChannel {
+ public:
+  HeldRtspChannel(norvale::IDriver* driver, norvale::ipcapture::FrameSink* sink, uint16_t port,
+                  zephrin::test::HostLock* host, std::atomic<int>* inside, std::atomic<bool>* freed,
+                  std::atomic<int>* freedWhileInside)
+      : CBaseRTSPChannel(0, driver, sink),
+        port_(port),
+        host_(host),
+        inside_(inside),
+        freed_(freed),
+        freedWhileInside_(freedWhileInside) {}
+  ~HeldRtspChannel() override { Shutdown(); }
+  bool OnDescribe(const norvale::SDPDescription&) override { return true; }
+
+ protected:
+  bool Prepare() override { return true; }
+  void FillStreamPath(norvale::RTSPConnectionSettings& settings) override {
+    settings.path = "h264";
+    settings.serverPort = port_;
+  }
+  void HandleRTPPacket(const norvale::CRTPPacket&) override {
+    if (packets_++ > 0) return;
+    ++*inside_;
+    host_->Pass();
+    if (*freed_) ++*freedWhileInside_;  // the channel this thread runs in is gone
+    --*inside_;
+  }
+
+ private:
+  uint16_t port_;
+  int packets_ = 0;
+  zephrin::test::HostLock* host_;
+  std::atomic<int>* inside_;
+  std::atomic<bool>* freed_;
+  std::atomic<int>* freedWhileInside_;
+};
+
+TEST_F(ChannelDevice, AnInterleavedChannelIsNotFreedUnderItsSessionThreadHeldInTheHost) {
+  const std::string sdp = "v=0\r\nm=video 0 RTP/AVP 96\r\na=control:trackID=1\r\na=rtpmap:96 H264/90000\r\n";
+  zephrin::test::ScriptedRtspServer server([&](const zephrin::test::RtspRequest& r) {
+    zephrin::test::RtspReply reply;
+    if (r.method == "DESCRIBE") {
+      reply.text = zephrin::test::Ok(r, "", sdp);
+    } else if (r.method == "SETUP") {
+      reply.text = zephrin::test::Ok(r, "Session: 1234;timeout=60\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n");
+    } else if (r.method == "PLAY") {
+      reply.text = zephrin::test::Ok(r, "Session: 1234\r\n");
+      reply.startStream = true;
+    } else {
+      reply.text = zephrin::test::Ok(r);
+    }
+    return reply;
+  });
+  driver_.deviceInfo.networkTimeout = 300;  // short stop limits
+  driver_.deviceInfo.streamTimeout = 60000;
+  RecordingFrameSink sink;
+  zephrin::test::HostLock host;
+  std::atomic<int> inside{0}, freedWhileInside{0};
+  std::atomic<bool> freed{false};
+  auto* channel = new HeldRtspChannel(&driver_, &sink, server.Port(), &host, &inside, &freed, &freedWhileInside);
+  host.lock();
+  const ChannelSettings request = Request(640, 480, 0);
+  ASSERT_TRUE(channel->Start(&request));
+  ASSERT_TRUE(WaitUntil([&] { return inside == 1; }));
+  // The host deletes the stream while its sink still waits for the host's lock.
+  std::thread owner([&] {
+    channel->Stop();
+    delete channel;
+    freed = true;
+  });
+  // Held past the session's stop limit and a little longer, then the host lets go.
+  EXPECT_TRUE(WaitUntil([&] { return driver_.Count("could not be terminated") > 0; }));
+  WaitUntil([&] { return freed.load(); }, 1000);
+  host.unlock();
+  owner.join();
+  EXPECT_EQ(inside, 0);
+  EXPECT_EQ(freedWhileInside, 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
@@ -218,15 +219,17 @@ TEST_F(VideoCapture, DestructionStopsAndFreesEveryChannel) {
   }
 }
 
-// A real RTP channel (RTP over TCP, so no port is opened) whose frames the test hands over itself.
+// A real RTP channel (RTP over TCP, so no port is opened) whose frames and signal loss the test
+// hands over itself, on the test's thread.
 class HandOffChannel : public norvale::CBaseRTPChannel {
  public:
   HandOffChannel(norvale::IDriver* driver, norvale::ipcapture::FrameSink* sink) : CBaseRTPChannel(0, driver, sink) {}
   ~HandOffChannel() override { Shutdown(); }
-  bool HandOver() {
-    zephrin::test::TestFrameBuffer frame(0x34363248, 4096, "test");
-    frame.SetLength(100);
-    return OnFrameCompleted(&frame);
+  void HandOver(bool frame) {
+    if (!frame) return TellSignalLost();
+    zephrin::test::TestFrameBuffer buffer(0x34363248, 4096, "test");
+    buffer.SetLength(100);
+    OnFrameCompleted(&buffer);
   }
 
  protected:
@@ -248,7 +251,25 @@ class HandOffCreator : public norvale::IVideoChannelCreator {
   norvale::IDriver* driver_;
 };
 
-TEST_F(VideoCapture, HostStoppingAStreamFromInsideItsFrameSinkIsRefusedAndTheChannelLivesOn) {
+// A host whose frame and signal-loss callbacks run the test's reaction.
+class ReactingSink : public norvale::ipcapture::FrameSink {
+ public:
+  ZEPHRIN_SLOT0_OVERRIDE(ReactingSink);
+  bool OnFrame(norvale::ipcapture::FrameBuffer*) override {
+    if (react) react();
+    return true;
+  }
+  void Reserved2() override {}
+  void OnSignalLost() override {
+    if (react) react();
+  }
+  std::function<void()> react;
+};
+
+// true: from inside OnFrame; false: from inside OnSignalLost.
+class HostReentry : public VideoCapture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(HostReentry, StoppingOrRestartingTheStreamFromInsideTheFrameSinkIsRefusedAndTheChannelLivesOn) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("zephrin-handoff-" + std::to_string(::getpid()));
   fs::create_directories(dir);
@@ -258,25 +279,27 @@ TEST_F(VideoCapture, HostStoppingAStreamFromInsideItsFrameSinkIsRefusedAndTheCha
   driver.hostDirectory = dir.string() + "/";
   driver.deviceInfo.address = "127.0.0.1";
   HandOffCreator creator(&driver);
+  ReactingSink sink;
   {
     CIPVideoCapture capture(1, &creator);
     std::vector<bool> answers;
-    sink_.SetObserver([&](const zephrin::test::FrameRecord&) {
+    sink.react = [&] {
       answers.push_back(capture.StopStream(0, 0));
       answers.push_back(capture.StopCapture(0));
       zephrin::test::TestStreamResolution resolution(320, 240);
       answers.push_back(capture.ChangeResolution(0, &resolution, 40));
-      answers.push_back(capture.StartStream(0, 0, &sink_, &settings_));
-    });
-    ASSERT_TRUE(capture.StartStream(0, 0, &sink_, &settings_));
+      answers.push_back(capture.StartStream(0, 0, &sink, &settings_));
+      answers.push_back(capture.StartCapture(0, &sink, &settings_));
+    };
+    ASSERT_TRUE(capture.StartStream(0, 0, &sink, &settings_));
     HandOffChannel* channel = creator.last;
-    EXPECT_TRUE(channel->HandOver());  // returns into a channel that still exists
-    EXPECT_EQ(answers, (std::vector<bool>{false, false, false, false}));
+    channel->HandOver(GetParam());  // returns into a channel that still exists
+    EXPECT_EQ(answers, (std::vector<bool>(5, false)));
     EXPECT_EQ(creator.last, channel);
     int32_t state = -1, value = 0;
     EXPECT_TRUE(capture.GetCaptureStatus(0, &state, &value, nullptr, false));
     // From another thread the same stop is carried out.
-    sink_.SetObserver(nullptr);
+    sink.react = nullptr;
     bool stopped = false;
     std::thread host([&] { stopped = capture.StopStream(0, 0); });
     host.join();
@@ -284,5 +307,9 @@ TEST_F(VideoCapture, HostStoppingAStreamFromInsideItsFrameSinkIsRefusedAndTheCha
   }
   fs::remove_all(dir);
 }
+
+INSTANTIATE_TEST_SUITE_P(VideoCapture, HostReentry, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "FromOnFrame" : "FromOnSignalLost";
+});
 
 }  // namespace

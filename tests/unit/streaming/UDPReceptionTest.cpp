@@ -195,6 +195,53 @@ TEST(UDPClient, ClosedPortCanBeOpenedAgain) {
   ASSERT_TRUE(WaitUntil([&] { return user.Count() == 1; }));
 }
 
+#ifndef _WIN32
+// A user that waits for a host mutex on its first datagram, where termination cannot reach it (as the
+// receiver writing its "queue is full" line into a blocked host log sink).
+class HostLockedClientUser : public ClientRecorder {
+ public:
+  void OnClientPacket(IRTPClient* client, const SocketAddress& from, const uint8_t* data, size_t size) override {
+    ClientRecorder::OnClientPacket(client, from, data, size);
+    ++inside;
+    hostLock.Pass();
+    --inside;
+  }
+  zephrin::test::HostLock hostLock;
+  std::atomic<int> inside{0};
+};
+
+TEST(UDPClient, ClientWhoseThreadIsHeldInTheHostIsFreedWithoutWaitingAndItsPortComesBack) {
+  zephrin::test::FakeDriver driver;
+  HostLockedClientUser user;
+  auto client = std::make_unique<CUDPClient>(&driver);
+  ASSERT_TRUE(client->Open(&user, 0));
+  const uint16_t port = client->LocalPort();
+  user.hostLock.lock();
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(port, {1}));
+  ASSERT_TRUE(WaitUntil([&] { return user.inside == 1; }));
+  EXPECT_FALSE(client->Close());  // bounded, and reported
+  // Freeing the client does not wait again for the thread still in the host: a destructor that did
+  // could itself be terminated by its caller's stop limit, which ends the process.
+  std::atomic<bool> freed{false};
+  std::thread owner([&] {
+    client.reset();
+    freed = true;
+  });
+  const bool freedWhileHeld = WaitUntil([&] { return freed.load(); }, 3000);
+  user.hostLock.unlock();
+  owner.join();
+  EXPECT_TRUE(freedWhileHeld);
+  // The thread comes back, calls nobody and closes the socket it kept.
+  ASSERT_TRUE(WaitUntil([&] { return user.inside == 0; }));
+  ClientRecorder next;
+  CUDPClient again;
+  EXPECT_TRUE(WaitUntil([&] { return again.Open(&next, port); }));
+  EXPECT_EQ(user.closed, 0);
+  EXPECT_EQ(user.Count(), 1u);
+}
+#endif
+
 // ---- receiver ------------------------------------------------------------------------------------
 
 class ReceiverRecorder : public norvale::IRTPReceiverUser {
