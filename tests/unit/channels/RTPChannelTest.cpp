@@ -333,22 +333,21 @@ TEST_F(ChannelDevice, TheEndOfARecordingStreamForgetsTheCamerasRequests) {
   EXPECT_EQ(shared.UseCount(), 1);  // the channels gave their share back
 }
 
-// An interleaved RTSP channel whose hand-off of the first packet waits for a host mutex (where
-// termination cannot reach it), as a frame sink blocked on the host's own lock.
+// The host's mutex, and what the held channel's session thread saw when the host let it go.
+struct HeldHost {
+  zephrin::test::HostLock lock;
+  std::atomic<int> inside{0}, backAfterFree{0};
+  std::atomic<bool> freed{false};  // the channel's own destructor has run
+};
+
+// An interleaved channel whose first packet waits for the host's mutex, as a sink blocked on it.
 class HeldRtspChannel : public norvale::CBaseRTSPChannel {
  public:
-  HeldRtspChannel(norvale::IDriver* driver, norvale::ipcapture::FrameSink* sink, uint16_t port,
-                  zephrin::test::HostLock* host, std::atomic<int>* inside, std::atomic<bool>* freed,
-                  std::atomic<int>* freedWhileInside)
-      : CBaseRTSPChannel(0, driver, sink),
-        port_(port),
-        host_(host),
-        inside_(inside),
-        freed_(freed),
-        freedWhileInside_(freedWhileInside) {}
+  HeldRtspChannel(norvale::IDriver* driver, norvale::ipcapture::FrameSink* sink, uint16_t port, HeldHost* host)
+      : CBaseRTSPChannel(0, driver, sink), port_(port), host_(host) {}
   ~HeldRtspChannel() override {
     Shutdown();
-    *freed_ = true;  // what this class owns goes now
+    host_->freed = true;
   }
   bool OnDescribe(const norvale::SDPDescription&) override { return true; }
 
@@ -360,60 +359,47 @@ class HeldRtspChannel : public norvale::CBaseRTSPChannel {
   }
   void HandleRTPPacket(const norvale::CRTPPacket&) override {
     if (packets_++ > 0) return;
-    ++*inside_;
-    host_->Pass();
-    if (*freed_) ++*freedWhileInside_;  // the channel this thread runs in is gone
-    --*inside_;
+    ++host_->inside;
+    host_->lock.Pass();
+    if (host_->freed) ++host_->backAfterFree;  // returns into a channel that is gone
+    --host_->inside;
   }
 
  private:
   uint16_t port_;
-  int packets_ = 0;
-  zephrin::test::HostLock* host_;
-  std::atomic<int>* inside_;
-  std::atomic<bool>* freed_;
-  std::atomic<int>* freedWhileInside_;
+  HeldHost* host_;
+  int packets_ = 0;  // only the first one waits
 };
 
 TEST_F(ChannelDevice, AnInterleavedChannelIsNotFreedUnderItsSessionThreadHeldInTheHost) {
-  const std::string sdp = "v=0\r\nm=video 0 RTP/AVP 96\r\na=control:trackID=1\r\na=rtpmap:96 H264/90000\r\n";
-  zephrin::test::ScriptedRtspServer server([&](const zephrin::test::RtspRequest& r) {
-    zephrin::test::RtspReply reply;
-    if (r.method == "DESCRIBE") {
-      reply.text = zephrin::test::Ok(r, "", sdp);
-    } else if (r.method == "SETUP") {
-      reply.text = zephrin::test::Ok(r, "Session: 1234;timeout=60\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n");
-    } else if (r.method == "PLAY") {
-      reply.text = zephrin::test::Ok(r, "Session: 1234\r\n");
-      reply.startStream = true;
-    } else {
-      reply.text = zephrin::test::Ok(r);
-    }
+  namespace test = zephrin::test;
+  test::ScriptedRtspServer server([](const test::RtspRequest& r) {
+    test::RtspReply reply;
+    const bool describe = r.method == "DESCRIBE", setup = r.method == "SETUP";
+    reply.text =
+        test::Ok(r, setup ? "Session: 1\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n" : "",
+                 describe ? "v=0\r\nm=video 0 RTP/AVP 96\r\na=control:trackID=1\r\na=rtpmap:96 H264/90000\r\n" : "");
+    reply.startStream = r.method == "PLAY";
     return reply;
   });
-  driver_.deviceInfo.networkTimeout = 300;  // short stop limits
-  driver_.deviceInfo.streamTimeout = 60000;
+  driver_.deviceInfo.networkTimeout = 300;   // short stop limits
+  driver_.deviceInfo.streamTimeout = 60000;  // no reconnection meanwhile
   RecordingFrameSink sink;
-  zephrin::test::HostLock host;
-  std::atomic<int> inside{0}, freedWhileInside{0};
-  std::atomic<bool> freed{false};  // the channel's own destructor has run
-  auto* channel = new HeldRtspChannel(&driver_, &sink, server.Port(), &host, &inside, &freed, &freedWhileInside);
-  host.lock();
+  HeldHost host;
+  auto* channel = new HeldRtspChannel(&driver_, &sink, server.Port(), &host);
+  host.lock.lock();
   const ChannelSettings request = Request(640, 480, 0);
   ASSERT_TRUE(channel->Start(&request));
-  ASSERT_TRUE(WaitUntil([&] { return inside == 1; }));
-  // The host deletes the stream while its sink still waits for the host's lock.
-  std::thread owner([&] {
+  ASSERT_TRUE(WaitUntil([&] { return host.inside == 1; }));
+  std::thread owner([&] {  // the host deletes the stream while its sink waits for the host's lock
     channel->Stop();
     delete channel;
   });
-  // Held past the session's stop limit until the channel is either freed or waits for its session
-  // thread; then the host lets go.
-  EXPECT_TRUE(WaitUntil([&] { return freed || driver_.Count("Waiting for the RTSP client thread") > 0; }, 30000));
-  host.unlock();
+  // Past the session's stop limit the channel is either freed or waits for its session thread.
+  EXPECT_TRUE(WaitUntil([&] { return host.freed || driver_.Count("Waiting for the RTSP client thread") > 0; }, 30000));
+  host.lock.unlock();
   owner.join();
-  EXPECT_EQ(inside, 0);
-  EXPECT_EQ(freedWhileInside, 0);
+  EXPECT_EQ(host.backAfterFree, 0);
 }
 
 }  // namespace
