@@ -24,6 +24,7 @@ void CBaseRTPChannel::Shutdown() {
   DisconnectStream();
   // A delivery thread that outlived its stop is inside this channel (in the host's frame sink):
   // the channel is not freed under it.
+  if (session_) session_->WaitForSessionEnd();
   receiver_.WaitForDeliveryEnd();
   // Once, from the most derived destructor, while the depacketizer still exists.
   if (parser_ && Driver())
@@ -73,10 +74,7 @@ void CBaseRTPChannel::CaptureThreadBody() {
       if (silence >= limit) {
         // Told on every round while no frame comes: a host may take the repeated call as the state
         // of the picture. The offline line is written once, when the camera goes offline.
-        try {
-          if (sink_) sink_->OnSignalLost();
-        }
-        ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
+        TellSignalLost();
         SetCameraState(false);
       }
     } else if (StopRequested()) {
@@ -150,6 +148,15 @@ void CBaseRTPChannel::TakePacket(const CRTPPacket& packet) {
 
 namespace {
 thread_local const ICameraChannel* handingFrame = nullptr;
+
+// Marks this thread as inside the host's frame sink for one channel while it lives.
+struct Handing {
+  const ICameraChannel* previous = handingFrame;
+  explicit Handing(const ICameraChannel* channel) { handingFrame = channel; }
+  ~Handing() { handingFrame = previous; }
+  Handing(const Handing&) = delete;
+  Handing& operator=(const Handing&) = delete;
+};
 }  // namespace
 
 // The RTP channels are the ones that hand frames to the host, so they keep the mark.
@@ -157,15 +164,21 @@ bool ICameraChannel::IsHandingFrameOnThisThread(const ICameraChannel* channel) {
   return channel && handingFrame == channel;
 }
 
+void CBaseRTPChannel::TellSignalLost() {
+  // The capture thread runs in this channel: a host that stops or restarts it from here is refused,
+  // as from OnFrame.
+  try {
+    Handing handing(this);
+    if (sink_) sink_->OnSignalLost();
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
+}
+
 bool CBaseRTPChannel::OnFrameCompleted(ipcapture::FrameBuffer* frame) {
   frameEvent_.Set();
   bool accepted = false;
   try {
-    struct Handing {
-      const ICameraChannel* previous = handingFrame;
-      explicit Handing(const ICameraChannel* channel) { handingFrame = channel; }
-      ~Handing() { handingFrame = previous; }
-    } handing(this);
+    Handing handing(this);
     accepted = sink_ && sink_->OnFrame(frame);
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) { accepted = false; }

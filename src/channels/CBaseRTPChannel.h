@@ -8,6 +8,7 @@
 #include "runtime/CEvent.h"
 #include "runtime/CTime.h"
 #include "runtime/DeviceConfiguration.h"
+#include "streaming/CBaseRTSPClient.h"
 #include "streaming/CRTCPHandler.h"
 #include "streaming/CRTPMediaParser.h"
 #include "streaming/CRTPReceiver.h"
@@ -69,8 +70,13 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   void Shutdown();
   // The depacketizer whose drops Drops() reports and Shutdown() logs; owned by the derived channel.
   void AttachParser(const CRTPMediaParser* parser) { parser_ = parser; }
+  // The RTSP session whose thread delivers the packets in the interleaved modes; Shutdown waits for
+  // it as for the UDP delivery thread.
+  void AttachSession(CBaseRTSPClient* session) { session_ = session; }
   // A packet of this device's stream, from the UDP receiver or the RTSP connection.
   void TakePacket(const CRTPPacket& packet);
+  // Tells the host's frame sink that the signal is lost (on the capture thread).
+  void TellSignalLost();
   ipcapture::FrameSink* Sink() const { return sink_; }
   CRTPReceiver& Receiver() { return receiver_; }
   CRTCPHandler& RTCPHandler() { return rtcp_; }
@@ -92,6 +98,7 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   // While a port pair is being probed its packets only show that someone sends there.
   std::atomic<bool> probing_{false};
   const CRTPMediaParser* parser_ = nullptr;
+  CBaseRTSPClient* session_ = nullptr;
 };
 
 }  // namespace norvale

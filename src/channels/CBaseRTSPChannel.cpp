@@ -3,9 +3,14 @@
 namespace norvale {
 
 CBaseRTSPChannel::CBaseRTSPChannel(uint32_t camera, IDriver* driver, ipcapture::FrameSink* sink)
-    : CBaseRTPChannel(camera, driver, sink), client_(driver) {}
+    : CBaseRTPChannel(camera, driver, sink), client_(driver) {
+  AttachSession(&client_);
+}
 
-CBaseRTSPChannel::~CBaseRTSPChannel() { Shutdown(); }
+CBaseRTSPChannel::~CBaseRTSPChannel() {
+  Shutdown();
+  AttachSession(nullptr);  // the session goes before the base channel's own shutdown
+}
 
 RTSPConnectionSettings CBaseRTSPChannel::ConnectionSettings() {
   RTSPConnectionSettings settings;

@@ -20,8 +20,9 @@ class ICameraChannel {
   virtual bool Query6() = 0;                                  // slot 6
   virtual int32_t GetState() = 0;                             // slot 7
 
-  // True while this thread is inside the host's FrameSink for the given channel: the host is
-  // calling back from its frame hand-off, and the channel cannot be stopped or freed under it.
+  // True while this thread is inside the host's FrameSink for the given channel (OnFrame or
+  // OnSignalLost): the host is calling back from there, and the channel cannot be stopped, restarted
+  // or freed under it.
   static bool IsHandingFrameOnThisThread(const ICameraChannel* channel);
 };
 

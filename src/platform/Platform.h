@@ -1,6 +1,7 @@
 #pragma once
 // The operating-system seam. Everything the driver needs from the OS goes through these functions;
 // the POSIX backend lives in posix/, the Win32 backend in win32/, code both share in common/.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -34,6 +35,9 @@ bool TerminateThread(Thread* t, bool* killed = nullptr);
 // Releases the handle: joins a finished thread, detaches one still running.
 void CloseThread(Thread* t);
 bool IsCurrentThread(const Thread* t);
+// Lets a termination that was asked for while the calling thread could not be reached take effect
+// now, at a point where its unwinding is safe.
+void TestCancel();
 uint32_t CurrentThreadId();
 void SleepMs(uint32_t ms);
 
@@ -72,6 +76,12 @@ uint32_t Random32();
 void DebugOutput(const char* text);
 // Environment variable, empty when unset.
 std::string GetEnv(const char* name);
+
+// ---- memory -------------------------------------------------------------------------------------
+// Pages straight from the system, outside the C heap: only the pages written to are backed by
+// memory, and all of them go back to the system at UnmapMemory. Null on failure.
+void* MapMemory(size_t bytes);
+void UnmapMemory(void* memory, size_t bytes);
 
 }  // namespace norvale::platform
 

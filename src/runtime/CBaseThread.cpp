@@ -58,6 +58,9 @@ bool CBaseThread::FinishStop(uint32_t ms, bool terminate) {
   stopEvent_.Set();
   if (IsCurrentThread()) return false;
   RecursiveLockGuard control(controlLock_);
+  // Again under the lock: a start that took the lock first has reset it and runs a new thread,
+  // which is the one this stop is for.
+  stopEvent_.Set();
   platform::Thread* handle;
   {
     RecursiveLockGuard guard(handleLock_);

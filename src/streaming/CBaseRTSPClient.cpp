@@ -49,7 +49,8 @@ uint32_t CBaseRTSPClient::StopLimit() const {
 }
 
 bool CBaseRTSPClient::Start(const RTSPConnectionSettings& settings, IRTSPClientUser* user, RTPMode mode) {
-  if (IsRunning()) Stop();
+  // The thread of an earlier session that could not be stopped still uses all of this.
+  if (IsRunning() && !Stop()) return false;
   parser_.Reset();
   settings_ = settings;
   mode_ = mode;
@@ -64,11 +65,24 @@ bool CBaseRTSPClient::Start(const RTSPConnectionSettings& settings, IRTSPClientU
   return ok;
 }
 
-void CBaseRTSPClient::Stop() {
-  StopThread(StopLimit());
+bool CBaseRTSPClient::Stop() {
+  // A thread that did not end still reads the connection and calls the user when it comes back.
+  if (!StopThread(StopLimit())) return false;
   CloseSocket();
   lastKeepAlive_ = 0;
   user_ = nullptr;
+  return true;
+}
+
+void CBaseRTSPClient::WaitForSessionEnd() {
+  if (IsCurrentThread()) return;
+  if (IsRunning()) {
+    if (Driver())
+      Driver()->Log(LogError, "%s: Waiting for the RTSP client thread for device %s to end",
+                    "norvale::CBaseRTSPClient::WaitForSessionEnd", Driver()->GetDeviceName().c_str());
+    JoinThread(platform::kInfinite);
+  }
+  Stop();
 }
 
 void CBaseRTSPClient::CloseSocket() {

@@ -23,10 +23,16 @@ class CBaseRTSPClient : public CBaseThread {
   explicit CBaseRTSPClient(IDriver* driver = nullptr);
   ~CBaseRTSPClient() override;
 
-  // Connects and starts the session thread; false (after Stop) when the connection or thread fails.
+  // Connects and starts the session thread; false (after Stop) when the connection or thread fails,
+  // or while the thread of an earlier session still runs.
   bool Start(const RTSPConnectionSettings& settings, IRTSPClientUser* user, RTPMode mode);
-  // Ends the session; returns within 2 x max(receive, send time-out) + 1000 ms.
-  void Stop();
+  // Ends the session; returns within 2 x max(receive, send time-out) + 1000 ms (plus the grace time
+  // of a termination). False when the session thread did not end (it is held in its user, in the
+  // interleaved modes the host's frame sink): its connection and user are then left to it.
+  bool Stop();
+  // Waits without limit for a session thread that outlived Stop, then closes what it left; for an
+  // owner about to free the user that thread may still be inside. At once on that thread itself.
+  void WaitForSessionEnd();
 
   virtual std::string BuildRequest(RTSPMethod method);
   // The read loop of the interleaved modes: true when the connection closed or failed, false on stop.

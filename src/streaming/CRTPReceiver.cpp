@@ -175,7 +175,7 @@ bool CRTPReceiver::Stop() {
   if (client_) {
     client_->Close();
     ownClient_ = nullptr;
-    client_.reset();  // a client thread that did not end is waited for here: it calls into this receiver
+    client_.reset();  // never waits: a client thread that did not end goes on alone and calls nobody
   }
   if (session) {
     session->Clear();

@@ -19,7 +19,9 @@ void CBaseVideoSettingsManager::StopWorker() {
   // Asked to stop, the worker is also freed from the camera it may be waiting on; only a worker that
   // still does not end is terminated.
   if (IsRunning()) CancelWork();
-  StopThread(kStopLimit);
+  // Called from the destructors only: a worker held in the host (its log sink) is waited for before
+  // the members it uses go.
+  FinalStop(kStopLimit);
   // Whatever was queued while the worker ended.
   Signal(TakePending(), false);
 }

@@ -1,4 +1,5 @@
 #include <cxxabi.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -68,6 +69,16 @@ void DebugOutput(const char* text) {
 std::string GetEnv(const char* name) {
   const char* v = name ? std::getenv(name) : nullptr;
   return v ? v : "";
+}
+
+void* MapMemory(size_t bytes) {
+  if (bytes == 0) return nullptr;
+  void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return memory == MAP_FAILED ? nullptr : memory;
+}
+
+void UnmapMemory(void* memory, size_t bytes) {
+  if (memory) munmap(memory, bytes);
 }
 
 }  // namespace norvale::platform

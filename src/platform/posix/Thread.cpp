@@ -114,6 +114,8 @@ void CloseThread(Thread* t) {
 
 bool IsCurrentThread(const Thread* t) { return t && pthread_equal(t->handle, pthread_self()); }
 
+void TestCancel() { pthread_testcancel(); }
+
 uint32_t CurrentThreadId() {
   // Asked on every lock operation: the kernel is asked once per thread.
   thread_local const uint32_t id = static_cast<uint32_t>(syscall(SYS_gettid));

@@ -75,4 +75,13 @@ std::string GetEnv(const char* name) {
   return wide::ToUtf8(value);
 }
 
+void* MapMemory(size_t bytes) {
+  if (bytes == 0) return nullptr;
+  return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void UnmapMemory(void* memory, size_t) {
+  if (memory) VirtualFree(memory, 0, MEM_RELEASE);
+}
+
 }  // namespace norvale::platform

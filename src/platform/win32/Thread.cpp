@@ -141,6 +141,8 @@ void CloseThread(Thread* t) {
 
 bool IsCurrentThread(const Thread* t) { return t && t->id == GetCurrentThreadId(); }
 
+void TestCancel() { cancellation::ThrowIfRequested(); }
+
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
 void SleepMs(uint32_t ms) {

@@ -14,14 +14,17 @@
 #include <vector>
 
 #include "channels/CBaseRTPChannel.h"
+#include "channels/CBaseRTSPChannel.h"
 #include "channels/CH264ChannelRTSP.h"
 #include "channels/CMJPEGChannelRTSP.h"
 #include "channels/CMPEGChannelRTSP.h"
 #include "support/FakeDriver.h"
 #include "runtime/StringUtils.h"
+#include "support/HostLock.h"
 #include "support/HostObjects.h"
-#include "support/WaitUntil.h"
 #include "support/TempDir.h"
+#include "support/WaitUntil.h"
+#include "unit/streaming/ScriptedRtspServer.h"
 
 namespace {
 
@@ -319,6 +322,75 @@ TEST_F(ChannelDevice, TheEndOfARecordingStreamForgetsTheCamerasRequests) {
   }
   EXPECT_EQ(manager->resets, (std::vector<bool>{false, true, true}));
   EXPECT_EQ(shared.UseCount(), 1);  // the channels gave their share back
+}
+
+// The host's mutex, and what the held channel's session thread saw when the host let it go.
+struct HeldHost {
+  zephrin::test::HostLock lock;
+  std::atomic<int> inside{0}, backAfterFree{0};
+  std::atomic<bool> freed{false};  // the channel's own destructor has run
+};
+
+// An interleaved channel whose first packet waits for the host's mutex, as a sink blocked on it.
+class HeldRtspChannel : public norvale::CBaseRTSPChannel {
+ public:
+  HeldRtspChannel(norvale::IDriver* driver, norvale::ipcapture::FrameSink* sink, uint16_t port, HeldHost* host)
+      : CBaseRTSPChannel(0, driver, sink), port_(port), host_(host) {}
+  ~HeldRtspChannel() override {
+    Shutdown();
+    host_->freed = true;
+  }
+  bool OnDescribe(const norvale::SDPDescription&) override { return true; }
+
+ protected:
+  bool Prepare() override { return true; }
+  void FillStreamPath(norvale::RTSPConnectionSettings& settings) override {
+    settings.path = "h264";
+    settings.serverPort = port_;
+  }
+  void HandleRTPPacket(const norvale::CRTPPacket&) override {
+    if (packets_++ > 0) return;
+    ++host_->inside;
+    host_->lock.Pass();
+    if (host_->freed) ++host_->backAfterFree;  // returns into a channel that is gone
+    --host_->inside;
+  }
+
+ private:
+  uint16_t port_;
+  HeldHost* host_;
+  int packets_ = 0;  // only the first one waits
+};
+
+TEST_F(ChannelDevice, AnInterleavedChannelIsNotFreedUnderItsSessionThreadHeldInTheHost) {
+  namespace test = zephrin::test;
+  test::ScriptedRtspServer server([](const test::RtspRequest& r) {
+    test::RtspReply reply;
+    const bool describe = r.method == "DESCRIBE", setup = r.method == "SETUP";
+    reply.text =
+        test::Ok(r, setup ? "Session: 1\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n" : "",
+                 describe ? "v=0\r\nm=video 0 RTP/AVP 96\r\na=control:trackID=1\r\na=rtpmap:96 H264/90000\r\n" : "");
+    reply.startStream = r.method == "PLAY";
+    return reply;
+  });
+  driver_.deviceInfo.networkTimeout = 300;   // short stop limits
+  driver_.deviceInfo.streamTimeout = 60000;  // no reconnection meanwhile
+  RecordingFrameSink sink;
+  HeldHost host;
+  auto* channel = new HeldRtspChannel(&driver_, &sink, server.Port(), &host);
+  host.lock.lock();
+  const ChannelSettings request = Request(640, 480, 0);
+  ASSERT_TRUE(channel->Start(&request));
+  ASSERT_TRUE(WaitUntil([&] { return host.inside == 1; }));
+  std::thread owner([&] {  // the host deletes the stream while its sink waits for the host's lock
+    channel->Stop();
+    delete channel;
+  });
+  // Past the session's stop limit the channel is either freed or waits for its session thread.
+  EXPECT_TRUE(WaitUntil([&] { return host.freed || driver_.Count("Waiting for the RTSP client thread") > 0; }, 30000));
+  host.lock.unlock();
+  owner.join();
+  EXPECT_EQ(host.backAfterFree, 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
@@ -219,7 +220,8 @@ TEST_F(VideoCapture, DestructionStopsAndFreesEveryChannel) {
   }
 }
 
-// A real RTP channel (RTP over TCP, so no port is opened) whose frames the test hands over itself.
+// A real RTP channel (RTP over TCP, so no port is opened) whose frames and signal loss the test hands
+// over itself.
 class HandOffChannel : public norvale::CBaseRTPChannel {
  public:
   HandOffChannel(norvale::IDriver* driver, norvale::ipcapture::FrameSink* sink) : CBaseRTPChannel(0, driver, sink) {}
@@ -229,6 +231,7 @@ class HandOffChannel : public norvale::CBaseRTPChannel {
     frame.SetLength(100);
     return OnFrameCompleted(&frame);
   }
+  void LoseSignal() { TellSignalLost(); }
 
  protected:
   bool Prepare() override { return false; }
@@ -249,6 +252,19 @@ class HandOffCreator : public norvale::IVideoChannelCreator {
   norvale::IDriver* driver_;
 };
 
+// A host that reacts to a frame and to a lost signal alike.
+class ReactingSink : public norvale::ipcapture::FrameSink {
+ public:
+  ZEPHRIN_SLOT0_OVERRIDE(ReactingSink);
+  bool OnFrame(norvale::ipcapture::FrameBuffer*) override {
+    if (react) react();
+    return true;
+  }
+  void Reserved2() override {}
+  void OnSignalLost() override { OnFrame(nullptr); }
+  std::function<void()> react;
+};
+
 TEST_F(VideoCapture, HostStoppingAStreamFromInsideItsFrameSinkIsRefusedAndTheChannelLivesOn) {
   namespace fs = std::filesystem;
   const zephrin::test::TempDir temp("zephrin-handoff");
@@ -259,25 +275,27 @@ TEST_F(VideoCapture, HostStoppingAStreamFromInsideItsFrameSinkIsRefusedAndTheCha
   driver.hostDirectory = dir.string() + "/";
   driver.deviceInfo.address = "127.0.0.1";
   HandOffCreator creator(&driver);
+  ReactingSink sink;
   {
     CIPVideoCapture capture(1, &creator);
     std::vector<bool> answers;
-    sink_.SetObserver([&](const zephrin::test::FrameRecord&) {
+    sink.react = [&] {
       answers.push_back(capture.StopStream(0, 0));
       answers.push_back(capture.StopCapture(0));
       zephrin::test::TestStreamResolution resolution(320, 240);
       answers.push_back(capture.ChangeResolution(0, &resolution, 40));
-      answers.push_back(capture.StartStream(0, 0, &sink_, &settings_));
-    });
-    ASSERT_TRUE(capture.StartStream(0, 0, &sink_, &settings_));
+      answers.push_back(capture.StartStream(0, 0, &sink, &settings_));
+    };
+    ASSERT_TRUE(capture.StartStream(0, 0, &sink, &settings_));
     HandOffChannel* channel = creator.last;
     EXPECT_TRUE(channel->HandOver());  // returns into a channel that still exists
-    EXPECT_EQ(answers, (std::vector<bool>{false, false, false, false}));
+    channel->LoseSignal();             // likewise from the capture thread's signal-loss call
+    EXPECT_EQ(answers, std::vector<bool>(8, false));
     EXPECT_EQ(creator.last, channel);
     int32_t state = -1, value = 0;
     EXPECT_TRUE(capture.GetCaptureStatus(0, &state, &value, nullptr, false));
     // From another thread the same stop is carried out.
-    sink_.SetObserver(nullptr);
+    sink.react = nullptr;
     bool stopped = false;
     std::thread host([&] { stopped = capture.StopStream(0, 0); });
     host.join();

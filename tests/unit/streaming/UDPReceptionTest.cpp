@@ -28,10 +28,15 @@ namespace {
 class ClientRecorder : public norvale::IRTPClientUser {
  public:
   void OnClientPacket(IRTPClient*, const SocketAddress& from, const uint8_t* data, size_t size) override {
-    std::lock_guard<std::mutex> lock(m);
+    std::unique_lock<std::mutex> lock(m);
     datagrams.emplace_back(data, data + size);
     senders.push_back(from);
     threads.push_back(norvale::platform::CurrentThreadId());
+    lock.unlock();
+    if (!host) return;
+    ++inside;  // waits for a host mutex, where termination cannot reach it
+    host->Pass();
+    --inside;
   }
   void OnClientTimeout(IRTPClient*) override { ++timeouts; }
   void OnClientClosed(IRTPClient*) override { ++closed; }
@@ -45,6 +50,8 @@ class ClientRecorder : public norvale::IRTPClientUser {
   std::vector<uint32_t> threads;
   std::atomic<int> timeouts{0};
   std::atomic<int> closed{0};
+  zephrin::test::HostLock* host = nullptr;
+  std::atomic<int> inside{0};
 };
 
 TEST(UDPClient, DeliversDatagramsWithTheSenderAddressOnItsOwnThread) {
@@ -194,6 +201,40 @@ TEST(UDPClient, ClosedPortCanBeOpenedAgain) {
   ASSERT_TRUE(sender.SendTo(port, {5}));
   ASSERT_TRUE(WaitUntil([&] { return user.Count() == 1; }));
 }
+
+#ifndef _WIN32
+// As the receiver writing its "queue is full" line into a host log sink that blocks.
+TEST(UDPClient, ClientWhoseThreadIsHeldInTheHostIsFreedWithoutWaitingAndItsPortComesBack) {
+  zephrin::test::FakeDriver driver;
+  zephrin::test::HostLock host;
+  ClientRecorder user;
+  user.host = &host;
+  auto client = std::make_unique<CUDPClient>(&driver);
+  ASSERT_TRUE(client->Open(&user, 0));
+  const uint16_t port = client->LocalPort();
+  host.lock();
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(port, {1}));
+  ASSERT_TRUE(WaitUntil([&] { return user.inside == 1; }));
+  EXPECT_FALSE(client->Close());  // bounded, and reported
+  // No second wait: a destructor waiting here could be terminated by its caller's stop limit.
+  std::atomic<bool> freed{false};
+  std::thread owner([&] {
+    client.reset();
+    freed = true;
+  });
+  const bool freedWhileHeld = WaitUntil([&] { return freed.load(); }, 3000);
+  host.unlock();
+  owner.join();
+  EXPECT_TRUE(freedWhileHeld);
+  // The thread comes back, calls nobody and closes the socket it kept.
+  ASSERT_TRUE(WaitUntil([&] { return user.inside == 0; }));
+  ClientRecorder next;
+  CUDPClient again;
+  EXPECT_TRUE(WaitUntil([&] { return again.Open(&next, port); }));
+  EXPECT_EQ(user.closed, 0);
+}
+#endif
 
 // ---- receiver ------------------------------------------------------------------------------------
 
