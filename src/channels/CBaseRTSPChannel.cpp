@@ -20,6 +20,7 @@ RTSPConnectionSettings CBaseRTSPChannel::ConnectionSettings() {
   settings.clientRTPPort = Receiver().LocalPort();
   settings.clientRTCPPort = RTCPHandler().LocalPort();
   FillStreamPath(settings);
+  settings.encoding = MediaEncoding();
   return settings;
 }
 

@@ -29,6 +29,8 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser {
   void Disconnect() override;  // slot 11
   // Slot 16: the stream path on the camera.
   virtual void FillStreamPath(RTSPConnectionSettings& settings) = 0;
+  // The encoding name the stream must have in the camera's description (e.g. H264); empty for any.
+  virtual std::string MediaEncoding() { return {}; }
 
  private:
   CBaseRTSPClient client_;
