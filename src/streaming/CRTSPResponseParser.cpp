@@ -217,7 +217,7 @@ void CRTSPResponseParser::ApplyTransport(const std::string& line) {
   const std::string value = line.substr(line.find(':') + 1);
   for (const std::string& parameter : Split(value.substr(0, value.find(',')), ";")) {
     const std::string item = Trim(parameter);
-    if (item.size() > 7 && ToLower(item.substr(0, 7)) == "source=") transportSource_ = DottedIPv4(item.substr(7));
+    if (item.size() > 7 && ToLower(item.substr(0, 7)) == "source=") transportSource_ = DottedIPv4(Trim(item.substr(7)));
   }
 }
 

@@ -41,6 +41,7 @@ class ClientUser : public norvale::IRTSPClientUser {
     sequences.push_back(packet.sequenceNumber);
   }
   void OnClientStopped() override { ++stopped; }
+  void OnStreamSource(uint32_t address) override { source = address; }
   size_t Packets() {
     std::lock_guard<std::mutex> lock(m);
     return sequences.size();
@@ -49,6 +50,7 @@ class ClientUser : public norvale::IRTSPClientUser {
   SDPDescription described;
   std::atomic<int> describeCalls{0};
   std::atomic<int> stopped{0};
+  std::atomic<uint32_t> source{0};
   std::vector<uint16_t> sequences;
   bool acceptDescription = true;
   bool throwOnDescribe = false;
@@ -64,6 +66,8 @@ struct Script {
   std::string sdp = kSdp;
   std::string describeHeaders;
   std::string session = "Session: 12345678;timeout=60\r\n";
+  std::string transport = "x";
+  std::string optionsHeaders;  // of the OPTIONS answer
   bool stream = false;
 
   RtspReply operator()(const RtspRequest& r) const {
@@ -74,12 +78,12 @@ struct Script {
     } else if (r.method == "DESCRIBE")
       reply.text = Ok(r, describeHeaders, sdp);
     else if (r.method == "SETUP")
-      reply.text = Ok(r, session + "Transport: x\r\n");
+      reply.text = Ok(r, session + "Transport: " + transport + "\r\n");
     else if (r.method == "PLAY") {
       reply.text = Ok(r, "Range: npt=0.000-\r\n");
       reply.startStream = stream;
     } else
-      reply.text = Ok(r);
+      reply.text = Ok(r, r.method == "OPTIONS" ? optionsHeaders : "");
     return reply;
   }
 };
@@ -208,6 +212,80 @@ TEST(RTSPClient, DigestChallengeIsAnsweredOnceAndThenUsedForEveryRequest) {
         << requests[i].method;
   }
   EXPECT_EQ(client.CurrentAuthScheme(), norvale::AuthScheme::Digest);
+}
+
+TEST(RTSPClient, ARenewedDigestNonceIsRetriedOncePerRequest) {
+  struct Case {
+    std::string challenge;  // the parameters after realm and nonce
+    int renewals;           // SETUP answers with a new nonce before one is accepted
+    bool plays;
+  };
+  for (const Case& c : std::vector<Case>{{", stale=TRUE", 1, true}, {"", 1, true}, {", stale=true", 2, false}}) {
+    Script script;
+    int nonce = 0, renewals = 0;
+    ScriptedRtspServer server([&](const RtspRequest& r) {
+      const std::string current = "nonce=\"n" + std::to_string(nonce) + "\"";
+      const bool renew = r.method == "SETUP" && renewals < c.renewals;
+      if (r.Header("Authorization").find(current) != std::string::npos && !renew) return script(r);
+      if (renew) ++renewals, ++nonce;
+      RtspReply reply;
+      reply.text = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(r.cseq) +
+                   "\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n" + std::to_string(nonce) + "\"" +
+                   (renew ? c.challenge : "") + "\r\n\r\n";
+      return reply;
+    });
+    zephrin::test::FakeDriver driver;
+    ClientUser user;
+    CBaseRTSPClient client(&driver);
+    auto settings = Settings(server.Port());
+    settings.user = "u";
+    settings.password = "p";
+    ASSERT_TRUE(client.Start(settings, &user, norvale::RTPoverUDP));
+    ASSERT_TRUE(WaitUntil([&] { return server.Count("PLAY") == 1 || user.stopped == 1; }));
+    client.Stop();
+    EXPECT_EQ(server.Count("SETUP"), 2u) << c.challenge;
+    EXPECT_EQ(server.Count("PLAY"), c.plays ? 1u : 0u) << c.challenge;
+    // A SETUP that fails for good is logged with the URL it went to.
+    EXPECT_EQ(driver.Count("SETUP " + Base(server.Port()) + "/trackID=1 failed (status 401)"), c.plays ? 0u : 1u);
+  }
+}
+
+TEST(RTSPClient, OnlyAMediaOfTheEncodingAskedForIsSetUp) {
+  const std::string h264 = "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:trackID=3\r\n";
+  const std::string pcmu = "m=audio 0 RTP/AVP 0\r\na=control:trackID=1\r\n";
+  struct Case {
+    std::string encoding, sdp;
+    std::string offered;  // in the refusal, empty when SETUP goes out
+  };
+  const std::vector<Case> cases = {
+      {"H264", "v=0\r\n" + pcmu + "m=application 0 RTP/AVP 107\r\na=control:trackID=2\r\n" + h264, ""},
+      {"JPEG", "v=0\r\nm=video 0 RTP/AVP 26\r\na=control:trackID=3\r\n", ""},
+      {"H264",
+       "v=0\r\nm=video 0 RTP/AVP 98\r\na=rtpmap:98 H265/90000\r\na=fmtp:98 sprop-vps=QAEMAf//;sprop-sps=QgEB\r\n" +
+           pcmu,
+       "H265, PCMU"},
+      {"MP4V-ES", "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H263-2000/90000\r\na=fmtp:96 config=000001B0\r\n",
+       "H263-2000"},
+      {"JPEG", "v=0\r\n" + h264, "H264"},
+  };
+  for (const Case& c : cases) {
+    Script script;
+    script.sdp = c.sdp;
+    ScriptedRtspServer server(script);
+    zephrin::test::FakeDriver driver;
+    ClientUser user;
+    CBaseRTSPClient client(&driver);
+    auto settings = Settings(server.Port());
+    settings.encoding = c.encoding;
+    ASSERT_TRUE(client.Start(settings, &user, norvale::RTPoverUDP));
+    ASSERT_TRUE(WaitUntil([&] { return server.Count("PLAY") == 1 || user.stopped == 1; }));
+    client.Stop();
+    const bool refused = !c.offered.empty();
+    EXPECT_EQ(server.Count("SETUP"), refused ? 0u : 1u) << c.sdp;
+    for (const auto& r : server.Requests("SETUP")) EXPECT_EQ(r.url, Base(server.Port()) + "/trackID=3");
+    EXPECT_EQ(driver.Count("offers " + c.offered + "; none is " + c.encoding), refused ? 1u : 0u) << c.sdp;
+    EXPECT_EQ(driver.Count("DESCRIBE"), 0u) << c.sdp;
+  }
 }
 
 TEST(RTSPClient, BasicChallengeIsAnsweredWithTheEncodedCredentials) {
@@ -364,6 +442,28 @@ TEST(RTSPClient, KeepAliveUsesTheConfiguredPeriodWithoutAnnouncedTimeout) {
   client.Stop();
   const auto times = OptionsTimes(server);
   for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 1000) << i;
+}
+
+TEST(RTSPClient, GetParameterKeepsAliveOnlyWhereThePublicHeaderOffersIt) {
+  for (const std::string methods : {"OPTIONS, DESCRIBE, GET_PARAMETER, PLAY", "OPTIONS, DESCRIBE, PLAY"}) {
+    Script script;
+    script.optionsHeaders = "Public: " + methods + "\r\n";
+    script.transport = "RTP/AVP;unicast;client_port=5000-5001;source=10.0.0.7";
+    ScriptedRtspServer server(script);
+    ClientUser user;
+    CBaseRTSPClient client;
+    ASSERT_TRUE(client.Start(Settings(server.Port()), &user, norvale::RTPoverUDP));
+    ASSERT_TRUE(WaitUntil([&] { return server.Count("OPTIONS") == 1; }));
+    const bool offered = methods.find("GET_PARAMETER") != std::string::npos;
+    // The answer that names GET_PARAMETER brings one at once.
+    EXPECT_EQ(WaitUntil([&] { return server.Count("GET_PARAMETER") == 1; }, 1000), offered) << methods;
+    client.Stop();
+    for (const auto& r : server.Requests("GET_PARAMETER")) {
+      EXPECT_EQ(r.url, Base(server.Port()));
+      EXPECT_EQ(r.Header("Session"), "12345678");
+    }
+    EXPECT_EQ(user.source, norvale::platform::IPv4Address(10, 0, 0, 7));
+  }
 }
 
 // ---- interleaved modes ----------------------------------------------------------------------------------
