@@ -98,6 +98,7 @@ bool CBaseRTPChannel::ConnectStream() {
   DisconnectStream();
   frameEvent_.Reset();
   byeEvent_.Reset();  // a BYE of the session before does not end the new one
+  AcceptStreamSource(0);
   if (Prepare()) return Connect();
   DisconnectStream();
   return false;
@@ -138,9 +139,13 @@ void CBaseRTPChannel::Disconnect() {
   rtcp_.Stop();
 }
 
-void CBaseRTPChannel::OnRTPPacket(const platform::SocketAddress& from, const CRTPPacket& packet) {
-  // Only the device's packets; the port may differ from the one the camera announced.
-  if (deviceAddress_ == 0 || from.address != deviceAddress_) return;
+void CBaseRTPChannel::AcceptStreamSource(uint32_t networkAddress) {
+  receiver_.AcceptAlsoFrom(networkAddress);
+  rtcp_.AcceptAlsoFrom(networkAddress);
+}
+
+void CBaseRTPChannel::OnRTPPacket(const platform::SocketAddress&, const CRTPPacket& packet) {
+  // The receiver let only the device's packets through; the port may differ from the announced one.
   TakePacket(packet);
 }
 

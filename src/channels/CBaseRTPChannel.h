@@ -55,6 +55,10 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   std::string GetStreamName() override;
   void ConvertTime(uint32_t rtpTimestamp, ipcapture::SystemTimeRecord* time) override;
 
+  // Takes the stream's RTP and RTCP also from this IPv4 address (network order), as named by the
+  // camera for the stream being set up; forgotten when the next stream is connected. Any thread.
+  void AcceptStreamSource(uint32_t networkAddress);
+
   int32_t RTPMode() const { return configuration_.rtpMode; }
   // The device address as resolved at construction (network order), 0 when it did not resolve.
   uint32_t DeviceAddress() const { return deviceAddress_; }

@@ -31,6 +31,10 @@ bool CBaseRTSPChannel::Connect() {
   return client_.Start(settings, this, static_cast<enum RTPMode>(RTPMode()));
 }
 
+void CBaseRTSPChannel::OnStreamSource(uint32_t address) {
+  if (address != DeviceAddress()) AcceptStreamSource(address);
+}
+
 void CBaseRTSPChannel::Disconnect() {
   client_.Stop();
   CBaseRTPChannel::Disconnect();

@@ -20,6 +20,8 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser {
   // ---- IRTSPClientUser ----
   void OnInterleavedPacket(const CRTPPacket& packet) override { TakePacket(packet); }
   void OnClientStopped() override {}
+  // A source= in the SETUP answer other than the device's address: its packets are taken too.
+  void OnStreamSource(uint32_t address) override;
 
   // The settings the session is opened with (after the local ports are known).
   RTSPConnectionSettings ConnectionSettings();

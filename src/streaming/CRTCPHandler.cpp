@@ -84,7 +84,7 @@ void CRTCPHandler::OnClientPacket(IRTPClient*, const platform::SocketAddress& fr
   IRTCPByeListener* notify = nullptr;
   {
     RecursiveLockGuard guard(lock_);
-    if (from.address != cameraAddress_) return;
+    if (from.address != cameraAddress_ && (from.address == 0 || from.address != alsoFrom_)) return;
     rtcp::WalkCompound(data, size, [&](uint8_t type, const uint8_t* packet, size_t packetSize) {
       if (rtcp::VersionOf(packet[0]) != rtcp::kVersion) return;
       if (type == rtcp::kSenderReport && packetSize >= rtcp::kMinSenderReportSize) {

@@ -41,6 +41,8 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
   // Called for every RTP packet of the stream with its sequence number.
   void UpdateSequence(uint16_t sequence);
   void SetByeListener(IRTCPByeListener* listener);
+  // Reports are also taken from this IPv4 address (network order; 0 takes none beside the camera's).
+  void AcceptAlsoFrom(uint32_t networkAddress) { alsoFrom_ = networkAddress; }
   uint16_t LocalPort() { return udp_.LocalPort(); }
   // Our own source identifier as it goes on the wire.
   uint32_t OwnSsrc() const;
@@ -79,6 +81,7 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
   uint8_t lastSrStamp_[4] = {};
   CRTPSequenceStatistics statistics_;
   std::atomic<uint32_t> reportsSent_{0};
+  std::atomic<uint32_t> alsoFrom_{0};
 };
 
 }  // namespace norvale

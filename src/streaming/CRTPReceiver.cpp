@@ -1,12 +1,24 @@
 #include "streaming/CRTPReceiver.h"
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/Guard.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
+namespace {
+
+// "192.0.2.7" for an IPv4 address in network order.
+std::string DottedAddress(uint32_t networkAddress) {
+  uint8_t octets[4];
+  std::memcpy(octets, &networkAddress, 4);
+  return FormatString("%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
+}
+
+}  // namespace
 
 // What one delivery thread works on. The thread holds a reference for as long as it runs, so a
 // thread that outlives Stop (and the receiver) never reaches freed memory.
@@ -85,6 +97,18 @@ void CRTPReceiver::AcceptOnlyFrom(uint32_t networkAddress) {
   filtered_ = true;
 }
 
+void CRTPReceiver::AcceptAlsoFrom(uint32_t networkAddress) { alsoFrom_ = networkAddress; }
+
+bool CRTPReceiver::Accepted(uint32_t address) {
+  if (address == source_ || (address != 0 && address == alsoFrom_)) return true;
+  ++foreign_;
+  if (!foreignLogged_.exchange(true) && driver_)
+    driver_->Log(LogWarning, "%s: RTP packets for device %s come from %s, which is not the camera's address: dropped",
+                 "norvale::CRTPReceiver::OnClientPackets", driver_->GetDeviceName().c_str(),
+                 DottedAddress(address).c_str());
+  return false;
+}
+
 std::shared_ptr<CRTPReceiver::Session> CRTPReceiver::CurrentSession() {
   RecursiveLockGuard guard(sessionLock_);
   return session_;
@@ -101,6 +125,7 @@ bool CRTPReceiver::Start(uint16_t port) {
     return false;
   }
   auto session = std::make_shared<Session>(driver_, user_.load(), queueLimit_.load());
+  foreignLogged_ = false;
   {
     RecursiveLockGuard guard(sessionLock_);
     session_ = session;
@@ -186,12 +211,11 @@ void CRTPReceiver::OnClientPackets(IRTPClient* client, const platform::Datagram*
   // Not the device: never queued.
   platform::Datagram fromSource[CUDPClient::kBatchSize];
   if (filtered_) {
-    const uint32_t source = source_;
     while (count > 0) {
       const int part = std::min(count, CUDPClient::kBatchSize);
       int kept = 0;
       for (int i = 0; i < part; ++i)
-        if (datagrams[i].from.address == source) fromSource[kept++] = datagrams[i];
+        if (Accepted(datagrams[i].from.address)) fromSource[kept++] = datagrams[i];
       Queue(*session, fromSource, kept);
       datagrams += part;
       count -= part;

@@ -34,6 +34,8 @@ class CRTPReceiver : public IRTPClientUser {
   void SetUser(IRTPReceiverUser* user);
   // Packets from any other IPv4 sender (network byte order) are dropped before they are queued.
   void AcceptOnlyFrom(uint32_t networkAddress);
+  // One more sender taken beside that one (the address a camera names for its stream); 0 takes none.
+  void AcceptAlsoFrom(uint32_t networkAddress);
   // Opens the port (0: any free port) and starts the delivery thread; false if the port cannot be
   // opened or an earlier delivery thread still runs.
   bool Start(uint16_t port);
@@ -49,6 +51,8 @@ class CRTPReceiver : public IRTPClientUser {
   size_t QueuedPackets();
   // Packets dropped because the queue was full, since construction.
   uint64_t DroppedPackets() const { return dropped_; }
+  // Packets dropped because they came from another sender, since construction.
+  uint64_t ForeignPackets() const { return foreign_; }
   static constexpr size_t kDefaultQueueLimit = 4096;
 
   // IRTPClientUser: called by the receiver's own UDP client.
@@ -64,11 +68,15 @@ class CRTPReceiver : public IRTPClientUser {
 
   std::shared_ptr<Session> CurrentSession();
   void Queue(Session& session, const platform::Datagram* datagrams, int count);
+  bool Accepted(uint32_t address);
 
   IDriver* driver_;
   std::atomic<IRTPReceiverUser*> user_{nullptr};
   std::atomic<bool> filtered_{false};
   std::atomic<uint32_t> source_{0};
+  std::atomic<uint32_t> alsoFrom_{0};
+  std::atomic<uint64_t> foreign_{0};
+  std::atomic<bool> foreignLogged_{false};  // the first foreign sender of a start is logged
   std::unique_ptr<CUDPClient> client_;
   std::atomic<IRTPClient*> ownClient_{nullptr};
   RecursiveLock sessionLock_;

@@ -211,7 +211,8 @@ TEST_F(ChannelDevice, AFailedPreparationIsRetriedEveryRoundWithoutConnecting) {
   EXPECT_EQ(driver_.Count("Signal was lost"), 0u);  // it never was online
 }
 
-TEST_F(ChannelDevice, OnlyTheDevicesPacketsReachTheDepacketizer) {
+TEST_F(ChannelDevice, TheReceiversPacketsReachTheDepacketizerFromAnyPort) {
+  // The sender is checked once, by the receiver, before its queue.
   RecordingFrameSink sink;
   LoopChannel channel(&driver_, &sink);
   norvale::CRTPPacket packet;
@@ -220,11 +221,9 @@ TEST_F(ChannelDevice, OnlyTheDevicesPacketsReachTheDepacketizer) {
   packet.sequenceNumber = 1;
   channel.OnRTPPacket(norvale::platform::SocketAddress::IPv4(device, 40000), packet);
   packet.sequenceNumber = 2;
-  channel.OnRTPPacket(norvale::platform::SocketAddress::IPv4(norvale::ResolveHost("127.0.0.5"), 40000), packet);
-  packet.sequenceNumber = 3;
-  channel.OnRTPPacket(norvale::platform::SocketAddress::IPv4(device, 1), packet);  // any port of the device
+  channel.OnRTPPacket(norvale::platform::SocketAddress::IPv4(device, 1), packet);
   std::lock_guard<std::mutex> lock(channel.mutex);
-  EXPECT_EQ(channel.handled, (std::vector<uint16_t>{1, 3}));
+  EXPECT_EQ(channel.handled, (std::vector<uint16_t>{1, 2}));
 }
 
 // ---- codec channels -------------------------------------------------------------------------------
