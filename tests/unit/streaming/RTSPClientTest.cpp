@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "runtime/Base64.h"
 #include "runtime/MD5.h"
@@ -215,23 +216,19 @@ TEST(RTSPClient, DigestChallengeIsAnsweredOnceAndThenUsedForEveryRequest) {
 }
 
 TEST(RTSPClient, ARenewedDigestNonceIsRetriedOncePerRequest) {
-  struct Case {
-    std::string challenge;  // the parameters after realm and nonce
-    int renewals;           // SETUP answers with a new nonce before one is accepted
-    bool plays;
-  };
-  for (const Case& c : std::vector<Case>{{", stale=TRUE", 1, true}, {"", 1, true}, {", stale=true", 2, false}}) {
-    Script script;
-    int nonce = 0, renewals = 0;
+  // The challenge's extra parameters, how many SETUP answers renew the nonce, whether PLAY follows.
+  for (const auto& [extra, renewals, plays] : std::vector<std::tuple<std::string, int, bool>>{
+           {", stale=TRUE", 1, true}, {"", 1, true}, {", stale=true", 2, false}}) {
+    int nonce = 0, renewed = 0;
     ScriptedRtspServer server([&](const RtspRequest& r) {
-      const std::string current = "nonce=\"n" + std::to_string(nonce) + "\"";
-      const bool renew = r.method == "SETUP" && renewals < c.renewals;
-      if (r.Header("Authorization").find(current) != std::string::npos && !renew) return script(r);
-      if (renew) ++renewals, ++nonce;
+      const bool renew = r.method == "SETUP" && renewed < renewals;
+      if (!renew && r.Header("Authorization").find("nonce=\"n" + std::to_string(nonce)) != std::string::npos)
+        return Script{}(r);
+      nonce += renew, renewed += renew;
       RtspReply reply;
       reply.text = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(r.cseq) +
                    "\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n" + std::to_string(nonce) + "\"" +
-                   (renew ? c.challenge : "") + "\r\n\r\n";
+                   (renew ? extra : "") + "\r\n\r\n";
       return reply;
     });
     zephrin::test::FakeDriver driver;
@@ -243,48 +240,40 @@ TEST(RTSPClient, ARenewedDigestNonceIsRetriedOncePerRequest) {
     ASSERT_TRUE(client.Start(settings, &user, norvale::RTPoverUDP));
     ASSERT_TRUE(WaitUntil([&] { return server.Count("PLAY") == 1 || user.stopped == 1; }));
     client.Stop();
-    EXPECT_EQ(server.Count("SETUP"), 2u) << c.challenge;
-    EXPECT_EQ(server.Count("PLAY"), c.plays ? 1u : 0u) << c.challenge;
-    // A SETUP that fails for good is logged with the URL it went to.
-    EXPECT_EQ(driver.Count("SETUP " + Base(server.Port()) + "/trackID=1 failed (status 401)"), c.plays ? 0u : 1u);
+    EXPECT_EQ(server.Count("SETUP"), 2u) << extra;
+    EXPECT_EQ(server.Count("PLAY"), plays ? 1u : 0u) << extra;
+    EXPECT_EQ(driver.Count("SETUP " + Base(server.Port()) + "/trackID=1 failed (status 401)"), plays ? 0u : 1u);
   }
 }
 
 TEST(RTSPClient, OnlyAMediaOfTheEncodingAskedForIsSetUp) {
-  const std::string h264 = "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:trackID=3\r\n";
   const std::string pcmu = "m=audio 0 RTP/AVP 0\r\na=control:trackID=1\r\n";
-  struct Case {
-    std::string encoding, sdp;
-    std::string offered;  // in the refusal, empty when SETUP goes out
-  };
-  const std::vector<Case> cases = {
-      {"H264", "v=0\r\n" + pcmu + "m=application 0 RTP/AVP 107\r\na=control:trackID=2\r\n" + h264, ""},
-      {"JPEG", "v=0\r\nm=video 0 RTP/AVP 26\r\na=control:trackID=3\r\n", ""},
+  // The encoding asked for, the description, and what the refusal names (empty: SETUP of trackID=3).
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       {"H264",
-       "v=0\r\nm=video 0 RTP/AVP 98\r\na=rtpmap:98 H265/90000\r\na=fmtp:98 sprop-vps=QAEMAf//;sprop-sps=QgEB\r\n" +
-           pcmu,
+       pcmu + "m=application 0 RTP/AVP 107\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
+              "a=control:trackID=3\r\n",
+       ""},
+      {"JPEG", "m=video 0 RTP/AVP 26\r\na=control:trackID=3\r\n", ""},
+      {"H264", "m=video 0 RTP/AVP 98\r\na=rtpmap:98 H265/90000\r\na=fmtp:98 sprop-vps=QAEM;sprop-sps=QgEB\r\n" + pcmu,
        "H265, PCMU"},
-      {"MP4V-ES", "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H263-2000/90000\r\na=fmtp:96 config=000001B0\r\n",
-       "H263-2000"},
-      {"JPEG", "v=0\r\n" + h264, "H264"},
+      {"MP4V-ES", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H263-2000/90000\r\na=fmtp:96 config=000001B0\r\n", "H263-2000"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [encoding, sdp, offered] : cases) {
     Script script;
-    script.sdp = c.sdp;
+    script.sdp = "v=0\r\n" + sdp;
     ScriptedRtspServer server(script);
     zephrin::test::FakeDriver driver;
     ClientUser user;
     CBaseRTSPClient client(&driver);
     auto settings = Settings(server.Port());
-    settings.encoding = c.encoding;
+    settings.encoding = encoding;
     ASSERT_TRUE(client.Start(settings, &user, norvale::RTPoverUDP));
     ASSERT_TRUE(WaitUntil([&] { return server.Count("PLAY") == 1 || user.stopped == 1; }));
     client.Stop();
-    const bool refused = !c.offered.empty();
-    EXPECT_EQ(server.Count("SETUP"), refused ? 0u : 1u) << c.sdp;
+    EXPECT_EQ(server.Count("SETUP"), offered.empty() ? 1u : 0u) << sdp;
     for (const auto& r : server.Requests("SETUP")) EXPECT_EQ(r.url, Base(server.Port()) + "/trackID=3");
-    EXPECT_EQ(driver.Count("offers " + c.offered + "; none is " + c.encoding), refused ? 1u : 0u) << c.sdp;
-    EXPECT_EQ(driver.Count("DESCRIBE"), 0u) << c.sdp;
+    EXPECT_EQ(driver.Count("offers " + offered + "; none is " + encoding), offered.empty() ? 0u : 1u) << sdp;
   }
 }
 
@@ -445,35 +434,30 @@ TEST(RTSPClient, KeepAliveUsesTheConfiguredPeriodWithoutAnnouncedTimeout) {
 }
 
 TEST(RTSPClient, GetParameterKeepsAliveOnlyWhereThePublicHeaderOffersIt) {
-  struct Case {
-    std::string optionsPublic, setupPublic;
-    std::vector<std::string> keepAlive;  // the requests of the first keep-alive
-  };
   const std::string offering = "Public: OPTIONS, DESCRIBE, GET_PARAMETER, PLAY\r\n";
-  const std::vector<Case> cases = {
-      {offering, "", {"OPTIONS", "GET_PARAMETER"}},  // the answer that names it brings one at once
-      {"Public: OPTIONS, DESCRIBE, PLAY\r\n", "", {"OPTIONS"}},
-      {"", offering, {"GET_PARAMETER"}},
-  };
-  for (const Case& c : cases) {
+  // Public in the OPTIONS answer, in the SETUP answer, and the requests of the first keep-alive: the
+  // answer that first names GET_PARAMETER brings one at once (the next check is 30 s later).
+  for (const auto& [options, setup, keepAlive] :
+       std::vector<std::tuple<std::string, std::string, std::vector<std::string>>>{
+           {offering, "", {"OPTIONS", "GET_PARAMETER"}},
+           {"Public: OPTIONS, DESCRIBE, PLAY\r\n", "", {"OPTIONS"}},
+           {"", offering, {"GET_PARAMETER"}}}) {
     Script script;
-    script.optionsHeaders = c.optionsPublic;
-    script.transport = "RTP/AVP;unicast;client_port=5000-5001;source=10.0.0.7\r\n" + c.setupPublic;
+    script.optionsHeaders = options;
+    script.transport = "RTP/AVP;unicast;client_port=5000-5001;source=10.0.0.7\r\n" + setup;
     ScriptedRtspServer server(script);
     ClientUser user;
     CBaseRTSPClient client;
     ASSERT_TRUE(client.Start(Settings(server.Port()), &user, norvale::RTPoverUDP));
-    // The first keep-alive check comes 2 s after PLAY, the next 30 s later.
-    ASSERT_TRUE(WaitUntil([&] { return server.Requests().size() == 3 + c.keepAlive.size(); }));
+    ASSERT_TRUE(WaitUntil([&] { return server.Requests().size() == 3 + keepAlive.size(); }));
     client.Stop();
     const auto requests = server.Requests();
-    std::vector<std::string> keepAlive;
+    std::vector<std::string> sent;
     for (size_t i = 3; i + 1 < requests.size(); ++i) {
-      keepAlive.push_back(requests[i].method);
-      EXPECT_EQ(requests[i].url, Base(server.Port()));
-      EXPECT_EQ(requests[i].Header("Session"), "12345678");
+      sent.push_back(requests[i].method);
+      EXPECT_EQ(requests[i].url + " " + requests[i].Header("Session"), Base(server.Port()) + " 12345678");
     }
-    EXPECT_EQ(keepAlive, c.keepAlive) << c.optionsPublic << c.setupPublic;
+    EXPECT_EQ(sent, keepAlive) << options << setup;
     EXPECT_EQ(user.source, norvale::platform::IPv4Address(10, 0, 0, 7));
   }
 }
