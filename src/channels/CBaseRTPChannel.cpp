@@ -15,6 +15,7 @@ CBaseRTPChannel::CBaseRTPChannel(uint32_t camera, IDriver* driver, ipcapture::Fr
   receiver_.SetUser(this);
   // Packets of any other sender are dropped by the receiver before they take a place in its queue.
   receiver_.AcceptOnlyFrom(deviceAddress_);
+  rtcp_.SetByeListener(this);
 }
 
 CBaseRTPChannel::~CBaseRTPChannel() { Shutdown(); }
@@ -65,7 +66,7 @@ void CBaseRTPChannel::CaptureThreadBody() {
         wait = 10;
       }
     }
-    StopEvent().Wait(wait);
+    WaitRound(wait);
 
     const uint32_t silence = LastFrameTime().Elapsed();
     if (silence >= limit / 2) {
@@ -85,9 +86,23 @@ void CBaseRTPChannel::CaptureThreadBody() {
   SetCameraState(false);
 }
 
+void CBaseRTPChannel::WaitRound(uint32_t ms) {
+  CEvent* events[2] = {&StopEvent(), &byeEvent_};
+  if (CEvent::WaitAny(events, 2, ms) != 1) return;
+  // The camera ended the stream: reconnect now rather than after half the stream time-out. The
+  // signal-loss rules stay those of the missing frames.
+  byeEvent_.Reset();
+  if (GetState() != ChannelStreaming) return;
+  SetState(ChannelSignalLost);
+  if (Driver())
+    Driver()->Log(LogInfo, "%s: %s ended the stream (RTCP BYE); reconnecting", "norvale::CBaseRTPChannel::WaitRound",
+                  CameraText(true).c_str());
+}
+
 bool CBaseRTPChannel::ConnectStream() {
   DisconnectStream();
   frameEvent_.Reset();
+  byeEvent_.Reset();  // a BYE of the session before does not end the new one
   AcceptStreamSource(0);
   if (Prepare()) return Connect();
   DisconnectStream();

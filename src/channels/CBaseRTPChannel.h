@@ -21,7 +21,10 @@ namespace norvale {
 // The receiving side of a live stream: the capture loop that connects, watches for frames and
 // reconnects after a lost signal, the choice of a free local UDP port pair, the filter that keeps
 // only the device's packets, and the hand-off of finished frames to the host's frame sink.
-class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, public IMediaParserClient {
+class CBaseRTPChannel : public CBaseCameraChannel,
+                        public IRTPReceiverUser,
+                        public IMediaParserClient,
+                        public IRTCPByeListener {
  public:
   static constexpr uint16_t kFirstPort = 3556;
   static constexpr uint16_t kPortLimit = 4556;  // the last pair starts below this
@@ -39,6 +42,10 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   void OnRTPPacket(const platform::SocketAddress& from, const CRTPPacket& packet) override;
   void OnRTPTimeout() override {}
   void OnRTPClosed() override {}
+
+  // ---- IRTCPByeListener ----
+  // On the RTCP thread: only marks the stream as ended, the capture loop reconnects on its next round.
+  void OnRTCPBye() override { byeEvent_.Set(); }
 
   // ---- IMediaParserClient ----
   bool OnFrameCompleted(ipcapture::FrameBuffer* frame) override;
@@ -83,6 +90,9 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
 
  private:
   bool ConnectStream();
+  // The wait at the end of a round: cut short by the stop, or by a BYE, which turns a streaming
+  // channel to signal lost so that the round after reconnects.
+  void WaitRound(uint32_t ms);
   void DisconnectStream();
   uint32_t StreamTimeout();
 
@@ -90,6 +100,7 @@ class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, publ
   CTime keepAlive_;
   uint32_t deviceAddress_;
   CTimeStampConverter timeStamps_;
+  CManualEvent byeEvent_;  // the camera ended the stream with an RTCP BYE; before rtcp_, which sets it
   CRTPReceiver receiver_;
   CRTCPHandler rtcp_;
   CDeviceConfiguration configuration_;

@@ -25,6 +25,7 @@ RTSPConnectionSettings CBaseRTSPChannel::ConnectionSettings() {
   settings.clientRTPPort = Receiver().LocalPort();
   settings.clientRTCPPort = RTCPHandler().LocalPort();
   FillStreamPath(settings);
+  settings.encoding = MediaEncoding();
   return settings;
 }
 
@@ -33,6 +34,10 @@ bool CBaseRTSPChannel::Connect() {
   const RTSPConnectionSettings settings = ConnectionSettings();
   if (StopRequested()) return false;
   return client_.Start(settings, this, static_cast<enum RTPMode>(RTPMode()));
+}
+
+void CBaseRTSPChannel::OnStreamSource(uint32_t address) {
+  if (address != DeviceAddress()) AcceptStreamSource(address);
 }
 
 void CBaseRTSPChannel::Disconnect() {

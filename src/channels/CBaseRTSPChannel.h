@@ -20,6 +20,8 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser {
   // ---- IRTSPClientUser ----
   void OnInterleavedPacket(const CRTPPacket& packet) override { TakePacket(packet); }
   void OnClientStopped() override {}
+  // A source= in the SETUP answer other than the device's address: its packets are taken too.
+  void OnStreamSource(uint32_t address) override;
 
   // The settings the session is opened with (after the local ports are known).
   RTSPConnectionSettings ConnectionSettings();
@@ -29,6 +31,8 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser {
   void Disconnect() override;  // slot 11
   // Slot 16: the stream path on the camera.
   virtual void FillStreamPath(RTSPConnectionSettings& settings) = 0;
+  // The encoding name the stream must have in the camera's description (e.g. H264); empty for any.
+  virtual std::string MediaEncoding() { return {}; }
 
  private:
   CBaseRTSPClient client_;

@@ -33,6 +33,19 @@ std::string CCommonChannelRTSP::GetStreamName() {
 
 bool CCommonChannelRTSP::OnDescribe(const SDPDescription&) { return true; }
 
+std::string CCommonChannelRTSP::MediaEncoding() {
+  switch (codec_) {
+    case ipcapture::CodecH264:
+      return "H264";
+    case ipcapture::CodecJPEG:
+      return "JPEG";
+    case ipcapture::CodecMPEG4:
+      return "MP4V-ES";
+    default:
+      return {};
+  }
+}
+
 bool CCommonChannelRTSP::Prepare() {
   if (!manager_ || StopRequested()) return false;
   return manager_->Apply(&StopEvent(), codec_, CameraRequest());

@@ -27,6 +27,8 @@ class CCommonChannelRTSP : public CBaseRTSPChannel {
 
  protected:
   bool Prepare() override;
+  // The rtpmap name of the codec: H264, JPEG or MP4V-ES.
+  std::string MediaEncoding() override;
   // The request as the camera is asked for it.
   virtual ChannelSettings CameraRequest() { return Settings(); }
 

@@ -9,6 +9,7 @@
 #include "runtime/DigestAuth.h"
 #include "runtime/StringUtils.h"
 #include "streaming/CRTSPStreamParser.h"
+#include "streaming/CSDPResponseParser.h"
 
 namespace norvale {
 
@@ -225,6 +226,8 @@ std::string CBaseRTSPClient::BuildRequest(RTSPMethod method) {
       return "OPTIONS " + base + " " + head + session + "\r\n";
     case RTSPMethod::Pause:
       return "PAUSE " + base + " " + head + session + range + "\r\n";
+    case RTSPMethod::GetParameter:
+      return "GET_PARAMETER " + base + " " + head + session + "\r\n";
     default:
       return {};
   }
@@ -377,20 +380,31 @@ bool CBaseRTSPClient::SendRequest(RTSPMethod method) {
 
 bool CBaseRTSPClient::ExecuteRequest(RTSPMethod method) {
   if (StopRequested() && method != RTSPMethod::Teardown) return false;
+  // The nonce this request's Digest answer is computed with, if it carries one.
+  const bool digestSent =
+      settings_.authScheme == AuthScheme::Digest && !BuildAuthorizationHeader(method, std::string()).empty();
+  const std::string nonce = digestSent ? parser_.Nonce() : std::string();
   bool ok = SendRequest(method);
-  if (ok && parser_.Status() == 401 && parser_.ChallengeScheme() != settings_.authScheme) {
-    settings_.authScheme = parser_.ChallengeScheme();
-    ok = SendRequest(method);
+  // A 401 gets one more attempt per request: with the scheme it names instead of the one in use, or
+  // with the new nonce of a Digest challenge that only renewed the nonce (stale=true, or another
+  // nonce than the one answered).
+  if (ok && parser_.Status() == 401) {
+    if (parser_.ChallengeScheme() != settings_.authScheme) {
+      settings_.authScheme = parser_.ChallengeScheme();
+      ok = SendRequest(method);
+    } else if (digestSent && parser_.ChallengeScheme() == AuthScheme::Digest &&
+               (parser_.NonceStale() || parser_.Nonce() != nonce)) {
+      ok = SendRequest(method);
+    }
   }
   ok = ok && parser_.Status() / 100 == 2;
   if (!ok && (method == RTSPMethod::Describe || method == RTSPMethod::Setup) && !StopRequested()) {
+    const std::string url = ForLog(method == RTSPMethod::Setup ? GetSetupURL() : GetBaseURL());
     // No status: the connection broke or the camera did not answer, a socket error like any other.
     if (parser_.Status() == 0)
-      LogQuiet("ExecuteRequest", "%s %s failed (status %u)", RTSPMethodName(method), ForLog(GetBaseURL()).c_str(),
-               parser_.Status());
+      LogQuiet("ExecuteRequest", "%s %s failed (status %u)", RTSPMethodName(method), url.c_str(), parser_.Status());
     else
-      LogFailure("ExecuteRequest", "%s %s failed (status %u)", RTSPMethodName(method), ForLog(GetBaseURL()).c_str(),
-                 parser_.Status());
+      LogFailure("ExecuteRequest", "%s %s failed (status %u)", RTSPMethodName(method), url.c_str(), parser_.Status());
   }
   return ok;
 }
@@ -405,15 +419,23 @@ bool CBaseRTSPClient::KeepAliveDue() {
   return elapsedMs > periodMs / 2;
 }
 
+RTSPMethod CBaseRTSPClient::KeepAliveMethod() const {
+  return parser_.OffersGetParameter() ? RTSPMethod::GetParameter : RTSPMethod::Options;
+}
+
 void CBaseRTSPClient::KeepAlive() {
   if (!KeepAliveDue()) return;
-  ExecuteRequest(RTSPMethod::Options);
+  const bool offered = parser_.OffersGetParameter();
+  ExecuteRequest(KeepAliveMethod());
+  // The OPTIONS answer just said that the server takes GET_PARAMETER, perhaps as its only refresh
+  // of the session: one goes out at once instead of half a session time-out later.
+  if (!offered && parser_.OffersGetParameter()) ExecuteRequest(RTSPMethod::GetParameter);
   lastKeepAlive_ = platform::FileTimeNow();
 }
 
 void CBaseRTSPClient::KeepAliveInStream() {
   if (!KeepAliveDue() || StopRequested()) return;
-  SendText(BuildRequest(RTSPMethod::Options));
+  SendText(BuildRequest(KeepAliveMethod()));
   lastKeepAlive_ = platform::FileTimeNow();
 }
 
@@ -455,6 +477,29 @@ bool CBaseRTSPClient::CallOnDescribe() {
   ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
 }
 
+void CBaseRTSPClient::CallOnStreamSource() {
+  const uint32_t source = parser_.TransportSource();
+  if (!user_ || source == 0) return;
+  try {
+    user_->OnStreamSource(source);
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
+}
+
+bool CBaseRTSPClient::OffersWantedEncoding() {
+  const SDPDescription& description = parser_.Description();
+  const SDPMedia* media = description.Media(settings_.mediaSlot);
+  const bool present = media && media->present;
+  if (settings_.encoding.empty() || (!present && description.offered.empty())) return true;
+  if (present) {
+    const std::string name = CSDPResponseParser::EncodingName(*media);
+    if (name.empty() || ToLower(name) == ToLower(settings_.encoding)) return true;
+  }
+  LogFailure("Run", "%s offers %s; none is %s", ForLog(GetBaseURL()).c_str(),
+             ForLog(Join(description.offered, ", ")).c_str(), settings_.encoding.c_str());
+  return false;
+}
+
 void CBaseRTSPClient::CallOnClientStopped() {
   if (!user_) return;
   try {
@@ -477,8 +522,11 @@ void CBaseRTSPClient::Run() {
   pauseEvent_.Reset();
   playEvent_.Reset();
   if (StopRequested() || !ExecuteRequest(RTSPMethod::Describe)) return;
+  // A description without the media asked for ends the session as a failed DESCRIBE does.
+  if (!OffersWantedEncoding()) return;
   if (CallOnDescribe() && !StopRequested() && ExecuteRequest(RTSPMethod::Setup)) {
     failures_.Succeed();  // a session that gets this far ends a run of failures
+    CallOnStreamSource();
     if (!paused_) playEvent_.Set();
     CEvent* events[] = {&StopEvent(), &pauseEvent_, &playEvent_};
     for (bool running = true; running;) {

@@ -16,7 +16,8 @@
 namespace norvale {
 
 // One RTSP session with one camera over one TCP connection, on a thread of its own: DESCRIBE, the
-// description to the user, SETUP of one media, PLAY, OPTIONS keep-alives, TEARDOWN. In the two TCP
+// description to the user, SETUP of one media, PLAY, keep-alives (OPTIONS, or GET_PARAMETER where the
+// server offers it), TEARDOWN. In the two TCP
 // modes the RTP packets arrive interleaved in the same connection and go to the user from here.
 class CBaseRTSPClient : public CBaseThread {
  public:
@@ -80,11 +81,17 @@ class CBaseRTSPClient : public CBaseThread {
     size_t Want(size_t pending) const;
   };
   bool KeepAliveDue();
+  // GET_PARAMETER once an answer's Public header offered it, else OPTIONS.
+  RTSPMethod KeepAliveMethod() const;
   void KeepAlive();
-  // Keep-alive while the interleaved stream runs: OPTIONS is sent, its reply arrives in the stream.
+  // Keep-alive while the interleaved stream runs: the request is sent, its reply arrives in the stream.
   void KeepAliveInStream();
   bool SendText(const std::string& text);
   bool CallOnDescribe();
+  void CallOnStreamSource();
+  // False, with one line naming what the camera offers, when the description's media of the
+  // chosen slot has another encoding than the one asked for, or the description has none of them.
+  bool OffersWantedEncoding();
   void CallOnClientStopped();
   // A failure the camera answered (an error status, an oversized answer): logged as a warning once per
   // run of failed sessions. LogQuiet is for a camera that is away (no connection, no answer): its lines

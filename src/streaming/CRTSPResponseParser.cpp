@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/Guard.h"
+#include "platform/Socket.h"
 #include "runtime/DigestAuth.h"
 #include "runtime/StringUtils.h"
 #include "streaming/CSDPResponseParser.h"
@@ -67,6 +68,27 @@ int32_t LeadingInteger(const std::string& text) {
   return static_cast<int32_t>(negative ? -value : value);
 }
 
+// A dotted IPv4 address, four decimal numbers of at most three digits up to 255 and nothing else,
+// in network order; 0 for any other text.
+uint32_t DottedIPv4(const std::string& text) {
+  uint8_t bytes[4] = {};
+  size_t pos = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) {
+      if (pos >= text.size() || text[pos] != '.') return 0;
+      ++pos;
+    }
+    unsigned value = 0;
+    size_t digits = 0;
+    for (; pos < text.size() && digits < 4 && text[pos] >= '0' && text[pos] <= '9'; ++pos, ++digits)
+      value = value * 10 + static_cast<unsigned>(text[pos] - '0');
+    if (digits == 0 || digits > 3 || value > 255) return 0;
+    bytes[i] = static_cast<uint8_t>(value);
+  }
+  if (pos != text.size()) return 0;
+  return platform::IPv4Address(bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
 }  // namespace
 
 void CRTSPResponseParser::Reset() {
@@ -82,6 +104,9 @@ void CRTSPResponseParser::Reset() {
   challengeScheme_ = AuthScheme::None;
   realm_.clear();
   nonce_.clear();
+  stale_ = false;
+  offersGetParameter_ = false;
+  transportSource_ = 0;
 }
 
 bool CRTSPResponseParser::ParseResponse(const std::string& text, RTSPMethod method) {
@@ -109,6 +134,7 @@ bool CRTSPResponseParser::Parse(const std::string& text, RTSPMethod method) {
   version_.assign(tokenStart, p);
   status_ = static_cast<uint32_t>(status);
   contentLength_ = 0;
+  stale_ = false;
 
   if (status_ != 200 && status_ != 401) return false;
 
@@ -161,7 +187,9 @@ bool CRTSPResponseParser::ApplyHeader(const std::string& line) {
   if (name == "content-base") return ApplyContentBase(line);
   if (name == "session") return ApplySession(line);
   if (name == "www-authenticate") return ApplyChallenge(line);
-  // Date, Transport, Range, RTP-Info, Server, Accept-Ranges, RTCP-Interval and unknown headers.
+  if (name == "public") ApplyPublic(line);
+  if (name == "transport") ApplyTransport(line);
+  // Date, Range, RTP-Info, Server, Accept-Ranges, RTCP-Interval and unknown headers.
   return true;
 }
 
@@ -175,6 +203,22 @@ bool CRTSPResponseParser::ApplyContentBase(const std::string& line) {
   const size_t url = line.find("rtsp://", at + kName.size());
   if (url != std::string::npos) contentBase_ = Trim(line.substr(url));
   return true;
+}
+
+void CRTSPResponseParser::ApplyPublic(const std::string& line) {
+  offersGetParameter_ = false;
+  for (const std::string& method : Split(line.substr(line.find(':') + 1), ","))
+    if (ToLower(Trim(method)) == "get_parameter") offersGetParameter_ = true;
+}
+
+void CRTSPResponseParser::ApplyTransport(const std::string& line) {
+  transportSource_ = 0;
+  // The server's choice is the first transport of the list.
+  const std::string value = line.substr(line.find(':') + 1);
+  for (const std::string& parameter : Split(value.substr(0, value.find(',')), ";")) {
+    const std::string item = Trim(parameter);
+    if (item.size() > 7 && ToLower(item.substr(0, 7)) == "source=") transportSource_ = DottedIPv4(Trim(item.substr(7)));
+  }
 }
 
 bool CRTSPResponseParser::ApplySession(const std::string& line) {
@@ -215,6 +259,7 @@ bool CRTSPResponseParser::ApplyChallenge(const std::string& line) {
   challengeScheme_ = scheme;
   realm_ = challenge ? RemoveChars(challenge->Param("realm"), "\"") : std::string();
   nonce_ = challenge ? RemoveChars(challenge->Param("nonce"), "\"") : std::string();
+  stale_ = challenge && ToLower(Trim(challenge->Param("stale"))) == "true";
   if (scheme == AuthScheme::Digest) return !realm_.empty() && !nonce_.empty();
   return true;
 }

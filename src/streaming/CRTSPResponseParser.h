@@ -34,6 +34,14 @@ class CRTSPResponseParser {
   AuthScheme ChallengeScheme() const { return challengeScheme_; }
   const std::string& Realm() const { return realm_; }
   const std::string& Nonce() const { return nonce_; }
+  // The last challenge said that the nonce of the request had expired (stale=true); cleared by
+  // every status line.
+  bool NonceStale() const { return stale_; }
+  // The last Public header names GET_PARAMETER.
+  bool OffersGetParameter() const { return offersGetParameter_; }
+  // The source=, as a dotted IPv4 address, of the last Transport header (network order); 0 when
+  // it named none or something else.
+  uint32_t TransportSource() const { return transportSource_; }
 
  private:
   bool Parse(const std::string& text, RTSPMethod method);
@@ -41,6 +49,8 @@ class CRTSPResponseParser {
   bool ApplySession(const std::string& line);
   bool ApplyChallenge(const std::string& line);
   bool ApplyContentBase(const std::string& line);
+  void ApplyPublic(const std::string& line);
+  void ApplyTransport(const std::string& line);
 
   SDPDescription description_;
   std::string version_;
@@ -54,6 +64,9 @@ class CRTSPResponseParser {
   AuthScheme challengeScheme_ = AuthScheme::None;
   std::string realm_;
   std::string nonce_;
+  bool stale_ = false;
+  bool offersGetParameter_ = false;
+  uint32_t transportSource_ = 0;
 };
 
 }  // namespace norvale

@@ -26,11 +26,35 @@ std::string FormatParameter(const std::string& key, const std::string& line) {
   return value;
 }
 
+// Payload formats with a fixed encoding (RFC 3551) that a camera may offer without an rtpmap.
+const char* StaticEncoding(const std::string& format) {
+  static const struct {
+    const char* format;
+    const char* name;
+  } kStatic[] = {{"0", "PCMU"}, {"8", "PCMA"},  {"14", "MPA"}, {"26", "JPEG"},
+                 {"32", "MPV"}, {"33", "MP2T"}, {"34", "H263"}};
+  for (const auto& entry : kStatic)
+    if (format == entry.format) return entry.name;
+  return "";
+}
+
+// A video encoding whose format parameters this parser reads.
+bool ReadsFormatParameters(const std::string& name) {
+  const std::string lower = ToLower(name);
+  return name.empty() || lower == "h264" || lower == "mp4v-es";
+}
+
 }  // namespace
+
+std::string CSDPResponseParser::EncodingName(const SDPMedia& media) {
+  if (!media.encoding.empty()) return media.encoding.substr(0, media.encoding.find('/'));
+  return StaticEncoding(media.format);
+}
 
 bool CSDPResponseParser::Parse(const std::string& text) {
   description_.Clear();
   slot_ = SDPMediaSlot::None;
+  inSection_ = false;
   size_t pos = 0;
   while (pos < text.size()) {
     pos = text.find_first_not_of("\r\n", pos);
@@ -71,7 +95,20 @@ bool CSDPResponseParser::HandleMedia(const std::string& line) {
     slot_ = SDPMediaSlot::Metadata;
   else
     slot_ = SDPMediaSlot::None;
+  inSection_ = description_.offered.size() < SDPDescription::kMaxOffered;
+  sectionFormat_ = fields.size() >= 4 ? fields[3] : std::string();
+  sectionRank_ = 0;
+  if (inSection_) {
+    const char* name = StaticEncoding(sectionFormat_);
+    description_.offered.push_back(*name ? std::string(name) : sectionFormat_);
+  }
   SDPMedia* media = description_.Media(slot_);
+  if (media) {
+    // A later section of the same kind takes the slot's encoding with it.
+    media->present = true;
+    media->format = sectionFormat_;
+    media->encoding.clear();
+  }
   if (media && fields.size() >= 3) {
     media->port = ToUnsigned16(fields[1]);
     media->protocol = fields[2];
@@ -103,13 +140,21 @@ bool CSDPResponseParser::HandleControl(const std::string& line) {
 bool CSDPResponseParser::HandleRtpMap(const std::string& line) {
   const std::vector<std::string> fields = Fields(FindParamValue("a=rtpmap", ":", line, "\r\n"));
   if (fields.size() < 2) return false;
+  // The rtpmap of the section's first payload format names it; another one only until that comes.
+  const int rank = fields[0] == sectionFormat_ ? 2 : 1;
+  if (rank <= sectionRank_) return true;
+  sectionRank_ = rank;
   if (SDPMedia* media = description_.Media(slot_)) media->encoding = fields[1];
+  if (inSection_) description_.offered.back() = fields[1].substr(0, fields[1].find('/'));
   return true;
 }
 
 bool CSDPResponseParser::HandleFormatParameters(const std::string& line) {
   if (slot_ == SDPMediaSlot::None) return false;
   if (slot_ != SDPMediaSlot::Video) return true;
+  // The parameters of another codec (H.265's sprop-vps, a foreign config=) are not read: such a
+  // track is not set up.
+  if (!ReadsFormatParameters(EncodingName(description_.video))) return true;
 
   const std::string sets = FormatParameter("sprop-parameter-sets", line);
   if (!sets.empty()) {

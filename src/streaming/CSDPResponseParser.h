@@ -16,6 +16,10 @@ class CSDPResponseParser {
   bool Parse(const std::string& text);
   const SDPDescription& Description() const { return description_; }
 
+  // The encoding name of a media: its rtpmap's up to the '/', or the name of a static payload
+  // format (26 is JPEG); empty when neither is known.
+  static std::string EncodingName(const SDPMedia& media);
+
  private:
   bool HandleMedia(const std::string& line);
   bool HandleConnection(const std::string& line);
@@ -25,6 +29,11 @@ class CSDPResponseParser {
 
   SDPDescription description_;
   SDPMediaSlot slot_ = SDPMediaSlot::None;
+  // The m= section being read: its first payload format and how well its encoding is known (0 not
+  // at all, 1 from the rtpmap of another format, 2 from the rtpmap of its first format).
+  bool inSection_ = false;
+  std::string sectionFormat_;
+  int sectionRank_ = 0;
 };
 
 }  // namespace norvale

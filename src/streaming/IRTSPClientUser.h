@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdint>
+
 #include "streaming/CRTPPacket.h"
 #include "streaming/SDPDescription.h"
 
@@ -14,6 +16,9 @@ class IRTSPClientUser {
   virtual void OnInterleavedPacket(const CRTPPacket& packet) = 0;
   // The last call of the client's thread.
   virtual void OnClientStopped() = 0;
+  // After SETUP: the camera sends the stream from this IPv4 address (network order), as its
+  // Transport answer names it in source=.
+  virtual void OnStreamSource(uint32_t /*address*/) {}
 };
 
 }  // namespace norvale

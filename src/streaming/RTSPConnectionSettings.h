@@ -23,7 +23,10 @@ struct RTSPConnectionSettings {
   AuthScheme authScheme = AuthScheme::None;
   std::string path;                              // stream path on the server
   SDPMediaSlot mediaSlot = SDPMediaSlot::Video;  // the media of the description that is set up
-  std::string range;                             // Range of PLAY and PAUSE; empty for "npt=0.000-"
+  // The encoding name that media must have (as in its rtpmap, e.g. H264); empty takes any. A media
+  // whose encoding is not known (no rtpmap, a dynamic payload format) is taken as well.
+  std::string encoding;
+  std::string range;  // Range of PLAY and PAUSE; empty for "npt=0.000-"
 };
 
 }  // namespace norvale

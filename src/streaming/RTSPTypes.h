@@ -12,6 +12,7 @@ enum class RTSPMethod : int {
   Teardown = 4,
   Options = 5,
   Pause = 6,
+  GetParameter = 7,  // without a body: a keep-alive for servers that offer it
 };
 
 // The request line's method name; empty for an unknown kind.
@@ -29,6 +30,8 @@ inline const char* RTSPMethodName(RTSPMethod method) {
       return "OPTIONS";
     case RTSPMethod::Pause:
       return "PAUSE";
+    case RTSPMethod::GetParameter:
+      return "GET_PARAMETER";
   }
   return "";
 }

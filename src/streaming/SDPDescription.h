@@ -15,6 +15,8 @@ struct SDPMedia {
   std::string connectionAddress;  // IPv4 address of c=, without a "/ttl" suffix
   std::string control;            // a=control value
   std::string encoding;           // second field of a=rtpmap, e.g. H264/90000
+  std::string format;             // first payload format of the m= line, e.g. 96 or 26
+  bool present = false;           // the description has an m= line of this kind
 };
 
 // The media of a DESCRIBE answer and the codec parameter sets of its video stream.
@@ -25,6 +27,10 @@ struct SDPDescription {
   std::vector<uint8_t> sps;     // first H.264 parameter set
   std::vector<uint8_t> pps;     // second H.264 parameter set
   std::vector<uint8_t> config;  // MPEG-4 decoder configuration
+  // The encoding name of each m= section in order, e.g. H265, PCMU (the payload format where the
+  // encoding is not known); the first kMaxOffered sections only.
+  static constexpr size_t kMaxOffered = 16;
+  std::vector<std::string> offered;
 
   // The media of a slot; null for none.
   SDPMedia* Media(SDPMediaSlot slot) {

@@ -7,8 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider provider(data, size);
-  const int firstKind = provider.ConsumeIntegralInRange<int>(1, 6);
-  const int secondKind = provider.ConsumeIntegralInRange<int>(1, 6);
+  const int firstKind = provider.ConsumeIntegralInRange<int>(1, 7);
+  const int secondKind = provider.ConsumeIntegralInRange<int>(1, 7);
   const std::string first = provider.ConsumeRandomLengthString(4096);
   const std::string second = provider.ConsumeRemainingBytesAsString();
   norvale::CRTSPResponseParser parser;

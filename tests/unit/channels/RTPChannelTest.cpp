@@ -145,6 +145,21 @@ TEST_F(ChannelDevice, TheLoopReconnectsAfterHalfTheTimeOutAndTellsALossOnEveryRo
   EXPECT_EQ(driver_.Count("cannot be stopped"), 0u);
 }
 
+TEST_F(ChannelDevice, ABYEFromTheCameraReconnectsAtOnceWithoutASignalLoss) {
+  driver_.deviceInfo.streamTimeout = 60000;  // the frames alone would never make it reconnect
+  RecordingFrameSink sink;
+  LoopChannel channel(&driver_, &sink);
+  const ChannelSettings request = Request(640, 480, 0);
+  ASSERT_TRUE(channel.Start(&request));
+  ASSERT_TRUE(WaitUntil([&] { return channel.Deliver() && channel.GetState() == norvale::ChannelStreaming; }));
+  const int prepares = channel.prepares.load();
+  channel.OnRTCPBye();  // as the RTCP thread tells it
+  EXPECT_TRUE(WaitUntil([&] { return channel.prepares.load() == prepares + 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return channel.Deliver() && channel.GetState() == norvale::ChannelStreaming; }));
+  channel.Stop();
+  EXPECT_EQ(sink.SignalLostCount(), 0u);
+}
+
 TEST_F(ChannelDevice, ASinkThatRefusesOrThrowsNeitherStopsTheStreamNorBringsTheCameraOnline) {
   RecordingFrameSink sink;
   LoopChannel channel(&driver_, &sink);

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "runtime/Base64.h"
 #include "runtime/MD5.h"
@@ -42,6 +43,7 @@ class ClientUser : public norvale::IRTSPClientUser {
     sequences.push_back(packet.sequenceNumber);
   }
   void OnClientStopped() override { ++stopped; }
+  void OnStreamSource(uint32_t address) override { source = address; }
   size_t Packets() {
     std::lock_guard<std::mutex> lock(m);
     return sequences.size();
@@ -50,6 +52,7 @@ class ClientUser : public norvale::IRTSPClientUser {
   SDPDescription described;
   std::atomic<int> describeCalls{0};
   std::atomic<int> stopped{0};
+  std::atomic<uint32_t> source{0};
   std::vector<uint16_t> sequences;
   bool acceptDescription = true;
   bool throwOnDescribe = false;
@@ -65,6 +68,8 @@ struct Script {
   std::string sdp = kSdp;
   std::string describeHeaders;
   std::string session = "Session: 12345678;timeout=60\r\n";
+  std::string transport = "x";
+  std::string optionsHeaders;  // of the OPTIONS answer
   bool stream = false;
 
   RtspReply operator()(const RtspRequest& r) const {
@@ -75,12 +80,12 @@ struct Script {
     } else if (r.method == "DESCRIBE")
       reply.text = Ok(r, describeHeaders, sdp);
     else if (r.method == "SETUP")
-      reply.text = Ok(r, session + "Transport: x\r\n");
+      reply.text = Ok(r, session + "Transport: " + transport + "\r\n");
     else if (r.method == "PLAY") {
       reply.text = Ok(r, "Range: npt=0.000-\r\n");
       reply.startStream = stream;
     } else
-      reply.text = Ok(r);
+      reply.text = Ok(r, r.method == "OPTIONS" ? optionsHeaders : "");
     return reply;
   }
 };
@@ -209,6 +214,67 @@ TEST(RTSPClient, DigestChallengeIsAnsweredOnceAndThenUsedForEveryRequest) {
         << requests[i].method;
   }
   EXPECT_EQ(client.CurrentAuthScheme(), norvale::AuthScheme::Digest);
+}
+
+TEST(RTSPClient, ARenewedDigestNonceIsRetriedOncePerRequest) {
+  // The challenge's extra parameters, how many SETUP answers renew the nonce, whether PLAY follows.
+  for (const auto& [extra, renewals, plays] : std::vector<std::tuple<std::string, int, bool>>{
+           {", stale=TRUE", 1, true}, {"", 1, true}, {", stale=true", 2, false}}) {
+    int nonce = 0, renewed = 0;
+    ScriptedRtspServer server([&](const RtspRequest& r) {
+      const bool renew = r.method == "SETUP" && renewed < renewals;
+      if (!renew && r.Header("Authorization").find("nonce=\"n" + std::to_string(nonce)) != std::string::npos)
+        return Script{}(r);
+      nonce += renew, renewed += renew;
+      RtspReply reply;
+      reply.text = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(r.cseq) +
+                   "\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n" + std::to_string(nonce) + "\"" +
+                   (renew ? extra : "") + "\r\n\r\n";
+      return reply;
+    });
+    zephrin::test::FakeDriver driver;
+    ClientUser user;
+    CBaseRTSPClient client(&driver);
+    auto settings = Settings(server.Port());
+    settings.user = settings.password = "u";
+    ASSERT_TRUE(client.Start(settings, &user, norvale::RTPoverUDP));
+    ASSERT_TRUE(WaitUntil([&] { return server.Count("PLAY") == 1 || user.stopped == 1; }));
+    client.Stop();
+    EXPECT_EQ(server.Count("SETUP"), 2u) << extra;
+    EXPECT_EQ(server.Count("PLAY"), plays ? 1u : 0u) << extra;
+    EXPECT_EQ(driver.Count("SETUP " + Base(server.Port()) + "/trackID=1 failed (status 401)"), plays ? 0u : 1u);
+  }
+}
+
+TEST(RTSPClient, OnlyAMediaOfTheEncodingAskedForIsSetUp) {
+  const std::string pcmu = "m=audio 0 RTP/AVP 0\r\na=control:trackID=1\r\n";
+  // The encoding asked for, the description, and what the refusal names (empty: SETUP of trackID=3).
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {"H264",
+       pcmu + "m=application 0 RTP/AVP 107\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
+              "a=control:trackID=3\r\n",
+       ""},
+      {"JPEG", "m=video 0 RTP/AVP 26\r\na=control:trackID=3\r\n", ""},
+      {"H264", "m=video 0 RTP/AVP 98\r\na=rtpmap:98 H265/90000\r\na=fmtp:98 sprop-vps=QAEM;sprop-sps=QgEB\r\n" + pcmu,
+       "H265, PCMU"},
+      {"MP4V-ES", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H263-2000/90000\r\na=fmtp:96 config=000001B0\r\n", "H263-2000"},
+  };
+  for (const auto& [encoding, sdp, offered] : cases) {
+    Script script;
+    script.sdp = "v=0\r\n" + sdp;
+    ScriptedRtspServer server(script);
+    zephrin::test::FakeDriver driver;
+    ClientUser user;
+    CBaseRTSPClient client(&driver);
+    auto settings = Settings(server.Port());
+    settings.encoding = encoding;
+    ASSERT_TRUE(client.Start(settings, &user, norvale::RTPoverUDP));
+    ASSERT_TRUE(WaitUntil([&] { return server.Count("PLAY") == 1 || user.stopped == 1; }));
+    client.Stop();
+    EXPECT_EQ(server.Count("SETUP"), offered.empty() ? 1u : 0u) << sdp;
+    for (const auto& r : server.Requests("SETUP")) EXPECT_EQ(r.url, Base(server.Port()) + "/trackID=3");
+    EXPECT_EQ(driver.Count("offers " + offered + "; none is " + encoding), offered.empty() ? 0u : 1u) << sdp;
+  }
 }
 
 TEST(RTSPClient, BasicChallengeIsAnsweredWithTheEncodedCredentials) {
@@ -364,6 +430,33 @@ TEST(RTSPClient, KeepAliveUsesTheConfiguredPeriodWithoutAnnouncedTimeout) {
   client.Stop();
   const auto times = OptionsTimes(server);
   for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 1000) << i;
+}
+
+TEST(RTSPClient, GetParameterKeepsAliveOnlyWhereThePublicHeaderOffersIt) {
+  const std::string offering = "Public: OPTIONS, DESCRIBE, GET_PARAMETER, PLAY\r\n";
+  // Public in the OPTIONS answer, in the SETUP answer, and the requests of the first keep-alive: the
+  // answer that first names GET_PARAMETER brings one at once (the next check is 30 s later).
+  for (const auto& [options, setup, keepAlive] :
+       std::vector<std::tuple<std::string, std::string, std::vector<std::string>>>{
+           {offering, "", {"OPTIONS 12345678", "GET_PARAMETER 12345678"}},
+           {"Public: OPTIONS, DESCRIBE, PLAY\r\n", "", {"OPTIONS 12345678"}},
+           {"", offering, {"GET_PARAMETER 12345678"}}}) {
+    Script script;
+    script.optionsHeaders = options;
+    script.transport = "RTP/AVP;unicast;client_port=5000-5001;source=10.0.0.7\r\n" + setup;
+    ScriptedRtspServer server(script);
+    ClientUser user;
+    CBaseRTSPClient client;
+    ASSERT_TRUE(client.Start(Settings(server.Port()), &user, norvale::RTPoverUDP));
+    ASSERT_TRUE(WaitUntil([&] { return server.Requests().size() == 3 + keepAlive.size(); }));
+    client.Stop();
+    const auto requests = server.Requests();
+    std::vector<std::string> sent;
+    for (size_t i = 3; i + 1 < requests.size(); ++i)
+      sent.push_back(requests[i].method + " " + requests[i].Header("Session"));
+    EXPECT_EQ(sent, keepAlive) << options << setup;
+    EXPECT_EQ(user.source, norvale::platform::IPv4Address(10, 0, 0, 7));
+  }
 }
 
 // ---- interleaved modes ----------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/Socket.h"
 #include "streaming/CRTSPResponseParser.h"
 
 using norvale::AuthScheme;
@@ -22,6 +23,15 @@ TEST(RTSPResponseParser, SetupReplyGivesStatusCSeqSessionAndTimeout) {
   EXPECT_EQ(parser.SessionId(), "12345678");
   EXPECT_EQ(parser.SessionTimeout(), 60);
   EXPECT_EQ(parser.NextCSeq(), 4u);
+}
+
+TEST(RTSPResponseParser, TransportSourceIsADottedIPv4AddressOrNothing) {
+  CRTSPResponseParser parser;
+  for (const char* source : {"SOURCE= 10.0.0.7 ;x=1", "source=cam.local", "source=10.0.0.256", "source=010.0.0.7.8"}) {
+    ASSERT_TRUE(parser.ParseResponse(std::string("RTSP/1.0 200 OK\r\nTransport: RTP/AVP;") + source + "\r\n\r\n",
+                                     RTSPMethod::Setup));
+    EXPECT_EQ(parser.TransportSource(), source[0] == 'S' ? norvale::platform::IPv4Address(10, 0, 0, 7) : 0) << source;
+  }
 }
 
 TEST(RTSPResponseParser, SessionHeaderRules) {
