@@ -188,6 +188,8 @@ struct Options {
 RudeHost::Options Rudeness(const Options& options, int index) {
   RudeHost::Options rude;
   rude.seed = options.seed * 7919u + static_cast<unsigned>(index);
+  rude.reenterPerMille = 100;
+  rude.concurrentPerMille = 60;
   if (options.polite) rude.blockPerMille = rude.reenterPerMille = rude.concurrentPerMille = 0;
   return rude;
 }
@@ -576,7 +578,8 @@ int main(int argc, char** argv) {
   }
   // Cameras run, no driver is open yet: what the process holds of its own.
   const size_t fdsBefore = OpenFiles();
-  const size_t threadsBefore = Threads();
+  // Less the rude hosts' own gate threads, which end when the hosts calm down at the end of the run.
+  const size_t threadsBefore = Threads() - slots.size();
   Print("soak: %d cameras for %.1f minutes; %zu file descriptors, %zu threads, RSS %zu KiB", options.cameras,
         options.minutes, fdsBefore, threadsBefore, ResidentKiB());
 
