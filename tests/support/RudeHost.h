@@ -48,7 +48,7 @@ class RudeHost {
     int reenterPerMille = 30;     // callbacks that call the driver from inside
     int concurrentPerMille = 30;  // callbacks during which another thread calls the driver
     size_t maxThreads = 4;        // concurrent callers alive at once
-    bool trace = false;           // each rude act is written to stderr
+    bool trace = false;           // each rude act is written to stderr (the performer may decline it)
   };
 
   explicit RudeHost(const Options& options);
