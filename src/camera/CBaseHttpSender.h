@@ -66,6 +66,17 @@ class CBaseHttpSender {
   // is then only a part of the answer. Cleared by SendRequest.
   bool IsBodyIncomplete() const { return bodyIncomplete_.load(); }
 
+  // Safe from another thread: abandons the request in progress as CloseRequest does, and every request
+  // fails at once from now on until Reopen. A stop that comes just before the owner's thread starts its
+  // next request therefore still ends it, instead of that request waiting its full deadline on a camera
+  // that does not answer.
+  void Abandon() {
+    abandoned_ = true;
+    CloseRequest();
+  }
+  // The owner starts a new use after Abandon.
+  void Reopen() { abandoned_ = false; }
+
  protected:
   // One exchange of the current request with that Authorization value (none when empty): the final
   // status of the answer (0 when none came) and the answer's WWW-Authenticate values.
@@ -89,6 +100,8 @@ class CBaseHttpSender {
   CHttpAuthenticator auth_;
   std::atomic<uint32_t> statusCode_{0};
   std::atomic<bool> bodyIncomplete_{false};
+  // Set by Abandon, cleared only by Reopen.
+  std::atomic<bool> abandoned_{false};
 };
 
 }  // namespace Web

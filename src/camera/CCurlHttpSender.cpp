@@ -209,7 +209,7 @@ bool CCurlHttpSender::Pump(Ready ready) {
   TransferState& t = transfer_;
   for (;;) {
     if (ready()) return true;
-    if (t.finished || t.stalled || cancel_.load()) return false;
+    if (t.finished || t.stalled || cancel_.load() || abandoned_.load()) return false;
     const uint32_t sinceRequest = norvale::platform::TickCount() - requestStart_;
     if (sinceRequest >= deadline) {
       t.stalled = true;
@@ -255,6 +255,10 @@ bool CCurlHttpSender::SendRequest(const HttpRequest& request) {
   if (!easy_ || !IsRequestToken(request.verb) || !IsRequestToken(request.path)) return false;
 
   norvale::RecursiveLockGuard guard(lock_);
+  if (abandoned_.load()) {
+    CloseLocked(false);
+    return false;
+  }
   CloseLocked(true);
   bodyIncomplete_ = false;
   requestStart_ = norvale::platform::TickCount();
@@ -267,7 +271,7 @@ bool CCurlHttpSender::SendRequest(const HttpRequest& request) {
       ExchangeWithLogin(verb_, target_, [&](const std::string& authorization, std::vector<std::string>& challenges) {
         if (!first) CloseLocked(true);
         first = false;
-        if (cancel_.load()) return 0u;
+        if (cancel_.load() || abandoned_.load()) return 0u;
         const uint32_t answer = Transfer(authorization);
         challenges = transfer_.answer.challenges;
         return answer;

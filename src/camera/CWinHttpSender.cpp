@@ -44,6 +44,10 @@ bool CWinHttpSender::SendRequest(const HttpRequest& request) {
   if (!connection_ || !IsRequestToken(request.verb) || !IsRequestToken(request.path)) return false;
 
   norvale::RecursiveLockGuard guard(lock_);
+  if (abandoned_.load()) {
+    CloseLocked(false);
+    return false;
+  }
   CloseLocked(true);
   bodyIncomplete_ = false;
   requestStart_ = norvale::platform::TickCount();
@@ -54,7 +58,7 @@ bool CWinHttpSender::SendRequest(const HttpRequest& request) {
       request_.verb, request_.path, [&](const std::string& authorization, std::vector<std::string>& challenges) {
         if (!first) CloseLocked(true);
         first = false;
-        if (cancel_.load()) return 0u;
+        if (cancel_.load() || abandoned_.load()) return 0u;
         return Transfer(authorization, challenges);
       });
   if (status == 0) {

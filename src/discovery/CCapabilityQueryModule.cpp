@@ -87,27 +87,33 @@ void CCapabilityQueryModule::Terminate() {
 
 void CCapabilityQueryModule::Shutdown() {
   Terminate();
-  RecursiveLockGuard guard(lock_);
-  if (thread_) {
-    if (!platform::IsCurrentThread(thread_)) {
-      const uint32_t limit = 2u * static_cast<uint32_t>(device_.networkTimeout > 0 ? device_.networkTimeout : 5000);
-      if (!platform::WaitThread(thread_, limit)) {
-        // The host hears of the query exactly once: abandoned, unless the thread has already taken
-        // its own outcome (it is then inside the host's callback or past it).
-        const bool abandon = ClaimOutcome();
-        if (abandon) abandoned_ = true;
-        const bool ended = platform::TerminateThread(thread_);
-        if (abandon && callback_) callback_->QueryAbandoned();
-        // A thread that termination did not reach still uses this module: it is not freed under it.
-        if (!ended) platform::WaitThread(thread_, platform::kInfinite);
+  // The host hears of an abandoned query after the module's lock is released: its callback may block
+  // or call back into the module.
+  bool tellAbandoned = false;
+  {
+    RecursiveLockGuard guard(lock_);
+    if (thread_) {
+      if (!platform::IsCurrentThread(thread_)) {
+        const uint32_t limit = 2u * static_cast<uint32_t>(device_.networkTimeout > 0 ? device_.networkTimeout : 5000);
+        if (!platform::WaitThread(thread_, limit)) {
+          // The host hears of the query exactly once: abandoned, unless the thread has already taken
+          // its own outcome (it is then inside the host's callback or past it).
+          const bool abandon = ClaimOutcome();
+          if (abandon) abandoned_ = true;
+          const bool ended = platform::TerminateThread(thread_);
+          tellAbandoned = abandon;
+          // A thread that termination did not reach still uses this module: it is not freed under it.
+          if (!ended) platform::WaitThread(thread_, platform::kInfinite);
+        }
       }
+      platform::CloseThread(thread_);
+      thread_ = nullptr;
+      threadClosed_ = true;
     }
-    platform::CloseThread(thread_);
-    thread_ = nullptr;
-    threadClosed_ = true;
+    properties_.Release();
+    sink_ = nullptr;
   }
-  properties_.Release();
-  sink_ = nullptr;
+  if (tellAbandoned && callback_) callback_->QueryAbandoned();
 }
 
 void CCapabilityQueryModule::Entry(void* self) {

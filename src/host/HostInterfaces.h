@@ -85,6 +85,27 @@ namespace norvale::ipcapture {
 // business is an opaque ReservedN placeholder: it holds the place so that later slots line up, and the
 // driver has no reason to call it. The host creates and frees these objects, so their destructors are
 // protected: the driver cannot delete one.
+//
+// Calls into the driver from inside a callback. A callback may block as long as the host needs: a
+// stop, close or delete made meanwhile on another thread still returns within its stop limit (twice the
+// device's network time-out for each thread it ends), and leaves the blocked thread what it uses until
+// it returns. What a host may call from inside each callback, on the thread that makes it:
+//   FrameSink::OnFrame and OnSignalLost (a camera's capture or delivery thread):
+//     StartCapture, StopCapture and ChangeResolution of that camera, and StartStream and StopStream of
+//     the stream that calls, are refused: they return false and change nothing. Make them from another
+//     thread. A stream of another camera, or another stream of the same camera, may be started and
+//     stopped; status queries (GetCaptureStatus, ChannelQuery5/6, GetCameraCount), PTZ and I/O calls
+//     work.
+//   LogSink::Write: comes on any thread of the driver, also inside the host's own calls into it and on
+//     the threads a stop ends. Status queries and the host's own bookkeeping work; start, stop and
+//     change nothing from here, hand that to another thread.
+//   IOSink (the input poll or output thread): reading calls and SetOutputState work; StopIO returns
+//     false (the poll ends once the callback returns).
+//   CapabilityCallback: the host may delete the query module from inside QuerySucceeded and
+//     QueryFailed; nothing of it is touched afterwards. QueryAbandoned comes on the host's own thread,
+//     from inside the delete function, after the module has let go of its lock.
+//   From none of them: Close or the delete function of the capture driver object, which end the very
+//     threads that make these callbacks.
 class LogSink {
   ZEPHRIN_SLOT0(protected, LogSink);                   // slot 0
   virtual void Write(const CDebugInfoIf* record) = 0;  // slot 1: copy what is kept

@@ -49,6 +49,8 @@ CElmoPTZComm::~CElmoPTZComm() { CElmoPTZComm::Close(); }
 
 bool CElmoPTZComm::Open() {
   closing_ = false;
+  if (commandSender_) commandSender_->Reopen();
+  if (presetSender_) presetSender_->Reopen();
   return CBasePTZComm::Open();
 }
 
@@ -57,9 +59,10 @@ bool CElmoPTZComm::Close() {
   closing_ = true;
   StopEvent().Set();
   // Both the worker's command and a preset request on a host thread are abandoned, so that neither a
-  // slow camera nor the preset list waiting for it holds the close.
-  if (commandSender_) commandSender_->CloseRequest();
-  if (presetSender_) presetSender_->CloseRequest();
+  // slow camera nor the preset list waiting for it holds the close; so is one that either thread is
+  // only about to send.
+  if (commandSender_) commandSender_->Abandon();
+  if (presetSender_) presetSender_->Abandon();
   return CBasePTZComm::Close();
 }
 

@@ -114,27 +114,40 @@ bool CPrepositionList::IsValidName(const std::string& name) {
 }
 
 int32_t CPrepositionList::Add(const std::string& name) {
+  // The host's log sink is called only after the list lock is released (a sink that blocks, or asks
+  // the list from another thread, must not hold every other list call); the camera lock keeps the
+  // communicator alive meanwhile.
   RecursiveLockGuard camera(cameraLock_);
   IPrepositionComm* comm = nullptr;
   uint32_t slot = 0;
+  uint32_t slotCount = 0;
+  bool rename = false;
+  bool full = false;
   {
     RecursiveLockGuard guard(lock_);
     comm = comm_;
+    slotCount = slotCount_;
     if (!comm) return ipcapture::PTZ_Failed;
-    if (!IsValidName(name)) {
-      comm->Log(LogError, "%s: A preposition \"%s\" cannot be added - the name is invalid.",
-                "norvale::CPrepositionList::AddPreposition", ForLog(name).c_str());
-      return ipcapture::PTZ_BadArgument;
+    if (IsValidName(name)) {
+      rename = current_ >= 0;
+      full = !rename && order_.size() >= slotCount_;
+      if (!rename && !full) {
+        while (slot < slotCount_ && names_.count(slot)) ++slot;
+        if (slot >= slotCount_) return ipcapture::PTZ_PresetLimit;
+      }
     }
-    if (current_ >= 0) return RenameCurrentPreposition(name);
-    if (order_.size() >= slotCount_) {
-      comm->Log(LogError,
-                "%s: A preposition \"%s\" cannot be added. Camera supports saving not more than %u prepositions.",
-                "norvale::CPrepositionList::AddPreposition", name.c_str(), slotCount_);
-      return ipcapture::PTZ_PresetLimit;
-    }
-    while (slot < slotCount_ && names_.count(slot)) ++slot;
-    if (slot >= slotCount_) return ipcapture::PTZ_PresetLimit;
+  }
+  if (!IsValidName(name)) {
+    comm->Log(LogError, "%s: A preposition \"%s\" cannot be added - the name is invalid.",
+              "norvale::CPrepositionList::AddPreposition", ForLog(name).c_str());
+    return ipcapture::PTZ_BadArgument;
+  }
+  if (rename) return RenameCurrentPreposition(name);
+  if (full) {
+    comm->Log(LogError,
+              "%s: A preposition \"%s\" cannot be added. Camera supports saving not more than %u prepositions.",
+              "norvale::CPrepositionList::AddPreposition", name.c_str(), slotCount);
+    return ipcapture::PTZ_PresetLimit;
   }
   // Other camera operations wait on the camera lock, so the slot stays free meanwhile.
   if (!comm->StorePreposition(slot, name)) return ipcapture::PTZ_Failed;
@@ -148,18 +161,27 @@ int32_t CPrepositionList::Add(const std::string& name) {
 }
 
 int32_t CPrepositionList::RenameCurrentPreposition(const std::string& name) {
-  RecursiveLockGuard guard(lock_);
-  if (current_ < 0) return ipcapture::PTZ_Failed;
-  if (static_cast<size_t>(current_) >= order_.size()) return ipcapture::PTZ_BadArgument;
-  const uint32_t slot = order_[static_cast<size_t>(current_)];
-  auto it = names_.find(slot);
-  if (it == names_.end()) return ipcapture::PTZ_Failed;
-  const std::string oldName = it->second;
-  if (!StoreEntry(current_, slot, name)) return ipcapture::PTZ_Failed;
-  if (comm_)
-    comm_->Log(LogInfo, "%s: A preposition with index %d was renamed from \"%s\" to \"%s\".",
-               "norvale::CPrepositionList::RenameCurrentPreposition", current_, oldName.c_str(), name.c_str());
-  it->second = name;
+  // The camera lock keeps the communicator alive until its log call, made outside the list lock.
+  RecursiveLockGuard camera(cameraLock_);
+  IPrepositionComm* comm = nullptr;
+  int32_t position = -1;
+  std::string oldName;
+  {
+    RecursiveLockGuard guard(lock_);
+    if (current_ < 0) return ipcapture::PTZ_Failed;
+    if (static_cast<size_t>(current_) >= order_.size()) return ipcapture::PTZ_BadArgument;
+    const uint32_t slot = order_[static_cast<size_t>(current_)];
+    auto it = names_.find(slot);
+    if (it == names_.end()) return ipcapture::PTZ_Failed;
+    if (!StoreEntry(current_, slot, name)) return ipcapture::PTZ_Failed;
+    oldName = it->second;
+    it->second = name;
+    position = current_;
+    comm = comm_;
+  }
+  if (comm)
+    comm->Log(LogInfo, "%s: A preposition with index %d was renamed from \"%s\" to \"%s\".",
+              "norvale::CPrepositionList::RenameCurrentPreposition", position, oldName.c_str(), name.c_str());
   return ipcapture::PTZ_OK;
 }
 

@@ -611,6 +611,27 @@ TEST(HttpSenderBody, CloseFromAnotherThreadAbandonsAWaitingRequest) {
   EXPECT_LT(SecondsSince(start), 15.0);
 }
 
+TEST(HttpSenderBody, AbandonBeforeTheRequestStartsStillEndsIt) {
+  // The stop comes from another thread just before the owner's thread sends: the request must not go
+  // out to a camera that never answers (it would hold its caller for the whole 60 s deadline), and the
+  // sender serves again once its owner reopens it.
+  LoopbackHttpServer server([](const HttpServerRequest& r, HttpConnection& c) {
+    if (r.target == "/ok") return c.Reply(200, "fine");
+    c.WaitForStop(90000);
+    return false;
+  });
+  Web::CHttpSender sender(Device(server.Port(), 20000));
+  std::thread([&] { sender.Abandon(); }).join();
+  auto pending = std::async(std::launch::async, [&] { return HUtils::RequestGetRD(sender, "/hung").Code(); });
+  ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(pending.get(), 11);
+  EXPECT_TRUE(server.Requests().empty());
+  sender.Reopen();
+  std::string text;
+  EXPECT_TRUE(HUtils::RequestGetString(sender, text, "/ok"));
+  EXPECT_EQ(text, "fine");
+}
+
 TEST(HttpSenderBody, AbandonedRequestsLeaveTheSenderUsable) {
   // A request given up while waiting for the answer, one given up in the middle of its body, and one
   // closed from another thread while it reads: each leaves a connection behind that may still deliver
