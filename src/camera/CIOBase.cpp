@@ -86,14 +86,14 @@ bool CIOBase::StartIO() {
       // Every output starts switched off.
       for (uint32_t i = 0; i < outputs; ++i) outputWorker_.Push(new COutputState(i, IOStateInactive));
     } else {
-      if (driver_) driver_->Log(LogError, "%s: Starting of %s failed!", "norvale::CIOBase::StartIO", name.c_str());
+      if (driver_) driver_->Log(LogError, "%s: Starting of %s failed!", ZEPHRIN_FUNCTION, name.c_str());
       result = false;
     }
   }
   if (GetInputCount() != 0) {
     const std::string name = ThreadName("Input");
     if (!inputPoller_.StartWithTick(name)) {
-      if (driver_) driver_->Log(LogError, "%s: Starting of %s failed!", "norvale::CIOBase::StartIO", name.c_str());
+      if (driver_) driver_->Log(LogError, "%s: Starting of %s failed!", ZEPHRIN_FUNCTION, name.c_str());
       result = false;
     }
   }
@@ -112,13 +112,11 @@ bool CIOBase::StopIO() {
   bool result = true;
   const std::string device = driver_ ? driver_->GetDeviceName() : std::string();
   if (!outputWorker_.StopQueue()) {
-    if (driver_)
-      driver_->Log(LogError, "%s: Stop Output thread failed! Device %s", "norvale::CIOBase::StopIO", device.c_str());
+    if (driver_) driver_->Log(LogError, "%s: Stop Output thread failed! Device %s", ZEPHRIN_FUNCTION, device.c_str());
     result = false;
   }
   if (!inputPoller_.StopThread(5000)) {
-    if (driver_)
-      driver_->Log(LogError, "%s: Stop Input thread failed! Device %s", "norvale::CIOBase::StopIO", device.c_str());
+    if (driver_) driver_->Log(LogError, "%s: Stop Input thread failed! Device %s", ZEPHRIN_FUNCTION, device.c_str());
     result = false;
   }
   ResetStates();
@@ -155,8 +153,8 @@ bool CIOBase::SetOutputStateWrapper(uint32_t index, uint32_t state) {
   const bool log = outputFailures_.Fail();
   if (log && driver_) {
     const DEVICE_INFO* info = driver_->GetDeviceInfo();
-    driver_->Log(LogError, "%s: Unable to change output state for device %s (output index %u)",
-                 "norvale::CIOBase::SetOutputStateWrapper", DeviceName(info).c_str(), index);
+    driver_->Log(LogError, "%s: Unable to change output state for device %s (output index %u)", ZEPHRIN_FUNCTION,
+                 DeviceName(info).c_str(), index);
   }
   return false;
 }
@@ -170,8 +168,7 @@ void CIOBase::GetInputStatesWrapper() {
   const bool log = inputFailures_.Fail();
   if (log && driver_) {
     const DEVICE_INFO* info = driver_->GetDeviceInfo();
-    driver_->Log(LogError, "%s: GetInputStates() method failed! Device %s", "norvale::CIOBase::GetInputStatesWrapper",
-                 DeviceName(info).c_str());
+    driver_->Log(LogError, "%s: GetInputStates() method failed! Device %s", ZEPHRIN_FUNCTION, DeviceName(info).c_str());
   }
 }
 

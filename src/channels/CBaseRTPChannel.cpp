@@ -29,8 +29,8 @@ void CBaseRTPChannel::Shutdown() {
   receiver_.WaitForDeliveryEnd();
   // Once, from the most derived destructor, while the depacketizer still exists.
   if (parser_ && Driver())
-    Driver()->Log(LogInfo, "%s: %s: dropped by the depacketizer: %s", "norvale::CBaseRTPChannel::Shutdown",
-                  CameraText(false).c_str(), Drops().Text().c_str());
+    Driver()->Log(LogInfo, "%s: %s: dropped by the depacketizer: %s", ZEPHRIN_FUNCTION, CameraText(false).c_str(),
+                  Drops().Text().c_str());
   parser_ = nullptr;
 }
 
@@ -95,7 +95,7 @@ void CBaseRTPChannel::WaitRound(uint32_t ms) {
   if (GetState() != ChannelStreaming) return;
   SetState(ChannelSignalLost);
   if (Driver())
-    Driver()->Log(LogInfo, "%s: %s ended the stream (RTCP BYE); reconnecting", "norvale::CBaseRTPChannel::WaitRound",
+    Driver()->Log(LogInfo, "%s: %s ended the stream (RTCP BYE); reconnecting", ZEPHRIN_FUNCTION,
                   CameraText(true).c_str());
 }
 

@@ -15,7 +15,7 @@ CBasePTZComm::~CBasePTZComm() { Close(); }
 bool CBasePTZComm::Open() {
   if (!IsRunning()) opened_ = StartQueue(FormatString("BaseIPPTZThread_Ch%u", channel_ + 1u));
   if (!IsRunning()) {
-    Log(LogError, "%s: unable to start thread for PTZ channel %u", "norvale::CBasePTZComm::Open", channel_ + 1u);
+    Log(LogError, "%s: unable to start thread for PTZ channel %u", ZEPHRIN_FUNCTION, channel_ + 1u);
     opened_ = false;
   }
   return opened_;
@@ -87,51 +87,50 @@ int32_t CBasePTZComm::StartMove(IIPParams* params, int32_t direction, int32_t sp
   const CPtzCapabilities& c = capabilities_;
   const bool zoomDirection = direction == CPTZItem::kZoomIn || direction == CPTZItem::kZoomOut;
   if (zoomDirection ? !c.zoom : !(c.pan || c.tilt)) return ipcapture::PTZ_NotSupported;
-  return Status(
-      Post(CPTZItem::Move, CPTZItem::None, params, speed, direction, 0, 0, "norvale::CBasePTZComm::StartMove"));
+  return Status(Post(CPTZItem::Move, CPTZItem::None, params, speed, direction, 0, 0, ZEPHRIN_FUNCTION));
 }
 
 int32_t CBasePTZComm::StartIris(IIPParams* params, bool positive, int32_t speed) {
   if (!capabilities_.iris) return ipcapture::PTZ_NotSupported;
   return Status(Post(CPTZItem::Iris, positive ? CPTZItem::IrisPositive : CPTZItem::IrisNegative, params, speed, 0, 0, 0,
-                     "norvale::CBasePTZComm::StartIris"));
+                     ZEPHRIN_FUNCTION));
 }
 
 int32_t CBasePTZComm::StartFocus(IIPParams* params, bool positive, int32_t speed) {
   if (!capabilities_.focus) return ipcapture::PTZ_NotSupported;
   return Status(Post(CPTZItem::Focus, positive ? CPTZItem::FocusPositive : CPTZItem::FocusNegative, params, speed, 0, 0,
-                     0, "norvale::CBasePTZComm::StartFocus"));
+                     0, ZEPHRIN_FUNCTION));
 }
 
 int32_t CBasePTZComm::AreaZoom(IIPParams* params, int32_t a, int32_t b, int32_t c, int32_t d) {
   if (!capabilities_.areaZoom) return ipcapture::PTZ_NotSupported;
-  return Status(Post(CPTZItem::AreaZoom, CPTZItem::None, params, d, a, b, c, "norvale::CBasePTZComm::AreaZoom"));
+  return Status(Post(CPTZItem::AreaZoom, CPTZItem::None, params, d, a, b, c, ZEPHRIN_FUNCTION));
 }
 
 int32_t CBasePTZComm::Unzoom(IIPParams* params, int32_t value) {
   if (!capabilities_.unzoom) return ipcapture::PTZ_NotSupported;
-  return Status(Post(CPTZItem::Unzoom, CPTZItem::None, params, value, 0, 0, 0, "norvale::CBasePTZComm::Unzoom"));
+  return Status(Post(CPTZItem::Unzoom, CPTZItem::None, params, value, 0, 0, 0, ZEPHRIN_FUNCTION));
 }
 
 int32_t CBasePTZComm::Center(IIPParams* params, int32_t a, int32_t b, int32_t c) {
   if (!capabilities_.center) return ipcapture::PTZ_NotSupported;
-  return Status(Post(CPTZItem::Center, CPTZItem::None, params, c, a, b, 0, "norvale::CBasePTZComm::Center"));
+  return Status(Post(CPTZItem::Center, CPTZItem::None, params, c, a, b, 0, ZEPHRIN_FUNCTION));
 }
 
 bool CBasePTZComm::StopMoving(IIPParams* params) {
-  return Post(CPTZItem::Stop, CPTZItem::StopMoving, params, 0, 0, 0, 0, "norvale::CBasePTZComm::StopMoving");
+  return Post(CPTZItem::Stop, CPTZItem::StopMoving, params, 0, 0, 0, 0, ZEPHRIN_FUNCTION);
 }
 
 bool CBasePTZComm::StopZooming(IIPParams* params) {
-  return Post(CPTZItem::Stop, CPTZItem::StopZooming, params, 0, 0, 0, 0, "norvale::CBasePTZComm::StopZooming");
+  return Post(CPTZItem::Stop, CPTZItem::StopZooming, params, 0, 0, 0, 0, ZEPHRIN_FUNCTION);
 }
 
 bool CBasePTZComm::StopFocusing(IIPParams* params) {
-  return Post(CPTZItem::Stop, CPTZItem::StopFocusing, params, 0, 0, 0, 0, "norvale::CBasePTZComm::StopFocusing");
+  return Post(CPTZItem::Stop, CPTZItem::StopFocusing, params, 0, 0, 0, 0, ZEPHRIN_FUNCTION);
 }
 
 bool CBasePTZComm::StopIrisChanging(IIPParams* params) {
-  return Post(CPTZItem::Stop, CPTZItem::StopIris, params, 0, 0, 0, 0, "norvale::CBasePTZComm::StopIrisChanging");
+  return Post(CPTZItem::Stop, CPTZItem::StopIris, params, 0, 0, 0, 0, ZEPHRIN_FUNCTION);
 }
 
 }  // namespace norvale

@@ -5,6 +5,7 @@
 
 #include "platform/Guard.h"
 #include "runtime/CResultDef.h"
+#include "runtime/FunctionName.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -26,22 +27,22 @@ void CBasePTZHandler::ReleaseControls() {
 bool CBasePTZHandler::InitializeXMLStorage() {
   RecursiveLockGuard guard(lock_);
   CResultDef result;
-  const char* function = "norvale::CBasePTZHandler::InitializeXMLStorage";
+  const FunctionName function(__PRETTY_FUNCTION__);
   const std::string fileName = GetXMLStorageFileName();
   if (fileName.empty()) {
     result.SetResultEx(LogError, CResultDef::kInvalidInput,
                        "%s: PTZ module cannot be initialized! Name of file for preset storing was not defined",
-                       function);
+                       function.c_str());
   } else {
     reader_ = TSmartPtr<CXMLPrepositionReader>(new (std::nothrow) CXMLPrepositionReader(storageRoot_, driver_));
     if (!reader_) {
       result.SetResultEx(LogError, CResultDef::kOutOfMemory,
-                         "%s: not enough memory for creating CXMLPrepositionReader object", function);
+                         "%s: not enough memory for creating CXMLPrepositionReader object", function.c_str());
     } else {
       if (driver_) reader_->SetBaseDirectory(driver_->GetHostDirectory());
       if (!reader_->Init(fileName))
         result.SetResultEx(LogError, CResultDef::kInitFailed,
-                           "%s: cannot initialize CXMLPrepositionReader object with parameter \"%s\"", function,
+                           "%s: cannot initialize CXMLPrepositionReader object with parameter \"%s\"", function.c_str(),
                            ForLog(fileName).c_str());
     }
   }

@@ -16,8 +16,8 @@ CElmoPTZHandler::~CElmoPTZHandler() { ReleaseControls(); }
 std::string CElmoPTZHandler::GetXMLStorageFileName() {
   const std::string name = Driver() ? Driver()->GetStringParam(hostparam::kPresetFileName) : std::string();
   if (name.empty() && Driver())
-    Driver()->Log(LogError, "%s: PTZ handler for camera %s is not created!",
-                  "norvale::CElmoPTZHandler::GetXMLStorageFileName", Driver()->GetDeviceName().c_str());
+    Driver()->Log(LogError, "%s: PTZ handler for camera %s is not created!", ZEPHRIN_FUNCTION,
+                  Driver()->GetDeviceName().c_str());
   return name;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdarg>
 
 #include "platform/Guard.h"
+#include "runtime/FunctionName.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -23,10 +24,10 @@ void CResultDef::SetResultEx(int32_t level, int32_t code, const char* format, ..
     va_start(args, format);
     bool ok = FormatStringV(message_, format, args);
     va_end(args);
-    if (!ok) message_ = "norvale::CResultDef::SetResultEx: Unexpected exception during string formatting.";
+    if (!ok) message_ = std::string(ZEPHRIN_FUNCTION) + ": Unexpected exception during string formatting.";
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    message_ = "norvale::CResultDef::SetResultEx: Unexpected exception during string formatting.";
+    message_ = std::string(ZEPHRIN_FUNCTION) + ": Unexpected exception during string formatting.";
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "host/HostInterfaces.h"
 #include "runtime/DeviceInfo.h"
+#include "runtime/FunctionName.h"
 
 // MinGW's "printf" archetype is the Microsoft runtime's (no %zu); the C99 one is gnu_printf.
 #ifdef __MINGW32__

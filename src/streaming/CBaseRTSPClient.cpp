@@ -79,8 +79,8 @@ void CBaseRTSPClient::WaitForSessionEnd() {
   if (IsCurrentThread()) return;
   if (IsRunning()) {
     if (Driver())
-      Driver()->Log(LogError, "%s: Waiting for the RTSP client thread for device %s to end",
-                    "norvale::CBaseRTSPClient::WaitForSessionEnd", Driver()->GetDeviceName().c_str());
+      Driver()->Log(LogError, "%s: Waiting for the RTSP client thread for device %s to end", ZEPHRIN_FUNCTION,
+                    Driver()->GetDeviceName().c_str());
     JoinThread(platform::kInfinite);
   }
   Stop();

@@ -167,8 +167,7 @@ void CH264RTPMediaParser::ProcessFrame(uint32_t timestamp) {
     CountDrop(DropReason::NoKeyFrame);
     return;
   }
-  static constexpr HandOverFailureLine kCopyFailure = {"%s: Data copying error, device %s",
-                                                       "norvale::CH264RTPMediaParser::ProcessFrame"};
+  static constexpr HandOverFailureLine kCopyFailure = {"%s: Data copying error, device %s", __PRETTY_FUNCTION__};
   HandOverFrame(code, CapacityClass(frame_.size()), frame_.data(), frame_.size(), nullptr, 0, timestamp, kCopyFailure);
 }
 

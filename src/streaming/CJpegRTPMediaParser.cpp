@@ -324,7 +324,7 @@ void CJpegRTPMediaParser::ProcessFrame(uint32_t timestamp) {
   width_ = static_cast<uint16_t>(width);
   height_ = static_cast<uint16_t>(height);
   static constexpr HandOverFailureLine kAllocationFailure = {"%s: Frame allocation error, device %s",
-                                                             "norvale::CJpegRTPMediaParser::ProcessFrame"};
+                                                             __PRETTY_FUNCTION__};
   HandOverFrame(MakeFourCC('J', 'P', 'E', 'G'), CapacityClass(frame_.size() + kHeaderArea), header, headerSize,
                 frame_.data() + scanOffset, frame_.size() - scanOffset, timestamp, kAllocationFailure);
 }

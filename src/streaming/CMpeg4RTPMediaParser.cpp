@@ -105,8 +105,7 @@ void CMpeg4RTPMediaParser::ProcessFrame(uint32_t timestamp) {
     height_ = height;
     code = MakeFourCC('D', 'I', 'V', 'X');
   }
-  static constexpr HandOverFailureLine kCopyFailure = {"%s: Data copying error, device %s",
-                                                       "norvale::CMpeg4RTPMediaParser::ProcessFrame"};
+  static constexpr HandOverFailureLine kCopyFailure = {"%s: Data copying error, device %s", __PRETTY_FUNCTION__};
   HandOverFrame(code, CapacityClass(frame_.size()), frame_.data(), frame_.size(), nullptr, 0, timestamp, kCopyFailure);
 }
 

@@ -82,7 +82,7 @@ bool CRTPMediaParser::CheckBufferSize() {
   overflowed_ = true;
   CountDrop(DropReason::Oversize);
   if (driver_) {
-    driver_->Log(LogError, "%s: Frame buffer overflow detected, device %s", "norvale::CRTPMediaParser::CheckBufferSize",
+    driver_->Log(LogError, "%s: Frame buffer overflow detected, device %s", ZEPHRIN_FUNCTION,
                  DeviceName(driver_->GetDeviceInfo()).c_str());
   }
   return false;
@@ -156,7 +156,8 @@ bool CRTPMediaParser::HandOverFrame(uint32_t fourCC, uint32_t capacity, const ui
 
   CountDrop(failure);
   if (failure != DropReason::Refused && driver_)
-    driver_->Log(LogError, failureLine.format, failureLine.function, driver_->GetDeviceName().c_str());
+    driver_->Log(LogError, failureLine.format, FunctionName(failureLine.signature).c_str(),
+                 driver_->GetDeviceName().c_str());
   Reset();
   return false;
 }

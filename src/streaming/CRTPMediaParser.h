@@ -87,7 +87,7 @@ class CRTPMediaParser {
   // the function and "%s" for the device name, and the function.
   struct HandOverFailureLine {
     const char* format;
-    const char* function;
+    const char* signature;  // the caller's __PRETTY_FUNCTION__: its name is read only when a line is written
   };
   // The last hop inside the depacketizer: obtains a frame buffer from the host's allocator, fills it
   // with head followed by body (width, height, size class, time and code included) and hands it to

@@ -100,8 +100,7 @@ bool CElmoVideoSettingsManager::Synchronize() {
 bool CElmoVideoSettingsManager::RequestList(const std::string& groups, std::string* list) {
   const std::string device = driver_->GetDeviceName();
   if (groups.empty()) {
-    driver_->Log(LogError, "%s: List of group names is not specified for device %s",
-                 "norvale::CElmoVideoSettingsManager::RequestList", device.c_str());
+    driver_->Log(LogError, "%s: List of group names is not specified for device %s", ZEPHRIN_FUNCTION, device.c_str());
     return false;
   }
   if (StopRequested()) return false;
@@ -112,7 +111,7 @@ bool CElmoVideoSettingsManager::RequestList(const std::string& groups, std::stri
   }
   if (list->empty()) {
     driver_->Log(LogError, "%s: Unable to receive video configuration from device %s - the response is empty",
-                 "norvale::CElmoVideoSettingsManager::RequestList", device.c_str());
+                 ZEPHRIN_FUNCTION, device.c_str());
     return false;
   }
   return true;
@@ -136,15 +135,14 @@ CResultDef CElmoVideoSettingsManager::VerifyResponse(const std::string& body, co
   CResultDef result;
   const std::string device = driver_->GetDeviceName();
   if (body.empty()) {
-    std::string text =
-        "norvale::CElmoVideoSettingsManager::VerifyResponse: Device " + device + " returns empty response";
+    std::string text = std::string(ZEPHRIN_FUNCTION) + ": Device " + device + " returns empty response";
     if (!request.empty()) text += " for \"" + request + "\" request string";
     text += ".";
     result.SetResult(kEmptyResponse, text);
     return result;
   }
   if (body.find_first_not_of("OK\t\r\n") == std::string::npos) return result;
-  std::string text = "norvale::CElmoVideoSettingsManager::VerifyResponse: Cannot apply parameters to device " + device;
+  std::string text = std::string(ZEPHRIN_FUNCTION) + ": Cannot apply parameters to device " + device;
   if (!request.empty()) text += " using \"" + request + "\" request string";
   text += ". Reason: " + ForLog(body);
   result.SetResult(kRejected, text);

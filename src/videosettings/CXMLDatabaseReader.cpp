@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "platform/Platform.h"
+#include "runtime/FunctionName.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -89,7 +90,7 @@ std::vector<std::pair<std::string, const char*>> CXMLDatabaseReader::DatabaseCan
 }
 
 bool CXMLDatabaseReader::Open(const std::string& supportedResolutions, const std::string& driverName) {
-  static const char* const kFunction = "norvale::CXMLDatabaseReader::Open";
+  const FunctionName function(__PRETTY_FUNCTION__);
   panoramic_ = false;
   for (const std::string& name : Split(supportedResolutions, ","))
     if (name == "5m") panoramic_ = true;
@@ -99,7 +100,7 @@ bool CXMLDatabaseReader::Open(const std::string& supportedResolutions, const std
     if (parser_.Open(path)) {
       open_ = true;
       if (log_)
-        log_->Log(LogInfo, "%s: resolution database %s (%s) for device %s", kFunction, path.c_str(), where,
+        log_->Log(LogInfo, "%s: resolution database %s (%s) for device %s", function.c_str(), path.c_str(), where,
                   log_->GetDeviceName().c_str());
       return true;
     }
@@ -107,7 +108,7 @@ bool CXMLDatabaseReader::Open(const std::string& supportedResolutions, const std
   }
   // Said once: the caller retries at every configuration round and logs its own failure.
   if (log_ && !missingReported_)
-    log_->Log(LogWarning, "%s: no readable resolution database for device %s (looked for %s)", kFunction,
+    log_->Log(LogWarning, "%s: no readable resolution database for device %s (looked for %s)", function.c_str(),
               log_->GetDeviceName().c_str(), tried.c_str());
   missingReported_ = true;
   return false;
