@@ -167,5 +167,24 @@ TEST(RTPPacketQueue, EntriesAreReusedAndStayBoundedWhileTheConsumerStalls) {
   EXPECT_EQ(TakeSequences(queue), Range(1000 + 3200 - 100, 1000 + 3200 - 1));
 }
 
+// A queue passed on to the next reader: the entries the last one held out come back, and the next
+// reader neither allocates for what the queue has held nor sees a packet of the last one.
+TEST(RTPPacketQueue, ReclaimTakesBackWhatTheLastReaderHeld) {
+  CRTPPacketQueue queue(100);
+  Batch first;
+  for (uint16_t s = 1; s <= 80; ++s) first.AddRtp(s);
+  queue.Push(first.Get(), first.Count());
+  std::vector<CRTPPacketQueue::Entry*> held;
+  queue.Take(held);  // never given back: that reader ended
+  const size_t allocated = queue.Allocated();
+  queue.Reclaim();
+  EXPECT_EQ(queue.Size(), 0u);
+  Batch next;
+  for (uint16_t s = 200; s < 280; ++s) next.AddRtp(s);
+  queue.Push(next.Get(), next.Count());
+  EXPECT_EQ(queue.Allocated(), allocated);
+  EXPECT_EQ(TakeSequences(queue), Range(200, 279));
+}
+
 }  // namespace
 }  // namespace norvale
