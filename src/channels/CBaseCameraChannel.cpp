@@ -2,15 +2,41 @@
 
 #include <cctype>
 
-#include "platform/Guard.h"
 #include "platform/SocketLibrary.h"
+#include "runtime/CBaseThread.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
 
-CBaseCameraChannel::CBaseCameraChannel(uint32_t camera, IDriver* driver) : camera_(camera), driver_(driver) {}
+// The capture thread: runs the channel's body and, when a stop runs out of time, names the camera
+// in the lines it writes.
+class CBaseCameraChannel::CaptureThread : public CBaseThread {
+ public:
+  explicit CaptureThread(CBaseCameraChannel& channel) : CBaseThread(channel.driver_), channel_(channel) {}
+
+ protected:
+  void ThreadBody() override { channel_.CaptureThreadBody(); }
+  void OnStopOverdue(Overdue stage, uint32_t) override {
+    IDriver* const driver = channel_.driver_;
+    if (!driver) return;
+    if (stage == Overdue::Terminating)
+      driver->Log(LogWarning, "%s: Video capture thread for %s cannot be stopped and will be terminated now",
+                  "norvale::CBaseCameraChannel::StopThread", channel_.CameraText(false).c_str());
+    else if (stage == Overdue::NotTerminated)
+      driver->Log(LogError, "%s: Video capture thread for %s could not be terminated; waiting for it to end",
+                  "norvale::CBaseCameraChannel::StopThread", channel_.CameraText(false).c_str());
+  }
+
+ private:
+  CBaseCameraChannel& channel_;
+};
+
+CBaseCameraChannel::CBaseCameraChannel(uint32_t camera, IDriver* driver)
+    : camera_(camera), driver_(driver), thread_(std::make_unique<CaptureThread>(*this)) {}
 
 CBaseCameraChannel::~CBaseCameraChannel() { CBaseCameraChannel::Stop(); }
+
+CManualEvent& CBaseCameraChannel::StopEvent() { return thread_->StopEvent(); }
 
 bool CBaseCameraChannel::Start(const ChannelSettings* settings) {
   Stop();
@@ -103,50 +129,24 @@ uint32_t CBaseCameraChannel::StopLimit() {
   return timeout > 0 ? 2u * static_cast<uint32_t>(timeout) : 0u;
 }
 
-void CBaseCameraChannel::ThreadEntry(void* self) {
-  try {
-    static_cast<CBaseCameraChannel*>(self)->CaptureThreadBody();
-  }
-  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    // Nothing escapes the capture thread.
-  }
-}
-
 bool CBaseCameraChannel::StartThread() {
   // A stop in progress holds the lock; starting then fails at once instead of waiting for it.
   if (!threadLock_.TryLock()) return false;
-  bool started = false;
-  if (!thread_) {
-    stopEvent_.Reset();
-    thread_ = platform::StartThread(&CBaseCameraChannel::ThreadEntry, this, &threadId_);
-    started = thread_ != nullptr;
-  }
+  // A thread not yet collected (one that stopped its own channel) is collected by the next stop.
+  const bool started = !thread_->HasThread() && thread_->StartThread("Video capture");
   threadLock_.Unlock();
   return started;
 }
 
 void CBaseCameraChannel::StopThread() {
-  stopEvent_.Set();
+  thread_->StopEvent().Set();
   RecursiveLockGuard guard(threadLock_);
-  if (!thread_) return;
+  if (!thread_->HasThread()) return;
   AbortCapture();
-  if (platform::IsCurrentThread(thread_)) return;
-  if (!platform::WaitThread(thread_, StopLimit())) {
-    if (driver_)
-      driver_->Log(LogWarning, "%s: Video capture thread for %s cannot be stopped and will be terminated now",
-                   "norvale::CBaseCameraChannel::StopThread", CameraText(false).c_str());
-    if (!platform::TerminateThread(thread_)) {
-      // Blocked where termination cannot reach it (in a host call): the channel it runs on is not
-      // freed or restarted under it.
-      if (driver_)
-        driver_->Log(LogError, "%s: Video capture thread for %s could not be terminated; waiting for it to end",
-                     "norvale::CBaseCameraChannel::StopThread", CameraText(false).c_str());
-      platform::WaitThread(thread_, platform::kInfinite);
-    }
-  }
-  platform::CloseThread(thread_);
-  thread_ = nullptr;
-  threadId_ = 0;
+  if (thread_->IsCurrentThread()) return;
+  // Blocked where termination cannot reach it (in a host call): the channel it runs on is not
+  // freed or restarted under it.
+  if (!thread_->StopThread(StopLimit())) thread_->JoinThread(platform::kInfinite);
 }
 
 bool CBaseCameraChannel::StartSockets() {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "channels/ICameraChannel.h"
@@ -52,14 +53,15 @@ class CBaseCameraChannel : public ICameraChannel {
   // capitalised for the state lines.
   std::string CameraText(bool capital);
   IDriver* Driver() const { return driver_; }
-  CManualEvent& StopEvent() { return stopEvent_; }
-  bool StopRequested() { return stopEvent_.Wait(0); }
+  CManualEvent& StopEvent();
+  bool StopRequested() { return StopEvent().Wait(0); }
   CTime& LastFrameTime() { return lastFrame_; }
   // Longest wait for the capture thread to end before it is terminated: twice the network time-out.
   uint32_t StopLimit();
 
  private:
-  static void ThreadEntry(void* self);
+  class CaptureThread;
+
   bool StartThread();
   void StopThread();
   bool StartSockets();
@@ -71,13 +73,11 @@ class CBaseCameraChannel : public ICameraChannel {
   ChannelSettings settings_;
 
   RecursiveLock threadLock_;  // serialises starting and stopping the capture thread
-  platform::Thread* thread_ = nullptr;
-  uint32_t threadId_ = 0;
   bool socketsStarted_ = false;
 
   uint32_t camera_;
   IDriver* driver_;
-  CManualEvent stopEvent_;
+  const std::unique_ptr<CaptureThread> thread_;
   CTime lastFrame_;
 };
 

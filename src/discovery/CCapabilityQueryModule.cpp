@@ -1,6 +1,7 @@
 #include "discovery/CCapabilityQueryModule.h"
 
 #include "platform/Guard.h"
+#include "runtime/CBaseThread.h"
 #include "runtime/StringUtils.h"
 
 namespace norvale {
@@ -44,8 +45,28 @@ enum PropertyId : int32_t {
 };
 }  // namespace
 
+// The query thread. A stop that runs out of time settles the outcome before the thread is cut off:
+// the host hears of the query exactly once, abandoned, unless the thread has already taken its own
+// outcome (it is then inside the host's callback or past it).
+class CCapabilityQueryModule::QueryThread : public CBaseThread {
+ public:
+  explicit QueryThread(CCapabilityQueryModule& module) : module_(module) {}
+  bool abandon = false;  // set by the stopping thread
+
+ protected:
+  void ThreadBody() override { module_.Run(); }
+  void OnStopOverdue(Overdue stage, uint32_t) override {
+    if (stage != Overdue::Terminating || !module_.ClaimOutcome()) return;
+    abandon = true;
+    module_.abandoned_ = true;
+  }
+
+ private:
+  CCapabilityQueryModule& module_;
+};
+
 CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::CapabilityCallback* callback, bool ntsc)
-    : ntsc_(ntsc), callback_(callback) {
+    : ntsc_(ntsc), callback_(callback), thread_(std::make_unique<QueryThread>(*this)) {
   device_.networkTimeout = 5000;
   device_.streamTimeout = 5000;
 }
@@ -55,7 +76,7 @@ CCapabilityQueryModule::~CCapabilityQueryModule() { Shutdown(); }
 int32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const char* user, const char* password,
                                       ipcapture::CapabilitySink* sink) {
   RecursiveLockGuard guard(lock_);
-  if (thread_ || threadClosed_) return 0;  // one query per module
+  if (started_) return 0;  // one query per module
   sink_ = sink;
   if (!address || !user || !password) return 0;
   device_.address = address;
@@ -68,8 +89,8 @@ int32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const 
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) { properties_.Release(); }
   if (!properties_) return 0;
-  thread_ = platform::StartThread(&CCapabilityQueryModule::Entry, this, &threadId_);
-  if (!thread_) {
+  started_ = thread_->StartThread("Capability query");
+  if (!started_) {
     properties_.Release();
     return 0;
   }
@@ -92,37 +113,22 @@ void CCapabilityQueryModule::Shutdown() {
   bool tellAbandoned = false;
   {
     RecursiveLockGuard guard(lock_);
-    if (thread_) {
-      if (!platform::IsCurrentThread(thread_)) {
-        const uint32_t limit = 2u * static_cast<uint32_t>(device_.networkTimeout > 0 ? device_.networkTimeout : 5000);
-        if (!platform::WaitThread(thread_, limit)) {
-          // The host hears of the query exactly once: abandoned, unless the thread has already taken
-          // its own outcome (it is then inside the host's callback or past it).
-          const bool abandon = ClaimOutcome();
-          if (abandon) abandoned_ = true;
-          const bool ended = platform::TerminateThread(thread_);
-          tellAbandoned = abandon;
-          // A thread that termination did not reach still uses this module: it is not freed under it.
-          if (!ended) platform::WaitThread(thread_, platform::kInfinite);
-        }
+    // On the query thread itself (the host destroys the module from inside its callback) the thread
+    // is let go when the module is freed; it touches nothing of it afterwards.
+    if (thread_->HasThread() && !thread_->IsCurrentThread()) {
+      const uint32_t limit = 2u * static_cast<uint32_t>(device_.networkTimeout > 0 ? device_.networkTimeout : 5000);
+      const bool ended = thread_->StopThread(limit);
+      if (thread_->abandon) {
+        thread_->abandon = false;
+        tellAbandoned = true;
       }
-      platform::CloseThread(thread_);
-      thread_ = nullptr;
-      threadClosed_ = true;
+      // A thread that termination did not reach still uses this module: it is not freed under it.
+      if (!ended) thread_->JoinThread(platform::kInfinite);
     }
     properties_.Release();
     sink_ = nullptr;
   }
   if (tellAbandoned && callback_) callback_->QueryAbandoned();
-}
-
-void CCapabilityQueryModule::Entry(void* self) {
-  try {
-    static_cast<CCapabilityQueryModule*>(self)->Run();
-  }
-  ZEPHRIN_RETHROW_CANCELLATION catch (...) {
-    // Nothing leaves the query thread; the thread simply ends.
-  }
 }
 
 bool CCapabilityQueryModule::IsValidAddress(const std::string& address) {

@@ -3,6 +3,7 @@
 // item, into the host's capability sink, then tells the host's callback how it went.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "discovery/CBaseCameraProperties.h"
@@ -46,7 +47,8 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
   void Shutdown();
 
  private:
-  static void Entry(void* self);
+  class QueryThread;
+
   bool Abandoned() const { return abandoned_.load(); }
   // The one outcome the host hears of a started query (succeeded, failed or abandoned) goes to
   // whoever claims it first: the query thread or the destruction that gives up on it.
@@ -60,9 +62,8 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
   ipcapture::CapabilitySink* sink_ = nullptr;
   TSmartPtr<CBaseCameraProperties> properties_;
   RecursiveLock lock_;
-  platform::Thread* thread_ = nullptr;
-  bool threadClosed_ = false;
-  uint32_t threadId_ = 0;
+  const std::unique_ptr<QueryThread> thread_;
+  bool started_ = false;  // one query per module
   std::atomic<bool> abandoned_{false};
   std::atomic<bool> outcomeClaimed_{false};
 };

@@ -25,6 +25,11 @@ bool CBaseThread::IsRunning() const {
   return handle_ && !platform::WaitThread(handle_, 0);
 }
 
+bool CBaseThread::HasThread() const {
+  RecursiveLockGuard guard(handleLock_);
+  return handle_ != nullptr;
+}
+
 bool CBaseThread::IsCurrentThread() const {
   RecursiveLockGuard guard(handleLock_);
   return handle_ && platform::IsCurrentThread(handle_);
@@ -69,29 +74,18 @@ bool CBaseThread::FinishStop(uint32_t ms, bool terminate) {
   // Only a start, stop or join closes the handle, and they are serialised by the control lock.
   if (!handle) return true;
   if (!platform::WaitThread(handle, ms)) {
-    const std::string device = driver_ ? driver_->GetDeviceName() : std::string();
     if (terminate) {
-      if (driver_)
-        driver_->Log(LogWarning,
-                     "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds and "
-                     "will be terminated!",
-                     "norvale::CBaseThread::StopThread", id_.load(), name_.c_str(), device.c_str(),
-                     static_cast<unsigned long>(ms));
+      OnStopOverdue(Overdue::Terminating, ms);
       bool killed = false;
       if (!platform::TerminateThread(handle, &killed)) {
         // Blocked where termination cannot reach it. It keeps its handle (and its object), so it
         // is neither freed under itself nor joined by a second thread of this object.
-        if (driver_)
-          driver_->Log(LogError, "%s: Thread (id=%u, name=\"%s\") for device %s could not be terminated and still runs",
-                       "norvale::CBaseThread::StopThread", id_.load(), name_.c_str(), device.c_str());
+        OnStopOverdue(Overdue::NotTerminated, ms);
         return false;
       }
-      if (killed && driver_)
-        driver_->Log(LogError,
-                     "%s: Thread (id=%u, name=\"%s\") for device %s did not reach a point where it could stop and was "
-                     "killed without cleaning up",
-                     "norvale::CBaseThread::StopThread", id_.load(), name_.c_str(), device.c_str());
+      if (killed) OnStopOverdue(Overdue::Killed, ms);
     } else {
+      const std::string device = driver_ ? driver_->GetDeviceName() : std::string();
       if (driver_)
         driver_->Log(LogWarning,
                      "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds",
@@ -107,6 +101,30 @@ bool CBaseThread::FinishStop(uint32_t ms, bool terminate) {
   platform::CloseThread(handle_);
   handle_ = nullptr;
   return true;
+}
+
+void CBaseThread::OnStopOverdue(Overdue stage, uint32_t ms) {
+  if (!driver_) return;
+  const std::string device = driver_->GetDeviceName();
+  static const char* const kFunction = "norvale::CBaseThread::StopThread";
+  switch (stage) {
+    case Overdue::Terminating:
+      driver_->Log(LogWarning,
+                   "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds and will "
+                   "be terminated!",
+                   kFunction, id_.load(), name_.c_str(), device.c_str(), static_cast<unsigned long>(ms));
+      break;
+    case Overdue::NotTerminated:
+      driver_->Log(LogError, "%s: Thread (id=%u, name=\"%s\") for device %s could not be terminated and still runs",
+                   kFunction, id_.load(), name_.c_str(), device.c_str());
+      break;
+    case Overdue::Killed:
+      driver_->Log(LogError,
+                   "%s: Thread (id=%u, name=\"%s\") for device %s did not reach a point where it could stop and was "
+                   "killed without cleaning up",
+                   kFunction, id_.load(), name_.c_str(), device.c_str());
+      break;
+  }
 }
 
 void CBaseThread::FinalStop(uint32_t ms) {

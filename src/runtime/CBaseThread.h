@@ -34,6 +34,8 @@ class CBaseThread {
 
   // Safe from any thread, also while another thread starts or stops this one.
   bool IsRunning() const;
+  // A thread was started and not yet collected by a stop or join (it may have ended by itself).
+  bool HasThread() const;
   bool IsCurrentThread() const;
   uint32_t ThreadId() const { return id_; }
   const std::string& ThreadName() const { return name_; }
@@ -42,6 +44,12 @@ class CBaseThread {
 
  protected:
   virtual void ThreadBody() = 0;  // slot 4
+  // What a stop that ran out of time has come to: the thread is about to be terminated, it could
+  // not be terminated (it still runs), or it was killed without cleaning up. Called on the stopping
+  // thread; the default writes the thread's own line. An owner that names the thread for the user,
+  // or that must settle something before the thread is cut off, writes or does its own.
+  enum class Overdue { Terminating, NotTerminated, Killed };
+  virtual void OnStopOverdue(Overdue stage, uint32_t ms);
   IDriver* Driver() const { return driver_; }
   // For destructors: StopThread(ms), and if the thread still runs after that, wait without limit
   // (logged) so that nothing it uses is freed under it. On the thread itself, the handle is let go.

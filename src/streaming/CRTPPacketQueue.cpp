@@ -94,6 +94,15 @@ void CRTPPacketQueue::Clear() {
   dropping_ = false;
 }
 
+void CRTPPacketQueue::Reclaim() {
+  RecursiveLockGuard guard(lock_);
+  queue_.clear();
+  head_ = 0;
+  dropping_ = false;
+  free_.clear();
+  for (const auto& entry : store_) free_.push_back(entry.get());
+}
+
 size_t CRTPPacketQueue::Size() {
   RecursiveLockGuard guard(lock_);
   return queue_.size() - head_;

@@ -42,6 +42,10 @@ class CRTPPacketQueue {
   void Recycle(std::vector<Entry*>& taken);
   // Gives up every queued packet (not counted as dropped) and ends a run of drops.
   void Clear();
+  // Clear, and takes back every entry a reader still holds: only once no reader is left. The
+  // entries (and their buffers) then serve the next reader, so a queue kept from one reader to the
+  // next allocates only for more packets than it ever held.
+  void Reclaim();
 
   size_t Size();
   uint64_t Dropped() const { return dropped_; }

@@ -25,14 +25,16 @@ std::string DottedAddress(uint32_t networkAddress) {
 // thread that outlives Stop (and the receiver) never reaches freed memory.
 class CRTPReceiver::Session : public CBaseThread {
  public:
-  Session(IDriver* driver, IRTPReceiverUser* user, size_t queueLimit)
-      : CBaseThread(driver), user(user), queue(queueLimit) {}
+  Session(IDriver* driver, IRTPReceiverUser* user, std::shared_ptr<CRTPPacketQueue> queue)
+      : CBaseThread(driver), user(user), queue(std::move(queue)) {}
   ~Session() override { FinalStop(2000); }
 
-  void Clear() { queue.Clear(); }
+  void Clear() { queue->Clear(); }
 
   std::atomic<IRTPReceiverUser*> user;
-  CRTPPacketQueue queue;
+  const std::shared_ptr<CRTPPacketQueue> queue;  // also the receiver's, for the next start
+  // Set while the thread works on the queue's entries; still set after a thread that was cut off.
+  std::atomic<bool> usingQueue{false};
   CRTPReorderBuffer reorder;  // the delivery thread's only
   CEvent packetEvent;
   RecursiveLock keepAliveLock;
@@ -45,8 +47,10 @@ class CRTPReceiver::Session : public CBaseThread {
       RecursiveLockGuard guard(keepAliveLock);
       self = std::move(keepAlive);
     }
+    usingQueue = true;
     DrainQueueToUser();
     Clear();
+    usingQueue = false;
     // `self` may be the last reference: the session is then freed here, by its own thread.
   }
 
@@ -58,7 +62,7 @@ class CRTPReceiver::Session : public CBaseThread {
     ready.reserve(CRTPPacketQueue::kTakeLimit + CRTPReorderBuffer::kSlots);
     spent.reserve(CRTPPacketQueue::kTakeLimit);
     while (!StopRequested()) {
-      queue.Take(batch);
+      queue->Take(batch);
       const uint32_t now = platform::TickCount();
       if (batch.empty()) {
         reorder.Expire(now, ready);
@@ -77,16 +81,16 @@ class CRTPReceiver::Session : public CBaseThread {
           try {
             u->OnRTPPacket(entry->from, entry->packet);
           } catch (platform::ThreadCancellation&) {
-            queue.Recycle(ready);
-            queue.Recycle(spent);
+            queue->Recycle(ready);
+            queue->Recycle(spent);
             throw;
           } catch (...) {
             // A user's failure costs this packet only.
           }
         }
       }
-      queue.Recycle(ready);
-      queue.Recycle(spent);
+      queue->Recycle(ready);
+      queue->Recycle(spent);
     }
   }
 };
@@ -102,7 +106,7 @@ void CRTPReceiver::SetUser(IRTPReceiverUser* user) {
 
 void CRTPReceiver::SetQueueLimit(size_t packets) {
   queueLimit_ = packets == 0 ? 1 : packets;
-  if (auto session = CurrentSession()) session->queue.SetLimit(queueLimit_);
+  if (auto session = CurrentSession()) session->queue->SetLimit(queueLimit_);
 }
 
 void CRTPReceiver::AcceptOnlyFrom(uint32_t networkAddress) {
@@ -137,7 +141,17 @@ bool CRTPReceiver::Start(uint16_t port) {
                    "norvale::CRTPReceiver::Start", driver_->GetDeviceName().c_str());
     return false;
   }
-  auto session = std::make_shared<Session>(driver_, user_.load(), queueLimit_.load());
+  // The queue's entries were allocated by the reading threads of earlier starts; taking them over
+  // keeps every start after the first from allocating (and from spreading freed buffers over the
+  // C library's per-thread heaps). A queue a thread may still hold is left to that thread.
+  if (pool_ && poolFree_) {
+    pool_->Reclaim();
+    pool_->SetLimit(queueLimit_);
+  } else {
+    pool_ = std::make_shared<CRTPPacketQueue>(queueLimit_);
+  }
+  poolFree_ = false;
+  auto session = std::make_shared<Session>(driver_, user_.load(), pool_);
   foreignLogged_ = false;
   {
     RecursiveLockGuard guard(sessionLock_);
@@ -172,8 +186,9 @@ bool CRTPReceiver::Stop() {
   }
   if (session) session->StopEvent().Set();
   bool stopped = true;
+  bool clientClosed = true;
   if (client_) {
-    client_->Close();
+    clientClosed = client_->Close();
     ownClient_ = nullptr;
     client_.reset();  // never waits: a client thread that did not end goes on alone and calls nobody
   }
@@ -181,6 +196,7 @@ bool CRTPReceiver::Stop() {
     session->Clear();
     const bool ended = session->StopThread(2000);
     duplicatesBefore_ += session->reorder.Duplicates();
+    poolFree_ = clientClosed && ended && !session->usingQueue;
     if (ended) {
       RecursiveLockGuard guard(session->keepAliveLock);
       session->keepAlive.reset();  // the thread ended before it took its reference
@@ -211,7 +227,7 @@ uint64_t CRTPReceiver::DuplicatePackets() {
 
 size_t CRTPReceiver::QueuedPackets() {
   auto session = CurrentSession();
-  return session ? session->queue.Size() : 0;
+  return session ? session->queue->Size() : 0;
 }
 
 void CRTPReceiver::OnClientPacket(IRTPClient* client, const platform::SocketAddress& from, const uint8_t* data,
@@ -246,12 +262,12 @@ void CRTPReceiver::OnClientPackets(IRTPClient* client, const platform::Datagram*
 
 void CRTPReceiver::Queue(Session& session, const platform::Datagram* datagrams, int count) {
   if (count <= 0) return;
-  const CRTPPacketQueue::PushResult pushed = session.queue.Push(datagrams, count);
+  const CRTPPacketQueue::PushResult pushed = session.queue->Push(datagrams, count);
   dropped_ += static_cast<uint64_t>(pushed.dropped);
   if (pushed.queued > 0) session.packetEvent.Set();
   if (pushed.runStarted && driver_)
     driver_->Log(LogWarning, "%s: RTP packet queue of port %hu is full (%zu packets): dropping the oldest packets",
-                 "norvale::CRTPReceiver::OnClientPacket", port_.load(), session.queue.Limit());
+                 "norvale::CRTPReceiver::OnClientPacket", port_.load(), session.queue->Limit());
 }
 
 void CRTPReceiver::OnClientTimeout(IRTPClient* client) {

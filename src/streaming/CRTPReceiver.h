@@ -22,8 +22,9 @@ namespace norvale {
 // also drops duplicates) and hands them to the user, so a slow user never holds up the socket. The
 // queue is bounded: when the user stalls, the oldest packets give way.
 //
-// Each start has its own delivery thread, stop event and queue, shared between the receiver and
-// that thread. A delivery thread that cannot be stopped (its user blocked where termination does
+// Each start has its own delivery thread and stop event, shared between the receiver and that
+// thread; the queue passes from one start to the next once the threads of the earlier one are done
+// with it. A delivery thread that cannot be stopped (its user blocked where termination does
 // not reach) keeps them alive until it really ends; Stop then reports false, and Start refuses to
 // run a second delivery thread beside it, so the user is never entered by two at once.
 class CRTPReceiver : public IRTPClientUser {
@@ -87,6 +88,9 @@ class CRTPReceiver : public IRTPClientUser {
   RecursiveLock sessionLock_;
   std::shared_ptr<Session> session_;  // the running start, if any
   std::weak_ptr<Session> previous_;   // the last start, while its thread may still live
+  // The packet queue of the last start, and whether its threads are done with it.
+  std::shared_ptr<CRTPPacketQueue> pool_;
+  bool poolFree_ = false;
   std::atomic<size_t> queueLimit_{kDefaultQueueLimit};
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint64_t> duplicatesBefore_{0};  // of the starts before the running one

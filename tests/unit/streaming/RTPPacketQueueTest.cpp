@@ -167,5 +167,28 @@ TEST(RTPPacketQueue, EntriesAreReusedAndStayBoundedWhileTheConsumerStalls) {
   EXPECT_EQ(TakeSequences(queue), Range(1000 + 3200 - 100, 1000 + 3200 - 1));
 }
 
+// A queue passed on to the next reader: the entries the last one held out come back, and the next
+// reader neither allocates for what the queue has held nor sees a packet of the last one.
+TEST(RTPPacketQueue, ReclaimTakesBackWhatTheLastReaderHeld) {
+  CRTPPacketQueue queue(200);
+  Batch first;
+  for (uint16_t s = 1; s <= 80; ++s) first.AddRtp(s);
+  queue.Push(first.Get(), first.Count());
+  std::vector<CRTPPacketQueue::Entry*> given, held;
+  queue.Take(given);
+  queue.Recycle(given);
+  queue.Take(held);  // never given back: that reader ended
+  const size_t allocated = queue.Allocated();
+  queue.Reclaim();
+  EXPECT_EQ(queue.Size(), 0u);
+  Batch next, more;
+  for (uint16_t s = 200; s < 280; ++s) next.AddRtp(s);
+  for (uint16_t s = 280; s < 300; ++s) more.AddRtp(s);
+  queue.Push(next.Get(), next.Count());
+  EXPECT_EQ(queue.Allocated(), allocated);
+  queue.Push(more.Get(), more.Count());  // beyond what the queue held: no entry serves twice
+  EXPECT_EQ(TakeSequences(queue), Range(200, 299));
+}
+
 }  // namespace
 }  // namespace norvale
