@@ -111,15 +111,15 @@ void CBaseCameraChannel::SetCameraState(bool online) {
     state = state_;
   }
   if (!driver_) return;
-  static const char* const kFunction = "norvale::CBaseCameraChannel::SetCameraState";
+  static const FunctionName function(__PRETTY_FUNCTION__);  // called for every frame
   if (online) {
-    driver_->Log(LogInfo, "%s: %s is online", kFunction, CameraText(true).c_str());
+    driver_->Log(LogInfo, "%s: %s is online", function.c_str(), CameraText(true).c_str());
   } else if (state == ChannelSignalLost) {
-    driver_->Log(LogError, "%s: Signal was lost for %s", kFunction, CameraText(false).c_str());
+    driver_->Log(LogError, "%s: Signal was lost for %s", function.c_str(), CameraText(false).c_str());
   } else if (state == ChannelStopped) {
-    driver_->Log(LogInfo, "%s: %s is offline. Channel was stopped", kFunction, CameraText(true).c_str());
+    driver_->Log(LogInfo, "%s: %s is offline. Channel was stopped", function.c_str(), CameraText(true).c_str());
   } else {
-    driver_->Log(LogError, "%s: %s is offline or failed", kFunction, CameraText(true).c_str());
+    driver_->Log(LogError, "%s: %s is offline or failed", function.c_str(), CameraText(true).c_str());
   }
 }
 

@@ -84,14 +84,14 @@ void CElmoPTZComm::HandleWorkItem(CPTZItem* item) {
         ProcessUnzoomCommand(item, result);
         break;
       default:
-        result.SetResultEx(LogError, CResultDef::kInvalidInput, "%s: unexpected command ID=%u",
-                           "norvale::CElmoPTZComm::HandleWorkItem", static_cast<unsigned>(item->type));
+        result.SetResultEx(LogError, CResultDef::kInvalidInput, "%s: unexpected command ID=%u", ZEPHRIN_FUNCTION,
+                           static_cast<unsigned>(item->type));
         break;
     }
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     result.SetResultEx(LogError, CResultDef::kUnexpectedException, "%s: Unexpected exception occurred",
-                       "norvale::CElmoPTZComm::HandleWorkItem");
+                       ZEPHRIN_FUNCTION);
   }
   result.Report(DeviceDriver());
 }
@@ -117,7 +117,7 @@ void CElmoPTZComm::SendCommand(const std::string& request, CResultDef& result) {
 }
 
 void CElmoPTZComm::ProcessMoveCommand(CPTZItem* item, CResultDef& result) {
-  if (!CheckType(item, CPTZItem::Move, "norvale::CElmoPTZComm::ProcessMoveCommand", result)) return;
+  if (!CheckType(item, CPTZItem::Move, ZEPHRIN_FUNCTION, result)) return;
   const auto s = static_cast<int32_t>(speed_.Convert(item->speed));
   const CPtzCapabilities& caps = Capabilities();
   const int32_t direction = item->extraA;
@@ -136,8 +136,8 @@ void CElmoPTZComm::ProcessMoveCommand(CPTZItem* item, CResultDef& result) {
 }
 
 void CElmoPTZComm::ProcessStopCommand(CPTZItem* item, CResultDef& result) {
-  const char* function = "norvale::CElmoPTZComm::ProcessStopCommand";
-  if (!CheckType(item, CPTZItem::Stop, function, result)) return;
+  const FunctionName function(__PRETTY_FUNCTION__);
+  if (!CheckType(item, CPTZItem::Stop, function.c_str(), result)) return;
   const CPtzCapabilities& caps = Capabilities();
   std::string request;
   switch (item->subtype) {
@@ -151,22 +151,22 @@ void CElmoPTZComm::ProcessStopCommand(CPTZItem* item, CResultDef& result) {
       if (caps.focus) request = FormatString("%s%s=0", kPtz, kFocus);
       break;
     default:
-      UnexpectedSubtype(item, function, result);
+      UnexpectedSubtype(item, function.c_str(), result);
       return;
   }
   if (!request.empty()) SendCommand(request, result);
 }
 
 void CElmoPTZComm::ProcessFocusCommand(CPTZItem* item, CResultDef& result) {
-  const char* function = "norvale::CElmoPTZComm::ProcessFocusCommand";
-  if (!CheckType(item, CPTZItem::Focus, function, result)) return;
+  const FunctionName function(__PRETTY_FUNCTION__);
+  if (!CheckType(item, CPTZItem::Focus, function.c_str(), result)) return;
   int sign;
   if (item->subtype == CPTZItem::FocusNegative) {
     sign = -1;
   } else if (item->subtype == CPTZItem::FocusPositive) {
     sign = +1;
   } else {
-    UnexpectedSubtype(item, function, result);
+    UnexpectedSubtype(item, function.c_str(), result);
     return;
   }
   SetManualFocus(item->params, true, result);
@@ -176,7 +176,7 @@ void CElmoPTZComm::ProcessFocusCommand(CPTZItem* item, CResultDef& result) {
 }
 
 void CElmoPTZComm::ProcessUnzoomCommand(CPTZItem* item, CResultDef& result) {
-  if (!CheckType(item, CPTZItem::Unzoom, "norvale::CElmoPTZComm::ProcessUnzoomCommand", result)) return;
+  if (!CheckType(item, CPTZItem::Unzoom, ZEPHRIN_FUNCTION, result)) return;
   SendCommand(FormatString("%s%s", kPtz, kUnzoom), result);
   if (result.Succeeded()) SetManualFocus(item->params, false, result);
 }
@@ -184,7 +184,7 @@ void CElmoPTZComm::ProcessUnzoomCommand(CPTZItem* item, CResultDef& result) {
 void CElmoPTZComm::SetManualFocus(IIPParams* params, bool manual, CResultDef& result) {
   if (!params) {
     result.SetResultEx(LogDebug, CResultDef::kInvalidInput, "%s: Cannot set manual focus value. IIPParams is NULL",
-                       "norvale::CElmoPTZComm::SetManualFocus");
+                       ZEPHRIN_FUNCTION);
     return;
   }
   if (params->GetManualFocus() == manual && !autofocusUnknown_) return;

@@ -180,8 +180,8 @@ int32_t CPrepositionList::RenameCurrentPreposition(const std::string& name) {
     comm = comm_;
   }
   if (comm)
-    comm->Log(LogInfo, "%s: A preposition with index %d was renamed from \"%s\" to \"%s\".",
-              "norvale::CPrepositionList::RenameCurrentPreposition", position, oldName.c_str(), name.c_str());
+    comm->Log(LogInfo, "%s: A preposition with index %d was renamed from \"%s\" to \"%s\".", ZEPHRIN_FUNCTION, position,
+              oldName.c_str(), name.c_str());
   return ipcapture::PTZ_OK;
 }
 

@@ -140,7 +140,7 @@ void CBaseThread::FinalStop(uint32_t ms) {
   if (StopThread(ms)) return;
   if (driver_)
     driver_->Log(LogError, "%s: Waiting for thread (id=%u, name=\"%s\") for device %s to end before it is freed",
-                 "norvale::CBaseThread::FinalStop", id_.load(), name_.c_str(), driver_->GetDeviceName().c_str());
+                 ZEPHRIN_FUNCTION, id_.load(), name_.c_str(), driver_->GetDeviceName().c_str());
   JoinThread(platform::kInfinite);
 }
 
