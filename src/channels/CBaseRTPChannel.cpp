@@ -5,6 +5,20 @@
 
 namespace norvale {
 
+namespace {
+thread_local const ICameraChannel* handingFrame = nullptr;
+
+// Marks this thread as running inside one channel (in the host's frame sink, or in another host call
+// made for that channel) while it lives.
+struct Handing {
+  const ICameraChannel* previous = handingFrame;
+  explicit Handing(const ICameraChannel* channel) { handingFrame = channel; }
+  ~Handing() { handingFrame = previous; }
+  Handing(const Handing&) = delete;
+  Handing& operator=(const Handing&) = delete;
+};
+}  // namespace
+
 CBaseRTPChannel::CBaseRTPChannel(uint32_t camera, IDriver* driver, ipcapture::FrameSink* sink)
     : CBaseCameraChannel(camera, driver),
       sink_(sink),
@@ -47,6 +61,9 @@ uint32_t CBaseRTPChannel::StreamTimeout() {
 }
 
 void CBaseRTPChannel::CaptureThreadBody() {
+  // Every host call on this thread (log lines included) runs inside this channel: a host that stops
+  // or restarts it from there is refused, as from OnFrame.
+  Handing handing(this);
   OnThreadStart();
   LastFrameTime().Reset();
   const uint32_t limit = StreamTimeout();
@@ -157,22 +174,13 @@ void CBaseRTPChannel::OnRTPPacket(const platform::SocketAddress&, const CRTPPack
 void CBaseRTPChannel::TakePacket(const CRTPPacket& packet) {
   packetEvent_.Set();
   if (probing_) return;
+  // The delivery thread calls the host for more than the frame (the online line, the depacketizer's
+  // error lines) and returns into the channel and its depacketizer each time: a stop or restart from
+  // any of those calls is refused, as from OnFrame.
+  Handing handing(this);
   rtcp_.UpdateSequence(packet.sequenceNumber);
   HandleRTPPacket(packet);
 }
-
-namespace {
-thread_local const ICameraChannel* handingFrame = nullptr;
-
-// Marks this thread as inside the host's frame sink for one channel while it lives.
-struct Handing {
-  const ICameraChannel* previous = handingFrame;
-  explicit Handing(const ICameraChannel* channel) { handingFrame = channel; }
-  ~Handing() { handingFrame = previous; }
-  Handing(const Handing&) = delete;
-  Handing& operator=(const Handing&) = delete;
-};
-}  // namespace
 
 // The RTP channels are the ones that hand frames to the host, so they keep the mark.
 bool ICameraChannel::IsHandingFrameOnThisThread(const ICameraChannel* channel) {
