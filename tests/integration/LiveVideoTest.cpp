@@ -21,7 +21,7 @@
 #include "host/HostInterfaces.h"
 #include "support/CamSimProcess.h"
 #include "support/ChildProcess.h"
-#include "support/HostLibrary.h"
+#include "support/LiveDriverTest.h"
 #include "support/HostObjects.h"
 #include "support/StreamSettings.h"
 #include "support/WaitUntil.h"
@@ -32,7 +32,6 @@ namespace {
 using namespace norvale::ipcapture;
 using zephrin::test::CamSimProcess;
 using zephrin::test::FrameRecord;
-using zephrin::test::HostLibrary;
 using zephrin::test::RecordingFrameSink;
 using zephrin::test::RecordingLogSink;
 using zephrin::test::TestDeviceSource;
@@ -56,22 +55,9 @@ const Profile kDome = {"ptz-dome",
                        {{1, "1"}, {2, "3"}, {3, "DH620"}, {4, "2.4.1"}, {8, "720p,d1,vga,cif,qvga"}, {9, "0"}}};
 const Profile kNH222 = {"nh222", {{1, "0"}, {2, "6"}, {3, "NH222"}, {4, "1.5.2"}, {8, "d1,vga,cif,qvga"}, {9, "0"}}};
 
-class LiveVideo : public ::testing::Test {
+class LiveVideo : public ::testing::Test, protected zephrin::test::LiveDriverTest {
  protected:
-  void SetUp() override {
-#ifndef _WIN32
-    // Under Wine the simulator is a Linux process of the user running the tests; Windows has no root
-    // to ask about, and without it the simulator says that it cannot listen.
-    if (::geteuid() != 0)
-      GTEST_SKIP() << "live video tests need root: the simulated camera listens on RTSP port 554 of its own "
-                      "loopback address";
-#endif
-    library_ = std::make_unique<HostLibrary>("Zephrin");
-    ASSERT_TRUE(library_->IsLoaded()) << library_->Error();
-    create_ = library_->Function<CreateIPCaptureFn>("CreateIPCaptureEx5");
-    delete_ = library_->Function<DeleteObjectFn>("DeleteIPCaptureEx5");
-    ASSERT_TRUE(create_ && delete_);
-  }
+  void SetUp() override { LoadDriver(); }
 
   void TearDown() override {
     if (driver_) {
@@ -131,9 +117,6 @@ class LiveVideo : public ::testing::Test {
     return lines;
   }
 
-  std::unique_ptr<HostLibrary> library_;
-  CreateIPCaptureFn create_ = nullptr;
-  DeleteObjectFn delete_ = nullptr;
   std::unique_ptr<CamSimProcess> camera_;
   TestDeviceSource device_;
   RecordingLogSink log_;

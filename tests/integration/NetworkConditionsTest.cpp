@@ -20,7 +20,7 @@
 
 #include "host/HostInterfaces.h"
 #include "support/CamSimProcess.h"
-#include "support/HostLibrary.h"
+#include "support/LiveDriverTest.h"
 #include "support/HostObjects.h"
 #include "support/StreamSettings.h"
 
@@ -28,14 +28,7 @@ namespace {
 
 using namespace norvale::ipcapture;
 using Clock = std::chrono::steady_clock;
-using zephrin::test::CamSimProcess;
-using zephrin::test::FrameRecord;
-using zephrin::test::HostLibrary;
-using zephrin::test::RecordingFrameSink;
-using zephrin::test::RecordingLogSink;
-using zephrin::test::TestDeviceSource;
-using zephrin::test::TestFrameAllocator;
-using zephrin::test::TestStreamSettings;
+using namespace zephrin::test;
 
 // The driver's own stream time-out is 15 s; a reconnect started by the camera's BYE shows as a hole of
 // one RTSP round, far below it.
@@ -86,20 +79,9 @@ size_t CountLines(const std::vector<std::string>& log, const std::string& prefix
 
 void PrintTo(const Condition& condition, std::ostream* out) { *out << condition.name; }
 
-class NetworkConditions : public ::testing::TestWithParam<Condition> {
+class NetworkConditions : public ::testing::TestWithParam<Condition>, protected zephrin::test::LiveDriverTest {
  protected:
-  void SetUp() override {
-#ifndef _WIN32
-    if (::geteuid() != 0)
-      GTEST_SKIP() << "these tests need root: the simulated camera listens on RTSP port 554 of its own loopback "
-                      "address";
-#endif
-    library_ = std::make_unique<HostLibrary>("Zephrin");
-    ASSERT_TRUE(library_->IsLoaded()) << library_->Error();
-    create_ = library_->Function<CreateIPCaptureFn>("CreateIPCaptureEx5");
-    delete_ = library_->Function<DeleteObjectFn>("DeleteIPCaptureEx5");
-    ASSERT_TRUE(create_ && delete_);
-  }
+  void SetUp() override { LoadDriver(); }
 
   // Records the camera on address for the given seconds with the simulator options.
   void Record(const std::string& address, const std::vector<std::string>& options, int32_t codec, int seconds,
@@ -174,9 +156,6 @@ class NetworkConditions : public ::testing::TestWithParam<Condition> {
     return cycle;
   }
 
-  std::unique_ptr<HostLibrary> library_;
-  CreateIPCaptureFn create_ = nullptr;
-  DeleteObjectFn delete_ = nullptr;
 };
 
 TEST_P(NetworkConditions, TheDriverDeliversWhatTheCameraSent) {

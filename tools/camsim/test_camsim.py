@@ -31,6 +31,15 @@ DISCOVERY_GROUPS = ("&group=Brand&group=Properties&group=Network.eth0&group=Imag
                     "&group=ImageSource.I0.Video&group=Frameskip&group=Framerate")
 
 
+def describe_and_set_up(sock, url, rtp, rtcp):
+    """DESCRIBE and SETUP of the first track over UDP to the given sockets; the SETUP answer's head."""
+    rtsp_exchange(sock, "DESCRIBE %s RTSP/1.0\r\nCSeq: 1\r\n\r\n" % url)
+    head, _ = rtsp_exchange(sock, "SETUP %s/stream=0 RTSP/1.0\r\nCSeq: 2\r\nTransport: "
+                            "RTP/AVP;unicast;client_port=%d-%d\r\n\r\n"
+                            % (url, rtp.getsockname()[1], rtcp.getsockname()[1]))
+    return head
+
+
 class Sim:
     """One simulator process; stop() checks that it ends cleanly."""
 
@@ -698,10 +707,7 @@ class RtspSessionTest(unittest.TestCase):
         url = sim.rtsp_url("h264", user=None)
         try:
             with socket.create_connection((sim.address, sim.rtsp_port), timeout=10) as sock:
-                rtsp_exchange(sock, "DESCRIBE %s RTSP/1.0\r\nCSeq: 1\r\n\r\n" % url)
-                head, _ = rtsp_exchange(sock, "SETUP %s/stream=0 RTSP/1.0\r\nCSeq: 2\r\nTransport: "
-                                        "RTP/AVP;unicast;client_port=%d-%d\r\n\r\n"
-                                        % (url, rtp.getsockname()[1], rtcp.getsockname()[1]))
+                head = describe_and_set_up(sock, url, rtp, rtcp)
                 server_rtp = int(re.search(r"server_port=(\d+)-\d+", head).group(1))
                 session = re.search(r"Session: ([^;\r\n]+)", head).group(1)
                 head, _ = rtsp_exchange(sock, "PLAY %s RTSP/1.0\r\nCSeq: 3\r\nSession: %s\r\n\r\n" % (url, session))
@@ -725,10 +731,7 @@ class RtspSessionTest(unittest.TestCase):
         url = sim.rtsp_url("h264", user=None)
         try:
             with socket.create_connection((sim.address, sim.rtsp_port), timeout=10) as sock:
-                rtsp_exchange(sock, "DESCRIBE %s RTSP/1.0\r\nCSeq: 1\r\n\r\n" % url)
-                head, _ = rtsp_exchange(sock, "SETUP %s/stream=0 RTSP/1.0\r\nCSeq: 2\r\nTransport: "
-                                        "RTP/AVP;unicast;client_port=%d-%d\r\n\r\n"
-                                        % (url, rtp.getsockname()[1], rtcp.getsockname()[1]))
+                head = describe_and_set_up(sock, url, rtp, rtcp)
                 self.assertIn(";source=127.0.0.33", head)
                 session = re.search(r"Session: ([^;\r\n]+)", head).group(1)
                 rtsp_exchange(sock, "PLAY %s RTSP/1.0\r\nCSeq: 3\r\nSession: %s\r\n\r\n" % (url, session))
