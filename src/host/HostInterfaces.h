@@ -86,10 +86,11 @@ namespace norvale::ipcapture {
 // driver has no reason to call it. The host creates and frees these objects, so their destructors are
 // protected: the driver cannot delete one.
 //
-// Calls into the driver from inside a callback. A callback may block as long as the host needs: a
-// stop, close or delete made meanwhile on another thread still returns within its stop limit (twice the
-// device's network time-out for each thread it ends), and leaves the blocked thread what it uses until
-// it returns. What a host may call from inside each callback, on the thread that makes it:
+// Calls into the driver from inside a callback. A callback may block as long as the host needs. A
+// stop, close or delete of the same stream made meanwhile on another thread ends the stream's other
+// threads within their stop limits (twice the device's network time-out each) and then waits until the
+// blocked callback returns, because that thread returns into the stream: the stream is not freed under
+// it. What a host may call from inside each callback, on the thread that makes it:
 //   FrameSink::OnFrame and OnSignalLost (a camera's capture or delivery thread):
 //     StartCapture, StopCapture and ChangeResolution of that camera, and StartStream and StopStream of
 //     the stream that calls, are refused: they return false and change nothing. Make them from another
