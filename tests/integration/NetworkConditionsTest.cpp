@@ -96,14 +96,14 @@ class NetworkConditions : public ::testing::TestWithParam<Condition>, protected 
     ASSERT_TRUE(camera.Ready()) << camera.Error();
 
     TestDeviceSource device;
-    RecordingLogSink log;
-    TestFrameAllocator allocator;
     device.connection.address = address;
     device.connection.port = camera.HttpPort();
     device.camera.model = "ELMO NH222";
     for (const auto& [number, text] : std::map<uint32_t, std::string>{
              {1, "0"}, {2, "6"}, {3, "NH222"}, {4, "1.5.2"}, {8, "d1,vga,cif,qvga"}, {9, "0"}})
       device.SetParam(number, text);
+    RecordingLogSink log;
+    TestFrameAllocator allocator;
     IIPCaptureDriverEx5* driver = create_();
     ASSERT_NE(driver, nullptr);
     IIPVideoCaptureEx2* capture = driver->Open(&log, &allocator, &device) ? driver->GetVideoCaptureEx2() : nullptr;

@@ -307,12 +307,12 @@ TEST(RTPReceiver, DeliversParsedPacketsInOrderAndDropsGarbage) {
 }
 
 TEST(RTPReceiver, PacketsReachTheUserInSequenceOrderOnceEach) {
+  UdpTestSocket sender;
   zephrin::test::FakeDriver driver;
   ReceiverRecorder user;
   CRTPReceiver receiver(&driver);
   receiver.SetUser(&user);
   ASSERT_TRUE(receiver.Start(0));
-  UdpTestSocket sender;
   // 4 never comes: its gap is given up although nothing follows 5.
   for (uint16_t seq : {1, 3, 2, 2, 5}) ASSERT_TRUE(sender.SendTo(receiver.LocalPort(), Rtp(seq)));
   ASSERT_TRUE(WaitUntil([&] { return user.Count() == 4; }));
