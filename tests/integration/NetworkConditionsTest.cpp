@@ -155,7 +155,6 @@ class NetworkConditions : public ::testing::TestWithParam<Condition>, protected 
     }
     return cycle;
   }
-
 };
 
 TEST_P(NetworkConditions, TheDriverDeliversWhatTheCameraSent) {
