@@ -121,8 +121,7 @@ bool CRTPReceiver::Accepted(uint32_t address) {
   ++foreign_;
   if (!foreignLogged_.exchange(true) && driver_)
     driver_->Log(LogWarning, "%s: RTP packets for device %s come from %s, which is not the camera's address: dropped",
-                 "norvale::CRTPReceiver::OnClientPackets", driver_->GetDeviceName().c_str(),
-                 DottedAddress(address).c_str());
+                 ZEPHRIN_FUNCTION, driver_->GetDeviceName().c_str(), DottedAddress(address).c_str());
   return false;
 }
 
@@ -138,7 +137,7 @@ bool CRTPReceiver::Start(uint16_t port) {
       driver_->Log(LogError,
                    "%s: The RTP packet queue thread for device %s has not ended yet; no port is opened "
                    "before it has",
-                   "norvale::CRTPReceiver::Start", driver_->GetDeviceName().c_str());
+                   ZEPHRIN_FUNCTION, driver_->GetDeviceName().c_str());
     return false;
   }
   // The queue's entries were allocated by the reading threads of earlier starts; taking them over
@@ -213,8 +212,8 @@ void CRTPReceiver::WaitForDeliveryEnd() {
   std::shared_ptr<Session> old = previous_.lock();
   if (!old || old->IsCurrentThread() || !old->IsRunning()) return;
   if (driver_)
-    driver_->Log(LogError, "%s: Waiting for the RTP packet queue thread for device %s to end",
-                 "norvale::CRTPReceiver::WaitForDeliveryEnd", driver_->GetDeviceName().c_str());
+    driver_->Log(LogError, "%s: Waiting for the RTP packet queue thread for device %s to end", ZEPHRIN_FUNCTION,
+                 driver_->GetDeviceName().c_str());
   old->JoinThread(platform::kInfinite);
 }
 
@@ -267,7 +266,7 @@ void CRTPReceiver::Queue(Session& session, const platform::Datagram* datagrams, 
   if (pushed.queued > 0) session.packetEvent.Set();
   if (pushed.runStarted && driver_)
     driver_->Log(LogWarning, "%s: RTP packet queue of port %hu is full (%zu packets): dropping the oldest packets",
-                 "norvale::CRTPReceiver::OnClientPacket", port_.load(), session.queue->Limit());
+                 ZEPHRIN_FUNCTION, port_.load(), session.queue->Limit());
 }
 
 void CRTPReceiver::OnClientTimeout(IRTPClient* client) {
