@@ -1,14 +1,17 @@
 // zephrin-soak-host: a recording host that keeps several simulated cameras streaming for minutes while
 // faults cycle through them, and reports what a host operator would look at afterwards: frames
 // delivered against frames the cameras sent while no fault was active, frame buffers still out, file
-// descriptors and threads before and after, memory over time, and the longest stop and close.
+// descriptors and threads before and after, memory over time and its slope after the warm-up, and the
+// longest call into the driver.
 //
-// It loads libZephrin.so as the host does (dlopen) and uses the test host objects (log sink, device
-// source, frame buffers, capability callback and sink); its frame allocator and frame sink only count,
-// so that memory over time is the driver's. Each camera is a zephrin-camsim process on its own
-// loopback address (RTSP on port 554, so it needs root).
+// It loads libZephrin.so as the host does (dlopen). The host is rude (tests/support/RudeHost.h): its
+// callbacks block past the stop limits, call the driver from inside, or have another thread call it,
+// by a seeded choice; --polite turns that off. Its frame allocator and the rude objects only count, so
+// that memory over time is the driver's. Each camera is a zephrin-camsim process on its own loopback
+// address (RTSP on port 554, so it needs root).
 //
-//   zephrin-soak-host [--cameras N] [--minutes M] [--first-address 161] [--seed S]
+//   zephrin-soak-host [--cameras N] [--minutes M] [--warmup M] [--first-address 161] [--seed S] [--polite]
+//                     [--close-in-callbacks]   (also Close and delete the driver from inside callbacks)
 #include <dirent.h>
 #include <unistd.h>
 
@@ -35,19 +38,20 @@
 #include "support/CapabilityRecorder.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
-#include "support/StreamSettings.h"
+#include "support/RudeHost.h"
+#include "support/RudeSession.h"
 
 namespace {
 
 using namespace norvale::ipcapture;
 using zephrin::test::CamSimProcess;
 using zephrin::test::HostLibrary;
-using zephrin::test::RecordingCapabilityCallback;
 using zephrin::test::RecordingCapabilitySink;
-using zephrin::test::RecordingLogSink;
+using zephrin::test::RudeCapabilityCallback;
+using zephrin::test::RudeHost;
+using zephrin::test::RudeSession;
 using zephrin::test::TestDeviceSource;
 using zephrin::test::TestFrameBuffer;
-using zephrin::test::TestStreamSettings;
 using Clock = std::chrono::steady_clock;
 
 std::mutex gPrintMutex;
@@ -87,41 +91,45 @@ size_t ResidentKiB() {
   return resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) / 1024;
 }
 
+// Least-squares slope of the RSS samples taken after the warm-up, in KiB per minute.
+std::string Slope(const std::vector<std::pair<double, size_t>>& samples, double fromSeconds) {
+  double n = 0, st = 0, sr = 0, stt = 0, str = 0;
+  for (const auto& [t, kib] : samples) {
+    if (t < fromSeconds) continue;
+    const double minutes = t / 60, r = static_cast<double>(kib);
+    n += 1;
+    st += minutes;
+    sr += r;
+    stt += minutes * minutes;
+    str += minutes * r;
+  }
+  if (n < 3 || n * stt - st * st <= 0) return "not measured (fewer than 3 samples after the warm-up)";
+  char text[96];
+  std::snprintf(text, sizeof text, "%.1f KiB/min over %.0f samples", (n * str - st * sr) / (n * stt - st * st), n);
+  return text;
+}
+
+// The longest a host call may take: a stop gives each thread it ends twice the network time-out
+// (5 s by default), and the parts of a stream end one after another inside that.
+constexpr double kHostCallLimitMs = 2 * 5000 + 5000;
+
 // The host parameters a capability query reports for the two simulated models used.
 struct Profile {
   const char* name;
   const char* model;
   std::vector<std::pair<uint32_t, std::string>> params;
 };
+// CGI oddities of the simulator, one per round.
+const char* const kHttpOddities[] = {
+    "/camsim/fault?path=*&slow=30",       "/camsim/fault?path=*&delay=4000",
+    "/camsim/fault?path=*&empty=1",       "/camsim/fault?path=*&close=1",
+    "/camsim/fault?path=*&runtogether=1", "/camsim/fault?path=*&body=%00%FF%0Agarbage=%ZZ",
+};
+
 const Profile kProfiles[] = {
     {"ptz-dome", "ELMO DH620", {{1, "1"}, {2, "3"}, {3, "DH620"}, {4, "2.4.1"}, {8, "720p,d1,vga,cif,qvga"}, {9, "0"}}},
     {"nh222", "ELMO NH222", {{1, "0"}, {2, "6"}, {3, "NH222"}, {4, "1.5.2"}, {8, "d1,vga,cif,qvga"}, {9, "0"}}},
 };
-
-// Longest duration seen, in ms.
-class Longest {
- public:
-  void Add(double ms, const std::string& what) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (ms > ms_) {
-      ms_ = ms;
-      what_ = what;
-    }
-  }
-  std::string Text() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    char text[256];
-    std::snprintf(text, sizeof text, "%.0f ms (%s)", ms_, what_.empty() ? "none" : what_.c_str());
-    return text;
-  }
-
- private:
-  std::mutex mutex_;
-  double ms_ = 0;
-  std::string what_;
-};
-Longest gLongestStop;
-Longest gLongestClose;
 
 // The host's frame allocator for a long run: hands out the test frame buffers and counts them, but
 // keeps no record per frame, so that the process's memory over time is the driver's own.
@@ -167,53 +175,36 @@ class SoakFrameAllocator : public FrameAllocator {
   std::atomic<size_t> unlisted_{0};
 };
 
-// The host's frame sink: counts frames and signal losses, and stalls in OnFrame when told to, as a
-// busy recorder does.
-class SoakFrameSink : public FrameSink {
- public:
-  ZEPHRIN_SLOT0_OVERRIDE(SoakFrameSink);
-  bool OnFrame(FrameBuffer* frame) override {
-    if (!frame) {
-      ++nullFrames_;
-      return false;
-    }
-    bytes_ += static_cast<TestFrameBuffer*>(frame)->Length();
-    ++frames_;
-    const int stall = stallMs.load();
-    if (stall > 0) std::this_thread::sleep_for(std::chrono::milliseconds(stall));
-    return true;
-  }
-  void Reserved2() override { ++unlisted_; }
-  void OnSignalLost() override { ++signalLost_; }
-  size_t FrameCount() const { return frames_; }
-  size_t SignalLostCount() const { return signalLost_; }
-  size_t NullFrames() const { return nullFrames_; }
-  size_t Unlisted() const { return unlisted_; }
-  std::atomic<int> stallMs{0};
-
- private:
-  std::atomic<size_t> frames_{0};
-  std::atomic<uint64_t> bytes_{0};
-  std::atomic<size_t> signalLost_{0};
-  std::atomic<size_t> nullFrames_{0};
-  std::atomic<size_t> unlisted_{0};
-};
-
 struct Options {
   int cameras = 4;
   double minutes = 10;
+  double warmup = -1;  // minutes; by default 10, or a third of a shorter run
   int firstAddress = 161;
   unsigned seed = 1;
+  bool polite = false;
+  bool closeInCallbacks = false;
 };
+
+RudeHost::Options Rudeness(const Options& options, int index) {
+  RudeHost::Options rude;
+  rude.seed = options.seed * 7919u + static_cast<unsigned>(index);
+  rude.reenterPerMille = 100;
+  rude.concurrentPerMille = 60;
+  if (options.polite) rude.blockPerMille = rude.reenterPerMille = rude.concurrentPerMille = 0;
+  return rude;
+}
 
 // One camera with its own driver, as a host holds one device.
 class Slot {
  public:
   Slot(int index, const Options& options, HostLibrary& library)
-      : index_(index), profile_(kProfiles[index % 2]), rng_(options.seed * 7919u + static_cast<unsigned>(index)) {
+      : index_(index),
+        profile_(kProfiles[index % 2]),
+        rng_(options.seed * 7919u + static_cast<unsigned>(index)),
+        rude_(Rudeness(options, index)),
+        session_(rude_, library.Function<CreateIPCaptureFn>("CreateIPCaptureEx5"),
+                 library.Function<DeleteObjectFn>("DeleteIPCaptureEx5"), &device_, &allocator_) {
     address_ = "127.0.0." + std::to_string(options.firstAddress + index);
-    create_ = library.Function<CreateIPCaptureFn>("CreateIPCaptureEx5");
-    delete_ = library.Function<DeleteObjectFn>("DeleteIPCaptureEx5");
     createQuery_ = library.Function<CreateCapabilityQueryModuleFn>("CreateCapabilityQueryModule");
     deleteQuery_ = library.Function<DeleteObjectFn>("DeleteCapabilityQueryModule");
     camOptions_.address = address_;
@@ -228,10 +219,9 @@ class Slot {
     device_.connection.password = "secret";
     device_.camera.model = profile_.model;
     for (const auto& [number, text] : profile_.params) device_.SetParam(number, text);
-    settings_.format.codec = CodecH264;
-    settings_.format.resolution = {640, 480};
-    settings_.rate.frameInterval = 40;
-    settings_.rate.quality = 70;
+    session_.closeInCallbacks = options.closeInCallbacks;
+    session_.Log().Watch("was not stopped during");
+    session_.Log().Watch("could not be terminated");
   }
 
   bool StartCamera() {
@@ -250,39 +240,13 @@ class Slot {
   }
 
   bool OpenDriver() {
-    driver_ = create_ ? create_() : nullptr;
-    if (!driver_ || !driver_->Open(&log_, &allocator_, &device_)) {
-      Print("camera %s: the driver did not open", address_.c_str());
-      return false;
-    }
-    capture_ = driver_->GetVideoCaptureEx2();
-    return capture_ != nullptr;
+    if (session_.Open()) return true;
+    Print("camera %s: the driver did not open", address_.c_str());
+    return false;
   }
-  void CloseDriver(const char* why) {
-    if (!driver_) return;
-    StopStream(why);
-    const auto start = Clock::now();
-    driver_->Close();
-    const double ms = Since(start) * 1000;
-    gLongestClose.Add(ms, address_ + " " + why);
-    delete_(driver_);
-    driver_ = nullptr;
-    capture_ = nullptr;
-  }
-
-  bool StartStream() {
-    if (!capture_ || streaming_) return streaming_;
-    streaming_ = capture_->StartCapture(0, &sink_, &settings_);
-    if (!streaming_) Print("camera %s: StartCapture refused", address_.c_str());
-    return streaming_;
-  }
-  void StopStream(const char* why) {
-    if (!capture_ || !streaming_) return;
-    const auto start = Clock::now();
-    capture_->StopCapture(0);
-    gLongestStop.Add(Since(start) * 1000, address_ + " " + why);
-    streaming_ = false;
-  }
+  void CloseDriver(const char* why) { session_.Delete(why); }
+  bool StartStream() { return session_.StartCapture(); }
+  void StopStream(const char* why) { session_.StopCapture(why); }
 
   // Frames the camera sent on all its streams, and how many streams it lists; false when the
   // camera did not answer.
@@ -306,16 +270,24 @@ class Slot {
   }
 
   // A window without faults: frames the host received against frames the camera sent.
+  // The host is polite meanwhile, and the stream is started afresh (a rude call may have stopped it).
   void CleanWindow(double settle, double length) {
+    rude_.SetQuiet(true);
+    struct Loud {
+      RudeHost& host;
+      ~Loud() { host.SetQuiet(false); }
+    } loud{rude_};
+    if (!session_.IsOpen()) OpenDriver();
+    StartStream();
     Wait(settle);
     if (done_) return;
     uint64_t sent0 = 0, sent1 = 0;
     size_t streams0 = 0, streams1 = 0;
     if (!CameraSent(&sent0, &streams0)) return;
-    const size_t got0 = sink_.FrameCount();
+    const size_t got0 = session_.Sink().FrameCount();
     Wait(length);
     if (done_) return;
-    const size_t got1 = sink_.FrameCount();
+    const size_t got1 = session_.Sink().FrameCount();
     if (!CameraSent(&sent1, &streams1) || streams1 != streams0 || sent1 < sent0) {
       ++unmeasured_;
       return;
@@ -383,10 +355,10 @@ class Slot {
       case 6:
         Print("camera %s: the host's frame sink stalls 3 s per frame; the stream is stopped meanwhile",
               address_.c_str());
-        sink_.stallMs = 3000;
+        session_.Sink().stallMs = 3000;
         Wait(5);
         StopStream("stop while the frame sink stalls");
-        sink_.stallMs = 0;
+        session_.Sink().stallMs = 0;
         StartStream();
         break;
       case 7:
@@ -410,13 +382,54 @@ class Slot {
         CapabilityQuery();
         camera_->Control("/camsim/param?Brand.Brand=ELMO");
         break;
+      case 10:
+        Print("camera %s: CGI answers 503 and RTSP refuses DESCRIBE and SETUP; the stream restarts into it",
+              address_.c_str());
+        camera_->Control("/camsim/fault?path=*&status=503&count=20");
+        camera_->Control("/camsim/rtsp-fault?refuse=DESCRIBE:503&count=3");
+        camera_->Control("/camsim/rtsp-fault?refuse=SETUP:503&count=2");
+        StopStream("stop before refused requests");
+        StartStream();
+        Wait(15);
+        camera_->Control("/camsim/fault?clear=1");
+        camera_->Control("/camsim/rtsp-fault?clear=1");
+        break;
+      case 11:
+        Print("camera %s: CGI answers slow, delayed, empty, cut off or run together; the stream restarts into it",
+              address_.c_str());
+        camera_->Control(kHttpOddities[rng_() % (sizeof kHttpOddities / sizeof *kHttpOddities)]);
+        StopStream("stop before odd settings answers");
+        StartStream();
+        Wait(12);
+        camera_->Control("/camsim/fault?clear=1");
+        break;
+      case 12:
+        Print("camera %s: digital input toggles and PTZ commands for 10 s", address_.c_str());
+        for (int i = 0; i < 20 && !done_; ++i) {
+          camera_->Control("/camsim/input?port=1&state=" + std::to_string(i % 2));
+          session_.Perform(RudeHost::Call::Ptz, false);
+          session_.Perform(RudeHost::Call::Output, false);
+          Wait(0.5);
+        }
+        break;
+      case 13:
+        Print("camera %s: video stops 3 s after PLAY, and the connection closes 8 s after the next PLAY",
+              address_.c_str());
+        camera_->Control("/camsim/rtsp-fault?path=*&stall=10&after=3&count=1");
+        StopStream("stop before a delayed stall");
+        StartStream();
+        Wait(14);
+        camera_->Control("/camsim/rtsp-fault?path=*&close=1&after=8&count=1");
+        Wait(10);
+        camera_->Control("/camsim/rtsp-fault?clear=1");
+        break;
     }
   }
 
   // One capability query as a host runs it when a camera is added: exactly one outcome is told.
   void CapabilityQuery() {
     if (!createQuery_ || !deleteQuery_) return;
-    RecordingCapabilityCallback callback;
+    RudeCapabilityCallback callback(rude_);
     RecordingCapabilitySink sink;
     IIPCapabilityQuery* query = createQuery_(&callback, 0);
     if (!query) {
@@ -437,7 +450,7 @@ class Slot {
 
   void Run() {
     if (!OpenDriver() || !StartStream()) return;
-    std::vector<int> kinds = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    std::vector<int> kinds = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
     size_t next = kinds.size();
     while (!done_) {
       CleanWindow(12, 15);
@@ -458,14 +471,15 @@ class Slot {
   void Finish() {
     done_ = true;
     if (thread_.joinable()) thread_.join();
-    sink_.stallMs = 0;
+    session_.Sink().stallMs = 0;
+    rude_.Calm();
     CloseDriver("end of run");
   }
 
   const std::string& Address() const { return address_; }
   SoakFrameAllocator& Allocator() { return allocator_; }
-  RecordingLogSink& Log() { return log_; }
-  SoakFrameSink& Sink() { return sink_; }
+  RudeSession& Session() { return session_; }
+  RudeHost& Rude() { return rude_; }
   uint64_t CleanSent() const { return cleanSent_; }
   uint64_t CleanGot() const { return cleanGot_; }
   int Windows() const { return windows_; }
@@ -481,20 +495,14 @@ class Slot {
   const Profile& profile_;
   std::mt19937 rng_;
   std::string address_;
-  CreateIPCaptureFn create_ = nullptr;
-  DeleteObjectFn delete_ = nullptr;
   CreateCapabilityQueryModuleFn createQuery_ = nullptr;
   DeleteObjectFn deleteQuery_ = nullptr;
   CamSimProcess::Options camOptions_;
   std::unique_ptr<CamSimProcess> camera_;
   TestDeviceSource device_;
-  RecordingLogSink log_;
   SoakFrameAllocator allocator_;
-  SoakFrameSink sink_;
-  TestStreamSettings settings_;
-  IIPCaptureDriverEx5* driver_ = nullptr;
-  IIPVideoCaptureEx2* capture_ = nullptr;
-  bool streaming_ = false;
+  RudeHost rude_;
+  RudeSession session_;
   std::atomic<bool> done_{false};
   std::thread thread_;
   uint64_t cleanSent_ = 0;
@@ -521,11 +529,21 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--first-address" && value) {
       options.firstAddress = std::atoi(value);
       ++i;
+    } else if (arg == "--warmup" && value) {
+      options.warmup = std::atof(value);
+      ++i;
+    } else if (arg == "--polite") {
+      options.polite = true;
+    } else if (arg == "--close-in-callbacks") {
+      options.closeInCallbacks = true;
     } else if (arg == "--seed" && value) {
       options.seed = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
       ++i;
     } else {
-      std::fprintf(stderr, "usage: %s [--cameras N] [--minutes M] [--first-address 161] [--seed S]\n", argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--cameras N] [--minutes M] [--warmup M] [--first-address 161] [--seed S] [--polite] "
+                   "[--close-in-callbacks]\n",
+                   argv[0]);
       std::exit(2);
     }
   }
@@ -560,7 +578,8 @@ int main(int argc, char** argv) {
   }
   // Cameras run, no driver is open yet: what the process holds of its own.
   const size_t fdsBefore = OpenFiles();
-  const size_t threadsBefore = Threads();
+  // Less the rude hosts' own gate threads, which end when the hosts calm down at the end of the run.
+  const size_t threadsBefore = Threads() - slots.size();
   Print("soak: %d cameras for %.1f minutes; %zu file descriptors, %zu threads, RSS %zu KiB", options.cameras,
         options.minutes, fdsBefore, threadsBefore, ResidentKiB());
 
@@ -570,7 +589,7 @@ int main(int argc, char** argv) {
   while (Clock::now() < end) {
     std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::seconds(30), end - Clock::now()));
     size_t frames = 0;
-    for (auto& slot : slots) frames += slot->Sink().FrameCount();
+    for (auto& slot : slots) frames += slot->Session().Sink().FrameCount();
     rss.emplace_back(Since(gStart), ResidentKiB());
     Print("soak: RSS %zu KiB, %zu threads, %zu file descriptors, %zu frames so far", rss.back().second, Threads(),
           OpenFiles(), frames);
@@ -589,6 +608,9 @@ int main(int argc, char** argv) {
          warnings = 0;
   int windows = 0, unmeasured = 0, idle = 0, faults = 0, queries = 0, queryAnomalies = 0;
   std::vector<std::string> notable;
+  size_t blocks = 0, reentries = 0, concurrent = 0, refused = 0;
+  double longestMs = 0;
+  std::string longest = "none";
   std::printf("\n==== soak report ====\n");
   for (auto& slot : slots) {
     sent += slot->CleanSent();
@@ -601,16 +623,24 @@ int main(int argc, char** argv) {
     faults += slot->Faults();
     outstanding += slot->Allocator().Outstanding();
     badReleases += slot->Allocator().BadReleases();
-    unlisted += slot->Allocator().Unlisted() + slot->Sink().Unlisted();
-    nullFrames += slot->Sink().NullFrames();
-    frames += slot->Sink().FrameCount();
-    lost += slot->Sink().SignalLostCount();
-    overruns += slot->Log().Count("was not stopped during");
-    size_t slotErrors = 0, slotWarnings = 0;
-    for (const auto& record : slot->Log().Records()) {
-      if (record.level == 1) ++slotErrors;
-      if (record.level == 2) ++slotWarnings;
-      if (record.level <= 2 && notable.size() < 40) notable.push_back(std::to_string(record.level) + " " + record.text);
+    RudeSession& session = slot->Session();
+    unlisted += slot->Allocator().Unlisted();
+    nullFrames += session.Sink().NullFrames();
+    frames += session.Sink().FrameCount();
+    lost += session.Sink().SignalLostCount();
+    overruns += session.Log().Count("was not stopped during") + session.Log().Count("could not be terminated");
+    const size_t slotErrors = session.Log().AtLevel(1), slotWarnings = session.Log().AtLevel(2);
+    for (const std::string& line : session.Log().Notable())
+      if (notable.size() < 40) notable.push_back(line);
+    blocks += slot->Rude().Blocks();
+    reentries += slot->Rude().ReEntries();
+    concurrent += slot->Rude().ConcurrentCalls();
+    refused += session.Refused();
+    std::string what;
+    const double ms = slot->Rude().LongestMs(&what);
+    if (ms >= longestMs) {
+      longestMs = ms;
+      longest = slot->Address() + " " + what;
     }
     errors += slotErrors;
     warnings += slotWarnings;
@@ -620,7 +650,7 @@ int main(int argc, char** argv) {
                 slot->CleanSent()
                     ? 100.0 * static_cast<double>(slot->CleanGot()) / static_cast<double>(slot->CleanSent())
                     : 0.0,
-                slot->Sink().FrameCount(), slot->Sink().SignalLostCount(), slotErrors, slotWarnings);
+                session.Sink().FrameCount(), session.Sink().SignalLostCount(), slotErrors, slotWarnings);
   }
   std::printf("faults injected:            %d\n", faults);
   std::printf("frames outside faults:      %" PRIu64 " delivered of %" PRIu64
@@ -633,14 +663,21 @@ int main(int argc, char** argv) {
   std::printf("frames delivered in all:    %zu (signal-lost calls %zu)\n", frames, lost);
   std::printf("frame buffers outstanding:  %zu (bad releases %zu, null frames %zu)\n", outstanding, badReleases,
               nullFrames);
-  std::printf("unlisted host slots called: %zu (allocator slots 3-5, frame sink slot 2)\n", unlisted);
+  std::printf("unlisted host slots called: %zu (allocator slots 1 and 3-5; others fail at once)\n",
+              unlisted + zephrin::test::HostContract::Violations().size());
+  std::printf(
+      "rude host:                  %zu blocked callbacks, %zu calls from inside, %zu from another thread, "
+      "%zu refused or not made\n",
+      blocks, reentries, concurrent, refused);
   std::printf("file descriptors:           %zu at start, %zu at end\n", fdsBefore, fdsAfter);
   std::printf("threads:                    %zu at start, %zu at end\n", threadsBefore, threadsAfter);
   std::printf("RSS (KiB) every 30 s:      ");
   for (const auto& [t, kib] : rss) std::printf(" %zu", kib);
   std::printf("\n");
-  std::printf("longest StopCapture:        %s\n", gLongestStop.Text().c_str());
-  std::printf("longest Close:              %s\n", gLongestClose.Text().c_str());
+  const double warmup = options.warmup >= 0 ? options.warmup : std::min(10.0, options.minutes / 3);
+  std::printf("RSS slope after %.1f min:    %s\n", warmup, Slope(rss, warmup * 60).c_str());
+  std::printf("longest host call:          %.0f ms (%s; limit %.0f ms)\n", longestMs, longest.c_str(),
+              kHostCallLimitMs);
   std::printf("threads that overran stop:  %zu log lines\n", overruns);
   std::printf("log lines at level 1 / 2:   %zu / %zu\n", errors, warnings);
   std::printf("log lines at level 1 and 2 (first %zu):\n", notable.size());
@@ -649,7 +686,8 @@ int main(int argc, char** argv) {
 
   for (auto& slot : slots) slot->StopCamera();
   const bool clean = outstanding == 0 && badReleases == 0 && unlisted == 0 && nullFrames == 0 &&
-                     fdsBefore == fdsAfter && threadsBefore == threadsAfter && queryAnomalies == 0;
+                     zephrin::test::HostContract::Violations().empty() && fdsBefore == fdsAfter &&
+                     threadsBefore == threadsAfter && queryAnomalies == 0 && longestMs <= kHostCallLimitMs;
   std::printf("result: %s\n", clean ? "PASS" : "FAIL");
   return clean ? 0 : 1;
 }
