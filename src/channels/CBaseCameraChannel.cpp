@@ -45,12 +45,14 @@ bool CBaseCameraChannel::Start(const ChannelSettings* settings) {
     settings_ = settings ? *settings : ChannelSettings();
   }
   StartSockets();
+  delivering_.store(true, std::memory_order_release);
   if (StartThread()) return true;
-  StopSockets();
+  Stop();
   return false;
 }
 
 void CBaseCameraChannel::Stop() {
+  delivering_.store(false, std::memory_order_release);
   SetState(ChannelStopped);
   SetCameraState(false);
   StopThread();
@@ -67,6 +69,7 @@ bool CBaseCameraChannel::Restart(const ChannelSettings* settings) {
     settings_ = settings ? *settings : ChannelSettings();
     settings_.quality = quality;
   }
+  delivering_.store(true, std::memory_order_release);
   return StartThread();
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -53,6 +54,9 @@ class CBaseCameraChannel : public ICameraChannel {
   // capitalised for the state lines.
   std::string CameraText(bool capital);
   IDriver* Driver() const { return driver_; }
+  // From a start until the next stop begins: whether the host's frame sink may still be called. A
+  // thread held in the host while the channel stops calls it no more once it comes back.
+  bool Delivering() const { return delivering_.load(std::memory_order_acquire); }
   CManualEvent& StopEvent();
   bool StopRequested() { return StopEvent().Wait(0); }
   CTime& LastFrameTime() { return lastFrame_; }
@@ -71,6 +75,7 @@ class CBaseCameraChannel : public ICameraChannel {
   int32_t state_ = ChannelStopped;
   bool online_ = false;
   ChannelSettings settings_;
+  std::atomic<bool> delivering_{false};
 
   RecursiveLock threadLock_;  // serialises starting and stopping the capture thread
   bool socketsStarted_ = false;

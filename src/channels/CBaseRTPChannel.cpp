@@ -192,7 +192,7 @@ void CBaseRTPChannel::TellSignalLost() {
   // as from OnFrame.
   try {
     Handing handing(this);
-    if (sink_) sink_->OnSignalLost();
+    if (sink_ && Delivering()) sink_->OnSignalLost();
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
 }
@@ -202,7 +202,7 @@ bool CBaseRTPChannel::OnFrameCompleted(ipcapture::FrameBuffer* frame) {
   bool accepted = false;
   try {
     Handing handing(this);
-    accepted = sink_ && sink_->OnFrame(frame);
+    accepted = sink_ && Delivering() && sink_->OnFrame(frame);
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) { accepted = false; }
   if (!accepted) return false;

@@ -26,7 +26,10 @@ CIPCaptureDriver::CIPCaptureDriver() : hostDirectory_(HostDirectoryFromExecutabl
   if (platform::HostCoreVersion(&version)) hostVersion_ = version;
 }
 
-CIPCaptureDriver::~CIPCaptureDriver() { CIPCaptureDriver::Close(); }
+CIPCaptureDriver::~CIPCaptureDriver() {
+  CIPCaptureDriver::Close();
+  reaper_.WaitForAll();
+}
 
 bool CIPCaptureDriver::ReadDeviceSource(ipcapture::DeviceSource* device) {
   if (!device) return false;
@@ -59,13 +62,21 @@ bool CIPCaptureDriver::CreateVideoCapture() {
   // A driver opened again gets a table for the camera count of its new description.
   ipcapture::DeleteObject(std::exchange(videoCapture_, nullptr));
   const uint32_t cameras = cameraCount_ > 0 ? static_cast<uint32_t>(cameraCount_) : 0u;
-  videoCapture_ = new (std::nothrow) CIPVideoCapture(cameras, this);
+  videoCapture_ = new (std::nothrow) CIPVideoCapture(cameras, this, &reaper_);
   return videoCapture_ != nullptr;
 }
 
 bool CIPCaptureDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* allocator,
                             ipcapture::DeviceSource* device) {
   try {
+    // A stream stopped while its thread was held in the host still reads the device description and
+    // may still hand back a frame: the driver opens again once it has ended.
+    const int32_t timeout = deviceInfo_.networkTimeout > 0 ? deviceInfo_.networkTimeout : 5000;
+    if (!reaper_.Settle(2u * static_cast<uint32_t>(timeout))) {
+      Log(LogError, "%s: %s cannot be opened again yet: a stream stopped before is still inside the host",
+          ZEPHRIN_FUNCTION, DeviceName(&deviceInfo_).c_str());
+      return false;
+    }
     if (!ReadDeviceSource(device)) return false;
     frameAllocator_ = allocator;
     logSink_.store(log);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "channels/IVideoChannelCreator.h"
+#include "driver/CChannelReaper.h"
 #include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "runtime/DeviceInfo.h"
@@ -87,6 +88,8 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5, public IDriver, 
   ipcapture::ICaptureIOApi* ioApi_ = nullptr;
   ipcapture::IIPVideoCaptureEx2* videoCapture_ = nullptr;
   ipcapture::IIPPTZDriverEx* ptzHandler_ = nullptr;
+  // Stops the channels the host is done with; the most derived destructor waits for it after Close.
+  CChannelReaper reaper_{this};
 
  private:
   bool ReadDeviceSource(ipcapture::DeviceSource* device);

@@ -6,7 +6,8 @@
 
 namespace norvale {
 
-CIPVideoCapture::CIPVideoCapture(uint32_t cameraCount, IVideoChannelCreator* creator) : creator_(creator) {
+CIPVideoCapture::CIPVideoCapture(uint32_t cameraCount, IVideoChannelCreator* creator, CChannelReaper* reaper)
+    : creator_(creator), reaper_(reaper) {
   rows_.reserve(cameraCount);
   for (uint32_t i = 0; i < cameraCount; ++i) rows_.push_back(std::make_unique<Row>());
 }
@@ -33,20 +34,14 @@ bool CIPVideoCapture::ReadSettings(ipcapture::StreamSettingsSource* source, int3
   return true;
 }
 
-void CIPVideoCapture::StopAndDelete(ICameraChannel* channel) {
-  if (!channel) return;
-  channel->Stop();
-  delete channel;
-}
-
 bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
                                    ipcapture::StreamSettingsSource* source) {
   try {
     if (camera >= rows_.size() || !creator_) return false;
     Row& row = *rows_[camera];
-    if (HandingFrame(row)) return false;
+    if (InsideControl(row) || HandingFrame(row)) return false;
     RecursiveLockGuard control(row.control);
-    StopCapture(camera);
+    StopRow(row);
     ChannelSettings settings;
     int32_t codec = 0;
     if (!ReadSettings(source, StreamRecording, &settings, &codec)) return false;
@@ -74,12 +69,13 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
   try {
     if (camera >= rows_.size() || stream >= kStreams || !creator_) return false;
     Row& row = *rows_[camera];
+    if (InsideControl(row)) return false;
     {
       RecursiveLockGuard guard(lock_);
       if (ICameraChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
     }
     RecursiveLockGuard control(row.control);
-    StopStream(camera, stream);
+    StopRowStream(row, stream);
     ChannelSettings settings;
     int32_t codec = 0;
     if (!ReadSettings(source, static_cast<int32_t>(stream), &settings, &codec)) return false;
@@ -104,8 +100,12 @@ bool CIPVideoCapture::HandingFrame(const Row& row) {
 bool CIPVideoCapture::StopCapture(uint32_t camera) {
   if (camera >= rows_.size()) return false;
   Row& row = *rows_[camera];
-  if (HandingFrame(row)) return false;
+  if (InsideControl(row) || HandingFrame(row)) return false;
   RecursiveLockGuard control(row.control);
+  return StopRow(row);
+}
+
+bool CIPVideoCapture::StopRow(Row& row) {
   std::array<ICameraChannel*, kStreams> streams{};
   ICameraChannel* companion = nullptr;
   {
@@ -113,30 +113,46 @@ bool CIPVideoCapture::StopCapture(uint32_t camera) {
     streams = std::exchange(row.streams, {});
     companion = std::exchange(row.companion, nullptr);
   }
-  bool any = companion != nullptr;
+  std::vector<ICameraChannel*> channels{companion};
+  channels.insert(channels.end(), streams.begin(), streams.end());
+  bool any = false;
+  for (const ICameraChannel* channel : channels) any = any || channel != nullptr;
   // Stopped and deleted outside the table lock: a slow stop must not hold up other cameras' queries.
-  StopAndDelete(companion);
-  for (ICameraChannel* channel : streams) {
-    any = any || channel != nullptr;
-    StopAndDelete(channel);
-  }
+  Retire(std::move(channels));
   return any;
+}
+
+void CIPVideoCapture::Retire(std::vector<ICameraChannel*> channels) {
+  if (reaper_) {
+    reaper_->Retire(std::move(channels));
+    return;
+  }
+  for (ICameraChannel* channel : channels) {
+    if (!channel) continue;
+    channel->Stop();
+    delete channel;
+  }
 }
 
 bool CIPVideoCapture::StopStream(uint32_t camera, uint32_t stream) {
   if (camera >= rows_.size() || stream >= kStreams) return false;
   Row& row = *rows_[camera];
+  if (InsideControl(row)) return false;
   {
     RecursiveLockGuard guard(lock_);
     if (ICameraChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
   }
   RecursiveLockGuard control(row.control);
+  return StopRowStream(row, stream);
+}
+
+bool CIPVideoCapture::StopRowStream(Row& row, uint32_t stream) {
   ICameraChannel* channel = nullptr;
   {
     RecursiveLockGuard guard(lock_);
     channel = std::exchange(row.streams[stream], nullptr);
   }
-  StopAndDelete(channel);
+  Retire({channel});
   return channel != nullptr;
 }
 
@@ -144,7 +160,7 @@ bool CIPVideoCapture::ChangeResolution(uint32_t camera, ipcapture::StreamResolut
                                        int32_t frameInterval) {
   if (camera >= rows_.size()) return false;
   Row& row = *rows_[camera];
-  if (HandingFrame(row)) return false;
+  if (InsideControl(row) || HandingFrame(row)) return false;
   RecursiveLockGuard control(row.control);
   ICameraChannel* channel = nullptr;
   {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "channels/IVideoChannelCreator.h"
+#include "driver/CChannelReaper.h"
 #include "host/HostInterfaces.h"
 #include "runtime/RecursiveLock.h"
 
@@ -12,18 +13,22 @@ namespace norvale {
 
 // What the host receives from GetVideoCapture: a table of cameras with up to four video streams and
 // one companion channel each, through which the host starts and stops streams and reads their
-// status. Channels come from the driver's channel factory and belong to this object.
+// status. Channels come from the driver's channel factory and belong to this object until a stop
+// hands them to the driver's reaper: a stop returns within its limit even while one of the stream's
+// threads is held in the host.
 //
 // A host that stops, restarts or changes a camera's streams from inside its own FrameSink (on the
 // thread that hands it a frame of that camera) is refused: the call returns false and changes
 // nothing, because the channel handing over the frame cannot be stopped or freed under its own
-// hand-off. Such a request is to be made from another thread.
+// hand-off. So is any such call made from a callback (a log line) inside another start, stop or
+// change of the same camera: the channel being started or stopped there is not replaced or freed
+// under it. Such a request is to be made from another thread.
 class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(CIPVideoCapture);
   static constexpr uint32_t kStreams = 4;
 
-  CIPVideoCapture(uint32_t cameraCount, IVideoChannelCreator* creator);
+  CIPVideoCapture(uint32_t cameraCount, IVideoChannelCreator* creator, CChannelReaper* reaper = nullptr);
   virtual ~CIPVideoCapture();
   CIPVideoCapture(const CIPVideoCapture&) = delete;
   CIPVideoCapture& operator=(const CIPVideoCapture&) = delete;
@@ -54,14 +59,21 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   // The request of a host stream settings source; false when the source lacks a part.
   static bool ReadSettings(ipcapture::StreamSettingsSource* source, int32_t streamKind, ChannelSettings* settings,
                            int32_t* codec);
-  static void StopAndDelete(ICameraChannel* channel);
   // Whether this thread is inside the frame hand-off of one of the row's channels.
   bool HandingFrame(const Row& row);
+  // Whether this thread is inside a start, stop or change of the row (in a callback made there).
+  static bool InsideControl(const Row& row) { return row.control.IsHeldByThisThread(); }
+  // The operations proper, with the row's control lock held.
+  bool StopRow(Row& row);
+  bool StopRowStream(Row& row, uint32_t stream);
+  // Stops and frees the channels, within the stop limit when the driver has a reaper.
+  void Retire(std::vector<ICameraChannel*> channels);
   // Runs f(channel) for stream 0 of the camera under the table lock; false without one.
   template <typename F>
   bool WithStream0(uint32_t camera, F f);
 
   IVideoChannelCreator* creator_;
+  CChannelReaper* reaper_;
   RecursiveLock lock_;  // the table's pointers
   std::vector<std::unique_ptr<Row>> rows_;
 };

@@ -15,7 +15,11 @@ namespace norvale {
 
 CWendrickDriver::CWendrickDriver() = default;
 
-CWendrickDriver::~CWendrickDriver() { CWendrickDriver::Close(); }
+CWendrickDriver::~CWendrickDriver() {
+  CWendrickDriver::Close();
+  // Streams still held in the host use this object until they return.
+  reaper_.WaitForAll();
+}
 
 bool CWendrickDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* allocator,
                            ipcapture::DeviceSource* device) {

@@ -19,6 +19,8 @@ class RecursiveLock {
   void Lock();
   bool TryLock();
   void Unlock();
+  // Whether the calling thread holds the lock (it may be inside a callback made under it).
+  bool IsHeldByThisThread() const { return owner_.load(std::memory_order_relaxed) == platform::CurrentThreadId(); }
 
   // 4000 on a machine with more than one processor, 0 on a single processor.
   static uint32_t SpinCount();

@@ -7,12 +7,15 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "channels/CBaseRTPChannel.h"
+#include "driver/CChannelReaper.h"
 #include "driver/CIPVideoCapture.h"
 #include "support/FakeDriver.h"
 #include "support/HostObjects.h"
@@ -301,6 +304,44 @@ TEST_F(VideoCapture, HostStoppingAStreamFromInsideItsFrameSinkIsRefusedAndTheCha
     host.join();
     EXPECT_TRUE(stopped);
   }
+}
+
+// A host whose signal-loss call waits on a lock the host holds while it stops the stream (a
+// deadlock if the stop waited for that call): the stop returns while the call is still inside, and
+// the stream calls the sink no more.
+TEST_F(VideoCapture, StopReturnsWhileTheStreamsThreadIsHeldInTheHost) {
+  namespace fs = std::filesystem;
+  const zephrin::test::TempDir temp("zephrin-held");
+  std::ofstream(temp.Path() / "Zephrin.xml") << "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default>"
+                                                "</Configuration>";
+  zephrin::test::FakeDriver driver;
+  driver.hostDirectory = temp.Path().string() + "/";
+  driver.deviceInfo.address = "127.0.0.1";
+  driver.deviceInfo.networkTimeout = 100;
+  driver.deviceInfo.streamTimeout = 100;
+  HandOffCreator creator(&driver);
+  std::timed_mutex hostLock;
+  std::atomic<int> calls{0};
+  std::atomic<bool> inside{false};
+  ReactingSink sink;
+  sink.react = [&] {
+    ++calls;
+    inside = true;
+    // A wait that terminating the thread cannot cut short; bounded so that a stop that waits fails.
+    if (hostLock.try_lock_for(std::chrono::seconds(5))) hostLock.unlock();
+    inside = false;
+  };
+  std::unique_lock<std::timed_mutex> held(hostLock);
+  norvale::CChannelReaper reaper(&driver);
+  CIPVideoCapture capture(1, &creator, &reaper);
+  ASSERT_TRUE(capture.StartStream(0, 0, &sink, &settings_));
+  while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(capture.StopStream(0, 0));
+  EXPECT_TRUE(inside) << "the stop waited for the host's call to return";
+  const int callsAtStop = calls;
+  held.unlock();
+  reaper.WaitForAll();
+  EXPECT_EQ(calls, callsAtStop) << "the stream called the host after its stop returned";
 }
 
 }  // namespace

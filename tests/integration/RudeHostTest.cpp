@@ -1,0 +1,132 @@
+// A rude host against a simulated camera: for a bounded time, with a fixed seed, every callback of the
+// driver may block past the stop limits, call the driver from inside, or have another thread call it
+// at that moment. The driver must survive it, answer every call within its limit, hand every frame
+// buffer back, and leave no thread or descriptor behind once it is deleted.
+#include <gtest/gtest.h>
+#ifndef _WIN32
+#include <dirent.h>
+#include <unistd.h>
+#endif
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "host/HostInterfaces.h"
+#include "support/CamSimProcess.h"
+#include "support/HostLibrary.h"
+#include "support/HostObjects.h"
+#include "support/RudeHost.h"
+#include "support/RudeSession.h"
+
+namespace {
+
+using namespace norvale::ipcapture;
+using zephrin::test::CamSimProcess;
+using zephrin::test::HostLibrary;
+using zephrin::test::RudeHost;
+using zephrin::test::RudeSession;
+using zephrin::test::TestDeviceSource;
+using zephrin::test::TestFrameAllocator;
+
+#ifndef _WIN32
+size_t Entries(const char* directory) {
+  size_t count = 0;
+  if (DIR* dir = opendir(directory)) {
+    while (dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') ++count;
+    closedir(dir);
+  }
+  return count;
+}
+size_t Threads() { return Entries("/proc/self/task"); }
+size_t Descriptors() { return Entries("/proc/self/fd") - 1; }
+#endif
+
+// The longest a host call may take: a stop gives each thread it ends twice the network time-out
+// (5 s by default), and the parts of a stream end one after another inside that.
+constexpr double kHostCallLimitMs = 2 * 5000 + 5000;
+constexpr auto kSession = std::chrono::seconds(45);
+
+TEST(RudeHost, SeededSessionSurvivesAndCleansUp) {
+#ifndef _WIN32
+  if (::geteuid() != 0) GTEST_SKIP() << "the simulated camera listens on RTSP port 554 of its own loopback address";
+#endif
+  HostLibrary library("Zephrin");
+  ASSERT_TRUE(library.IsLoaded()) << library.Error();
+  auto create = library.Function<CreateIPCaptureFn>("CreateIPCaptureEx5");
+  auto destroy = library.Function<DeleteObjectFn>("DeleteIPCaptureEx5");
+  ASSERT_TRUE(create && destroy);
+
+  CamSimProcess::Options options;
+  options.address = "127.0.0.71";
+  options.rtsp = true;
+  options.profile = "ptz-dome";
+  options.user = "operator";
+  options.password = "secret";
+  CamSimProcess camera(options);
+  ASSERT_TRUE(camera.Ready()) << camera.Error();
+  TestDeviceSource device;
+  device.connection.address = options.address;
+  device.connection.port = camera.HttpPort();
+  device.connection.user = "operator";
+  device.connection.password = "secret";
+  device.camera.model = "ELMO DH620";
+  const char* params[] = {"1", "3", "DH620", "2.4.1", "", "", "", "720p,d1,vga,cif,qvga", "0"};
+  for (uint32_t n = 1; n <= 9; ++n)
+    if (*params[n - 1]) device.SetParam(n, params[n - 1]);
+
+#ifndef _WIN32
+  const size_t threadsBefore = Threads();
+  const size_t descriptorsBefore = Descriptors();
+#endif
+  TestFrameAllocator allocator;
+  RudeHost::Options rudeness;
+  rudeness.seed = std::getenv("ZEPHRIN_RUDE_SEED") ? std::atoi(std::getenv("ZEPHRIN_RUDE_SEED")) : 22;
+  rudeness.reenterPerMille = 100;
+  rudeness.concurrentPerMille = 60;
+  rudeness.trace = std::getenv("ZEPHRIN_RUDE_TRACE") != nullptr;
+  RudeHost host(rudeness);
+  size_t frames = 0;
+  {
+    RudeSession session(host, create, destroy, &device, &allocator);
+    session.closeInCallbacks = std::getenv("ZEPHRIN_RUDE_CLOSE_IN_CALLBACKS") != nullptr;
+    ASSERT_TRUE(session.Open());
+    const auto end = std::chrono::steady_clock::now() + kSession;
+    for (uint32_t turn = 0; std::chrono::steady_clock::now() < end; ++turn) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(700));
+      // The host's own thread takes part too, and faults on the camera's side give signal losses.
+      // Every fourth turn the stream is started again (slower than a stream takes to come up), so
+      // that the callbacks keep coming.
+      if (turn % 2) session.Perform(static_cast<RudeHost::Call>(turn / 2 % RudeHost::kCalls), false);
+      if (turn % 8 == 0) session.Perform(RudeHost::Call::StartCapture, false);
+      if (turn % 15 == 7) camera.Control("/camsim/rtsp-fault?path=*&close=1");
+    }
+    frames = session.Sink().FrameCount();
+    host.Calm();
+  }  // deletes the driver
+
+  std::string longest;
+  const double longestMs = host.LongestMs(&longest);
+  std::printf(
+      "rude host: %zu frames, %zu blocked callbacks, %zu calls from inside, %zu from another thread; "
+      "longest call %.0f ms (%s)\n",
+      frames, host.Blocks(), host.ReEntries(), host.ConcurrentCalls(), longestMs, longest.c_str());
+  EXPECT_LE(longestMs, kHostCallLimitMs) << longest;
+  EXPECT_GT(frames, 0u);
+  EXPECT_GT(host.ReEntries() + host.ConcurrentCalls(), 0u);
+  EXPECT_TRUE(allocator.Balanced()) << allocator.Outstanding() << " outstanding, " << allocator.BadReleases()
+                                    << " bad releases";
+#ifndef _WIN32
+  // A thread the driver abandoned inside the host ends when the host lets it go; give it a moment.
+  for (int i = 0; i < 100 && (Threads() != threadsBefore || Descriptors() != descriptorsBefore); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(Threads(), threadsBefore);
+  EXPECT_EQ(Descriptors(), descriptorsBefore);
+#endif
+}
+
+}  // namespace
