@@ -87,10 +87,14 @@ namespace norvale::ipcapture {
 // protected: the driver cannot delete one.
 //
 // Calls into the driver from inside a callback. A callback may block as long as the host needs. A
-// stop, close or delete of the same stream made meanwhile on another thread ends the stream's other
-// threads within their stop limits (twice the device's network time-out each) and then waits until the
-// blocked callback returns, because that thread returns into the stream: the stream is not freed under
-// it. What a host may call from inside each callback, on the thread that makes it:
+// stop (StopCapture, StopStream, a StartCapture or StartStream that replaces a stream) or Close made
+// meanwhile on another thread returns within the stop limit (twice the device's network time-out):
+// from then on the stream calls the host's frame sink no more, and it is freed when the blocked call
+// returns. Open after such a Close waits at most the stop limit for that and otherwise returns false;
+// ChangeResolution and the delete function wait until the blocked call returns. A start, stop or
+// change of a camera made from a callback (a log line) inside another start, stop or change of the same
+// camera is refused with false. What a host may call from inside each callback, on the thread that
+// makes it:
 //   FrameSink::OnFrame and OnSignalLost (a camera's capture or delivery thread):
 //     StartCapture, StopCapture and ChangeResolution of that camera, and StartStream and StopStream of
 //     the stream that calls, are refused: they return false and change nothing. Make them from another

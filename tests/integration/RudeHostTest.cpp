@@ -52,7 +52,9 @@ constexpr double kHostCallLimitMs = 2 * 5000 + 5000;
 constexpr auto kSession = std::chrono::seconds(45);
 
 TEST(RudeHost, SeededSessionSurvivesAndCleansUp) {
-#ifndef _WIN32
+#ifdef _WIN32
+  GTEST_SKIP() << "the session counts the process's threads and descriptors, which only a POSIX build can";
+#else
   if (::geteuid() != 0) GTEST_SKIP() << "the simulated camera listens on RTSP port 554 of its own loopback address";
 #endif
   HostLibrary library("Zephrin");
@@ -85,15 +87,14 @@ TEST(RudeHost, SeededSessionSurvivesAndCleansUp) {
 #endif
   TestFrameAllocator allocator;
   RudeHost::Options rudeness;
-  rudeness.seed = std::getenv("ZEPHRIN_RUDE_SEED") ? std::atoi(std::getenv("ZEPHRIN_RUDE_SEED")) : 22;
+  rudeness.seed =
+      std::getenv("ZEPHRIN_RUDE_SEED") ? static_cast<uint32_t>(std::atoi(std::getenv("ZEPHRIN_RUDE_SEED"))) : 1;
   rudeness.reenterPerMille = 100;
   rudeness.concurrentPerMille = 60;
-  rudeness.trace = std::getenv("ZEPHRIN_RUDE_TRACE") != nullptr;
   RudeHost host(rudeness);
   size_t frames = 0;
   {
     RudeSession session(host, create, destroy, &device, &allocator);
-    session.closeInCallbacks = std::getenv("ZEPHRIN_RUDE_CLOSE_IN_CALLBACKS") != nullptr;
     ASSERT_TRUE(session.Open());
     const auto end = std::chrono::steady_clock::now() + kSession;
     for (uint32_t turn = 0; std::chrono::steady_clock::now() < end; ++turn) {

@@ -46,8 +46,8 @@ namespace {
 using namespace norvale::ipcapture;
 using zephrin::test::CamSimProcess;
 using zephrin::test::HostLibrary;
+using zephrin::test::RecordingCapabilityCallback;
 using zephrin::test::RecordingCapabilitySink;
-using zephrin::test::RudeCapabilityCallback;
 using zephrin::test::RudeHost;
 using zephrin::test::RudeSession;
 using zephrin::test::TestDeviceSource;
@@ -429,7 +429,7 @@ class Slot {
   // One capability query as a host runs it when a camera is added: exactly one outcome is told.
   void CapabilityQuery() {
     if (!createQuery_ || !deleteQuery_) return;
-    RudeCapabilityCallback callback(rude_);
+    RecordingCapabilityCallback callback;
     RecordingCapabilitySink sink;
     IIPCapabilityQuery* query = createQuery_(&callback, 0);
     if (!query) {

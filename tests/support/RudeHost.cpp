@@ -1,7 +1,6 @@
 #include "support/RudeHost.h"
 
 #include <chrono>
-#include <cstdio>
 
 namespace zephrin::test {
 
@@ -62,7 +61,7 @@ void RudeHost::JoinFinished(bool all) {
   for (Caller& caller : finished) caller.thread.join();
 }
 
-void RudeHost::OnCallback(const char* where) {
+void RudeHost::OnCallback() {
   if (tRudeDepth > 0) return;
   Depth depth;
   enum { Polite, Block, ReEnter, Concurrent } what = Polite;
@@ -83,12 +82,6 @@ void RudeHost::OnCallback(const char* where) {
     stayMs = random_() % 50;
     performer = performer_;
   }
-  if (options_.trace && what != Polite)
-    std::fprintf(stderr, "rude host: %s %s in %s\n",
-                 what == Block     ? "blocks"
-                 : what == ReEnter ? "calls"
-                                   : "another thread calls",
-                 what == Block ? "" : Name(call), where);
   switch (what) {
     case Polite:
       return;
@@ -160,7 +153,7 @@ void RudeLogSink::Write(const CDebugInfoIf* record) {
       if (line.find(fragment) != std::string::npos) ++count;
     if ((level == 1 || level == 2) && notable_.size() < 40) notable_.push_back(std::to_string(level) + " " + line);
   }
-  host_.OnCallback("log");
+  host_.OnCallback();
 }
 
 size_t RudeLogSink::Lines() {
@@ -190,7 +183,7 @@ std::vector<std::string> RudeLogSink::Notable() {
   return notable_;
 }
 
-// ---- frame sink, capability callback ------------------------------------------------------------
+// ---- frame sink ------------------------------------------------------------
 
 bool RudeFrameSink::OnFrame(norvale::ipcapture::FrameBuffer* frame) {
   if (!frame) {
@@ -200,33 +193,13 @@ bool RudeFrameSink::OnFrame(norvale::ipcapture::FrameBuffer* frame) {
   ++frames_;
   const int stall = stallMs.load();
   if (stall > 0) std::this_thread::sleep_for(std::chrono::milliseconds(stall));
-  host_.OnCallback("frame");
+  host_.OnCallback();
   return true;
 }
 
 void RudeFrameSink::OnSignalLost() {
   ++signalLost_;
-  host_.OnCallback("signal lost");
-}
-
-void RudeCapabilityCallback::Outcome(const char* where) {
-  RudeHost& host = host_;  // the waiting host may delete this object once told
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++outcomes_;
-  }
-  changed_.notify_all();
-  host.OnCallback(where);
-}
-
-size_t RudeCapabilityCallback::Outcomes() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return outcomes_;
-}
-
-bool RudeCapabilityCallback::WaitForOutcome(uint32_t ms) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return outcomes_ > 0; });
+  host_.OnCallback();
 }
 
 }  // namespace zephrin::test

@@ -1,6 +1,6 @@
 #pragma once
 // A rude recording host. At every call the driver makes into it (a frame, a signal loss, a log line,
-// a capability outcome, an I/O change) a seeded random choice makes the host block for longer than the
+// an I/O change) a seeded random choice makes the host block for longer than the
 // driver's stop limits, call back into the driver from inside the callback, or have another thread
 // call the driver at that moment. What it calls is up to the session that owns the driver (the
 // performer). The objects are as strict as the recording ones: a slot the host contract does not list
@@ -48,7 +48,6 @@ class RudeHost {
     int reenterPerMille = 30;     // callbacks that call the driver from inside
     int concurrentPerMille = 30;  // callbacks during which another thread calls the driver
     size_t maxThreads = 4;        // concurrent callers alive at once
-    bool trace = false;           // each rude act is written to stderr (the performer may decline it)
   };
 
   explicit RudeHost(const Options& options);
@@ -57,8 +56,8 @@ class RudeHost {
   RudeHost& operator=(const RudeHost&) = delete;
 
   void SetPerformer(Performer performer);
-  // Every callback of the rude objects comes here; where names it for the figures.
-  void OnCallback(const char* where);
+  // Every callback of the rude objects comes here.
+  void OnCallback();
   // Ends the rudeness: blocked callbacks return, concurrent callers are joined.
   void Calm();
   // A quiet host is polite until told otherwise (callbacks already blocked stay so).
@@ -145,37 +144,17 @@ class RudeIOSink : public norvale::ipcapture::IOSink {
   explicit RudeIOSink(RudeHost& host) : host_(host) {}
   void InputStateChanged(uint32_t, uint32_t) override {
     ++calls_;
-    host_.OnCallback("I/O change");
+    host_.OnCallback();
   }
   void IOFailed() override {
     ++calls_;
-    host_.OnCallback("I/O failure");
+    host_.OnCallback();
   }
   size_t Calls() const { return calls_; }
 
  private:
   RudeHost& host_;
   std::atomic<size_t> calls_{0};
-};
-
-class RudeCapabilityCallback : public norvale::ipcapture::CapabilityCallback {
- public:
-  ZEPHRIN_SLOT0_OVERRIDE(RudeCapabilityCallback);
-  explicit RudeCapabilityCallback(RudeHost& host) : host_(host) {}
-  void Reserved1() override { HostContract::Violation("CapabilityCallback", 1); }
-  void QuerySucceeded() override { Outcome("capability outcome"); }
-  void QueryFailed(int32_t, const char*) override { Outcome("capability outcome"); }
-  void QueryAbandoned() override { Outcome("capability abandoned"); }
-
-  size_t Outcomes();
-  bool WaitForOutcome(uint32_t ms);
-
- private:
-  void Outcome(const char* where);
-  RudeHost& host_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  size_t outcomes_ = 0;
 };
 
 }  // namespace zephrin::test
