@@ -4,7 +4,6 @@
 // buffer back, and leave no thread or descriptor behind once it is deleted.
 #include <gtest/gtest.h>
 #ifndef _WIN32
-#include <dirent.h>
 #include <unistd.h>
 #endif
 
@@ -19,6 +18,9 @@
 #include "support/CamSimProcess.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
+#ifndef _WIN32
+#include "support/ProcessCounts.h"
+#endif
 #include "support/RudeHost.h"
 #include "support/RudeSession.h"
 
@@ -31,20 +33,6 @@ using zephrin::test::RudeHost;
 using zephrin::test::RudeSession;
 using zephrin::test::TestDeviceSource;
 using zephrin::test::TestFrameAllocator;
-
-#ifndef _WIN32
-size_t Entries(const char* directory) {
-  size_t count = 0;
-  if (DIR* dir = opendir(directory)) {
-    while (dirent* entry = readdir(dir))
-      if (entry->d_name[0] != '.') ++count;
-    closedir(dir);
-  }
-  return count;
-}
-size_t Threads() { return Entries("/proc/self/task"); }
-size_t Descriptors() { return Entries("/proc/self/fd") - 1; }
-#endif
 
 // The longest a host call may take: a stop gives each thread it ends twice the network time-out
 // (5 s by default), and the parts of a stream end one after another inside that.
@@ -82,8 +70,8 @@ TEST(RudeHost, SeededSessionSurvivesAndCleansUp) {
     if (*params[n - 1]) device.SetParam(n, params[n - 1]);
 
 #ifndef _WIN32
-  const size_t threadsBefore = Threads();
-  const size_t descriptorsBefore = Descriptors();
+  const size_t threadsBefore = zephrin::test::Threads();
+  const size_t descriptorsBefore = zephrin::test::OpenFiles();
 #endif
   TestFrameAllocator allocator;
   RudeHost::Options rudeness;
@@ -106,7 +94,7 @@ TEST(RudeHost, SeededSessionSurvivesAndCleansUp) {
       if (turn % 8 == 0) session.Perform(RudeHost::Call::StartCapture, false);
       if (turn % 15 == 7) camera.Control("/camsim/rtsp-fault?path=*&close=1");
     }
-    frames = session.Sink().FrameCount();
+    frames = session.Sink().frames;
     host.Calm();
   }  // deletes the driver
 
@@ -115,18 +103,19 @@ TEST(RudeHost, SeededSessionSurvivesAndCleansUp) {
   std::printf(
       "rude host: %zu frames, %zu blocked callbacks, %zu calls from inside, %zu from another thread; "
       "longest call %.0f ms (%s)\n",
-      frames, host.Blocks(), host.ReEntries(), host.ConcurrentCalls(), longestMs, longest.c_str());
+      frames, host.blocks.load(), host.reentries.load(), host.concurrent.load(), longestMs, longest.c_str());
   EXPECT_LE(longestMs, kHostCallLimitMs) << longest;
   EXPECT_GT(frames, 0u);
-  EXPECT_GT(host.ReEntries() + host.ConcurrentCalls(), 0u);
+  EXPECT_GT(host.reentries.load() + host.concurrent.load(), 0u);
   EXPECT_TRUE(allocator.Balanced()) << allocator.Outstanding() << " outstanding, " << allocator.BadReleases()
                                     << " bad releases";
 #ifndef _WIN32
   // A thread the driver abandoned inside the host ends when the host lets it go; give it a moment.
-  for (int i = 0; i < 100 && (Threads() != threadsBefore || Descriptors() != descriptorsBefore); ++i)
+  for (int i = 0;
+       i < 100 && (zephrin::test::Threads() != threadsBefore || zephrin::test::OpenFiles() != descriptorsBefore); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(Threads(), threadsBefore);
-  EXPECT_EQ(Descriptors(), descriptorsBefore);
+  EXPECT_EQ(zephrin::test::Threads(), threadsBefore);
+  EXPECT_EQ(zephrin::test::OpenFiles(), descriptorsBefore);
 #endif
 }
 

@@ -12,7 +12,6 @@
 //
 //   zephrin-soak-host [--cameras N] [--minutes M] [--warmup M] [--first-address 161] [--seed S] [--polite]
 //                     [--close-in-callbacks]   (also Close and delete the driver from inside callbacks)
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +37,7 @@
 #include "support/CapabilityRecorder.h"
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
+#include "support/ProcessCounts.h"
 #include "support/RudeHost.h"
 #include "support/RudeSession.h"
 
@@ -46,12 +46,14 @@ namespace {
 using namespace norvale::ipcapture;
 using zephrin::test::CamSimProcess;
 using zephrin::test::HostLibrary;
+using zephrin::test::OpenFiles;
 using zephrin::test::RecordingCapabilityCallback;
 using zephrin::test::RecordingCapabilitySink;
 using zephrin::test::RudeHost;
 using zephrin::test::RudeSession;
 using zephrin::test::TestDeviceSource;
 using zephrin::test::TestFrameBuffer;
+using zephrin::test::Threads;
 using Clock = std::chrono::steady_clock;
 
 std::mutex gPrintMutex;
@@ -70,19 +72,6 @@ void Print(const char* format, ...) {
   std::printf("\n");
   std::fflush(stdout);
 }
-
-size_t CountEntries(const char* directory) {
-  size_t count = 0;
-  if (DIR* dir = opendir(directory)) {
-    while (dirent* entry = readdir(dir))
-      if (entry->d_name[0] != '.') ++count;
-    closedir(dir);
-  }
-  return count;
-}
-
-size_t OpenFiles() { return CountEntries("/proc/self/fd") - 1; }  // less the directory being read
-size_t Threads() { return CountEntries("/proc/self/task"); }
 
 size_t ResidentKiB() {
   std::ifstream statm("/proc/self/statm");
@@ -220,8 +209,6 @@ class Slot {
     device_.camera.model = profile_.model;
     for (const auto& [number, text] : profile_.params) device_.SetParam(number, text);
     session_.closeInCallbacks = options.closeInCallbacks;
-    session_.Log().Watch("was not stopped during");
-    session_.Log().Watch("could not be terminated");
   }
 
   bool StartCamera() {
@@ -284,10 +271,10 @@ class Slot {
     uint64_t sent0 = 0, sent1 = 0;
     size_t streams0 = 0, streams1 = 0;
     if (!CameraSent(&sent0, &streams0)) return;
-    const size_t got0 = session_.Sink().FrameCount();
+    const size_t got0 = session_.Sink().frames;
     Wait(length);
     if (done_) return;
-    const size_t got1 = session_.Sink().FrameCount();
+    const size_t got1 = session_.Sink().frames;
     if (!CameraSent(&sent1, &streams1) || streams1 != streams0 || sent1 < sent0) {
       ++unmeasured_;
       return;
@@ -589,7 +576,7 @@ int main(int argc, char** argv) {
   while (Clock::now() < end) {
     std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::seconds(30), end - Clock::now()));
     size_t frames = 0;
-    for (auto& slot : slots) frames += slot->Session().Sink().FrameCount();
+    for (auto& slot : slots) frames += slot->Session().Sink().frames;
     rss.emplace_back(Since(gStart), ResidentKiB());
     Print("soak: RSS %zu KiB, %zu threads, %zu file descriptors, %zu frames so far", rss.back().second, Threads(),
           OpenFiles(), frames);
@@ -625,17 +612,17 @@ int main(int argc, char** argv) {
     badReleases += slot->Allocator().BadReleases();
     RudeSession& session = slot->Session();
     unlisted += slot->Allocator().Unlisted();
-    nullFrames += session.Sink().NullFrames();
-    frames += session.Sink().FrameCount();
-    lost += session.Sink().SignalLostCount();
-    overruns += session.Log().Count("was not stopped during") + session.Log().Count("could not be terminated");
+    nullFrames += session.Sink().nullFrames;
+    frames += session.Sink().frames;
+    lost += session.Sink().signalLost;
+    overruns += session.Log().Overruns();
     const size_t slotErrors = session.Log().AtLevel(1), slotWarnings = session.Log().AtLevel(2);
     for (const std::string& line : session.Log().Notable())
       if (notable.size() < 40) notable.push_back(line);
-    blocks += slot->Rude().Blocks();
-    reentries += slot->Rude().ReEntries();
-    concurrent += slot->Rude().ConcurrentCalls();
-    refused += session.Refused();
+    blocks += slot->Rude().blocks;
+    reentries += slot->Rude().reentries;
+    concurrent += slot->Rude().concurrent;
+    refused += session.refused;
     std::string what;
     const double ms = slot->Rude().LongestMs(&what);
     if (ms >= longestMs) {
@@ -650,7 +637,7 @@ int main(int argc, char** argv) {
                 slot->CleanSent()
                     ? 100.0 * static_cast<double>(slot->CleanGot()) / static_cast<double>(slot->CleanSent())
                     : 0.0,
-                session.Sink().FrameCount(), session.Sink().SignalLostCount(), slotErrors, slotWarnings);
+                session.Sink().frames.load(), session.Sink().signalLost.load(), slotErrors, slotWarnings);
   }
   std::printf("faults injected:            %d\n", faults);
   std::printf("frames outside faults:      %" PRIu64 " delivered of %" PRIu64

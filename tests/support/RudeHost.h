@@ -1,10 +1,9 @@
 #pragma once
 // A rude recording host. At every call the driver makes into it (a frame, a signal loss, a log line,
-// an I/O change) a seeded random choice makes the host block for longer than the
-// driver's stop limits, call back into the driver from inside the callback, or have another thread
-// call the driver at that moment. What it calls is up to the session that owns the driver (the
-// performer). The objects are as strict as the recording ones: a slot the host contract does not list
-// is reported as a violation.
+// an I/O change) a seeded random choice makes it block for longer than the driver's stop limits, call
+// the driver from inside the callback, or have another thread call the driver meanwhile. What it calls
+// is up to the session that owns the driver (the performer). A slot the host contract does not list is
+// reported as a violation, as by the strict host objects.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -34,7 +33,7 @@ class RudeHost {
     Ptz,
     Output,
     CloseDriver,
-    DeleteDriver,
+    DeleteDriver
   };
   static constexpr int kCalls = 10;
   static const char* Name(Call call);
@@ -51,70 +50,58 @@ class RudeHost {
   };
 
   explicit RudeHost(const Options& options);
-  ~RudeHost();
+  ~RudeHost() { Calm(); }
   RudeHost(const RudeHost&) = delete;
   RudeHost& operator=(const RudeHost&) = delete;
 
   void SetPerformer(Performer performer);
   // Every callback of the rude objects comes here.
   void OnCallback();
-  // Ends the rudeness: blocked callbacks return, concurrent callers are joined.
+  // Ends the rudeness: blocked callbacks return, the other threads are joined.
   void Calm();
   // A quiet host is polite until told otherwise (callbacks already blocked stay so).
   void SetQuiet(bool quiet) { quiet_ = quiet; }
-
   // The session times each of its calls into the driver.
-  void NoteCall(const char* what, double ms);
+  void NoteCall(const std::string& what, double ms);
   double LongestMs(std::string* what);
-  size_t Blocks() const { return blocks_; }
-  size_t ReEntries() const { return reentries_; }
-  size_t ConcurrentCalls() const { return concurrent_; }
+
+  std::atomic<size_t> blocks{0}, reentries{0}, concurrent{0};
 
  private:
-  Call RandomCall();
   void JoinFinished(bool all);
 
   Options options_;
   Performer performer_;
   std::mutex mutex_;
   std::condition_variable calmed_;
-  std::timed_mutex gate_;  // held by gateHolder_ until Calm
+  // Held by gateHolder_ until Calm: a blocked callback waits for it in a mutex, where a driver that
+  // terminates its thread cannot reach it (a condition variable or a sleep would let it).
+  std::timed_mutex gate_;
   std::thread gateHolder_;
   std::mt19937 random_;
   bool calm_ = false;
   std::atomic<bool> quiet_{false};
-  struct Caller {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::vector<Caller> callers_;
+  std::vector<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> callers_;  // and whether done
   double longestMs_ = 0;
   std::string longestWhat_;
-  std::atomic<size_t> blocks_{0};
-  std::atomic<size_t> reentries_{0};
-  std::atomic<size_t> concurrent_{0};
 };
 
 // The log sink: keeps counts and the first lines of level 1 and 2, never every line (a long run's
-// memory stays the driver's).
+// memory stays the driver's). Overruns counts the lines of threads that overran their stop.
 class RudeLogSink : public norvale::ipcapture::LogSink {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(RudeLogSink);
   explicit RudeLogSink(RudeHost& host) : host_(host) {}
   void Write(const CDebugInfoIf* record) override;
-
-  size_t Lines();
-  size_t Count(const std::string& fragment);  // of the fragments being watched
-  void Watch(const std::string& fragment);
   size_t AtLevel(uint8_t level);
+  size_t Overruns();
   std::vector<std::string> Notable();  // the first 40 lines of level 1 and 2
 
  private:
   RudeHost& host_;
   std::mutex mutex_;
-  size_t lines_ = 0;
   size_t levels_[8] = {};
-  std::vector<std::pair<std::string, size_t>> watched_;
+  size_t overruns_ = 0;
   std::vector<std::string> notable_;
 };
 
@@ -124,37 +111,26 @@ class RudeFrameSink : public norvale::ipcapture::FrameSink {
   explicit RudeFrameSink(RudeHost& host) : host_(host) {}
   bool OnFrame(norvale::ipcapture::FrameBuffer* frame) override;
   void Reserved2() override { HostContract::Violation("FrameSink", 2); }
-  void OnSignalLost() override;
-
-  size_t FrameCount() const { return frames_; }
-  size_t SignalLostCount() const { return signalLost_; }
-  size_t NullFrames() const { return nullFrames_; }
+  void OnSignalLost() override {
+    ++signalLost;
+    host_.OnCallback();
+  }
+  std::atomic<size_t> frames{0}, signalLost{0}, nullFrames{0};
   std::atomic<int> stallMs{0};  // every frame is held this long, as a busy recorder does
 
  private:
   RudeHost& host_;
-  std::atomic<size_t> frames_{0};
-  std::atomic<size_t> signalLost_{0};
-  std::atomic<size_t> nullFrames_{0};
 };
 
 class RudeIOSink : public norvale::ipcapture::IOSink {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(RudeIOSink);
   explicit RudeIOSink(RudeHost& host) : host_(host) {}
-  void InputStateChanged(uint32_t, uint32_t) override {
-    ++calls_;
-    host_.OnCallback();
-  }
-  void IOFailed() override {
-    ++calls_;
-    host_.OnCallback();
-  }
-  size_t Calls() const { return calls_; }
+  void InputStateChanged(uint32_t, uint32_t) override { host_.OnCallback(); }
+  void IOFailed() override { host_.OnCallback(); }
 
  private:
   RudeHost& host_;
-  std::atomic<size_t> calls_{0};
 };
 
 }  // namespace zephrin::test

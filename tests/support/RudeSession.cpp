@@ -29,25 +29,27 @@ RudeSession::~RudeSession() {
 }
 
 template <class F>
-bool RudeSession::Timed(const char* what, F f) {
+bool RudeSession::Timed(const std::string& what, F f) {
   const auto start = std::chrono::steady_clock::now();
   const bool ok = f();
   host_.NoteCall(what, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-  if (!ok) ++refused_;
+  if (!ok) ++refused;
   return ok;
+}
+
+bool RudeSession::Capture(IIPVideoCaptureEx2* capture) {
+  return capture && Timed("StartCapture", [&] { return capture->StartCapture(0, &sink_, &settings_); });
 }
 
 bool RudeSession::OpenLocked() {
   if (driver_ || !create_) return driver_ != nullptr;
   driver_ = create_();
-  if (!driver_) return false;
-  if (!Timed("Open", [&] { return driver_->Open(&log_, allocator_, device_); })) return false;
+  if (!driver_ || !Timed("Open", [&] { return driver_->Open(&log_, allocator_, device_); })) return false;
   if (ICaptureIOApi* io = driver_->GetIOApi()) {
     Timed("SetCallback", [&] { return io->SetCallback(&io_); });
     Timed("StartIO", [&] { return io->StartIO(); });
   }
-  IIPVideoCaptureEx2* capture = driver_->GetVideoCaptureEx2();
-  return capture && Timed("StartCapture", [&] { return capture->StartCapture(0, &sink_, &settings_); });
+  return Capture(driver_->GetVideoCaptureEx2());
 }
 
 bool RudeSession::Open() {
@@ -60,125 +62,101 @@ bool RudeSession::IsOpen() {
   return driver_ != nullptr;
 }
 
-void RudeSession::DeleteLocked(const char* why) {
+void RudeSession::DeleteLocked(const std::string& why) {
   if (!driver_) return;
-  std::string what = std::string("Close (") + why + ")";
-  Timed(what.c_str(), [&] {
+  Timed("Close (" + why + ")", [&] {
     driver_->Close();
     return true;
   });
-  what = std::string("Delete (") + why + ")";
-  Timed(what.c_str(), [&] {
+  Timed("Delete (" + why + ")", [&] {
     destroy_(driver_);
     return true;
   });
   driver_ = nullptr;
 }
 
-void RudeSession::Delete(const char* why) {
+void RudeSession::Delete(const std::string& why) {
   std::unique_lock<std::shared_mutex> lock(mutex_);
   DeleteLocked(why);
 }
 
-bool RudeSession::StopCapture(const char* why) {
+bool RudeSession::StopCapture(const std::string& why) {
   std::shared_lock<std::shared_mutex> lock(mutex_);
   IIPVideoCaptureEx2* capture = driver_ ? driver_->GetVideoCaptureEx2() : nullptr;
-  const std::string what = std::string("StopCapture (") + why + ")";
-  return capture && Timed(what.c_str(), [&] { return capture->StopCapture(0); });
+  return capture && Timed("StopCapture (" + why + ")", [&] { return capture->StopCapture(0); });
 }
 
 bool RudeSession::StartCapture() {
   std::shared_lock<std::shared_mutex> lock(mutex_);
-  IIPVideoCaptureEx2* capture = driver_ ? driver_->GetVideoCaptureEx2() : nullptr;
-  return capture && Timed("StartCapture", [&] { return capture->StartCapture(0, &sink_, &settings_); });
+  return Capture(driver_ ? driver_->GetVideoCaptureEx2() : nullptr);
 }
 
 void RudeSession::Perform(RudeHost::Call call, bool inCallback) {
   using Call = RudeHost::Call;
   const char* name = RudeHost::Name(call);
+  // From inside a callback only when nobody else holds the driver at that moment: a callback never
+  // waits for the host's other threads.
+  const auto take = [inCallback, this](auto& lock) {
+    if (inCallback ? lock.try_lock() : (lock.lock(), true)) return true;
+    ++refused;
+    return false;
+  };
   if (call == Call::CloseDriver || call == Call::DeleteDriver) {
-    if (inCallback && !closeInCallbacks) return;
-    // From inside a callback only when nobody else uses the driver at that moment: a callback never
-    // waits for the host's other threads.
     std::unique_lock<std::shared_mutex> lock(mutex_, std::defer_lock);
-    if (inCallback ? !lock.try_lock() : (lock.lock(), false)) {
-      ++refused_;
-      return;
-    }
-    if (!driver_) return;
-    if (call == Call::CloseDriver) {
-      Timed(name, [&] {
-        driver_->Close();
-        return true;
-      });
-      // A closed driver is opened again with the same objects, as a host reconnecting a device does.
-      Timed("Open again", [&] { return driver_->Open(&log_, allocator_, device_); });
-      IIPVideoCaptureEx2* capture = driver_->GetVideoCaptureEx2();
-      if (capture) Timed("StartCapture", [&] { return capture->StartCapture(0, &sink_, &settings_); });
-    } else {
+    if ((inCallback && !closeInCallbacks) || !take(lock) || !driver_) return;
+    if (call == Call::DeleteDriver) {
       DeleteLocked(inCallback ? "from a callback" : "from another thread");
       OpenLocked();
+      return;
     }
+    Timed(name, [&] {
+      driver_->Close();
+      return true;
+    });
+    // A closed driver is opened again with the same objects, as a host reconnecting a device does.
+    Timed("Open again", [&] { return driver_->Open(&log_, allocator_, device_); });
+    Capture(driver_->GetVideoCaptureEx2());
     return;
   }
 
   std::shared_lock<std::shared_mutex> lock(mutex_, std::defer_lock);
-  if (inCallback ? !lock.try_lock() : (lock.lock(), false)) {
-    ++refused_;
+  if (!take(lock)) return;
+  IIPVideoCaptureEx2* capture = driver_ ? driver_->GetVideoCaptureEx2() : nullptr;
+  if (!capture) {
+    ++refused;
     return;
   }
-  if (!driver_) {
-    ++refused_;
-    return;
-  }
-  IIPVideoCaptureEx2* capture = driver_->GetVideoCaptureEx2();
-  if (!capture) return;
   const uint32_t turn = turn_++;
-  switch (call) {
-    case Call::StopCapture:
-      Timed(name, [&] { return capture->StopCapture(0); });
-      break;
-    case Call::StartCapture:
-      Timed(name, [&] { return capture->StartCapture(0, &sink_, &settings_); });
-      break;
-    case Call::ChangeResolution: {
-      TestStreamResolution size = turn % 2 ? TestStreamResolution(640, 480) : TestStreamResolution(320, 240);
-      Timed(name, [&] { return capture->ChangeResolution(0, &size, 40); });
-      break;
-    }
-    case Call::StopStream:
-      Timed(name, [&] { return capture->StopStream(0, turn % 2); });
-      break;
-    case Call::StartStream:
-      Timed(name, [&] { return capture->StartStream(0, 1, &sink_, &second_); });
-      break;
-    case Call::Status:
-      Timed(name, [&] {
-        int32_t state = 0, value = 0;
-        uint8_t flag = 0;
+  TestStreamResolution size = turn % 2 ? TestStreamResolution(640, 480) : TestStreamResolution(320, 240);
+  IIPPTZDriverEx* ptz = driver_->GetPTZDriverEx();
+  IIPPTZApiEx* api = ptz ? ptz->GetPTZApiEx(0) : nullptr;
+  ICaptureIOApi* io = driver_->GetIOApi();
+  Timed(name, [&] {
+    int32_t state = 0, value = 0;
+    uint8_t flag = 0;
+    switch (call) {
+      case Call::StopCapture:
+        return capture->StopCapture(0);
+      case Call::StartCapture:
+        return capture->StartCapture(0, &sink_, &settings_);
+      case Call::ChangeResolution:
+        return capture->ChangeResolution(0, &size, 40);
+      case Call::StopStream:
+        return capture->StopStream(0, turn % 2);
+      case Call::StartStream:
+        return capture->StartStream(0, 1, &sink_, &second_);
+      case Call::Status:
         return capture->GetCaptureStatus(0, &state, &value, &flag, true);
-      });
-      break;
-    case Call::Ptz: {
-      IIPPTZDriverEx* ptz = driver_->GetPTZDriverEx();
-      IIPPTZApiEx* api = ptz ? ptz->GetPTZApiEx(0) : nullptr;
-      if (!api) break;
-      if (turn % 3 == 0)
-        Timed(name, [&] { return api->StartMove(static_cast<int32_t>(turn % 8), 5) == PTZ_OK; });
-      else if (turn % 3 == 1)
-        Timed(name, [&] { return api->StopAll() == PTZ_OK; });
-      else
-        Timed(name, [&] { return api->GetPresetCount() >= 0; });
-      break;
+      case Call::Ptz:
+        if (!api) return true;
+        if (turn % 3 == 0) return api->StartMove(static_cast<int32_t>(turn % 8), 5) == PTZ_OK;
+        return turn % 3 == 1 ? api->StopAll() == PTZ_OK : api->GetPresetCount() >= 0;
+      case Call::Output:
+        return !io || io->SetOutputState(1, turn % 2 ? 2 : 1);
+      default:
+        return true;
     }
-    case Call::Output: {
-      ICaptureIOApi* io = driver_->GetIOApi();
-      if (io) Timed(name, [&] { return io->SetOutputState(1, turn % 2 ? 2 : 1); });
-      break;
-    }
-    default:
-      break;
-  }
+  });
 }
 
 }  // namespace zephrin::test

@@ -5,7 +5,6 @@
 // always stop the thread it runs on), the driver gets no help.
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <shared_mutex>
 #include <string>
 
@@ -23,30 +22,28 @@ class RudeSession {
 
   // Creates and opens the driver, starts stream 0 and the I/O; false when the driver did not open.
   bool Open();
-  void Perform(RudeHost::Call call, bool inCallback);
-  // Stops stream 0 (false when it was not running) or starts it again.
-  bool StopCapture(const char* why);
-  bool StartCapture();
   // Closes and deletes the driver.
-  void Delete(const char* why);
+  void Delete(const std::string& why);
   bool IsOpen();
+  void Perform(RudeHost::Call call, bool inCallback);
+  // Stream 0 stopped (false when it was not running) or started again.
+  bool StopCapture(const std::string& why);
+  bool StartCapture();
 
   RudeLogSink& Log() { return log_; }
   RudeFrameSink& Sink() { return sink_; }
-  RudeIOSink& IO() { return io_; }
-  TestStreamSettings& Settings() { return settings_; }
   // Calls the driver refused (answered false) or that could not be made (no driver at that moment).
-  size_t Refused() const { return refused_; }
-
+  std::atomic<size_t> refused{0};
   // Close and delete the driver from inside callbacks too (a host must not: those calls end the
   // threads that make the callbacks); otherwise only from the host's other threads.
   bool closeInCallbacks = false;
 
  private:
   template <class F>
-  bool Timed(const char* what, F f);
+  bool Timed(const std::string& what, F f);
   bool OpenLocked();
-  void DeleteLocked(const char* why);
+  void DeleteLocked(const std::string& why);
+  bool Capture(norvale::ipcapture::IIPVideoCaptureEx2* capture);
 
   RudeHost& host_;
   norvale::ipcapture::CreateIPCaptureFn create_;
@@ -61,7 +58,6 @@ class RudeSession {
   std::shared_mutex mutex_;  // the driver pointer: shared for calls, exclusive to open and delete it
   norvale::ipcapture::IIPCaptureDriverEx5* driver_ = nullptr;
   std::atomic<uint32_t> turn_{0};
-  std::atomic<size_t> refused_{0};
 };
 
 }  // namespace zephrin::test
