@@ -13,7 +13,16 @@ CIPVideoCapture::CIPVideoCapture(uint32_t cameraCount, IVideoChannelCreator* cre
 }
 
 CIPVideoCapture::~CIPVideoCapture() {
-  for (uint32_t camera = 0; camera < rows_.size(); ++camera) StopCapture(camera);
+  // Every camera's streams in one batch: closing a video server waits one stop limit, not one for
+  // each camera whose thread the host holds.
+  std::vector<ICameraChannel*> channels;
+  for (const auto& row : rows_) {
+    RecursiveLockGuard control(row->control);
+    RecursiveLockGuard guard(lock_);
+    channels.push_back(std::exchange(row->companion, nullptr));
+    for (ICameraChannel*& channel : row->streams) channels.push_back(std::exchange(channel, nullptr));
+  }
+  Retire(std::move(channels));
 }
 
 uint32_t CIPVideoCapture::GetCameraCount() { return static_cast<uint32_t>(rows_.size()); }
