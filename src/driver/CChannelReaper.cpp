@@ -14,7 +14,6 @@ class CChannelReaper::Batch : public CBaseThread {
 
   // Runs the batch on this thread when no thread of its own can be had.
   void RunHere() { ThreadBody(); }
-  bool Done() { return done_.Wait(0); }
   bool WaitDone(uint32_t ms) { return done_.Wait(ms); }
 
  protected:
@@ -41,26 +40,31 @@ bool CChannelReaper::Retire(std::vector<ICameraChannel*> channels) {
   bool any = false;
   for (const ICameraChannel* channel : channels) any = any || channel;
   if (!any) return true;
-  auto batch = std::make_unique<Batch>(driver_, std::move(channels));
+  auto batch = std::make_shared<Batch>(driver_, std::move(channels));
   if (!batch->StartThread("Channel stop")) {
     batch->RunHere();
     return true;
   }
+  // Kept before the wait: a caller that is itself a stream's thread may be terminated while it
+  // waits, and its unwinding must not wait for the batch (which may need what the caller holds).
+  {
+    RecursiveLockGuard guard(lock_);
+    batches_.push_back(batch);
+  }
   const DEVICE_INFO* device = driver_ ? driver_->GetDeviceInfo() : nullptr;
   const int32_t timeout = device && device->networkTimeout > 0 ? device->networkTimeout : 5000;
-  const bool done = batch->WaitDone(2u * static_cast<uint32_t>(timeout));
-  RecursiveLockGuard guard(lock_);
-  batches_.push_back(std::move(batch));
-  return done;
+  return batch->WaitDone(2u * static_cast<uint32_t>(timeout));
 }
 
 size_t CChannelReaper::Collect(bool all) {
-  std::vector<std::unique_ptr<Batch>> finished;
+  std::vector<std::shared_ptr<Batch>> finished;
   size_t remaining = 0;
   {
     RecursiveLockGuard guard(lock_);
     for (auto it = batches_.begin(); it != batches_.end();) {
-      if (all || (*it)->Done()) {
+      // Only a batch whose thread has ended is let go (unless all are waited for): collecting never
+      // waits.
+      if (all || !(*it)->IsRunning()) {
         finished.push_back(std::move(*it));
         it = batches_.erase(it);
       } else {

@@ -36,7 +36,7 @@ class CChannelReaper {
 
   IDriver* driver_;
   RecursiveLock lock_;
-  std::vector<std::unique_ptr<Batch>> batches_;
+  std::vector<std::shared_ptr<Batch>> batches_;
 };
 
 }  // namespace norvale
