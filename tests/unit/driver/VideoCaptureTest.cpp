@@ -8,9 +8,9 @@
 #include <fstream>
 #include <functional>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -320,18 +320,19 @@ TEST_F(VideoCapture, StopReturnsWhileTheStreamsThreadIsHeldInTheHost) {
   driver.deviceInfo.networkTimeout = 100;
   driver.deviceInfo.streamTimeout = 100;
   HandOffCreator creator(&driver);
-  std::timed_mutex hostLock;
+  std::atomic<bool> hostHolds{true};
   std::atomic<int> calls{0};
   std::atomic<bool> inside{false};
   ReactingSink sink;
   sink.react = [&] {
     ++calls;
     inside = true;
-    // A wait that terminating the thread cannot cut short; bounded so that a stop that waits fails.
-    if (hostLock.try_lock_for(std::chrono::seconds(5))) hostLock.unlock();
+    // A wait that terminating the thread cannot cut short (no cancellation point in it), bounded so
+    // that a stop that waits for it fails.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (hostHolds && std::chrono::steady_clock::now() < until) std::this_thread::yield();
     inside = false;
   };
-  std::unique_lock<std::timed_mutex> held(hostLock);
   norvale::CChannelReaper reaper(&driver);
   CIPVideoCapture capture(1, &creator, &reaper);
   ASSERT_TRUE(capture.StartStream(0, 0, &sink, &settings_));
@@ -339,7 +340,7 @@ TEST_F(VideoCapture, StopReturnsWhileTheStreamsThreadIsHeldInTheHost) {
   EXPECT_TRUE(capture.StopStream(0, 0));
   EXPECT_TRUE(inside) << "the stop waited for the host's call to return";
   const int callsAtStop = calls;
-  held.unlock();
+  hostHolds = false;
   reaper.WaitForAll();
   EXPECT_EQ(calls, callsAtStop) << "the stream called the host after its stop returned";
 }

@@ -452,8 +452,8 @@ TEST(RTSPClient, GetParameterKeepsAliveOnlyWhereThePublicHeaderOffersIt) {
     client.Stop();
     const auto requests = server.Requests();
     std::vector<std::string> sent;
-    for (size_t i = 3; i + 1 < requests.size(); ++i)
-      sent.push_back(requests[i].method + " " + requests[i].Header("Session"));
+    for (size_t i = 3; i < requests.size(); ++i)
+      if (requests[i].method != "TEARDOWN") sent.push_back(requests[i].method + " " + requests[i].Header("Session"));
     EXPECT_EQ(sent, keepAlive) << options << setup;
     EXPECT_EQ(user.source, norvale::platform::IPv4Address(10, 0, 0, 7));
   }
