@@ -86,16 +86,17 @@ namespace norvale::ipcapture {
 // driver has no reason to call it. The host creates and frees these objects, so their destructors are
 // protected: the driver cannot delete one.
 //
-// Calls into the driver from inside a callback. A callback may block as long as the host needs. While
-// a stream's thread is held in one (a frame, a signal loss, a log line), a stop of that stream
+// Calls into the driver from inside a callback. A callback may block as long as the host needs.
+// While a stream's thread is held in one (a frame, a signal loss, a log line), a stop of that stream
 // (StopCapture, StopStream, a StartCapture or StartStream that replaces it) or Close made on another
-// thread returns within the stop limit (twice the device's network time-out): from then on the stream
-// calls the host's frame sink no more, and it is freed when the blocked call returns. (A Close while
-// the I/O poll or the video settings worker is held in the host still waits for it.) Open after such a Close waits at
-// most the stop limit for that and otherwise returns false; ChangeResolution and the delete function wait until the
-// blocked call returns. A start, stop or change of a camera made from a callback (a log line) inside another start,
-// stop or change of the same camera is refused with false. What a host may call from inside each callback, on the
-// thread that makes it:
+// thread returns within the stop limit (twice the device's network time-out): from then on the
+// stream calls the host's frame sink no more, and it is freed when the blocked call returns. (A Close
+// while the I/O poll or the video settings worker is held in the host still waits for it.) Open
+// after such a Close waits at most the stop limit for that and otherwise returns false;
+// ChangeResolution and the delete function wait until the blocked call returns. A start, stop or
+// change of a camera made from a callback (a log line) inside another start, stop or change of the
+// same camera is refused with false. What a host may call from inside each callback, on the thread
+// that makes it:
 //   FrameSink::OnFrame and OnSignalLost (a camera's capture or delivery thread):
 //     StartCapture, StopCapture and ChangeResolution of that camera, and StartStream and StopStream of
 //     the stream that calls, are refused: they return false and change nothing. Make them from another
