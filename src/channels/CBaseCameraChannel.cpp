@@ -126,11 +126,7 @@ void CBaseCameraChannel::SetCameraState(bool online) {
   }
 }
 
-uint32_t CBaseCameraChannel::StopLimit() {
-  const DEVICE_INFO* device = driver_ ? driver_->GetDeviceInfo() : nullptr;
-  const int32_t timeout = device ? device->networkTimeout : 5000;
-  return timeout > 0 ? 2u * static_cast<uint32_t>(timeout) : 0u;
-}
+uint32_t CBaseCameraChannel::StopLimit() { return norvale::StopLimit(driver_ ? driver_->GetDeviceInfo() : nullptr); }
 
 bool CBaseCameraChannel::StartThread() {
   // A stop in progress holds the lock; starting then fails at once instead of waiting for it.

@@ -116,8 +116,7 @@ void CCapabilityQueryModule::Shutdown() {
     // On the query thread itself (the host destroys the module from inside its callback) the thread
     // is let go when the module is freed; it touches nothing of it afterwards.
     if (thread_->HasThread() && !thread_->IsCurrentThread()) {
-      const uint32_t limit = 2u * static_cast<uint32_t>(device_.networkTimeout > 0 ? device_.networkTimeout : 5000);
-      const bool ended = thread_->StopThread(limit);
+      const bool ended = thread_->StopThread(StopLimit(&device_));
       if (thread_->abandon) {
         thread_->abandon = false;
         tellAbandoned = true;

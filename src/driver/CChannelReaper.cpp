@@ -1,5 +1,6 @@
 #include "driver/CChannelReaper.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "runtime/CBaseThread.h"
@@ -35,7 +36,9 @@ CChannelReaper::CChannelReaper(IDriver* driver) : driver_(driver) {}
 
 CChannelReaper::~CChannelReaper() { WaitForAll(); }
 
-bool CChannelReaper::Retire(std::vector<ICameraChannel*> channels) {
+uint32_t CChannelReaper::StopLimit() const { return norvale::StopLimit(driver_ ? driver_->GetDeviceInfo() : nullptr); }
+
+bool CChannelReaper::Retire(std::vector<ICameraChannel*> channels, uint32_t waitMs) {
   Collect(false);
   bool any = false;
   for (const ICameraChannel* channel : channels) any = any || channel;
@@ -51,9 +54,7 @@ bool CChannelReaper::Retire(std::vector<ICameraChannel*> channels) {
     RecursiveLockGuard guard(lock_);
     batches_.push_back(batch);
   }
-  const DEVICE_INFO* device = driver_ ? driver_->GetDeviceInfo() : nullptr;
-  const int32_t timeout = device && device->networkTimeout > 0 ? device->networkTimeout : 5000;
-  return batch->WaitDone(2u * static_cast<uint32_t>(timeout));
+  return batch->WaitDone(std::min(waitMs, StopLimit()));
 }
 
 size_t CChannelReaper::Collect(bool all) {

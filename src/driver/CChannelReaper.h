@@ -21,9 +21,11 @@ class CChannelReaper {
   CChannelReaper(const CChannelReaper&) = delete;
   CChannelReaper& operator=(const CChannelReaper&) = delete;
 
-  // Stops and deletes the channels (null entries are skipped); true when all were freed within the
-  // stop limit, twice the device's network time-out.
-  bool Retire(std::vector<ICameraChannel*> channels);
+  // The device's stop limit.
+  uint32_t StopLimit() const;
+  // Stops and deletes the channels (null entries are skipped); true when all were freed within
+  // waitMs (at most the stop limit).
+  bool Retire(std::vector<ICameraChannel*> channels, uint32_t waitMs);
   // Waits, without limit, until every channel handed over is freed.
   void WaitForAll();
   // Waits at most ms for that; false when a channel is still held.

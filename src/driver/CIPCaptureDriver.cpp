@@ -71,8 +71,7 @@ bool CIPCaptureDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* 
   try {
     // A stream stopped while its thread was held in the host still reads the device description and
     // may still hand back a frame: the driver opens again once it has ended.
-    const int32_t timeout = deviceInfo_.networkTimeout > 0 ? deviceInfo_.networkTimeout : 5000;
-    if (!reaper_.Settle(2u * static_cast<uint32_t>(timeout))) {
+    if (!reaper_.Settle(StopLimit(&deviceInfo_))) {
       Log(LogError, "%s: %s cannot be opened again yet: a stream stopped before is still inside the host",
           ZEPHRIN_FUNCTION, DeviceName(&deviceInfo_).c_str());
       return false;

@@ -22,7 +22,16 @@ CIPVideoCapture::~CIPVideoCapture() {
     channels.push_back(std::exchange(row->companion, nullptr));
     for (ICameraChannel*& channel : row->streams) channels.push_back(std::exchange(channel, nullptr));
   }
-  Retire(std::move(channels));
+  Retire(std::move(channels), CallLimit());
+}
+
+uint32_t CIPVideoCapture::CallLimit() const { return reaper_ ? reaper_->StopLimit() : platform::kInfinite; }
+
+uint32_t CIPVideoCapture::LeftOf(uint32_t start) const {
+  const uint32_t limit = CallLimit();
+  if (limit == platform::kInfinite) return limit;
+  const uint32_t spent = platform::TickCount() - start;
+  return spent < limit ? limit - spent : 0;
 }
 
 uint32_t CIPVideoCapture::GetCameraCount() { return static_cast<uint32_t>(rows_.size()); }
@@ -49,8 +58,10 @@ bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
     if (camera >= rows_.size() || !creator_) return false;
     Row& row = *rows_[camera];
     if (InsideControl(row) || HandingFrame(row)) return false;
-    RecursiveLockGuard control(row.control);
-    StopRow(row);
+    const uint32_t start = platform::TickCount();
+    TimedLockGuard control(row.control, CallLimit());
+    if (!control.Owns()) return false;
+    StopRow(row, start);
     ChannelSettings settings;
     int32_t codec = 0;
     if (!ReadSettings(source, StreamRecording, &settings, &codec)) return false;
@@ -83,8 +94,10 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
       RecursiveLockGuard guard(lock_);
       if (ICameraChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
     }
-    RecursiveLockGuard control(row.control);
-    StopRowStream(row, stream);
+    const uint32_t start = platform::TickCount();
+    TimedLockGuard control(row.control, CallLimit());
+    if (!control.Owns()) return false;
+    StopRowStream(row, stream, start);
     ChannelSettings settings;
     int32_t codec = 0;
     if (!ReadSettings(source, static_cast<int32_t>(stream), &settings, &codec)) return false;
@@ -110,11 +123,12 @@ bool CIPVideoCapture::StopCapture(uint32_t camera) {
   if (camera >= rows_.size()) return false;
   Row& row = *rows_[camera];
   if (InsideControl(row) || HandingFrame(row)) return false;
-  RecursiveLockGuard control(row.control);
-  return StopRow(row);
+  const uint32_t start = platform::TickCount();
+  TimedLockGuard control(row.control, CallLimit());
+  return control.Owns() && StopRow(row, start);
 }
 
-bool CIPVideoCapture::StopRow(Row& row) {
+bool CIPVideoCapture::StopRow(Row& row, uint32_t start) {
   std::array<ICameraChannel*, kStreams> streams{};
   ICameraChannel* companion = nullptr;
   {
@@ -127,13 +141,13 @@ bool CIPVideoCapture::StopRow(Row& row) {
   bool any = false;
   for (const ICameraChannel* channel : channels) any = any || channel != nullptr;
   // Stopped and deleted outside the table lock: a slow stop must not hold up other cameras' queries.
-  Retire(std::move(channels));
+  Retire(std::move(channels), LeftOf(start));
   return any;
 }
 
-void CIPVideoCapture::Retire(std::vector<ICameraChannel*> channels) {
+void CIPVideoCapture::Retire(std::vector<ICameraChannel*> channels, uint32_t waitMs) {
   if (reaper_) {
-    reaper_->Retire(std::move(channels));
+    reaper_->Retire(std::move(channels), waitMs);
     return;
   }
   for (ICameraChannel* channel : channels) {
@@ -151,17 +165,18 @@ bool CIPVideoCapture::StopStream(uint32_t camera, uint32_t stream) {
     RecursiveLockGuard guard(lock_);
     if (ICameraChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
   }
-  RecursiveLockGuard control(row.control);
-  return StopRowStream(row, stream);
+  const uint32_t start = platform::TickCount();
+  TimedLockGuard control(row.control, CallLimit());
+  return control.Owns() && StopRowStream(row, stream, start);
 }
 
-bool CIPVideoCapture::StopRowStream(Row& row, uint32_t stream) {
+bool CIPVideoCapture::StopRowStream(Row& row, uint32_t stream, uint32_t start) {
   ICameraChannel* channel = nullptr;
   {
     RecursiveLockGuard guard(lock_);
     channel = std::exchange(row.streams[stream], nullptr);
   }
-  Retire({channel});
+  Retire({channel}, LeftOf(start));
   return channel != nullptr;
 }
 
@@ -170,7 +185,8 @@ bool CIPVideoCapture::ChangeResolution(uint32_t camera, ipcapture::StreamResolut
   if (camera >= rows_.size()) return false;
   Row& row = *rows_[camera];
   if (InsideControl(row) || HandingFrame(row)) return false;
-  RecursiveLockGuard control(row.control);
+  TimedLockGuard control(row.control, CallLimit());
+  if (!control.Owns()) return false;
   ICameraChannel* channel = nullptr;
   {
     RecursiveLockGuard guard(lock_);

@@ -23,6 +23,10 @@ namespace norvale {
 // hand-off. So is any such call made from a callback (a log line) inside another start, stop or
 // change of the same camera: the channel being started or stopped there is not replaced or freed
 // under it. Such a request is to be made from another thread.
+//
+// With a reaper, a host's start, stop or change waits at most one stop limit in all: first for
+// another start, stop or change of the same camera (it is refused with false when that lasts the
+// whole limit), then, for what is left of the limit, for the streams it stops.
 class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(CIPVideoCapture);
@@ -63,11 +67,15 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   bool HandingFrame(const Row& row);
   // Whether this thread is inside a start, stop or change of the row (in a callback made there).
   static bool InsideControl(const Row& row) { return row.control.IsHeldByThisThread(); }
-  // The operations proper, with the row's control lock held.
-  bool StopRow(Row& row);
-  bool StopRowStream(Row& row, uint32_t stream);
-  // Stops and frees the channels, within the stop limit when the driver has a reaper.
-  void Retire(std::vector<ICameraChannel*> channels);
+  // The longest a host call waits in all (no limit without a reaper), and what is left of it for a
+  // call begun at the tick count start.
+  uint32_t CallLimit() const;
+  uint32_t LeftOf(uint32_t start) const;
+  // The operations proper, with the row's control lock held, for a call begun at start.
+  bool StopRow(Row& row, uint32_t start);
+  bool StopRowStream(Row& row, uint32_t stream, uint32_t start);
+  // Stops and frees the channels, waiting for that at most waitMs when the driver has a reaper.
+  void Retire(std::vector<ICameraChannel*> channels, uint32_t waitMs);
   // Runs f(channel) for stream 0 of the camera under the table lock; false without one.
   template <typename F>
   bool WithStream0(uint32_t camera, F f);

@@ -31,4 +31,8 @@ struct DEVICE_INFO {
 // "address:port" as every log line names the device; ":0" for no device.
 std::string DeviceName(const DEVICE_INFO* info);
 
+// The longest a stop waits for a thread of the device to end (and a host call that stops one waits in
+// all): twice the network time-out, or twice 5 s when none is set.
+uint32_t StopLimit(const DEVICE_INFO* info);
+
 }  // namespace norvale

@@ -32,8 +32,10 @@ bool RecursiveLock::TakeFree(uint32_t me) {
   return true;
 }
 
-void RecursiveLock::Lock() {
-  if (TryLock()) return;
+void RecursiveLock::Lock() { LockFor(platform::kInfinite); }
+
+bool RecursiveLock::LockFor(uint32_t ms) {
+  if (TryLock()) return true;
   const uint32_t me = platform::CurrentThreadId();
   // A waiter is counted only while it sleeps here. If it is terminated in the wait, the unwind takes
   // it off the count and passes on a wake-up it may have been meant to receive, so the free lock
@@ -47,7 +49,17 @@ void RecursiveLock::Lock() {
   } counted(*this);
   // Every release that finds a waiter sets the event, and a woken waiter takes the lock only when it
   // is free: a wake-up that finds the lock taken again (or that nobody needed) costs one more round.
-  while (!TakeFree(me)) platform::WaitEvent(event_, platform::kInfinite);
+  const uint32_t start = platform::TickCount();
+  while (!TakeFree(me)) {
+    uint32_t wait = platform::kInfinite;
+    if (ms != platform::kInfinite) {
+      const uint32_t spent = platform::TickCount() - start;
+      if (spent >= ms) return false;
+      wait = ms - spent;
+    }
+    platform::WaitEvent(event_, wait);
+  }
+  return true;
 }
 
 void RecursiveLock::Unlock() {

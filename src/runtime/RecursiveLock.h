@@ -18,6 +18,8 @@ class RecursiveLock {
 
   void Lock();
   bool TryLock();
+  // Waits at most ms for the lock; false (and not held) when it stayed taken.
+  bool LockFor(uint32_t ms);
   void Unlock();
   // Whether the calling thread holds the lock (it may be inside a callback made under it).
   bool IsHeldByThisThread() const { return owner_.load(std::memory_order_relaxed) == platform::CurrentThreadId(); }
@@ -46,6 +48,22 @@ class RecursiveLockGuard {
 
  private:
   RecursiveLock& lock_;
+};
+
+// Scoped holder that waits a limited time: Owns() tells whether the lock was taken.
+class TimedLockGuard {
+ public:
+  TimedLockGuard(RecursiveLock& lock, uint32_t ms) : lock_(lock), owns_(lock.LockFor(ms)) {}
+  ~TimedLockGuard() {
+    if (owns_) lock_.Unlock();
+  }
+  TimedLockGuard(const TimedLockGuard&) = delete;
+  TimedLockGuard& operator=(const TimedLockGuard&) = delete;
+  bool Owns() const { return owns_; }
+
+ private:
+  RecursiveLock& lock_;
+  bool owns_;
 };
 
 }  // namespace norvale

@@ -72,6 +72,36 @@ TEST(RecursiveLock, BlockedLockerGetsTheLockOnlyAfterRelease) {
   EXPECT_TRUE(sawReleased);
 }
 
+// A timed locker (a host call that refuses when the camera stays busy) gives up without holding the
+// lock and without taking a sleeping locker's wake-up; it gets a lock freed during its wait.
+TEST(RecursiveLock, TimedLockerGivesUpCleanlyOrGetsALockFreedInTime) {
+  RecursiveLock lock;
+  lock.Lock();
+  std::atomic<bool> waiterIn{false};
+  std::thread waiter([&] {
+    RecursiveLockGuard guard(lock);
+    waiterIn = true;
+  });
+  bool timed = true;
+  std::thread([&] { timed = lock.LockFor(40); }).join();
+  EXPECT_FALSE(timed);
+  EXPECT_FALSE(waiterIn);
+  lock.Unlock();
+  waiter.join();
+  EXPECT_TRUE(waiterIn);
+
+  lock.Lock();
+  std::thread later([&] {
+    timed = lock.LockFor(10000);
+    if (timed) lock.Unlock();
+  });
+  platform::SleepMs(30);
+  lock.Unlock();
+  later.join();
+  EXPECT_TRUE(timed);
+  EXPECT_TRUE(TryLockFromAnotherThread(lock));
+}
+
 TEST(RecursiveLock, ContendedCounterIsExact) {
   RecursiveLock lock;
   long counter = 0;  // deliberately unsynchronised apart from the lock
