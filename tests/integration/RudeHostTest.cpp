@@ -3,9 +3,6 @@
 // at that moment. The driver must survive it, answer every call within its limit, hand every frame
 // buffer back, and leave no thread or descriptor behind once it is deleted.
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include <chrono>
 #include <cstdio>
@@ -16,8 +13,8 @@
 
 #include "host/HostInterfaces.h"
 #include "support/CamSimProcess.h"
-#include "support/HostLibrary.h"
 #include "support/HostObjects.h"
+#include "support/LiveDriverTest.h"
 #ifndef _WIN32
 #include "support/ProcessCounts.h"
 #endif
@@ -28,7 +25,6 @@ namespace {
 
 using namespace norvale::ipcapture;
 using zephrin::test::CamSimProcess;
-using zephrin::test::HostLibrary;
 using zephrin::test::RudeHost;
 using zephrin::test::RudeSession;
 using zephrin::test::TestDeviceSource;
@@ -39,18 +35,17 @@ using zephrin::test::TestFrameAllocator;
 constexpr double kHostCallLimitMs = 2 * 5000 + 5000;
 constexpr auto kSession = std::chrono::seconds(45);
 
-TEST(RudeHost, SeededSessionSurvivesAndCleansUp) {
+class RudeHostTest : public ::testing::Test, protected zephrin::test::LiveDriverTest {
+ protected:
+  void SetUp() override {
 #ifdef _WIN32
-  GTEST_SKIP() << "the session counts the process's threads and descriptors, which only a POSIX build can";
-#else
-  if (::geteuid() != 0) GTEST_SKIP() << "the simulated camera listens on RTSP port 554 of its own loopback address";
+    GTEST_SKIP() << "the session counts the process's threads and descriptors, which only a POSIX build can";
 #endif
-  HostLibrary library("Zephrin");
-  ASSERT_TRUE(library.IsLoaded()) << library.Error();
-  auto create = library.Function<CreateIPCaptureFn>("CreateIPCaptureEx5");
-  auto destroy = library.Function<DeleteObjectFn>("DeleteIPCaptureEx5");
-  ASSERT_TRUE(create && destroy);
+    LoadDriver();
+  }
+};
 
+TEST_F(RudeHostTest, SeededSessionSurvivesAndCleansUp) {
   CamSimProcess::Options options;
   options.address = "127.0.0.71";
   options.rtsp = true;
@@ -82,7 +77,7 @@ TEST(RudeHost, SeededSessionSurvivesAndCleansUp) {
   RudeHost host(rudeness);
   size_t frames = 0;
   {
-    RudeSession session(host, create, destroy, &device, &allocator);
+    RudeSession session(host, create_, delete_, &device, &allocator);
     ASSERT_TRUE(session.Open());
     const auto end = std::chrono::steady_clock::now() + kSession;
     for (uint32_t turn = 0; std::chrono::steady_clock::now() < end; ++turn) {
