@@ -95,8 +95,10 @@ namespace norvale::ipcapture {
 // after such a Close waits at most the stop limit for that and otherwise returns false;
 // ChangeResolution and the delete function wait until the blocked call returns. A start, stop or
 // change of a camera made from a callback (a log line) inside another start, stop or change of the
-// same camera is refused with false. What a host may call from inside each callback, on the thread
-// that makes it:
+// same camera is refused with false. One made on another thread while such a call of the same camera
+// is in progress waits for it at most the stop limit, and is refused with false when it lasts longer;
+// the wait counts against the call's own limit. What a host may call from inside each callback, on
+// the thread that makes it:
 //   FrameSink::OnFrame and OnSignalLost (a camera's capture or delivery thread):
 //     StartCapture, StopCapture and ChangeResolution of that camera, and StartStream and StopStream of
 //     the stream that calls, are refused: they return false and change nothing. Make them from another
