@@ -35,6 +35,8 @@ CIOBase::CIOBase(IDriver* driver) : driver_(driver), inputPoller_(*this), output
 CIOBase::~CIOBase() { StopWorkers(); }
 
 void CIOBase::StopWorkers() {
+  // The object is being freed: its threads call the host no more (one already inside stays there).
+  sink_.store(nullptr);
   {
     RecursiveLockGuard guard(lock_);
     outputRunning_ = false;

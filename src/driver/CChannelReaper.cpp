@@ -10,7 +10,7 @@ namespace norvale {
 
 class CChannelReaper::Batch : public CBaseThread {
  public:
-  Batch(IDriver* driver, std::vector<ICameraChannel*> channels) : CBaseThread(driver), channels_(std::move(channels)) {}
+  Batch(IDriver* driver, std::vector<Part> parts) : CBaseThread(driver), parts_(std::move(parts)) {}
   ~Batch() override { JoinThread(platform::kInfinite); }
 
   // Runs the batch on this thread when no thread of its own can be had.
@@ -19,16 +19,12 @@ class CChannelReaper::Batch : public CBaseThread {
 
  protected:
   void ThreadBody() override {
-    for (ICameraChannel*& channel : channels_) {
-      if (!channel) continue;
-      channel->Stop();
-      delete std::exchange(channel, nullptr);
-    }
+    for (Part& part : parts_) std::exchange(part, nullptr)();
     done_.Set();
   }
 
  private:
-  std::vector<ICameraChannel*> channels_;
+  std::vector<Part> parts_;
   CManualEvent done_;
 };
 
@@ -39,11 +35,20 @@ CChannelReaper::~CChannelReaper() { WaitForAll(); }
 uint32_t CChannelReaper::StopLimit() const { return norvale::StopLimit(driver_ ? driver_->GetDeviceInfo() : nullptr); }
 
 bool CChannelReaper::Retire(std::vector<ICameraChannel*> channels, uint32_t waitMs) {
+  std::vector<Part> parts;
+  for (ICameraChannel* channel : channels)
+    if (channel)
+      parts.emplace_back([channel] {
+        channel->Stop();
+        delete channel;
+      });
+  return RetireParts(std::move(parts), waitMs);
+}
+
+bool CChannelReaper::RetireParts(std::vector<Part> parts, uint32_t waitMs) {
   Collect(false);
-  bool any = false;
-  for (const ICameraChannel* channel : channels) any = any || channel;
-  if (!any) return true;
-  auto batch = std::make_shared<Batch>(driver_, std::move(channels));
+  if (parts.empty()) return true;
+  auto batch = std::make_shared<Batch>(driver_, std::move(parts));
   if (!batch->StartThread("Channel stop")) {
     batch->RunHere();
     return true;
@@ -59,7 +64,6 @@ bool CChannelReaper::Retire(std::vector<ICameraChannel*> channels, uint32_t wait
 
 size_t CChannelReaper::Collect(bool all) {
   std::vector<std::shared_ptr<Batch>> finished;
-  size_t remaining = 0;
   {
     RecursiveLockGuard guard(lock_);
     for (auto it = batches_.begin(); it != batches_.end();) {
@@ -72,14 +76,17 @@ size_t CChannelReaper::Collect(bool all) {
         ++it;
       }
     }
-    remaining = batches_.size();
   }
   // Joined outside the lock: a batch still held in the host must not hold up other retirements.
   finished.clear();
-  return remaining;
+  RecursiveLockGuard guard(lock_);
+  return batches_.size();
 }
 
-void CChannelReaper::WaitForAll() { Collect(true); }
+void CChannelReaper::WaitForAll() {
+  while (Collect(true) > 0) {
+  }
+}
 
 bool CChannelReaper::Settle(uint32_t ms) {
   const uint32_t start = platform::TickCount();

@@ -86,10 +86,16 @@ bool CIPCaptureDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* 
   ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
 }
 
-void CIPCaptureDriver::Close() {
-  ipcapture::DeleteObject(std::exchange(videoCapture_, nullptr));
-  ipcapture::DeleteObject(std::exchange(ioApi_, nullptr));
-  ipcapture::DeleteObject(std::exchange(ptzHandler_, nullptr));
+void CIPCaptureDriver::Close() { CloseWith({}); }
+
+void CIPCaptureDriver::CloseWith(std::vector<CChannelReaper::Part> more) {
+  std::vector<CChannelReaper::Part> parts;
+  if (auto* capture = std::exchange(videoCapture_, nullptr))
+    parts.emplace_back([capture] { ipcapture::DeleteObject(capture); });
+  if (auto* io = std::exchange(ioApi_, nullptr)) parts.emplace_back([io] { ipcapture::DeleteObject(io); });
+  if (auto* ptz = std::exchange(ptzHandler_, nullptr)) parts.emplace_back([ptz] { ipcapture::DeleteObject(ptz); });
+  for (CChannelReaper::Part& part : more) parts.push_back(std::move(part));
+  reaper_.RetireParts(std::move(parts), StopLimit(&deviceInfo_));
 }
 
 std::string CIPCaptureDriver::OpeningLine(const std::string& firmware, const std::string& unconvertedModel) {

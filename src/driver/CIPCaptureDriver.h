@@ -71,6 +71,10 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5, public IDriver, 
   static constexpr uint32_t kMaxHostParameters = 1024;
 
  protected:
+  // Close, with the family's own parts to free after the common ones. Every part is stopped and freed
+  // on a batch of the reaper: Close waits for them at most the stop limit, and a part whose thread is
+  // held in the host (a log line, an input change) is freed when the host lets go of it.
+  void CloseWith(std::vector<CChannelReaper::Part> more);
   // Opening line without the unconverted model name; the camera family adds it.
   std::string OpeningLine(const std::string& firmware, const std::string& unconvertedModel);
 
@@ -88,7 +92,8 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5, public IDriver, 
   ipcapture::ICaptureIOApi* ioApi_ = nullptr;
   ipcapture::IIPVideoCaptureEx2* videoCapture_ = nullptr;
   ipcapture::IIPPTZDriverEx* ptzHandler_ = nullptr;
-  // Stops the channels the host is done with; the most derived destructor waits for it after Close.
+  // Stops the channels and parts the host is done with; the most derived destructor waits for it after
+  // Close.
   CChannelReaper reaper_{this};
 
  private:

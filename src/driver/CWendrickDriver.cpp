@@ -47,8 +47,13 @@ bool CWendrickDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* a
 }
 
 void CWendrickDriver::Close() {
-  CIPCaptureDriver::Close();
-  ReleaseVideoSettingsManagers();
+  auto managers = std::make_shared<std::map<uint32_t, TSmartPtr<IVideoSettingsManager>>>();
+  {
+    RecursiveLockGuard guard(lock_);
+    managers->swap(settingsManagers_);
+  }
+  // After the streams, which hold managers too: each manager goes with its last shared pointer.
+  CloseWith({[managers] { managers->clear(); }});
 }
 
 bool CWendrickDriver::CreateIOApi() {

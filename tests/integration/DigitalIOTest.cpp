@@ -2,9 +2,11 @@
 // start and once per change, input changes reported, and a camera that stops answering.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "host/HostInterfaces.h"
 #include "support/CamSimProcess.h"
@@ -153,6 +155,34 @@ TEST_F(DigitalIO, ACameraThatStopsAnsweringIsLoggedOnceAndFailsEveryPoll) {
   ASSERT_TRUE(sink_.WaitForFailures(failures + 2, 15000));
   EXPECT_EQ(log_.Count("GetInputStates() method failed!"), 2u);
   EXPECT_EQ(log_.LevelOf("GetInputStates() method failed!"), 1);
+}
+
+// A host whose input sink waits on the host's own work while the host closes the driver: Close returns
+// while the poll thread is still inside, and the sink hears nothing more once it has.
+TEST_F(DigitalIO, CloseReturnsWhileThePollIsHeldInTheHost) {
+  struct HeldSink : RecordingIOSink {
+    std::atomic<bool> hold{true}, inside{false};
+    std::atomic<int> calls{0};
+    void InputStateChanged(uint32_t, uint32_t) override {
+      ++calls;
+      inside = true;
+      // No cancellation point in the wait, so that terminating the thread cannot cut it short.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+      while (hold && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+      inside = false;
+    }
+  } held;
+  ICaptureIOApi* io = Open("127.0.0.44", "ptz-dome", 2, 0);
+  ASSERT_NE(io, nullptr);
+  ASSERT_TRUE(io->SetCallback(&held));
+  ASSERT_TRUE(io->StartIO());
+  ASSERT_TRUE(WaitUntil([&] { return held.inside.load(); }, 10000));
+  driver_->Close();
+  EXPECT_TRUE(held.inside) << "Close waited for the host's call to return";
+  const int callsAtClose = held.calls;
+  held.hold = false;
+  delete_(std::exchange(driver_, nullptr));
+  EXPECT_EQ(held.calls, callsAtClose) << "the poll called the host after Close returned";
 }
 
 TEST_F(DigitalIO, ACameraWithoutIOHasNothingToDo) {
