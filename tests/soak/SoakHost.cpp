@@ -12,6 +12,7 @@
 //
 //   zephrin-soak-host [--cameras N] [--minutes M] [--warmup M] [--first-address 161] [--seed S] [--polite]
 //                     [--close-in-callbacks]   (also Close and delete the driver from inside callbacks)
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,6 +72,13 @@ void Print(const char* format, ...) {
   va_end(args);
   std::printf("\n");
   std::fflush(stdout);
+}
+
+// What the allocator has handed out and not taken back (in its arenas and mapped apart): RSS growing
+// while this stays flat is memory the allocator keeps, not memory the program holds.
+size_t HeapInUseKiB() {
+  const struct mallinfo2 info = mallinfo2();
+  return (info.uordblks + info.hblkhd) / 1024;
 }
 
 size_t ResidentKiB() {
@@ -572,14 +580,15 @@ int main(int argc, char** argv) {
 
   for (auto& slot : slots) slot->Start();
   const auto end = gStart + std::chrono::milliseconds(static_cast<int64_t>(options.minutes * 60000));
-  std::vector<std::pair<double, size_t>> rss;
+  std::vector<std::pair<double, size_t>> rss, heap;
   while (Clock::now() < end) {
     std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::seconds(30), end - Clock::now()));
     size_t frames = 0;
     for (auto& slot : slots) frames += slot->Session().Sink().frames;
     rss.emplace_back(Since(gStart), ResidentKiB());
-    Print("soak: RSS %zu KiB, %zu threads, %zu file descriptors, %zu frames so far", rss.back().second, Threads(),
-          OpenFiles(), frames);
+    heap.emplace_back(rss.back().first, HeapInUseKiB());
+    Print("soak: RSS %zu KiB, heap in use %zu KiB, %zu threads, %zu file descriptors, %zu frames so far",
+          rss.back().second, heap.back().second, Threads(), OpenFiles(), frames);
   }
   Print("soak: time is up; stopping streams and closing drivers");
   for (auto& slot : slots) slot->Finish();
@@ -663,6 +672,7 @@ int main(int argc, char** argv) {
   std::printf("\n");
   const double warmup = options.warmup >= 0 ? options.warmup : std::min(10.0, options.minutes / 3);
   std::printf("RSS slope after %.1f min:    %s\n", warmup, Slope(rss, warmup * 60).c_str());
+  std::printf("heap in use slope:          %s\n", Slope(heap, warmup * 60).c_str());
   std::printf("longest host call:          %.0f ms (%s; limit %.0f ms)\n", longestMs, longest.c_str(),
               kHostCallLimitMs);
   std::printf("threads that overran stop:  %zu log lines\n", overruns);
