@@ -90,9 +90,9 @@ namespace norvale::ipcapture {
 // While a stream's thread is held in one (a frame, a signal loss, a log line), a stop of that stream
 // (StopCapture, StopStream, a StartCapture or StartStream that replaces it) or Close made on another
 // thread returns within the stop limit (twice the device's network time-out): from then on the
-// stream calls the host's frame sink no more, and it is freed when the blocked call returns. (A Close
-// while the I/O poll or the video settings worker is held in the host still waits for it.) Open
-// after such a Close waits at most the stop limit for that and otherwise returns false;
+// stream calls the host's frame sink no more, and it is freed when the blocked call returns. Close
+// returns within the same limit while the I/O poll or a video settings worker is held in the host
+// (the IOSink hears nothing more from then on). Open after such a Close waits at most the stop limit for that and otherwise returns false;
 // ChangeResolution and the delete function wait until the blocked call returns. A start, stop or
 // change of a camera made from a callback (a log line) inside another start, stop or change of the
 // same camera is refused with false. One made on another thread while such a call of the same camera
