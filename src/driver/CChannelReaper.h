@@ -12,10 +12,10 @@ namespace norvale {
 
 // Stops and frees the channels (and, on Close, the other parts of a driver) the host is done with,
 // each batch on a thread of its own, so that the host's stop, restart or close waits for them at most
-// a limit. A channel whose thread is held in the
-// host (a frame or log sink that blocks on the host's own lock or work) is freed by that thread's
-// batch when the host lets go of it, while the host's call has already returned; the stopped channel
-// calls the host's frame sink no more. Only the driver's destructor waits for such batches.
+// a limit. A channel whose thread is held in the host (a frame or log sink that blocks on the host's
+// own lock or work) is freed by that thread's batch when the host lets go of it, while the host's
+// call has already returned; the stopped channel calls the host's frame sink no more. Only the
+// driver's destructor waits for such batches.
 class CChannelReaper {
  public:
   explicit CChannelReaper(IDriver* driver);
