@@ -49,15 +49,18 @@ bool CChannelReaper::RetireParts(std::vector<Part> parts, uint32_t waitMs) {
   Collect(false);
   if (parts.empty()) return true;
   auto batch = std::make_shared<Batch>(driver_, std::move(parts));
-  if (!batch->StartThread("Channel stop")) {
-    batch->RunHere();
-    return true;
-  }
-  // Kept before the wait: a caller that is itself a stream's thread may be terminated while it
-  // waits, and its unwinding must not wait for the batch (which may need what the caller holds).
+  // Kept from the moment its thread runs, with no point to be terminated in between: a caller that
+  // is itself a stream's thread may be terminated while it waits, and its unwinding must neither
+  // free the batch under its thread nor wait for it (the batch may need what the caller holds).
+  bool started = false;
   {
     RecursiveLockGuard guard(lock_);
-    batches_.push_back(batch);
+    started = batch->StartThread("Channel stop");
+    if (started) batches_.push_back(batch);
+  }
+  if (!started) {
+    batch->RunHere();
+    return true;
   }
   return batch->WaitDone(std::min(waitMs, StopLimit()));
 }

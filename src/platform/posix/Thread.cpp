@@ -67,10 +67,17 @@ Thread* StartThread(ThreadEntry entry, void* arg, uint32_t* id) {
     return nullptr;
   }
   // The id is stored by the thread itself as its first action; wait for it so the caller always
-  // gets the real id (Win32 hands it out with the handle).
+  // gets the real id (Win32 hands it out with the handle). The wait is no place to be terminated: a
+  // caller unwound here would never hand the handle to the object the new thread runs on, and would
+  // free that object under it.
   {
-    std::unique_lock<std::mutex> lock(t->m);
-    t->done_cv.wait(lock, [t] { return t->id != 0 || t->done.load(); });
+    int state = 0;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
+    {
+      std::unique_lock<std::mutex> lock(t->m);
+      t->done_cv.wait(lock, [t] { return t->id != 0 || t->done.load(); });
+    }
+    pthread_setcancelstate(state, nullptr);
   }
   if (id) *id = t->id;
   return t;
