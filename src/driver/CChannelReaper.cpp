@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/Guard.h"
 #include "runtime/CBaseThread.h"
 #include "runtime/CEvent.h"
 
@@ -53,10 +54,22 @@ bool CChannelReaper::RetireParts(std::vector<Part> parts, uint32_t waitMs) {
   // is itself a stream's thread may be terminated while it waits, and its unwinding must neither
   // free the batch under its thread nor wait for it (the batch may need what the caller holds).
   bool started = false;
-  {
+  bool tried = false;
+  const auto keep = [&] {
     RecursiveLockGuard guard(lock_);
+    tried = true;
     started = batch->StartThread("Channel stop");
     if (started) batches_.push_back(batch);
+  };
+  try {
+    keep();
+  } catch (platform::ThreadCancellation&) {
+    // Terminated while waiting for the lock: the batch is still started before the caller unwinds
+    // (a terminated thread's waits are not ended early a second time), or its channels would be
+    // neither stopped nor freed.
+    if (!tried) keep();
+    if (!started) batch->RunHere();
+    throw;
   }
   if (!started) {
     batch->RunHere();

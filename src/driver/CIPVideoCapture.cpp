@@ -27,13 +27,6 @@ CIPVideoCapture::~CIPVideoCapture() {
 
 uint32_t CIPVideoCapture::CallLimit() const { return reaper_ ? reaper_->StopLimit() : platform::kInfinite; }
 
-uint32_t CIPVideoCapture::LeftOf(uint32_t start) const {
-  const uint32_t limit = CallLimit();
-  if (limit == platform::kInfinite) return limit;
-  const uint32_t spent = platform::TickCount() - start;
-  return spent < limit ? limit - spent : 0;
-}
-
 uint32_t CIPVideoCapture::GetCameraCount() { return static_cast<uint32_t>(rows_.size()); }
 
 bool CIPVideoCapture::ReadSettings(ipcapture::StreamSettingsSource* source, int32_t streamKind,
@@ -58,27 +51,25 @@ bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
     if (camera >= rows_.size() || !creator_) return false;
     Row& row = *rows_[camera];
     if (InsideControl(row) || HandingFrame(row)) return false;
-    const uint32_t start = platform::TickCount();
-    TimedLockGuard control(row.control, CallLimit());
-    if (!control.Owns()) return false;
-    StopRow(row, start);
-    ChannelSettings settings;
-    int32_t codec = 0;
-    if (!ReadSettings(source, StreamRecording, &settings, &codec)) return false;
-    ICameraChannel* channel = creator_->CreateChannel(camera, sink, codec);
+    const Call call(*this, row);
+    if (!call.Owns()) return false;
+    StopRow(row, call);
+    Recipe recipe;
+    if (!ReadSettings(source, StreamRecording, &recipe.settings, &recipe.codec)) return false;
+    recipe.sink = sink;
+    recipe.hasHostValue = true;
+    recipe.hostValue = source->GetHostValue();
+    ICameraChannel* channel = creator_->CreateChannel(camera, sink, recipe.codec);
     if (!channel) return false;
-    channel->SetHostValue(source->GetHostValue());
-    bool started = channel->Start(&settings);
-    ICameraChannel* companion = nullptr;
+    bool started = StartIn(row, 0, channel, recipe);
     ipcapture::StreamRate* rate = source->GetRate();
     if (started && rate && rate->WantsCompanion()) {
-      companion = creator_->CreateCompanionChannel(camera, sink);
-      if (companion) started = companion->Start(&settings);
+      ICameraChannel* companion = creator_->CreateCompanionChannel(camera, sink);
+      if (companion) started = companion->Start(&recipe.settings);
+      // Stored also when the start failed, so that the next stop frees it.
+      RecursiveLockGuard guard(lock_);
+      row.companion = companion;
     }
-    // Stored also when the start failed, so that the next stop frees it.
-    RecursiveLockGuard guard(lock_);
-    row.streams[0] = channel;
-    row.companion = companion;
     return started;
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
@@ -94,21 +85,26 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
       RecursiveLockGuard guard(lock_);
       if (ICameraChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
     }
-    const uint32_t start = platform::TickCount();
-    TimedLockGuard control(row.control, CallLimit());
-    if (!control.Owns()) return false;
-    StopRowStream(row, stream, start);
-    ChannelSettings settings;
-    int32_t codec = 0;
-    if (!ReadSettings(source, static_cast<int32_t>(stream), &settings, &codec)) return false;
-    ICameraChannel* channel = creator_->CreateChannel(camera, sink, codec);
+    const Call call(*this, row);
+    if (!call.Owns()) return false;
+    StopRowStream(row, stream, call);
+    Recipe recipe;
+    if (!ReadSettings(source, static_cast<int32_t>(stream), &recipe.settings, &recipe.codec)) return false;
+    recipe.sink = sink;
+    ICameraChannel* channel = creator_->CreateChannel(camera, sink, recipe.codec);
     if (!channel) return false;
-    const bool started = channel->Start(&settings);
-    RecursiveLockGuard guard(lock_);
-    row.streams[stream] = channel;
-    return started;
+    return StartIn(row, stream, channel, recipe);
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
+}
+
+bool CIPVideoCapture::StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe) {
+  if (recipe.hasHostValue) channel->SetHostValue(recipe.hostValue);
+  const bool started = channel->Start(&recipe.settings);
+  RecursiveLockGuard guard(lock_);
+  row.streams[stream] = channel;
+  if (stream == 0) row.recipe = recipe;
+  return started;
 }
 
 bool CIPVideoCapture::HandingFrame(const Row& row) {
@@ -123,12 +119,11 @@ bool CIPVideoCapture::StopCapture(uint32_t camera) {
   if (camera >= rows_.size()) return false;
   Row& row = *rows_[camera];
   if (InsideControl(row) || HandingFrame(row)) return false;
-  const uint32_t start = platform::TickCount();
-  TimedLockGuard control(row.control, CallLimit());
-  return control.Owns() && StopRow(row, start);
+  const Call call(*this, row);
+  return call.Owns() && StopRow(row, call);
 }
 
-bool CIPVideoCapture::StopRow(Row& row, uint32_t start) {
+bool CIPVideoCapture::StopRow(Row& row, const Call& call) {
   std::array<ICameraChannel*, kStreams> streams{};
   ICameraChannel* companion = nullptr;
   {
@@ -141,7 +136,7 @@ bool CIPVideoCapture::StopRow(Row& row, uint32_t start) {
   bool any = false;
   for (const ICameraChannel* channel : channels) any = any || channel != nullptr;
   // Stopped and deleted outside the table lock: a slow stop must not hold up other cameras' queries.
-  Retire(std::move(channels), LeftOf(start));
+  Retire(std::move(channels), call.Left());
   return any;
 }
 
@@ -165,42 +160,49 @@ bool CIPVideoCapture::StopStream(uint32_t camera, uint32_t stream) {
     RecursiveLockGuard guard(lock_);
     if (ICameraChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
   }
-  const uint32_t start = platform::TickCount();
-  TimedLockGuard control(row.control, CallLimit());
-  return control.Owns() && StopRowStream(row, stream, start);
+  const Call call(*this, row);
+  return call.Owns() && StopRowStream(row, stream, call);
 }
 
-bool CIPVideoCapture::StopRowStream(Row& row, uint32_t stream, uint32_t start) {
+bool CIPVideoCapture::StopRowStream(Row& row, uint32_t stream, const Call& call) {
   ICameraChannel* channel = nullptr;
   {
     RecursiveLockGuard guard(lock_);
     channel = std::exchange(row.streams[stream], nullptr);
   }
-  Retire({channel}, LeftOf(start));
+  Retire({channel}, call.Left());
   return channel != nullptr;
 }
 
 bool CIPVideoCapture::ChangeResolution(uint32_t camera, ipcapture::StreamResolution* resolution,
                                        int32_t frameInterval) {
-  if (camera >= rows_.size()) return false;
-  Row& row = *rows_[camera];
-  if (InsideControl(row) || HandingFrame(row)) return false;
-  TimedLockGuard control(row.control, CallLimit());
-  if (!control.Owns()) return false;
-  ICameraChannel* channel = nullptr;
-  {
-    RecursiveLockGuard guard(lock_);
-    channel = row.streams[0];
+  try {
+    if (camera >= rows_.size() || !creator_) return false;
+    Row& row = *rows_[camera];
+    if (InsideControl(row) || HandingFrame(row)) return false;
+    const Call call(*this, row);
+    if (!call.Owns()) return false;
+    Recipe recipe;
+    ICameraChannel* channel = nullptr;
+    {
+      RecursiveLockGuard guard(lock_);
+      channel = row.streams[0];
+      recipe = row.recipe;
+    }
+    if (!channel) return false;
+    // The stream is started afresh with the new request and the running quality: the running one
+    // is stopped like any other (its thread may be held in the host), so the change returns within
+    // the call's limit.
+    recipe.settings.frameInterval = frameInterval;
+    recipe.settings.width = resolution ? resolution->GetWidth() : 0;
+    recipe.settings.height = resolution ? resolution->GetHeight() : 0;
+    recipe.settings.streamKind = StreamRecording;
+    ICameraChannel* fresh = creator_->CreateChannel(camera, recipe.sink, recipe.codec);
+    if (!fresh) return false;
+    StopRowStream(row, 0, call);
+    return StartIn(row, 0, fresh, recipe);
   }
-  if (!channel) return false;
-  ChannelSettings settings;
-  settings.frameInterval = frameInterval;
-  settings.width = resolution ? resolution->GetWidth() : 0;
-  settings.height = resolution ? resolution->GetHeight() : 0;
-  settings.streamKind = StreamRecording;
-  // The control lock keeps the channel alive outside the table lock, so a slow restart does not
-  // hold up other cameras' status queries.
-  return channel->Restart(&settings);
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
 }
 
 template <typename F>

@@ -52,12 +52,35 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   bool StopStream(uint32_t camera, uint32_t stream) override;
 
  private:
+  // How a stream was started; stream 0's is kept, so that a change of resolution can start it afresh.
+  struct Recipe {
+    ipcapture::FrameSink* sink = nullptr;
+    int32_t codec = 0;
+    bool hasHostValue = false;
+    int32_t hostValue = 0;
+    ChannelSettings settings;
+  };
   struct Row {
     std::array<ICameraChannel*, kStreams> streams{};
     ICameraChannel* companion = nullptr;
+    Recipe recipe;  // of streams[0]
     // Serialises the host's start, stop and change operations on this camera, so that a channel
     // is never deleted while another of them still uses it. Status queries need only the table lock.
     RecursiveLock control;
+  };
+  // A host call's hold on a camera: the row's control lock, taken within the call's limit, and
+  // what is left of that limit for the streams the call stops.
+  class Call {
+   public:
+    Call(const CIPVideoCapture& capture, Row& row)
+        : capture_(capture), start_(platform::TickCount()), control_(row.control, capture.CallLimit()) {}
+    bool Owns() const { return control_.Owns(); }
+    uint32_t Left() const { return platform::TimeLeft(start_, capture_.CallLimit()); }
+
+   private:
+    const CIPVideoCapture& capture_;
+    uint32_t start_;
+    TimedLockGuard control_;
   };
 
   // The request of a host stream settings source; false when the source lacks a part.
@@ -67,13 +90,14 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   bool HandingFrame(const Row& row);
   // Whether this thread is inside a start, stop or change of the row (in a callback made there).
   static bool InsideControl(const Row& row) { return row.control.IsHeldByThisThread(); }
-  // The longest a host call waits in all (no limit without a reaper), and what is left of it for a
-  // call begun at the tick count start.
+  // The longest a host call waits in all (no limit without a reaper).
   uint32_t CallLimit() const;
-  uint32_t LeftOf(uint32_t start) const;
-  // The operations proper, with the row's control lock held, for a call begun at start.
-  bool StopRow(Row& row, uint32_t start);
-  bool StopRowStream(Row& row, uint32_t stream, uint32_t start);
+  // The operations proper, within a call that holds the row.
+  bool StopRow(Row& row, const Call& call);
+  bool StopRowStream(Row& row, uint32_t stream, const Call& call);
+  // Starts a new channel as the stream with the recipe and stores it (also when the start fails, so
+  // that the next stop frees it; stream 0 keeps the recipe too); whether it started.
+  bool StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe);
   // Stops and frees the channels, waiting for that at most waitMs when the driver has a reaper.
   void Retire(std::vector<ICameraChannel*> channels, uint32_t waitMs);
   // Runs f(channel) for stream 0 of the camera under the table lock; false without one.

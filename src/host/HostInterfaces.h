@@ -88,17 +88,18 @@ namespace norvale::ipcapture {
 //
 // Calls into the driver from inside a callback. A callback may block as long as the host needs.
 // While a stream's thread is held in one (a frame, a signal loss, a log line), a stop of that
-// stream (StopCapture, StopStream, a StartCapture or StartStream that replaces it) or Close made on
-// another thread returns within the stop limit (twice the device's network time-out): from then on
-// the stream calls the host's frame sink no more, and it is freed when the blocked call returns.
-// Close returns within the same limit while the I/O poll or a video settings worker is held in the
-// host (the IOSink hears nothing more from then on). Open after such a Close waits at most the stop
-// limit for that and otherwise returns false; ChangeResolution and the delete function wait until
-// the blocked call returns. A start, stop or change of a camera made from a callback (a log line)
-// inside another start, stop or change of the same camera is refused with false. One made on
-// another thread while such a call of the same camera is in progress waits for it at most the stop
-// limit, and is refused with false when it lasts longer; the wait counts against the call's own
-// limit. What a host may call from inside each callback, on the thread that makes it:
+// stream (StopCapture, StopStream, a StartCapture or StartStream that replaces it,
+// ChangeResolution, which starts stream 0 afresh with the new request) or Close made on another
+// thread returns within the stop limit (twice the device's network time-out): from then on the
+// stream calls the host's frame sink no more, and it is freed when the blocked call returns. Close
+// returns within the same limit while the I/O poll or a video settings worker is held in the host
+// (the IOSink hears nothing more from then on). Open after such a Close waits at most the stop
+// limit for that and otherwise returns false; the delete function waits until the blocked call
+// returns. A start, stop or change of a camera made from a callback (a log line) inside another
+// start, stop or change of the same camera is refused with false. One made on another thread while
+// such a call of the same camera is in progress waits for it at most the stop limit, and is refused
+// with false when it lasts longer; the wait counts against the call's own limit. What a host may
+// call from inside each callback, on the thread that makes it:
 //   FrameSink::OnFrame and OnSignalLost (a camera's capture or delivery thread):
 //     StartCapture, StopCapture and ChangeResolution of that camera, and StartStream and StopStream of
 //     the stream that calls, are refused: they return false and change nothing. Make them from another

@@ -46,6 +46,12 @@ void SleepMs(uint32_t ms);
 uint64_t FileTimeNow();
 // Milliseconds from an arbitrary start, monotonic, wrapping at 2^32.
 uint32_t TickCount();
+// What is left of a limit of ms (kInfinite: none) begun at the tick count start; 0 once spent.
+inline uint32_t TimeLeft(uint32_t start, uint32_t ms) {
+  if (ms == kInfinite) return ms;
+  const uint32_t spent = TickCount() - start;
+  return spent < ms ? ms - spent : 0;
+}
 
 struct SystemTime {  // the fields of a Win32 SYSTEMTIME
   uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;

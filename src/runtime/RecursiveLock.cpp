@@ -51,12 +51,8 @@ bool RecursiveLock::LockFor(uint32_t ms) {
   // is free: a wake-up that finds the lock taken again (or that nobody needed) costs one more round.
   const uint32_t start = platform::TickCount();
   while (!TakeFree(me)) {
-    uint32_t wait = platform::kInfinite;
-    if (ms != platform::kInfinite) {
-      const uint32_t spent = platform::TickCount() - start;
-      if (spent >= ms) return false;
-      wait = ms - spent;
-    }
+    const uint32_t wait = platform::TimeLeft(start, ms);
+    if (wait == 0) return false;
     platform::WaitEvent(event_, wait);
   }
   return true;

@@ -11,6 +11,7 @@
 // address (RTSP on port 554, so it needs root).
 //
 //   zephrin-soak-host [--cameras N] [--minutes M] [--warmup M] [--first-address 161] [--seed S] [--polite]
+//                     [--block-ms MS]   (how long a blocking callback holds; by default past every limit)
 //                     [--close-in-callbacks]   (also Close and delete the driver from inside callbacks)
 #include <malloc.h>
 #include <unistd.h>
@@ -180,6 +181,7 @@ struct Options {
   unsigned seed = 1;
   bool polite = false;
   bool closeInCallbacks = false;
+  long blockMs = -1;  // how long a rude callback blocks; by default longer than any stop limit
 };
 
 RudeHost::Options Rudeness(const Options& options, int index) {
@@ -187,6 +189,7 @@ RudeHost::Options Rudeness(const Options& options, int index) {
   rude.seed = options.seed * 7919u + static_cast<unsigned>(index);
   rude.reenterPerMille = 100;
   rude.concurrentPerMille = 60;
+  if (options.blockMs >= 0) rude.blockMs = static_cast<uint32_t>(options.blockMs);
   if (options.polite) rude.blockPerMille = rude.reenterPerMille = rude.concurrentPerMille = 0;
   return rude;
 }
@@ -527,6 +530,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--warmup" && value) {
       options.warmup = std::atof(value);
       ++i;
+    } else if (arg == "--block-ms" && value) {
+      options.blockMs = std::atol(value);
+      ++i;
     } else if (arg == "--polite") {
       options.polite = true;
     } else if (arg == "--close-in-callbacks") {
@@ -537,7 +543,7 @@ Options ParseOptions(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: %s [--cameras N] [--minutes M] [--warmup M] [--first-address 161] [--seed S] [--polite] "
-                   "[--close-in-callbacks]\n",
+                   "[--block-ms MS] [--close-in-callbacks]\n",
                    argv[0]);
       std::exit(2);
     }

@@ -32,7 +32,6 @@ using zephrin::test::TestStreamSettings;
 
 struct ChannelLog {
   std::vector<ChannelSettings> starts;
-  std::vector<ChannelSettings> restarts;
   std::vector<int32_t> hostValues;
   int stops = 0;
   bool deleted = false;
@@ -48,10 +47,7 @@ class FakeChannel : public ICameraChannel {
     return startResult_;
   }
   void Stop() override { ++log_->stops; }
-  bool Restart(const ChannelSettings* settings) override {
-    log_->restarts.push_back(*settings);
-    return true;
-  }
+  bool Restart(const ChannelSettings*) override { return true; }
   bool Query5() override { return true; }
   bool Query6() override { return false; }
   int32_t GetState() override { return state; }
@@ -195,19 +191,28 @@ TEST_F(VideoCapture, StatusReportsStoppedAsSignalLost) {
   EXPECT_FALSE(capture.ChannelQuery6(0));
 }
 
-TEST_F(VideoCapture, ChangeResolutionRestartsStream0) {
+TEST_F(VideoCapture, ChangeResolutionStartsStream0AfreshKeepingWhatTheHostGaveAtItsStart) {
   CIPVideoCapture capture(1, &creator_);
   zephrin::test::TestStreamResolution resolution(320, 240);
   EXPECT_FALSE(capture.ChangeResolution(0, &resolution, 66));
   settings_.rate.quality = 90;
-  ASSERT_TRUE(capture.StartStream(0, 0, &sink_, &settings_));
+  ASSERT_TRUE(capture.StartCapture(0, &sink_, &settings_));
   EXPECT_TRUE(capture.ChangeResolution(0, &resolution, 66));
-  const ChannelLog& log = *creator_.logs[0];
-  ASSERT_EQ(log.restarts.size(), 1u);
-  EXPECT_EQ(log.restarts[0].frameInterval, 66);
-  EXPECT_EQ(log.restarts[0].width, 320);
-  EXPECT_EQ(log.restarts[0].height, 240);
-  EXPECT_EQ(log.restarts[0].streamKind, 0);
+  ASSERT_EQ(creator_.logs.size(), 2u);
+  EXPECT_EQ(creator_.logs[0]->stops, 1);
+  EXPECT_TRUE(creator_.logs[0]->deleted);
+  EXPECT_EQ(creator_.requests[1], creator_.requests[0]);
+  const ChannelLog& log = *creator_.logs[1];
+  ASSERT_EQ(log.starts.size(), 1u);
+  EXPECT_EQ(log.starts[0].frameInterval, 66);
+  EXPECT_EQ(log.starts[0].width, 320);
+  EXPECT_EQ(log.starts[0].height, 240);
+  EXPECT_EQ(log.starts[0].quality, 90);
+  EXPECT_EQ(log.hostValues, std::vector<int32_t>{1234});
+  // Without a new channel the running stream is left as it was.
+  creator_.refuse = true;
+  EXPECT_FALSE(capture.ChangeResolution(0, &resolution, 40));
+  EXPECT_EQ(log.stops, 0);
 }
 
 TEST_F(VideoCapture, DestructionStopsAndFreesEveryChannel) {
@@ -306,10 +311,13 @@ TEST_F(VideoCapture, HostStoppingAStreamFromInsideItsFrameSinkIsRefusedAndTheCha
   }
 }
 
-// A host whose signal-loss call waits on a lock the host holds while it stops the stream (a
-// deadlock if the stop waited for that call): the stop returns while the call is still inside, and
-// the stream calls the sink no more.
-TEST_F(VideoCapture, StopReturnsWhileTheStreamsThreadIsHeldInTheHost) {
+// A host whose signal-loss call waits on a lock the host holds while it stops the stream or changes
+// its resolution (a deadlock if the call waited for the callback): the call returns while the
+// callback is still inside, and the stopped stream calls the sink no more.
+class HeldStream : public VideoCapture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(HeldStream, StopOrChangeReturnsWhileTheStreamsThreadIsHeldInTheHost) {
+  const bool change = GetParam();
   namespace fs = std::filesystem;
   const zephrin::test::TempDir temp("zephrin-held");
   std::ofstream(temp.Path() / "Zephrin.xml") << "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default>"
@@ -337,6 +345,15 @@ TEST_F(VideoCapture, StopReturnsWhileTheStreamsThreadIsHeldInTheHost) {
   CIPVideoCapture capture(1, &creator, &reaper);
   ASSERT_TRUE(capture.StartStream(0, 0, &sink, &settings_));
   while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (change) {
+    HandOffChannel* held = creator.last;
+    zephrin::test::TestStreamResolution resolution(320, 240);
+    EXPECT_TRUE(capture.ChangeResolution(0, &resolution, 40));
+    EXPECT_TRUE(inside) << "the change waited for the host's call to return";
+    EXPECT_NE(creator.last, held) << "the stream was not started afresh";
+    hostHolds = false;
+    return;
+  }
   EXPECT_TRUE(capture.StopStream(0, 0));
   EXPECT_TRUE(inside) << "the stop waited for the host's call to return";
   const int callsAtStop = calls;
@@ -344,5 +361,10 @@ TEST_F(VideoCapture, StopReturnsWhileTheStreamsThreadIsHeldInTheHost) {
   reaper.WaitForAll();
   EXPECT_EQ(calls, callsAtStop) << "the stream called the host after its stop returned";
 }
+
+INSTANTIATE_TEST_SUITE_P(VideoCapture, HeldStream, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "ChangeResolution" : "StopStream";
+                         });
 
 }  // namespace
