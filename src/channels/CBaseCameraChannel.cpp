@@ -126,8 +126,6 @@ void CBaseCameraChannel::SetCameraState(bool online) {
   }
 }
 
-uint32_t CBaseCameraChannel::StopLimit() { return norvale::StopLimit(driver_ ? driver_->GetDeviceInfo() : nullptr); }
-
 bool CBaseCameraChannel::StartThread() {
   // A stop in progress holds the lock; starting then fails at once instead of waiting for it.
   if (!threadLock_.TryLock()) return false;
@@ -145,7 +143,7 @@ void CBaseCameraChannel::StopThread() {
   if (thread_->IsCurrentThread()) return;
   // Blocked where termination cannot reach it (in a host call): the channel it runs on is not
   // freed or restarted under it.
-  if (!thread_->StopThread(StopLimit())) thread_->JoinThread(platform::kInfinite);
+  if (!thread_->StopThread(norvale::StopLimit(driver_))) thread_->JoinThread(platform::kInfinite);
 }
 
 bool CBaseCameraChannel::StartSockets() {

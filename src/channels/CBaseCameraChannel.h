@@ -60,8 +60,6 @@ class CBaseCameraChannel : public ICameraChannel {
   CManualEvent& StopEvent();
   bool StopRequested() { return StopEvent().Wait(0); }
   CTime& LastFrameTime() { return lastFrame_; }
-  // Longest wait for the capture thread to end before it is terminated.
-  uint32_t StopLimit();
 
  private:
   class CaptureThread;

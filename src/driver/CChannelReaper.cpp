@@ -33,7 +33,7 @@ CChannelReaper::CChannelReaper(IDriver* driver) : driver_(driver) {}
 
 CChannelReaper::~CChannelReaper() { WaitForAll(); }
 
-uint32_t CChannelReaper::StopLimit() const { return norvale::StopLimit(driver_ ? driver_->GetDeviceInfo() : nullptr); }
+uint32_t CChannelReaper::StopLimit() const { return norvale::StopLimit(driver_); }
 
 bool CChannelReaper::Retire(std::vector<ICameraChannel*> channels, uint32_t waitMs) {
   std::vector<Part> parts;

@@ -7,7 +7,9 @@
 namespace norvale {
 
 CIPVideoCapture::CIPVideoCapture(uint32_t cameraCount, IVideoChannelCreator* creator, CChannelReaper* reaper)
-    : creator_(creator), reaper_(reaper) {
+    : creator_(creator),
+      ownReaper_(reaper ? nullptr : std::make_unique<CChannelReaper>(nullptr)),
+      reaper_(reaper ? reaper : ownReaper_.get()) {
   rows_.reserve(cameraCount);
   for (uint32_t i = 0; i < cameraCount; ++i) rows_.push_back(std::make_unique<Row>());
 }
@@ -22,10 +24,10 @@ CIPVideoCapture::~CIPVideoCapture() {
     channels.push_back(std::exchange(row->companion, nullptr));
     for (ICameraChannel*& channel : row->streams) channels.push_back(std::exchange(channel, nullptr));
   }
-  Retire(std::move(channels), CallLimit());
+  reaper_->Retire(std::move(channels), CallLimit());
 }
 
-uint32_t CIPVideoCapture::CallLimit() const { return reaper_ ? reaper_->StopLimit() : platform::kInfinite; }
+uint32_t CIPVideoCapture::CallLimit() const { return reaper_->StopLimit(); }
 
 uint32_t CIPVideoCapture::GetCameraCount() { return static_cast<uint32_t>(rows_.size()); }
 
@@ -136,20 +138,8 @@ bool CIPVideoCapture::StopRow(Row& row, const Call& call) {
   bool any = false;
   for (const ICameraChannel* channel : channels) any = any || channel != nullptr;
   // Stopped and deleted outside the table lock: a slow stop must not hold up other cameras' queries.
-  Retire(std::move(channels), call.Left());
+  reaper_->Retire(std::move(channels), call.Left());
   return any;
-}
-
-void CIPVideoCapture::Retire(std::vector<ICameraChannel*> channels, uint32_t waitMs) {
-  if (reaper_) {
-    reaper_->Retire(std::move(channels), waitMs);
-    return;
-  }
-  for (ICameraChannel* channel : channels) {
-    if (!channel) continue;
-    channel->Stop();
-    delete channel;
-  }
 }
 
 bool CIPVideoCapture::StopStream(uint32_t camera, uint32_t stream) {
@@ -170,7 +160,7 @@ bool CIPVideoCapture::StopRowStream(Row& row, uint32_t stream, const Call& call)
     RecursiveLockGuard guard(lock_);
     channel = std::exchange(row.streams[stream], nullptr);
   }
-  Retire({channel}, call.Left());
+  reaper_->Retire({channel}, call.Left());
   return channel != nullptr;
 }
 

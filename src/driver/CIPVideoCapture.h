@@ -24,7 +24,7 @@ namespace norvale {
 // change of the same camera: the channel being started or stopped there is not replaced or freed
 // under it. Such a request is to be made from another thread.
 //
-// With a reaper, a host's start, stop or change waits at most one stop limit in all: first for
+// A host's start, stop or change waits at most one stop limit in all: first for
 // another start, stop or change of the same camera (it is refused with false when that lasts the
 // whole limit), then, for what is left of the limit, for the streams it stops.
 class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
@@ -32,6 +32,7 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   ZEPHRIN_SLOT0_OVERRIDE(CIPVideoCapture);
   static constexpr uint32_t kStreams = 4;
 
+  // Without the driver's reaper the object has one of its own (with the default stop limit).
   CIPVideoCapture(uint32_t cameraCount, IVideoChannelCreator* creator, CChannelReaper* reaper = nullptr);
   virtual ~CIPVideoCapture();
   CIPVideoCapture(const CIPVideoCapture&) = delete;
@@ -90,7 +91,7 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   bool HandingFrame(const Row& row);
   // Whether this thread is inside a start, stop or change of the row (in a callback made there).
   static bool InsideControl(const Row& row) { return row.control.IsHeldByThisThread(); }
-  // The longest a host call waits in all (no limit without a reaper).
+  // The longest a host call waits in all.
   uint32_t CallLimit() const;
   // The operations proper, within a call that holds the row.
   bool StopRow(Row& row, const Call& call);
@@ -98,13 +99,12 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   // Starts a new channel as the stream with the recipe and stores it (also when the start fails, so
   // that the next stop frees it; stream 0 keeps the recipe too); whether it started.
   bool StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe);
-  // Stops and frees the channels, waiting for that at most waitMs when the driver has a reaper.
-  void Retire(std::vector<ICameraChannel*> channels, uint32_t waitMs);
   // Runs f(channel) for stream 0 of the camera under the table lock; false without one.
   template <typename F>
   bool WithStream0(uint32_t camera, F f);
 
   IVideoChannelCreator* creator_;
+  std::unique_ptr<CChannelReaper> ownReaper_;  // when the driver gave none
   CChannelReaper* reaper_;
   RecursiveLock lock_;  // the table's pointers
   std::vector<std::unique_ptr<Row>> rows_;

@@ -45,4 +45,7 @@ class IDriver : public IDebugMessage {
   virtual int32_t GetIntParam(int32_t key) = 0;                // slot 12
 };
 
+// The stop limit of the driver's device (the default one without a driver).
+inline uint32_t StopLimit(IDriver* driver) { return StopLimit(driver ? driver->GetDeviceInfo() : nullptr); }
+
 }  // namespace norvale
