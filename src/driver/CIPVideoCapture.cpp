@@ -47,14 +47,21 @@ bool CIPVideoCapture::ReadSettings(ipcapture::StreamSettingsSource* source, int3
   return true;
 }
 
-bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
-                                   ipcapture::StreamSettingsSource* source) {
+template <typename F>
+bool CIPVideoCapture::WithCamera(uint32_t camera, F f) {
   try {
     if (camera >= rows_.size() || !creator_) return false;
     Row& row = *rows_[camera];
     if (InsideControl(row) || HandingFrame(row)) return false;
     const Call call(*this, row);
-    if (!call.Owns()) return false;
+    return call.Owns() && f(row, call);
+  }
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
+}
+
+bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
+                                   ipcapture::StreamSettingsSource* source) {
+  return WithCamera(camera, [&](Row& row, const Call& call) {
     StopRow(row, call);
     Recipe recipe;
     if (!ReadSettings(source, StreamRecording, &recipe.settings, &recipe.codec)) return false;
@@ -73,8 +80,7 @@ bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
       row.companion = companion;
     }
     return started;
-  }
-  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
+  });
 }
 
 bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::FrameSink* sink,
@@ -118,11 +124,7 @@ bool CIPVideoCapture::HandingFrame(const Row& row) {
 }
 
 bool CIPVideoCapture::StopCapture(uint32_t camera) {
-  if (camera >= rows_.size()) return false;
-  Row& row = *rows_[camera];
-  if (InsideControl(row) || HandingFrame(row)) return false;
-  const Call call(*this, row);
-  return call.Owns() && StopRow(row, call);
+  return WithCamera(camera, [this](Row& row, const Call& call) { return StopRow(row, call); });
 }
 
 bool CIPVideoCapture::StopRow(Row& row, const Call& call) {
@@ -166,12 +168,7 @@ bool CIPVideoCapture::StopRowStream(Row& row, uint32_t stream, const Call& call)
 
 bool CIPVideoCapture::ChangeResolution(uint32_t camera, ipcapture::StreamResolution* resolution,
                                        int32_t frameInterval) {
-  try {
-    if (camera >= rows_.size() || !creator_) return false;
-    Row& row = *rows_[camera];
-    if (InsideControl(row) || HandingFrame(row)) return false;
-    const Call call(*this, row);
-    if (!call.Owns()) return false;
+  return WithCamera(camera, [&](Row& row, const Call& call) {
     Recipe recipe;
     ICameraChannel* channel = nullptr;
     {
@@ -191,8 +188,7 @@ bool CIPVideoCapture::ChangeResolution(uint32_t camera, ipcapture::StreamResolut
     if (!fresh) return false;
     StopRowStream(row, 0, call);
     return StartIn(row, 0, fresh, recipe);
-  }
-  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
+  });
 }
 
 template <typename F>

@@ -99,6 +99,11 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   // Starts a new channel as the stream with the recipe and stores it (also when the start fails, so
   // that the next stop frees it; stream 0 keeps the recipe too); whether it started.
   bool StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe);
+  // Runs f(row, call) for a host call on a whole camera, holding the camera within the call's limit;
+  // false (nothing done) for a camera that is not there, from inside a call on the same camera or a
+  // frame hand-off of its streams, or when another call holds it the whole limit.
+  template <typename F>
+  bool WithCamera(uint32_t camera, F f);
   // Runs f(channel) for stream 0 of the camera under the table lock; false without one.
   template <typename F>
   bool WithStream0(uint32_t camera, F f);
