@@ -12,6 +12,7 @@
 //
 //   zephrin-soak-host [--cameras N] [--minutes M] [--warmup M] [--first-address 161] [--seed S] [--polite]
 //                     [--block-ms MS]   (how long a blocking callback holds; by default past every limit)
+//                     [--fresh-frames]  (new memory for every frame instead of reused buffers)
 //                     [--close-in-callbacks]   (also Close and delete the driver from inside callbacks)
 #include <malloc.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -130,7 +132,10 @@ const Profile kProfiles[] = {
 };
 
 // The host's frame allocator for a long run: hands out the test frame buffers and counts them, but
-// keeps no record per frame, so that the process's memory over time is the driver's own.
+// keeps no record per frame, so that the process's memory over time is the driver's own. Like a
+// recording host's buffer ring, it keeps the memory of released buffers of the driver's size
+// classes for the next frames (--fresh-frames: new memory for every frame, freed at its release;
+// the allocator then takes a share of the driver's threads' heap arenas of its own).
 class SoakFrameAllocator : public FrameAllocator {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(SoakFrameAllocator);
@@ -138,9 +143,20 @@ class SoakFrameAllocator : public FrameAllocator {
     for (TestFrameBuffer* buffer : outstanding_) DeleteObject(buffer);
   }
   void Reserved1() override { ++unlisted_; }
+  explicit SoakFrameAllocator(bool fresh) : fresh_(fresh) {}
   FrameBuffer* Allocate(uint32_t fourCC, uint32_t capacity, const char* stream) override {
-    auto* buffer = new TestFrameBuffer(fourCC, capacity, stream ? stream : "");
+    const bool kept = !fresh_ && capacity <= kLargestKept;
+    auto* buffer = new TestFrameBuffer(fourCC, kept ? 0 : capacity, stream ? stream : "");
     std::lock_guard<std::mutex> lock(mutex_);
+    if (kept) {
+      std::vector<std::vector<uint8_t>>& spare = spare_[capacity];
+      if (!spare.empty()) {
+        buffer->data.swap(spare.back());
+        spare.pop_back();
+      }
+      buffer->data.resize(capacity);
+      buffer->capacity = capacity;
+    }
     outstanding_.insert(buffer);
     return buffer;
   }
@@ -156,6 +172,7 @@ class SoakFrameAllocator : public FrameAllocator {
         ++badReleases_;  // never handed out, or released twice: left alone
         return;
       }
+      if (!fresh_ && own->capacity <= kLargestKept) spare_[own->capacity].push_back(std::move(own->data));
     }
     DeleteObject(own);
   }
@@ -167,8 +184,11 @@ class SoakFrameAllocator : public FrameAllocator {
   size_t Unlisted() const { return unlisted_; }
 
  private:
+  static constexpr uint32_t kLargestKept = 1u << 17;
+  const bool fresh_;
   std::mutex mutex_;
   std::set<TestFrameBuffer*> outstanding_;
+  std::map<uint32_t, std::vector<std::vector<uint8_t>>> spare_;  // by capacity
   std::atomic<size_t> badReleases_{0};
   std::atomic<size_t> unlisted_{0};
 };
@@ -182,6 +202,7 @@ struct Options {
   bool polite = false;
   bool closeInCallbacks = false;
   long blockMs = -1;  // how long a rude callback blocks; by default longer than any stop limit
+  bool freshFrames = false;
 };
 
 RudeHost::Options Rudeness(const Options& options, int index) {
@@ -201,6 +222,7 @@ class Slot {
       : index_(index),
         profile_(kProfiles[index % 2]),
         rng_(options.seed * 7919u + static_cast<unsigned>(index)),
+        allocator_(options.freshFrames),
         rude_(Rudeness(options, index)),
         session_(rude_, library.Function<CreateIPCaptureFn>("CreateIPCaptureEx5"),
                  library.Function<DeleteObjectFn>("DeleteIPCaptureEx5"), &device_, &allocator_) {
@@ -533,6 +555,8 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--block-ms" && value) {
       options.blockMs = std::atol(value);
       ++i;
+    } else if (arg == "--fresh-frames") {
+      options.freshFrames = true;
     } else if (arg == "--polite") {
       options.polite = true;
     } else if (arg == "--close-in-callbacks") {
@@ -543,7 +567,7 @@ Options ParseOptions(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: %s [--cameras N] [--minutes M] [--warmup M] [--first-address 161] [--seed S] [--polite] "
-                   "[--block-ms MS] [--close-in-callbacks]\n",
+                   "[--block-ms MS] [--fresh-frames] [--close-in-callbacks]\n",
                    argv[0]);
       std::exit(2);
     }

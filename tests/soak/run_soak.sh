@@ -10,6 +10,7 @@
 #
 #   tests/soak/run_soak.sh [--preset default|asan] [--minutes M] [--cameras N] [--warmup M]
 #                          [--first-address 161] [--seed S] [--polite] [--close-in-callbacks]
+#                          [--block-ms MS] [--fresh-frames]
 #
 # Needs root (RTSP port 554 on each camera's loopback address). Builds the preset's libZephrin.so and
 # zephrin-soak-host first. Not a CI test: run it by hand; it takes as long as asked.
