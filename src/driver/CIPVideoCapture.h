@@ -24,9 +24,10 @@ namespace norvale {
 // change of the same camera: the channel being started or stopped there is not replaced or freed
 // under it. Such a request is to be made from another thread.
 //
-// A host's start, stop or change waits at most one stop limit in all: first for
-// another start, stop or change of the same camera (it is refused with false when that lasts the
-// whole limit), then, for what is left of the limit, for the streams it stops.
+// A host's start, stop or change waits at most one stop limit in all: first for another start, stop
+// or change of the same camera (it is refused with false when that lasts the whole limit), then, for
+// what is left of the limit, for the streams it stops. A change of resolution starts stream 0 afresh
+// from the request it was started with, so it too returns while the running stream is held.
 class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(CIPVideoCapture);
