@@ -107,7 +107,7 @@ void CChannelReaper::WaitForAll() {
 bool CChannelReaper::Settle(uint32_t ms) {
   const uint32_t start = platform::TickCount();
   while (Collect(false) > 0) {
-    if (platform::TickCount() - start >= ms) return false;
+    if (platform::TimeLeft(start, ms) == 0) return false;
     platform::SleepMs(20);
   }
   return true;
