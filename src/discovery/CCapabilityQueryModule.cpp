@@ -1,5 +1,9 @@
 #include "discovery/CCapabilityQueryModule.h"
 
+#include <atomic>
+#include <utility>
+
+#include "discovery/CGuardedCapabilitySink.h"
 #include "platform/Guard.h"
 #include "runtime/CBaseThread.h"
 #include "runtime/StringUtils.h"
@@ -45,28 +49,54 @@ enum PropertyId : int32_t {
 };
 }  // namespace
 
+// What the query thread uses. The module and the running thread share it, so that a thread held in the
+// host's sink or callback past the module's end frees it when it finally returns.
+struct CCapabilityQueryModule::Query {
+  ipcapture::CapabilityCallback* callback = nullptr;
+  // Set by Start before the thread starts.
+  std::string address;
+  TSmartPtr<CBaseCameraProperties> properties;
+  // Every call into the host passes its gate, which the module's end closes.
+  CGuardedCapabilitySink sink;
+  std::atomic<bool> abandoned{false};
+  std::atomic<bool> outcomeClaimed{false};
+  std::unique_ptr<QueryThread> thread;  // last, so that it goes first
+
+  // The one outcome the host hears of a started query (succeeded, failed or abandoned) goes to
+  // whoever claims it first: the query thread or the module's end that gives up on it.
+  bool ClaimOutcome() { return !outcomeClaimed.exchange(true); }
+};
+
 // The query thread. A stop that runs out of time settles the outcome before the thread is cut off:
 // the host hears of the query exactly once, abandoned, unless the thread has already taken its own
 // outcome (it is then inside the host's callback or past it).
 class CCapabilityQueryModule::QueryThread : public CBaseThread {
  public:
-  explicit QueryThread(CCapabilityQueryModule& module) : module_(module) {}
-  bool abandon = false;  // set by the stopping thread
+  explicit QueryThread(Query& query) : query_(query) {}
+  bool abandon = false;         // set by the stopping thread
+  std::shared_ptr<Query> keep;  // the thread's share of its query, handed over by Start
 
  protected:
-  void ThreadBody() override { module_.Run(); }
+  void ThreadBody() override {
+    // The last owner may be this thread: the query and this object go with it, after which nothing
+    // of them is touched.
+    const std::shared_ptr<Query> query = std::move(keep);
+    Run(*query);
+  }
   void OnStopOverdue(Overdue stage, uint32_t) override {
-    if (stage != Overdue::Terminating || !module_.ClaimOutcome()) return;
+    if (stage != Overdue::Terminating || !query_.ClaimOutcome()) return;
     abandon = true;
-    module_.abandoned_ = true;
+    query_.abandoned = true;
   }
 
  private:
-  CCapabilityQueryModule& module_;
+  Query& query_;
 };
 
 CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::CapabilityCallback* callback, bool ntsc)
-    : ntsc_(ntsc), callback_(callback), thread_(std::make_unique<QueryThread>(*this)) {
+    : ntsc_(ntsc), callback_(callback), query_(std::make_shared<Query>()) {
+  query_->callback = callback;
+  query_->thread = std::make_unique<QueryThread>(*query_);
   device_.networkTimeout = 5000;
   device_.streamTimeout = 5000;
 }
@@ -77,21 +107,25 @@ int32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const 
                                       ipcapture::CapabilitySink* sink) {
   RecursiveLockGuard guard(lock_);
   if (started_) return 0;  // one query per module
-  sink_ = sink;
   if (!address || !user || !password) return 0;
   device_.address = address;
   device_.port = port;
   device_.user = user;
   device_.password = password;
   if (device_.networkTimeout == 0) return 0;
+  Query& query = *query_;
   try {
-    properties_ = TSmartPtr<CBaseCameraProperties>(CreateProperties());
+    query.properties = TSmartPtr<CBaseCameraProperties>(CreateProperties());
   }
-  ZEPHRIN_RETHROW_CANCELLATION catch (...) { properties_.Release(); }
-  if (!properties_) return 0;
-  started_ = thread_->StartThread("Capability query");
+  ZEPHRIN_RETHROW_CANCELLATION catch (...) { query.properties.Release(); }
+  if (!query.properties) return 0;
+  query.address = device_.address;
+  query.sink.SetHost(sink);
+  query.thread->keep = query_;
+  started_ = query.thread->StartThread("Capability query");
   if (!started_) {
-    properties_.Release();
+    query.thread->keep.reset();
+    query.properties.Release();
     return 0;
   }
   return 1;
@@ -101,7 +135,7 @@ void CCapabilityQueryModule::Terminate() {
   TSmartPtr<CBaseCameraProperties> properties;
   {
     RecursiveLockGuard guard(lock_);
-    properties = properties_;
+    properties = query_->properties;
   }
   if (properties) properties->Stop();
 }
@@ -113,19 +147,26 @@ void CCapabilityQueryModule::Shutdown() {
   bool tellAbandoned = false;
   {
     RecursiveLockGuard guard(lock_);
-    // On the query thread itself (the host destroys the module from inside its callback) the thread
-    // is let go when the module is freed; it touches nothing of it afterwards.
-    if (thread_->HasThread() && !thread_->IsCurrentThread()) {
-      const bool ended = thread_->StopThread(StopLimit(&device_));
-      if (thread_->abandon) {
-        thread_->abandon = false;
+    if (shutDown_) return;  // a derived class's destructor has done it
+    shutDown_ = true;
+    Query& query = *query_;
+    QueryThread& thread = *query.thread;
+    if (thread.HasThread()) {
+      // On the query thread itself the host ends the query from inside a call the query makes into
+      // it; elsewhere a thread that neither ended nor could be terminated is held where termination
+      // cannot reach it. Either way the thread makes no further call into the host, and a query that
+      // has not told its outcome is abandoned.
+      const bool ended = !thread.IsCurrentThread() && thread.StopThread(StopLimit(&device_));
+      if (thread.abandon) {
+        thread.abandon = false;
         tellAbandoned = true;
       }
-      // A thread that termination did not reach still uses this module: it is not freed under it.
-      if (!ended) thread_->JoinThread(platform::kInfinite);
+      if (!ended) {
+        query.sink.Close(0);
+        query.abandoned = true;
+        if (query.ClaimOutcome()) tellAbandoned = true;
+      }
     }
-    properties_.Release();
-    sink_ = nullptr;
   }
   if (tellAbandoned && callback_) callback_->QueryAbandoned();
 }
@@ -135,43 +176,42 @@ bool CCapabilityQueryModule::IsValidAddress(const std::string& address) {
   return address.find_first_of(kForbidden) == std::string::npos;
 }
 
-void CCapabilityQueryModule::Run() {
-  ipcapture::CapabilityCallback* const callback = callback_;
-  if (!IsValidAddress(device_.address)) {
-    if (callback && ClaimOutcome()) callback->QueryFailed(0, kInvalidAddress);
+void CCapabilityQueryModule::Run(Query& query) {
+  ipcapture::CapabilityCallback* const callback = query.callback;
+  const auto tell = [&](auto&& outcome) {
+    // The host may destroy the module from inside its callback: the query outlives it.
+    if (callback && query.ClaimOutcome()) query.sink.Pass(outcome);
+  };
+  if (!IsValidAddress(query.address)) {
+    tell([&] { callback->QueryFailed(0, kInvalidAddress); });
     return;
   }
   int32_t reason = 3;
   std::string text;
   bool succeeded = false;
-  {
-    TSmartPtr<CBaseCameraProperties> properties = properties_;
-    ipcapture::CapabilitySink* const sink = sink_;
-    if (!properties || !sink) {
-      text = kInternalError;
-    } else if (properties->ReadProperties(reason)) {
-      succeeded = !Abandoned() && WriteCapabilities(*properties, sink);
-      if (!succeeded) {
-        reason = 3;
-        text = kNotSaved;
-      }
-    } else {
-      text = kNoProperties;
-      const std::string detail = properties->GetLastErrorText();
-      if (reason == 1)
-        text += detail.empty() ? std::string(", login failed (invalid credentials)") : ": " + detail;
-      else if (reason == 2)
-        text += ", device is offline or is located in unaccessible subnet";
-      else if (!detail.empty())
-        text += ": " + detail;
+  CBaseCameraProperties& properties = *query.properties;
+  if (!query.sink.HasHost()) {
+    text = kInternalError;
+  } else if (properties.ReadProperties(reason)) {
+    succeeded = !query.abandoned && WriteCapabilities(properties, &query.sink);
+    if (!succeeded) {
+      reason = 3;
+      text = kNotSaved;
     }
+  } else {
+    text = kNoProperties;
+    const std::string detail = properties.GetLastErrorText();
+    if (reason == 1)
+      text += detail.empty() ? std::string(", login failed (invalid credentials)") : ": " + detail;
+    else if (reason == 2)
+      text += ", device is offline or is located in unaccessible subnet";
+    else if (!detail.empty())
+      text += ": " + detail;
   }
-  // The host may destroy the module from inside its callback: nothing of it is touched afterwards.
-  if (!callback || !ClaimOutcome()) return;
   if (succeeded)
-    callback->QuerySucceeded();
+    tell([&] { callback->QuerySucceeded(); });
   else
-    callback->QueryFailed(reason, text.c_str());
+    tell([&] { callback->QueryFailed(reason, text.c_str()); });
 }
 
 bool CCapabilityQueryModule::WriteCapabilities(CBaseCameraProperties& p, ipcapture::CapabilitySink* sink) {

@@ -1,7 +1,6 @@
 #pragma once
 // The capability query: discovers a camera's properties on a worker thread and writes them, item by
 // item, into the host's capability sink, then tells the host's callback how it went.
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,9 +17,11 @@ namespace norvale {
 class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
  public:
   CCapabilityQueryModule(ipcapture::CapabilityCallback* callback, bool ntsc);
-  // Stops the query; a query thread that does not end within twice the network time-out is killed
-  // and the host is told that the query was abandoned. The host hears exactly one outcome of a
-  // started query: QuerySucceeded, QueryFailed or QueryAbandoned, never two and never none.
+  // Stops the query, waiting at most twice the network time-out for its thread (and, where that thread
+  // is terminated, for the termination); the host is told that a query that had not yet told its
+  // outcome was abandoned. The host hears exactly one outcome of a started query: QuerySucceeded,
+  // QueryFailed or QueryAbandoned, never two and never none. A thread held inside the host's sink or
+  // callback past that makes no further call into the host and frees what it uses when it returns.
   virtual ~CCapabilityQueryModule();  // slot 0
   CCapabilityQueryModule(const CCapabilityQueryModule&) = delete;
   CCapabilityQueryModule& operator=(const CCapabilityQueryModule&) = delete;
@@ -32,7 +33,6 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
   void Terminate() override;  // slot 2
 
   virtual CBaseCameraProperties* CreateProperties() = 0;  // slot 3
-  virtual void Run();                                     // slot 4: the query thread
 
   // Whether an address may be queried: none of the characters of a URL's structure or of a
   // command line appears in it.
@@ -48,24 +48,18 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
 
  private:
   class QueryThread;
+  struct Query;
 
-  bool Abandoned() const { return abandoned_.load(); }
-  // The one outcome the host hears of a started query (succeeded, failed or abandoned) goes to
-  // whoever claims it first: the query thread or the destruction that gives up on it.
-  bool ClaimOutcome() { return !outcomeClaimed_.exchange(true); }
+  // The body of the query thread: it uses nothing of the module, only the query it shares with it.
+  static void Run(Query& query);
 
   bool ntsc_;
   DEVICE_INFO device_;
   ipcapture::CapabilityCallback* callback_;
-  // Set by Start before the thread starts and cleared only after it has ended, so the thread reads
-  // them without the lock.
-  ipcapture::CapabilitySink* sink_ = nullptr;
-  TSmartPtr<CBaseCameraProperties> properties_;
   RecursiveLock lock_;
-  const std::unique_ptr<QueryThread> thread_;
+  const std::shared_ptr<Query> query_;
   bool started_ = false;  // one query per module
-  std::atomic<bool> abandoned_{false};
-  std::atomic<bool> outcomeClaimed_{false};
+  bool shutDown_ = false;
 };
 
 }  // namespace norvale

@@ -12,6 +12,7 @@
 
 #include "support/CapabilityRecorder.h"
 #include "support/HostLock.h"
+#include "support/WaitUntil.h"
 #include "unit/discovery/EventLogSink.h"
 
 namespace norvale {
@@ -338,49 +339,102 @@ TEST(CapabilityQueryLifecycle, TerminateAndDestroyWithoutAQueryDoNothing) {
   EXPECT_EQ(callback.Outcomes(), 0u);
 }
 
-// A host whose success callback waits for a lock of its own (no point where a thread can be killed)
-// until the test lets it go.
-class HeldSuccessCallback : public RecordingCapabilityCallback {
+// Where a host holds or ends a running query: inside its success callback, or inside the first write
+// the query makes into its sink (the model name).
+enum class HostCall { Success, ModelName };
+
+class ActingCallback : public RecordingCapabilityCallback {
  public:
-  ZEPHRIN_SLOT0_OVERRIDE(HeldSuccessCallback);
+  ZEPHRIN_SLOT0_OVERRIDE(ActingCallback);
   void QuerySucceeded() override {
-    entered = true;
-    hostLock.Pass();
+    if (act) act();
     RecordingCapabilityCallback::QuerySucceeded();
   }
-  zephrin::test::HostLock hostLock;
-  std::atomic<bool> entered{false};
+  std::function<void()> act;
 };
 
-TEST(CapabilityQueryLifecycle, AQueryGivenUpWhileItReportsIsToldOnceOnly) {
-  HeldSuccessCallback callback;
-  EventLogSink sink;
-  auto module = std::make_unique<TestModule>(&callback, Outcome{}, TypicalCamera);
-  callback.hostLock.lock();
-  ASSERT_EQ(module->Start("127.0.0.2", 8080, "admin", "secret", &sink), 1);
-  while (!callback.entered) std::this_thread::yield();
-#ifdef _WIN32
-  // The host gives up on the query while it is inside the host's own success callback and holds it
-  // there until the destruction is over: Windows ends the query's thread once the limit (10 s) is
-  // out, so the report it began is never finished, and no second one follows.
-  module.reset();
-  callback.hostLock.unlock();
-  EXPECT_EQ(callback.Outcomes(), 0u);
-#else
-  // The host gives up on the query while it is inside the host's own success callback; the
-  // destruction waits out its limit (10 s), and the host's callback returns a while later.
-  // pthreads cannot end the thread there: the report finishes once the host lets go.
-  std::thread host([&] {
-    std::this_thread::sleep_for(std::chrono::seconds(12));
-    callback.hostLock.unlock();
+class ActingSink : public EventLogSink {
+ public:
+  ZEPHRIN_SLOT0_OVERRIDE(ActingSink);
+  void SetModelName(const char* text) override {
+    EventLogSink::SetModelName(text);
+    if (act) act();
+  }
+  std::function<void()> act;
+};
+
+class CapabilityQueryRudeHost : public ::testing::TestWithParam<HostCall> {
+ protected:
+  void Act(std::function<void()> act) {
+    (GetParam() == HostCall::Success ? callback.act : sink.act) = [this, act] {
+      act();
+      left = true;
+    };
+  }
+  int32_t Start() { return module->Start("127.0.0.2", 8080, "admin", "secret", &sink); }
+  // The query's thread has come back from the host; nothing more reaches the host's objects.
+  void ExpectNothingMoreAfter(size_t events, size_t outcomes) {
+    ASSERT_TRUE(zephrin::test::WaitUntil([&] { return left.load(); }, 30000));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(sink.Events().size(), events) << "the query wrote into the sink of a module the host ended";
+    EXPECT_EQ(callback.Outcomes(), outcomes);
+    if (GetParam() == HostCall::ModelName) {
+      EXPECT_EQ(callback.Abandoned(), 1u) << "a query ended inside a write must be told as abandoned";
+      EXPECT_EQ(callback.Succeeded(), 0u);
+    }
+  }
+
+  ActingCallback callback;
+  ActingSink sink;
+  std::unique_ptr<TestModule> module = std::make_unique<TestModule>(&callback, Outcome{}, TypicalCamera);
+  std::atomic<bool> left{false};
+};
+
+// The host destroys the module on another thread while the query's thread is held inside the host on
+// a lock of the host's own (no point where a thread can be terminated). The destruction returns
+// within its limit (10 s, and 2 s for the termination), before the host lets go; when it does, the
+// query makes no further call into the host and tells no second outcome.
+TEST_P(CapabilityQueryRudeHost, DestroyingTheModuleWhileTheQueryIsHeldInTheHostReturns) {
+  zephrin::test::HostLock hostLock;
+  std::atomic<bool> entered{false}, destroyed{false}, watchdogLetGo{false};
+  Act([&] {
+    entered = true;
+    hostLock.Pass();
+  });
+  hostLock.lock();
+  ASSERT_EQ(Start(), 1);
+  ASSERT_TRUE(zephrin::test::WaitUntil([&] { return entered.load(); }));
+  std::thread watchdog([&] {
+    if (zephrin::test::WaitUntil([&] { return destroyed.load(); }, 40000)) return;
+    watchdogLetGo = true;
+    hostLock.unlock();
   });
   module.reset();
-  host.join();
-  EXPECT_EQ(callback.Outcomes(), 1u);
-  EXPECT_EQ(callback.Succeeded(), 1u);
+  destroyed = true;
+  watchdog.join();
+  EXPECT_FALSE(watchdogLetGo) << "the destruction waited for the host to let go of its call";
+  const size_t events = sink.Events().size();
+  hostLock.unlock();
+#ifdef _WIN32
+  // Windows ends the thread inside the host's call: the success it began is never recorded.
+  ExpectNothingMoreAfter(events, GetParam() == HostCall::Success ? 0u : 1u);
+#else
+  ExpectNothingMoreAfter(events, 1u);
 #endif
-  EXPECT_EQ(callback.Abandoned(), 0u);
 }
+
+// The host destroys the module from inside the query's own call into it, on the query's thread.
+TEST_P(CapabilityQueryRudeHost, DestroyingTheModuleFromInsideTellsOneOutcome) {
+  Act([&] { module.reset(); });
+  ASSERT_EQ(Start(), 1);
+  ASSERT_TRUE(callback.WaitForOutcome(10000));
+  ExpectNothingMoreAfter(GetParam() == HostCall::ModelName ? 1u : sink.Events().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Query, CapabilityQueryRudeHost, ::testing::Values(HostCall::Success, HostCall::ModelName),
+                         [](const auto& info) {
+                           return std::string(info.param == HostCall::Success ? "InsideSuccess" : "InsideModelName");
+                         });
 
 }  // namespace
 }  // namespace norvale
