@@ -38,14 +38,14 @@ class CGuardedCapabilitySink : public ipcapture::CapabilitySink {
   // still inside. On the thread that makes that call it closes at once.
   bool Close(uint32_t ms);
 
-  void SetCapability(uint32_t id, uint32_t value) override;                       // slot 1
-  void SetModelName(const char* text) override;                                   // slot 2
+  void SetCapability(uint32_t id, uint32_t value) override;                         // slot 1
+  void SetModelName(const char* text) override;                                     // slot 2
   ipcapture::CapabilityConnectionItem* GetConnectionItem(uint32_t index) override;  // slot 3
-  void Reserved4() override {}                                                    // slot 4: never called
-  ipcapture::CapabilityPropertyItem* GetPropertyItem(int32_t id) override;         // slot 5
-  ipcapture::CapabilityResolutionList* GetResolutionList() override;               // slot 6
-  void Reserved7() override {}                                                    // slot 7: never called
-  ipcapture::CapabilityFrameRateList* GetFrameRateList(int32_t kind) override;     // slot 8
+  void Reserved4() override {}                                                      // slot 4: never called
+  ipcapture::CapabilityPropertyItem* GetPropertyItem(int32_t id) override;          // slot 5
+  ipcapture::CapabilityResolutionList* GetResolutionList() override;                // slot 6
+  void Reserved7() override {}                                                      // slot 7: never called
+  ipcapture::CapabilityFrameRateList* GetFrameRateList(int32_t kind) override;      // slot 8
 
  private:
   class ConnectionItem;

@@ -52,8 +52,10 @@ bool CBasePTZHandler::InitializeXMLStorage() {
 
 ipcapture::IIPPTZApiEx* CBasePTZHandler::GetPTZApiEx(uint32_t channel) {
   try {
-    RecursiveLockGuard guard(lock_);
-    if (channel >= channelCount_) return nullptr;
+    // Setting a control up logs (the host's log sink may block) and talks to the camera: another
+    // request waits for that at most the stop limit.
+    TimedLockGuard guard(lock_, StopLimit(driver_));
+    if (!guard.Owns() || channel >= channelCount_) return nullptr;
     if (auto it = controls_.find(channel); it != controls_.end()) return it->second;
     if (storageRoot_.empty()) return nullptr;
     if (!reader_ && !InitializeXMLStorage()) return nullptr;

@@ -19,8 +19,8 @@ class CBasePTZHandler : public CIPPTZDriverIf {
   CBasePTZHandler(IDriver* driver, uint32_t channelCount, const std::string& storageRoot);
   virtual ~CBasePTZHandler();
 
-  // Null for a channel out of range or when the control or the preset storage cannot be set up (the
-  // next request tries again).
+  // Null for a channel out of range, when the control or the preset storage cannot be set up (the
+  // next request tries again), or when another request has held the handler longer than the stop limit.
   ipcapture::IIPPTZApiEx* GetPTZApiEx(uint32_t channel) override;  // slot 2
   virtual std::string GetXMLStorageFileName() = 0;                 // slot 3
   virtual CBasePTZControl* CreateControl(uint32_t channel) = 0;    // slot 4

@@ -34,6 +34,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/HostInterfaces.h"
@@ -51,8 +52,8 @@ using namespace norvale::ipcapture;
 using zephrin::test::CamSimProcess;
 using zephrin::test::HostLibrary;
 using zephrin::test::OpenFiles;
-using zephrin::test::RecordingCapabilityCallback;
-using zephrin::test::RecordingCapabilitySink;
+using zephrin::test::RudeCapabilityCallback;
+using zephrin::test::RudeCapabilitySink;
 using zephrin::test::RudeHost;
 using zephrin::test::RudeSession;
 using zephrin::test::TestDeviceSource;
@@ -446,26 +447,72 @@ class Slot {
     }
   }
 
+  // One capability query's host objects. A rude callback of the query may stop it or end its module
+  // from inside; the objects live until the next query of the camera, since a callback of theirs may
+  // still be held in the host after the module is gone.
+  struct CapabilityRun {
+    CapabilityRun(RudeHost& rude, DeleteObjectFn deleteQuery)
+        : deleteQuery(deleteQuery),
+          callback(rude, [this](uint32_t roll) { Own(roll); }),
+          sink(rude, [this](uint32_t roll) { Own(roll); }) {}
+    // Stops the query, or ends its module (on an even roll).
+    void Own(uint32_t roll) {
+      std::unique_lock<std::mutex> lock(mutex);
+      if (!query) return;
+      ++ownCalls;
+      if (roll % 2 == 0) {
+        query->Terminate();
+        return;
+      }
+      IIPCapabilityQuery* const ended = std::exchange(query, nullptr);
+      lock.unlock();
+      deleteQuery(ended);
+    }
+    void End() {
+      IIPCapabilityQuery* ended;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        ended = std::exchange(query, nullptr);
+      }
+      if (ended) deleteQuery(ended);
+    }
+    DeleteObjectFn deleteQuery;
+    std::mutex mutex;
+    IIPCapabilityQuery* query = nullptr;
+    size_t ownCalls = 0;
+    RudeCapabilityCallback callback;
+    RudeCapabilitySink sink;
+  };
+
   // One capability query as a host runs it when a camera is added: exactly one outcome is told.
   void CapabilityQuery() {
     if (!createQuery_ || !deleteQuery_) return;
-    RecordingCapabilityCallback callback;
-    RecordingCapabilitySink sink;
-    IIPCapabilityQuery* query = createQuery_(&callback, 0);
+    capability_.reset();
+    capability_ = std::make_unique<CapabilityRun>(rude_, deleteQuery_);
+    CapabilityRun& run = *capability_;
+    IIPCapabilityQuery* query = createQuery_(&run.callback, 0);
     if (!query) {
       ++queryAnomalies_;
       return;
     }
     ++queries_;
-    if (query->Start(address_.c_str(), 80, "operator", "secret", &sink) == 1)
-      callback.WaitForOutcome(30000);
+    bool started;
+    {
+      std::lock_guard<std::mutex> lock(run.mutex);
+      run.query = query;
+      started = query->Start(address_.c_str(), 80, "operator", "secret", &run.sink) == 1;
+    }
+    if (started)
+      run.callback.WaitForOutcome(30000);
     else
       Print("camera %s: the capability query did not start", address_.c_str());
-    deleteQuery_(query);
-    if (callback.Outcomes() != 1) {
+    run.End();
+    if (run.callback.Outcomes() != 1) {
       ++queryAnomalies_;
-      Print("camera %s: the capability query told %zu outcomes", address_.c_str(), callback.Outcomes());
+      Print("camera %s: the capability query told %zu outcomes", address_.c_str(), run.callback.Outcomes());
     }
+    std::lock_guard<std::mutex> lock(run.mutex);
+    queriesEndedInside_ += run.ownCalls > 0 ? 1 : 0;
   }
 
   void Run() {
@@ -507,6 +554,7 @@ class Slot {
   int Idle() const { return idle_; }
   int Queries() const { return queries_; }
   int QueryAnomalies() const { return queryAnomalies_; }
+  int QueriesEndedInside() const { return queriesEndedInside_; }
   int Faults() const { return faults_; }
   bool HasCamera() const { return camera_ != nullptr; }
 
@@ -523,6 +571,7 @@ class Slot {
   SoakFrameAllocator allocator_;
   RudeHost rude_;
   RudeSession session_;
+  std::unique_ptr<CapabilityRun> capability_;  // the last capability query's host objects
   std::atomic<bool> done_{false};
   std::thread thread_;
   uint64_t cleanSent_ = 0;
@@ -533,6 +582,7 @@ class Slot {
   int faults_ = 0;
   int queries_ = 0;
   int queryAnomalies_ = 0;
+  int queriesEndedInside_ = 0;
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -632,7 +682,7 @@ int main(int argc, char** argv) {
   uint64_t sent = 0, got = 0;
   size_t outstanding = 0, badReleases = 0, unlisted = 0, nullFrames = 0, frames = 0, lost = 0, overruns = 0, errors = 0,
          warnings = 0;
-  int windows = 0, unmeasured = 0, idle = 0, faults = 0, queries = 0, queryAnomalies = 0;
+  int windows = 0, unmeasured = 0, idle = 0, faults = 0, queries = 0, queryAnomalies = 0, queriesEndedInside = 0;
   std::vector<std::string> notable;
   size_t blocks = 0, reentries = 0, concurrent = 0, refused = 0;
   double longestMs = 0;
@@ -646,6 +696,7 @@ int main(int argc, char** argv) {
     idle += slot->Idle();
     queries += slot->Queries();
     queryAnomalies += slot->QueryAnomalies();
+    queriesEndedInside += slot->QueriesEndedInside();
     faults += slot->Faults();
     outstanding += slot->Allocator().Outstanding();
     badReleases += slot->Allocator().BadReleases();
@@ -684,8 +735,10 @@ int main(int argc, char** argv) {
               got, sent, sent ? 100.0 * static_cast<double>(got) / static_cast<double>(sent) : 0.0, windows,
               unmeasured);
   std::printf("windows without any video:   %d (the camera sent nothing while no fault was active)\n", idle);
-  std::printf("capability queries:         %d with a hostile brand, %d not telling exactly one outcome\n", queries,
-              queryAnomalies);
+  std::printf(
+      "capability queries:         %d with a hostile brand, %d stopped or ended from inside a callback, %d not "
+      "telling exactly one outcome\n",
+      queries, queriesEndedInside, queryAnomalies);
   std::printf("frames delivered in all:    %zu (signal-lost calls %zu)\n", frames, lost);
   std::printf("frame buffers outstanding:  %zu (bad releases %zu, null frames %zu)\n", outstanding, badReleases,
               nullFrames);

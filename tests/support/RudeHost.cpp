@@ -57,12 +57,12 @@ void RudeHost::JoinFinished(bool all) {
   for (std::thread& caller : finished) caller.join();
 }
 
-void RudeHost::OnCallback() {
+void RudeHost::OnCallback(const OwnCall& own) {
   if (tRudeDepth > 0) return;
   Depth depth;
   enum { Polite, Block, ReEnter, Concurrent } what = Polite;
   Call call;
-  uint32_t stayMs;
+  uint32_t stayMs, roll2;
   Performer performer;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -76,6 +76,7 @@ void RudeHost::OnCallback() {
       what = Concurrent;
     call = static_cast<Call>(random_() % kCalls);
     stayMs = random_() % 50;
+    roll2 = own ? static_cast<uint32_t>(random_()) : 0;
     performer = performer_;
   }
   if (what == Block) {
@@ -83,7 +84,10 @@ void RudeHost::OnCallback() {
     WaitAtGate(gate_, options_.blockMs);
   } else if (what == ReEnter) {
     ++reentries;
-    performer(call, true);
+    if (own)
+      own(roll2);
+    else
+      performer(call, true);
   } else if (what == Concurrent) {
     JoinFinished(false);
     {

@@ -1,9 +1,10 @@
 #pragma once
 // A rude recording host. At every call the driver makes into it (a frame, a signal loss, a log line,
-// an I/O change) a seeded random choice makes it block for longer than the driver's stop limits, call
-// the driver from inside the callback, or have another thread call the driver meanwhile. What it calls
-// is up to the session that owns the driver (the performer). A slot the host contract does not list is
-// reported as a violation, as by the strict host objects.
+// an I/O change, a capability query's writes and outcome) a seeded random choice makes it block for
+// longer than the driver's stop limits, call the driver from inside the callback, or have another
+// thread call the driver meanwhile. What it calls is up to the session that owns the driver (the
+// performer); a callback of a capability query calls that query instead (it stops or ends it). A slot
+// the host contract does not list is reported as a violation, as by the strict host objects.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "host/HostInterfaces.h"
+#include "support/CapabilityRecorder.h"
 #include "support/HostContract.h"
 
 namespace zephrin::test {
@@ -55,8 +57,10 @@ class RudeHost {
   RudeHost& operator=(const RudeHost&) = delete;
 
   void SetPerformer(Performer performer);
-  // Every callback of the rude objects comes here.
-  void OnCallback();
+  // Every callback of the rude objects comes here. A callback given its own call makes that one when
+  // it calls the driver from inside (roll: a random number for its choice).
+  using OwnCall = std::function<void(uint32_t roll)>;
+  void OnCallback(const OwnCall& own = nullptr);
   // Ends the rudeness: blocked callbacks return, the other threads are joined.
   void Calm();
   // A quiet host is polite until told otherwise (callbacks already blocked stay so).
@@ -131,6 +135,52 @@ class RudeIOSink : public norvale::ipcapture::IOSink {
 
  private:
   RudeHost& host_;
+};
+
+// A capability query's callback and sink, recording as the strict ones do; own is what the host does
+// to the query from inside them (it stops it or ends the module).
+class RudeCapabilityCallback : public RecordingCapabilityCallback {
+ public:
+  ZEPHRIN_SLOT0_OVERRIDE(RudeCapabilityCallback);
+  RudeCapabilityCallback(RudeHost& host, RudeHost::OwnCall own) : host_(host), own_(std::move(own)) {}
+  void QuerySucceeded() override {
+    host_.OnCallback(own_);
+    RecordingCapabilityCallback::QuerySucceeded();
+  }
+  void QueryFailed(int32_t reason, const char* text) override {
+    host_.OnCallback(own_);
+    RecordingCapabilityCallback::QueryFailed(reason, text);
+  }
+  void QueryAbandoned() override {
+    host_.OnCallback(own_);
+    RecordingCapabilityCallback::QueryAbandoned();
+  }
+
+ private:
+  RudeHost& host_;
+  RudeHost::OwnCall own_;
+};
+
+class RudeCapabilitySink : public RecordingCapabilitySink {
+ public:
+  ZEPHRIN_SLOT0_OVERRIDE(RudeCapabilitySink);
+  RudeCapabilitySink(RudeHost& host, RudeHost::OwnCall own) : host_(host), own_(std::move(own)) {}
+  void SetCapability(uint32_t id, uint32_t value) override {
+    RecordingCapabilitySink::SetCapability(id, value);
+    host_.OnCallback(own_);
+  }
+  void SetModelName(const char* text) override {
+    RecordingCapabilitySink::SetModelName(text);
+    host_.OnCallback(own_);
+  }
+  norvale::ipcapture::CapabilityPropertyItem* GetPropertyItem(int32_t id) override {
+    host_.OnCallback(own_);
+    return RecordingCapabilitySink::GetPropertyItem(id);
+  }
+
+ private:
+  RudeHost& host_;
+  RudeHost::OwnCall own_;
 };
 
 }  // namespace zephrin::test

@@ -2,15 +2,20 @@
 // codes of every slot, activity flags and StopAll.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "ptz/CBasePTZHandler.h"
 #include "PtzTestFiles.h"
 #include "runtime/CEvent.h"
 #include "support/FakeDriver.h"
+#include "support/HostLock.h"
+#include "support/WaitUntil.h"
 
 namespace norvale {
 namespace {
@@ -92,8 +97,10 @@ class FakeHandler : public CBasePTZHandler {
       : CBasePTZHandler(driver, channels, root), setup_(setup) {}
   std::string GetXMLStorageFileName() override {
     ++nameRequests;
+    if (whileSettingUp) whileSettingUp();
     return fileName;
   }
+  std::function<void()> whileSettingUp;  // runs while the first request sets the storage up
   CBasePTZControl* CreateControl(uint32_t channel) override { return new FakeControl(Driver(), channel, setup_); }
   std::string fileName;
   int nameRequests = 0;
@@ -141,6 +148,35 @@ TEST_F(PtzControlTest, ControlsAreCreatedOncePerChannelAndOnlyInRange) {
   EXPECT_TRUE(first->IsVersionSupported(1));
   EXPECT_FALSE(first->IsVersionSupported(2));
   EXPECT_FALSE(first->IsVersionSupported(0));
+}
+
+// A request held while it sets a control up (its log line waits in a host's log sink that blocks)
+// holds another host thread's request at most the stop limit; that one gets null and changes nothing.
+TEST_F(PtzControlTest, ARequestHeldInTheHostHoldsOthersAtMostTheStopLimit) {
+  driver.deviceInfo.networkTimeout = 100;  // a stop limit of 200 ms
+  zephrin::test::HostLock hostLock;
+  std::atomic<bool> held{false};
+  std::atomic<int> winner{0};  // 1: the request returned, 2: the watchdog let the host go
+  handler->whileSettingUp = [&] {
+    held = true;
+    hostLock.Pass();
+  };
+  hostLock.lock();
+  std::thread first([&] { EXPECT_NE(nullptr, Control(0)); });
+  ASSERT_TRUE(zephrin::test::WaitUntil([&] { return held.load(); }));
+  std::thread watchdog([&] {
+    zephrin::test::WaitUntil([&] { return winner.load() != 0; }, 10000);
+    int none = 0;
+    if (winner.compare_exchange_strong(none, 2)) hostLock.unlock();
+  });
+  EXPECT_EQ(nullptr, Control(1));
+  int none = 0;
+  EXPECT_TRUE(winner.compare_exchange_strong(none, 1)) << "the request waited for the held one to return from the host";
+  EXPECT_EQ(0, setup.created);
+  hostLock.unlock();
+  first.join();
+  watchdog.join();
+  EXPECT_NE(nullptr, Control(1));
 }
 
 TEST_F(PtzControlTest, NoStorageFileNameGivesNoControlAndIsRetried) {
