@@ -111,9 +111,13 @@ namespace norvale::ipcapture {
 //     change nothing from here, hand that to another thread.
 //   IOSink (the input poll or output thread): reading calls and SetOutputState work; StopIO returns
 //     false (the poll ends once the callback returns).
-//   CapabilityCallback: the host may delete the query module from inside QuerySucceeded and
-//     QueryFailed; nothing of it is touched afterwards. QueryAbandoned comes on the host's own thread,
-//     from inside the delete function, after the module has let go of its lock.
+//   CapabilityCallback, CapabilitySink (the query thread): the host may call Terminate or delete the
+//     query module from inside QuerySucceeded, QueryFailed and every call into the sink; nothing of
+//     the module is touched afterwards, and a query deleted inside a write into the sink writes
+//     nothing more. QueryAbandoned comes from inside the delete function, after the module has let
+//     go of its lock, when the query had not told its outcome. The delete function made on another
+//     thread while the query thread is held in the host returns within twice the network time-out
+//     (10 s) and 2 s for the termination; the query calls the host no more from then on.
 //   From none of them: Close or the delete function of the capture driver object, which end the very
 //     threads that make these callbacks.
 class LogSink {
@@ -327,6 +331,8 @@ class IIPPTZApiEx : public IIPPTZApi {
   virtual bool IsVersionSupported(int32_t version) = 0;  // slot 20: true exactly for 1
 };
 
+// A request for a control waits at most the stop limit for another one held in the host (a log line
+// written while that one sets its control up) and is then answered with null.
 class IIPPTZDriver {
   ZEPHRIN_SLOT0(public, IIPPTZDriver);                 // slot 0
   virtual IIPPTZApi* GetPTZApi(uint32_t channel) = 0;  // slot 1
