@@ -3,7 +3,7 @@
 namespace norvale {
 
 // The stand-ins: each forwards to the host's object it was last pointed at, through the gate.
-class CGuardedCapabilitySink::ConnectionItem : public ipcapture::CapabilityConnectionItem {
+class CGuardedCapabilitySink::ConnectionItem final : public ipcapture::CapabilityConnectionItem {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(ConnectionItem);
   explicit ConnectionItem(CGuardedCapabilitySink& gate) : gate_(gate) {}
@@ -16,7 +16,7 @@ class CGuardedCapabilitySink::ConnectionItem : public ipcapture::CapabilityConne
   CGuardedCapabilitySink& gate_;
 };
 
-class CGuardedCapabilitySink::PropertyItem : public ipcapture::CapabilityPropertyItem {
+class CGuardedCapabilitySink::PropertyItem final : public ipcapture::CapabilityPropertyItem {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(PropertyItem);
   explicit PropertyItem(CGuardedCapabilitySink& gate) : gate_(gate) {}
@@ -40,7 +40,7 @@ class CGuardedCapabilitySink::PropertyItem : public ipcapture::CapabilityPropert
   CGuardedCapabilitySink& gate_;
 };
 
-class CGuardedCapabilitySink::ResolutionList : public ipcapture::CapabilityResolutionList {
+class CGuardedCapabilitySink::ResolutionList final : public ipcapture::CapabilityResolutionList {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(ResolutionList);
   explicit ResolutionList(CGuardedCapabilitySink& gate) : gate_(gate) {}
@@ -53,7 +53,7 @@ class CGuardedCapabilitySink::ResolutionList : public ipcapture::CapabilityResol
   CGuardedCapabilitySink& gate_;
 };
 
-class CGuardedCapabilitySink::FrameRateList : public ipcapture::CapabilityFrameRateList {
+class CGuardedCapabilitySink::FrameRateList final : public ipcapture::CapabilityFrameRateList {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(FrameRateList);
   explicit FrameRateList(CGuardedCapabilitySink& gate) : gate_(gate) {}
