@@ -1,5 +1,6 @@
 #include "driver/CIPVideoCapture.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/Guard.h"
@@ -48,11 +49,11 @@ bool CIPVideoCapture::ReadSettings(ipcapture::StreamSettingsSource* source, int3
 }
 
 template <typename F>
-bool CIPVideoCapture::WithCamera(uint32_t camera, F f) {
+bool CIPVideoCapture::WithCamera(uint32_t camera, int stream, F f) {
   try {
-    if (camera >= rows_.size() || !creator_) return false;
+    if (camera >= rows_.size() || stream >= static_cast<int>(kStreams) || !creator_) return false;
     Row& row = *rows_[camera];
-    if (InsideControl(row) || HandingFrame(row)) return false;
+    if (InsideControl(row) || HandingFrame(row, stream)) return false;
     const Call call(*this, row);
     return call.Owns() && f(row, call);
   }
@@ -61,7 +62,7 @@ bool CIPVideoCapture::WithCamera(uint32_t camera, F f) {
 
 bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
                                    ipcapture::StreamSettingsSource* source) {
-  return WithCamera(camera, [&](Row& row, const Call& call) {
+  return WithCamera(camera, kWholeCamera, [&](Row& row, const Call& call) {
     StopRow(row, call);
     Recipe recipe;
     if (!ReadSettings(source, StreamRecording, &recipe.settings, &recipe.codec)) return false;
@@ -85,16 +86,7 @@ bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
 
 bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::FrameSink* sink,
                                   ipcapture::StreamSettingsSource* source) {
-  try {
-    if (camera >= rows_.size() || stream >= kStreams || !creator_) return false;
-    Row& row = *rows_[camera];
-    if (InsideControl(row)) return false;
-    {
-      RecursiveLockGuard guard(lock_);
-      if (ICameraChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
-    }
-    const Call call(*this, row);
-    if (!call.Owns()) return false;
+  return WithCamera(camera, static_cast<int>(std::min(stream, kStreams)), [&](Row& row, const Call& call) {
     StopRowStream(row, stream, call);
     Recipe recipe;
     if (!ReadSettings(source, static_cast<int32_t>(stream), &recipe.settings, &recipe.codec)) return false;
@@ -102,8 +94,7 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
     ICameraChannel* channel = creator_->CreateChannel(camera, sink, recipe.codec);
     if (!channel) return false;
     return StartIn(row, stream, channel, recipe);
-  }
-  ZEPHRIN_RETHROW_CANCELLATION catch (...) { return false; }
+  });
 }
 
 bool CIPVideoCapture::StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe) {
@@ -115,8 +106,9 @@ bool CIPVideoCapture::StartIn(Row& row, uint32_t stream, ICameraChannel* channel
   return started;
 }
 
-bool CIPVideoCapture::HandingFrame(const Row& row) {
+bool CIPVideoCapture::HandingFrame(const Row& row, int stream) {
   RecursiveLockGuard guard(lock_);
+  if (stream != kWholeCamera) return ICameraChannel::IsHandingFrameOnThisThread(row.streams[stream]);
   if (ICameraChannel::IsHandingFrameOnThisThread(row.companion)) return true;
   for (const ICameraChannel* channel : row.streams)
     if (ICameraChannel::IsHandingFrameOnThisThread(channel)) return true;
@@ -124,7 +116,7 @@ bool CIPVideoCapture::HandingFrame(const Row& row) {
 }
 
 bool CIPVideoCapture::StopCapture(uint32_t camera) {
-  return WithCamera(camera, [this](Row& row, const Call& call) { return StopRow(row, call); });
+  return WithCamera(camera, kWholeCamera, [this](Row& row, const Call& call) { return StopRow(row, call); });
 }
 
 bool CIPVideoCapture::StopRow(Row& row, const Call& call) {
@@ -145,15 +137,8 @@ bool CIPVideoCapture::StopRow(Row& row, const Call& call) {
 }
 
 bool CIPVideoCapture::StopStream(uint32_t camera, uint32_t stream) {
-  if (camera >= rows_.size() || stream >= kStreams) return false;
-  Row& row = *rows_[camera];
-  if (InsideControl(row)) return false;
-  {
-    RecursiveLockGuard guard(lock_);
-    if (ICameraChannel::IsHandingFrameOnThisThread(row.streams[stream])) return false;
-  }
-  const Call call(*this, row);
-  return call.Owns() && StopRowStream(row, stream, call);
+  return WithCamera(camera, static_cast<int>(std::min(stream, kStreams)),
+                    [&](Row& row, const Call& call) { return StopRowStream(row, stream, call); });
 }
 
 bool CIPVideoCapture::StopRowStream(Row& row, uint32_t stream, const Call& call) {
@@ -168,7 +153,7 @@ bool CIPVideoCapture::StopRowStream(Row& row, uint32_t stream, const Call& call)
 
 bool CIPVideoCapture::ChangeResolution(uint32_t camera, ipcapture::StreamResolution* resolution,
                                        int32_t frameInterval) {
-  return WithCamera(camera, [&](Row& row, const Call& call) {
+  return WithCamera(camera, kWholeCamera, [&](Row& row, const Call& call) {
     Recipe recipe;
     ICameraChannel* channel = nullptr;
     {

@@ -88,8 +88,10 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   // The request of a host stream settings source; false when the source lacks a part.
   static bool ReadSettings(ipcapture::StreamSettingsSource* source, int32_t streamKind, ChannelSettings* settings,
                            int32_t* codec);
-  // Whether this thread is inside the frame hand-off of one of the row's channels.
-  bool HandingFrame(const Row& row);
+  // Whether this thread is inside the frame hand-off of one of the row's channels (kWholeCamera) or
+  // of the given stream's.
+  static constexpr int kWholeCamera = -1;
+  bool HandingFrame(const Row& row, int stream);
   // Whether this thread is inside a start, stop or change of the row (in a callback made there).
   static bool InsideControl(const Row& row) { return row.control.IsHeldByThisThread(); }
   // The longest a host call waits in all.
@@ -100,11 +102,12 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   // Starts a new channel as the stream with the recipe and stores it (also when the start fails, so
   // that the next stop frees it; stream 0 keeps the recipe too); whether it started.
   bool StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe);
-  // Runs f(row, call) for a host call on a whole camera, holding the camera within the call's limit;
-  // false (nothing done) for a camera that is not there, from inside a call on the same camera or a
-  // frame hand-off of its streams, or when another call holds it the whole limit.
+  // Runs f(row, call) for a host call on a camera (kWholeCamera) or one of its streams, holding the
+  // camera within the call's limit; false (nothing done) for a camera or stream that is not there,
+  // from inside a call on the same camera or a frame hand-off of its streams (of that stream), or when
+  // another call holds it the whole limit.
   template <typename F>
-  bool WithCamera(uint32_t camera, F f);
+  bool WithCamera(uint32_t camera, int stream, F f);
   // Runs f(channel) for stream 0 of the camera under the table lock; false without one.
   template <typename F>
   bool WithStream0(uint32_t camera, F f);
