@@ -447,39 +447,22 @@ class Slot {
     }
   }
 
-  // One capability query's host objects. A rude callback of the query may stop it or end its module
-  // from inside; the objects live until the next query of the camera, since a callback of theirs may
-  // still be held in the host after the module is gone.
+  // One capability query's host objects. A rude callback of the query may end its module from inside;
+  // they live until the next query of the camera, as a callback may still be held in the host then.
   struct CapabilityRun {
     CapabilityRun(RudeHost& rude, DeleteObjectFn deleteQuery)
-        : deleteQuery(deleteQuery),
-          callback(rude, [this](uint32_t roll) { Own(roll); }),
-          sink(rude, [this](uint32_t roll) { Own(roll); }) {}
-    // Stops the query, or ends its module (on an even roll).
-    void Own(uint32_t roll) {
+        : deleteQuery(deleteQuery), callback(rude, [this] { End(true); }), sink(rude, [this] { End(true); }) {}
+    void End(bool inside) {
       std::unique_lock<std::mutex> lock(mutex);
-      if (!query) return;
-      ++ownCalls;
-      if (roll % 2 == 0) {
-        query->Terminate();
-        return;
-      }
       IIPCapabilityQuery* const ended = std::exchange(query, nullptr);
+      endedInside = endedInside || (inside && ended);
       lock.unlock();
-      deleteQuery(ended);
-    }
-    void End() {
-      IIPCapabilityQuery* ended;
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        ended = std::exchange(query, nullptr);
-      }
       if (ended) deleteQuery(ended);
     }
     DeleteObjectFn deleteQuery;
-    std::mutex mutex;
+    std::mutex mutex;  // held by the host's Start too
     IIPCapabilityQuery* query = nullptr;
-    size_t ownCalls = 0;
+    bool endedInside = false;
     RudeCapabilityCallback callback;
     RudeCapabilitySink sink;
   };
@@ -490,29 +473,26 @@ class Slot {
     capability_.reset();
     capability_ = std::make_unique<CapabilityRun>(rude_, deleteQuery_);
     CapabilityRun& run = *capability_;
-    IIPCapabilityQuery* query = createQuery_(&run.callback, 0);
-    if (!query) {
+    std::unique_lock<std::mutex> lock(run.mutex);
+    run.query = createQuery_(&run.callback, 0);
+    if (!run.query) {
       ++queryAnomalies_;
       return;
     }
     ++queries_;
-    bool started;
-    {
-      std::lock_guard<std::mutex> lock(run.mutex);
-      run.query = query;
-      started = query->Start(address_.c_str(), 80, "operator", "secret", &run.sink) == 1;
-    }
+    const bool started = run.query->Start(address_.c_str(), 80, "operator", "secret", &run.sink) == 1;
+    lock.unlock();
     if (started)
       run.callback.WaitForOutcome(30000);
     else
       Print("camera %s: the capability query did not start", address_.c_str());
-    run.End();
+    run.End(false);
     if (run.callback.Outcomes() != 1) {
       ++queryAnomalies_;
       Print("camera %s: the capability query told %zu outcomes", address_.c_str(), run.callback.Outcomes());
     }
-    std::lock_guard<std::mutex> lock(run.mutex);
-    queriesEndedInside_ += run.ownCalls > 0 ? 1 : 0;
+    lock.lock();
+    queriesEndedInside_ += run.endedInside ? 1 : 0;
   }
 
   void Run() {

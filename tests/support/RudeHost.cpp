@@ -62,7 +62,7 @@ void RudeHost::OnCallback(const OwnCall& own) {
   Depth depth;
   enum { Polite, Block, ReEnter, Concurrent } what = Polite;
   Call call;
-  uint32_t stayMs, roll2;
+  uint32_t stayMs;
   Performer performer;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -76,7 +76,6 @@ void RudeHost::OnCallback(const OwnCall& own) {
       what = Concurrent;
     call = static_cast<Call>(random_() % kCalls);
     stayMs = random_() % 50;
-    roll2 = own ? static_cast<uint32_t>(random_()) : 0;
     performer = performer_;
   }
   if (what == Block) {
@@ -85,7 +84,7 @@ void RudeHost::OnCallback(const OwnCall& own) {
   } else if (what == ReEnter) {
     ++reentries;
     if (own)
-      own(roll2);
+      own();
     else
       performer(call, true);
   } else if (what == Concurrent) {

@@ -3,8 +3,8 @@
 // an I/O change, a capability query's writes and outcome) a seeded random choice makes it block for
 // longer than the driver's stop limits, call the driver from inside the callback, or have another
 // thread call the driver meanwhile. What it calls is up to the session that owns the driver (the
-// performer); a callback of a capability query calls that query instead (it stops or ends it). A slot
-// the host contract does not list is reported as a violation, as by the strict host objects.
+// performer); a callback of a capability query ends that query's module instead. A slot the host
+// contract does not list is reported as a violation, as by the strict host objects.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -57,9 +57,9 @@ class RudeHost {
   RudeHost& operator=(const RudeHost&) = delete;
 
   void SetPerformer(Performer performer);
-  // Every callback of the rude objects comes here. A callback given its own call makes that one when
-  // it calls the driver from inside (roll: a random number for its choice).
-  using OwnCall = std::function<void(uint32_t roll)>;
+  // Every callback of the rude objects comes here; one given its own call makes it when it calls the
+  // driver from inside.
+  using OwnCall = std::function<void()>;
   void OnCallback(const OwnCall& own = nullptr);
   // Ends the rudeness: blocked callbacks return, the other threads are joined.
   void Calm();
@@ -138,25 +138,15 @@ class RudeIOSink : public norvale::ipcapture::IOSink {
 };
 
 // A capability query's callback and sink, recording as the strict ones do; own is what the host does
-// to the query from inside them (it stops it or ends the module).
+// to the query from inside them (it ends its module).
 class RudeCapabilityCallback : public RecordingCapabilityCallback {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(RudeCapabilityCallback);
   RudeCapabilityCallback(RudeHost& host, RudeHost::OwnCall own) : host_(host), own_(std::move(own)) {}
-  void QuerySucceeded() override {
-    host_.OnCallback(own_);
-    RecordingCapabilityCallback::QuerySucceeded();
-  }
+  void QuerySucceeded() override { host_.OnCallback(own_), RecordingCapabilityCallback::QuerySucceeded(); }
   void QueryFailed(int32_t reason, const char* text) override {
-    host_.OnCallback(own_);
-    RecordingCapabilityCallback::QueryFailed(reason, text);
+    host_.OnCallback(own_), RecordingCapabilityCallback::QueryFailed(reason, text);
   }
-  void QueryAbandoned() override {
-    host_.OnCallback(own_);
-    RecordingCapabilityCallback::QueryAbandoned();
-  }
-
- private:
   RudeHost& host_;
   RudeHost::OwnCall own_;
 };
@@ -166,19 +156,9 @@ class RudeCapabilitySink : public RecordingCapabilitySink {
   ZEPHRIN_SLOT0_OVERRIDE(RudeCapabilitySink);
   RudeCapabilitySink(RudeHost& host, RudeHost::OwnCall own) : host_(host), own_(std::move(own)) {}
   void SetCapability(uint32_t id, uint32_t value) override {
-    RecordingCapabilitySink::SetCapability(id, value);
-    host_.OnCallback(own_);
+    RecordingCapabilitySink::SetCapability(id, value), host_.OnCallback(own_);
   }
-  void SetModelName(const char* text) override {
-    RecordingCapabilitySink::SetModelName(text);
-    host_.OnCallback(own_);
-  }
-  norvale::ipcapture::CapabilityPropertyItem* GetPropertyItem(int32_t id) override {
-    host_.OnCallback(own_);
-    return RecordingCapabilitySink::GetPropertyItem(id);
-  }
-
- private:
+  void SetModelName(const char* text) override { RecordingCapabilitySink::SetModelName(text), host_.OnCallback(own_); }
   RudeHost& host_;
   RudeHost::OwnCall own_;
 };

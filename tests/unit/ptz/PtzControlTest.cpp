@@ -155,27 +155,19 @@ TEST_F(PtzControlTest, ControlsAreCreatedOncePerChannelAndOnlyInRange) {
 TEST_F(PtzControlTest, ARequestHeldInTheHostHoldsOthersAtMostTheStopLimit) {
   driver.deviceInfo.networkTimeout = 100;  // a stop limit of 200 ms
   zephrin::test::HostLock hostLock;
-  std::atomic<bool> held{false};
-  std::atomic<int> winner{0};  // 1: the request returned, 2: the watchdog let the host go
-  handler->whileSettingUp = [&] {
-    held = true;
-    hostLock.Pass();
-  };
+  std::atomic<bool> held{false}, answered{false};
+  handler->whileSettingUp = [&] { held = true, hostLock.Pass(); };
   hostLock.lock();
   std::thread first([&] { EXPECT_NE(nullptr, Control(0)); });
   ASSERT_TRUE(zephrin::test::WaitUntil([&] { return held.load(); }));
-  std::thread watchdog([&] {
-    zephrin::test::WaitUntil([&] { return winner.load() != 0; }, 10000);
-    int none = 0;
-    if (winner.compare_exchange_strong(none, 2)) hostLock.unlock();
+  std::thread second([&] {
+    EXPECT_EQ(nullptr, Control(1));
+    answered = true;
   });
-  EXPECT_EQ(nullptr, Control(1));
-  int none = 0;
-  EXPECT_TRUE(winner.compare_exchange_strong(none, 1)) << "the request waited for the held one to return from the host";
+  EXPECT_TRUE(zephrin::test::WaitUntil([&] { return answered.load(); })) << "it waited for the held request";
   EXPECT_EQ(0, setup.created);
   hostLock.unlock();
-  first.join();
-  watchdog.join();
+  first.join(), second.join();
   EXPECT_NE(nullptr, Control(1));
 }
 
