@@ -361,8 +361,8 @@ class CapabilityQueryRudeHost : public ::testing::TestWithParam<HostCall> {
     (GetParam() == HostCall::Success ? callback.act : sink.act) = [this, act] { act(), left = true; };
   }
   // Once the query's thread is back from the host: nothing more reached the host's objects.
-  void ExpectNothingMoreAfter(size_t events, size_t outcomes) {
-    ASSERT_TRUE(zephrin::test::WaitUntil([&] { return left.load(); }, 30000));
+  void ExpectNothingMoreAfter(size_t events, size_t outcomes, bool threadReturns = true) {
+    ASSERT_TRUE(!threadReturns || zephrin::test::WaitUntil([&] { return left.load(); }, 30000));
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_EQ(sink.Events().size(), events) << "the query wrote into the sink of a module the host ended";
     EXPECT_EQ(callback.Outcomes(), outcomes);
@@ -392,7 +392,7 @@ TEST_P(CapabilityQueryRudeHost, DestroyingTheModuleWhileTheQueryIsHeldInTheHostR
   host.join();
 #ifdef _WIN32
   // Windows ends the thread inside the host's call: the success it began is never recorded.
-  ExpectNothingMoreAfter(events, GetParam() == HostCall::Success ? 0u : 1u);
+  ExpectNothingMoreAfter(events, GetParam() == HostCall::Success ? 0u : 1u, false);
 #else
   ExpectNothingMoreAfter(events, 1u);
 #endif
