@@ -164,7 +164,14 @@ bool RudeFrameSink::OnFrame(norvale::ipcapture::FrameBuffer* frame) {
     return false;
   }
   ++frames;
-  if (const int stall = stallMs.load(); stall > 0) std::this_thread::sleep_for(std::chrono::milliseconds(stall));
+  if (const int stall = stallMs.load(); stall > 0) {
+    // A wait on a condition rather than a sleep: the thread sanitizer follows a thread the driver
+    // terminates inside it, not one terminated inside nanosleep.
+    std::mutex mutex;
+    std::condition_variable never;
+    std::unique_lock<std::mutex> lock(mutex);
+    never.wait_for(lock, std::chrono::milliseconds(stall), [] { return false; });
+  }
   host_.OnCallback();
   return true;
 }

@@ -149,8 +149,8 @@ int WaitAnyEvent(Event* const* events, int count, uint32_t ms) {
   }
 
   // A wait without limit is a series of hour-long timed waits: one kind of wait for both. (A thread
-  // terminated inside sem_wait leaves ThreadSanitizer blind to the rest of that thread, its unwinding
-  // included; inside a timed wait it does not.)
+  // terminated inside sem_wait leaves the thread sanitizer blind to the rest of that thread, its
+  // unwinding included; inside sem_clockwait it does not.)
   constexpr uint32_t kLongWaitMs = 3600000;
   timespec deadline = Deadline(ms == kInfinite ? kLongWaitMs : ms);
   while ((index = TakeFirst(events, count)) < 0) {
