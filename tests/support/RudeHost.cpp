@@ -165,8 +165,7 @@ bool RudeFrameSink::OnFrame(norvale::ipcapture::FrameBuffer* frame) {
   }
   ++frames;
   if (const int stall = stallMs.load(); stall > 0) {
-    // A wait on a condition rather than a sleep: the thread sanitizer follows a thread the driver
-    // terminates inside it, not one terminated inside nanosleep.
+    // A wait on a condition, not a sleep: the thread sanitizer follows a thread terminated inside it.
     std::mutex mutex;
     std::condition_variable never;
     std::unique_lock<std::mutex> lock(mutex);

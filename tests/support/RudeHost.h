@@ -1,10 +1,10 @@
 #pragma once
 // A rude recording host. At every call the driver makes into it (a frame, a signal loss, a log line,
-// an I/O change, a capability query's writes and outcome) a seeded random choice makes it block for
-// longer than the driver's stop limits, call the driver from inside the callback, or have another
-// thread call the driver meanwhile. What it calls is up to the session that owns the driver (the
-// performer); a callback of a capability query ends that query's module instead. A slot the host
-// contract does not list is reported as a violation, as by the strict host objects.
+// an I/O change) a seeded random choice makes it block for longer than the driver's stop limits, call
+// the driver from inside the callback, or have another thread call the driver meanwhile. What it calls
+// is up to the session that owns the driver (the performer). A slot the host contract does not list is
+// reported as a violation, as by the strict host objects. A capability query's callbacks do the same,
+// but from inside they end the query's module.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
