@@ -13,8 +13,7 @@ struct Depth {
   ~Depth() { --tRudeDepth; }
 };
 
-// Until a wall-clock time: the thread sanitizer follows that wait (pthread_mutex_timedlock), not the
-// steady-clock one.
+// Until a wall-clock time: the thread sanitizer follows this lock, not the steady-clock one.
 void WaitAtGate(std::timed_mutex& gate, uint32_t ms) {
   if (gate.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(ms))) gate.unlock();
 }

@@ -339,8 +339,7 @@ TEST(CapabilityQueryLifecycle, TerminateAndDestroyWithoutAQueryDoNothing) {
   EXPECT_EQ(callback.Outcomes(), 0u);
 }
 
-// Where a host holds or ends a running query: inside its success callback, or inside the first write
-// the query makes into its sink (the model name).
+// Where the host holds or ends a running query: in its success callback or its first sink write.
 enum class HostCall { Success, ModelName };
 
 struct ActingCallback : RecordingCapabilityCallback {
