@@ -105,30 +105,34 @@ CCapabilityQueryModule::~CCapabilityQueryModule() { Shutdown(); }
 
 int32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const char* user, const char* password,
                                       ipcapture::CapabilitySink* sink) {
+  const std::shared_ptr<Query> query = query_;
+  {
+    RecursiveLockGuard guard(lock_);
+    if (started_) return 0;  // one query per module
+    if (!address || !user || !password) return 0;
+    device_.address = address;
+    device_.port = port;
+    device_.user = user;
+    device_.password = password;
+    if (device_.networkTimeout == 0) return 0;
+    try {
+      query->properties = TSmartPtr<CBaseCameraProperties>(CreateProperties());
+    }
+    ZEPHRIN_RETHROW_CANCELLATION catch (...) { query->properties.Release(); }
+    if (!query->properties) return 0;
+    query->address = device_.address;
+    query->sink.SetHost(sink);
+    query->thread->keep = query;
+    started_ = true;
+  }
+  // Outside the module's lock, and nothing of the module is touched once the thread runs: the query
+  // may end, and the host delete the module from inside its callback, before this call returns.
+  if (query->thread->StartThread("Capability query")) return 1;
   RecursiveLockGuard guard(lock_);
-  if (started_) return 0;  // one query per module
-  if (!address || !user || !password) return 0;
-  device_.address = address;
-  device_.port = port;
-  device_.user = user;
-  device_.password = password;
-  if (device_.networkTimeout == 0) return 0;
-  Query& query = *query_;
-  try {
-    query.properties = TSmartPtr<CBaseCameraProperties>(CreateProperties());
-  }
-  ZEPHRIN_RETHROW_CANCELLATION catch (...) { query.properties.Release(); }
-  if (!query.properties) return 0;
-  query.address = device_.address;
-  query.sink.SetHost(sink);
-  query.thread->keep = query_;
-  started_ = query.thread->StartThread("Capability query");
-  if (!started_) {
-    query.thread->keep.reset();
-    query.properties.Release();
-    return 0;
-  }
-  return 1;
+  started_ = false;
+  query->thread->keep.reset();
+  query->properties.Release();
+  return 0;
 }
 
 void CCapabilityQueryModule::Terminate() {
