@@ -53,9 +53,7 @@ enum PropertyId : int32_t {
 // host's sink or callback past the module's end frees it when it finally returns.
 struct CCapabilityQueryModule::Query {
   ipcapture::CapabilityCallback* callback = nullptr;
-  // Set by Start before the thread starts.
-  std::string address;
-  TSmartPtr<CBaseCameraProperties> properties;
+  TSmartPtr<CBaseCameraProperties> properties;  // set by Start before the thread starts
   // Every call into the host passes its gate, which the module's end closes.
   CGuardedCapabilitySink sink;
   std::atomic<bool> abandoned{false};
@@ -94,7 +92,7 @@ class CCapabilityQueryModule::QueryThread : public CBaseThread {
 };
 
 CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::CapabilityCallback* callback, bool ntsc)
-    : ntsc_(ntsc), callback_(callback), query_(std::make_shared<Query>()) {
+    : ntsc_(ntsc), query_(std::make_shared<Query>()) {
   query_->callback = callback;
   query_->thread = std::make_unique<QueryThread>(*query_);
   device_.networkTimeout = 5000;
@@ -120,7 +118,6 @@ int32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const 
     }
     ZEPHRIN_RETHROW_CANCELLATION catch (...) { query->properties.Release(); }
     if (!query->properties) return 0;
-    query->address = device_.address;
     query->sink.SetHost(sink);
     query->thread->keep = query;
     started_ = true;
@@ -172,7 +169,7 @@ void CCapabilityQueryModule::Shutdown() {
       }
     }
   }
-  if (tellAbandoned && callback_) callback_->QueryAbandoned();
+  if (tellAbandoned && query_->callback) query_->callback->QueryAbandoned();
 }
 
 bool CCapabilityQueryModule::IsValidAddress(const std::string& address) {
@@ -186,14 +183,14 @@ void CCapabilityQueryModule::Run(Query& query) {
     // The host may destroy the module from inside its callback: the query outlives it.
     if (callback && query.ClaimOutcome()) query.sink.Pass(outcome);
   };
-  if (!IsValidAddress(query.address)) {
+  CBaseCameraProperties& properties = *query.properties;
+  if (!IsValidAddress(properties.device.address)) {
     tell([&] { callback->QueryFailed(0, kInvalidAddress); });
     return;
   }
   int32_t reason = 3;
   std::string text;
   bool succeeded = false;
-  CBaseCameraProperties& properties = *query.properties;
   if (!query.sink.HasHost()) {
     text = kInternalError;
   } else if (properties.ReadProperties(reason)) {

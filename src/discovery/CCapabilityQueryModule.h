@@ -55,7 +55,6 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
 
   bool ntsc_;
   DEVICE_INFO device_;
-  ipcapture::CapabilityCallback* callback_;
   RecursiveLock lock_;
   const std::shared_ptr<Query> query_;
   bool started_ = false;  // one query per module

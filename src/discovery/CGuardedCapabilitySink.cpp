@@ -2,78 +2,81 @@
 
 namespace norvale {
 
-// The stand-ins: each forwards to the host's object it was last pointed at, through the gate.
-class CGuardedCapabilitySink::ConnectionItem final : public ipcapture::CapabilityConnectionItem {
+namespace {
+// A stand-in for one of the host's objects: its calls go, through the gate, to the host's object it
+// was last pointed at.
+template <class HostObject>
+class Standin : public HostObject {
  public:
-  ZEPHRIN_SLOT0_OVERRIDE(ConnectionItem);
-  explicit ConnectionItem(CGuardedCapabilitySink& gate) : gate_(gate) {}
-  void SetValue(const char* text) override {
-    gate_.Pass([&] { host->SetValue(text); });
+  explicit Standin(CGuardedCapabilitySink& gate) : gate_(gate) {}
+  HostObject* host = nullptr;
+
+ protected:
+  template <class Call>
+  void Forward(Call&& call) {
+    gate_.Pass([&] { call(*host); });
   }
-  ipcapture::CapabilityConnectionItem* host = nullptr;
 
  private:
   CGuardedCapabilitySink& gate_;
 };
+}  // namespace
 
-class CGuardedCapabilitySink::PropertyItem final : public ipcapture::CapabilityPropertyItem {
+class CGuardedCapabilitySink::ConnectionItem final : public Standin<ipcapture::CapabilityConnectionItem> {
+ public:
+  ZEPHRIN_SLOT0_OVERRIDE(ConnectionItem);
+  using Standin::Standin;
+  void SetValue(const char* text) override {
+    Forward([&](auto& item) { item.SetValue(text); });
+  }
+};
+
+class CGuardedCapabilitySink::PropertyItem final : public Standin<ipcapture::CapabilityPropertyItem> {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(PropertyItem);
-  explicit PropertyItem(CGuardedCapabilitySink& gate) : gate_(gate) {}
+  using Standin::Standin;
   void SetValue(const char* text) override {
-    gate_.Pass([&] { host->SetValue(text); });
+    Forward([&](auto& item) { item.SetValue(text); });
   }
   void Reserved2() override {}
   void Reserved3() override {}
   void SetValueIsText(int32_t isText) override {
-    gate_.Pass([&] { host->SetValueIsText(isText); });
+    Forward([&](auto& item) { item.SetValueIsText(isText); });
   }
   void SetName(const char* name) override {
-    gate_.Pass([&] { host->SetName(name); });
+    Forward([&](auto& item) { item.SetName(name); });
   }
   void SetFlags(int32_t flags) override {
-    gate_.Pass([&] { host->SetFlags(flags); });
+    Forward([&](auto& item) { item.SetFlags(flags); });
   }
-  ipcapture::CapabilityPropertyItem* host = nullptr;
-
- private:
-  CGuardedCapabilitySink& gate_;
 };
 
-class CGuardedCapabilitySink::ResolutionList final : public ipcapture::CapabilityResolutionList {
+class CGuardedCapabilitySink::ResolutionList final : public Standin<ipcapture::CapabilityResolutionList> {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(ResolutionList);
-  explicit ResolutionList(CGuardedCapabilitySink& gate) : gate_(gate) {}
+  using Standin::Standin;
   void Add(const char* text, uint32_t width, uint32_t height, uint32_t frameInterval) override {
-    gate_.Pass([&] { host->Add(text, width, height, frameInterval); });
+    Forward([&](auto& list) { list.Add(text, width, height, frameInterval); });
   }
-  ipcapture::CapabilityResolutionList* host = nullptr;
-
- private:
-  CGuardedCapabilitySink& gate_;
 };
 
-class CGuardedCapabilitySink::FrameRateList final : public ipcapture::CapabilityFrameRateList {
+class CGuardedCapabilitySink::FrameRateList final : public Standin<ipcapture::CapabilityFrameRateList> {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(FrameRateList);
-  explicit FrameRateList(CGuardedCapabilitySink& gate) : gate_(gate) {}
+  using Standin::Standin;
   void SetDefault(uint32_t frameInterval) override {
-    gate_.Pass([&] { host->SetDefault(frameInterval); });
+    Forward([&](auto& list) { list.SetDefault(frameInterval); });
   }
   void Add(uint32_t frameInterval) override {
-    gate_.Pass([&] { host->Add(frameInterval); });
+    Forward([&](auto& list) { list.Add(frameInterval); });
   }
-  ipcapture::CapabilityFrameRateList* host = nullptr;
-
- private:
-  CGuardedCapabilitySink& gate_;
 };
 
 namespace {
 // Asks the host for one of its items or lists through the gate, and points the stand-in at it; null
 // when the gate is closed or the host has none.
-template <class Standin, class Get>
-auto* Handout(CGuardedCapabilitySink& gate, Standin* standin, Get&& get) {
+template <class Item, class Get>
+auto* Handout(CGuardedCapabilitySink& gate, Item* standin, Get&& get) {
   decltype(standin->host) item = nullptr;
   if (!gate.Pass([&] { item = get(); }) || !item) return static_cast<decltype(item)>(nullptr);
   standin->host = item;
