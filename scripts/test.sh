@@ -16,6 +16,7 @@ jobs=${ZEPHRIN_JOBS:-$(nproc)}
 presets=${ZEPHRIN_PRESETS:-default asan tsan fuzz windows}
 summary=()
 failed=0
+failures=()  # what each failed test printed last, for the end of the output
 
 # The tests bind loopback addresses besides 127.0.0.1 and the cameras' RTSP port 554. A normal user
 # runs them in a network namespace of its own in which it is root (when the kernel allows it).
@@ -49,7 +50,22 @@ run_preset() {
   [ -n "$targets" ] && build+=(--target $targets)
   stage "${preset}: configure" quiet "${configure[@]}" || return
   stage "${preset}: build" "${build[@]}" || return
-  stage "${preset}: test" "${in_test_net[@]}" ctest --test-dir "build/${preset}" --output-on-failure --timeout 600 -j "$jobs" "$@"
+  stage "${preset}: test" "${in_test_net[@]}" ctest --test-dir "build/${preset}" --output-on-failure --timeout 600 -j "$jobs" "$@" ||
+    failures+=("$(last_output "$preset" "build/${preset}/Testing/Temporary/LastTest.log")")
+}
+
+# last_output <preset> <ctest log>: the name and the last lines printed by each failed test of the log, so
+# that the end of a long run's output says what failed and how.
+last_output() {
+  awk -v preset="$1" '
+    /^[0-9]+\/[0-9]+ Testing: / { name = $NF; n = 0; out = 0; next }
+    /^Output:$/ { out = 1; next }
+    /^<end of output>$/ { out = 0; next }
+    out && !/^-+$/ { lines[n++ % 30] = $0 }
+    /^Test Failed\.$/ {
+      print "--- " preset ": " name " failed; its last lines:"
+      for (i = (n > 30 ? n - 30 : 0); i < n; ++i) print lines[i % 30]
+    }' "$2" 2>/dev/null
 }
 
 # The Windows build: GoogleTest for MinGW first, then the DLLs and the test programs. The programs run
@@ -75,6 +91,10 @@ for preset in $presets; do
   esac
 done
 
+if ((${#failures[@]})); then
+  echo "=== failed tests"
+  printf '%s\n' "${failures[@]}"
+fi
 echo "=== summary (${jobs} jobs)"
 printf '%s\n' "${summary[@]}"
 if ((failed)); then
