@@ -110,7 +110,7 @@ class LoopbackPlayer {
   }
 
   bool WaitReadable(int fd) {
-    for (int waited = 0; waited < 2000 && !stop_; waited += 10) {
+    for (int waited = 0; waited < 5000 && !stop_; waited += 10) {
       pollfd p{fd, POLLIN, 0};
       if (poll(&p, 1, 10) > 0) return true;
     }

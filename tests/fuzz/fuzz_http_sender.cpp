@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   norvale::DEVICE_INFO device;
   device.address = "127.0.0.1";
   device.port = player.Port();
-  device.networkTimeout = 1000;
+  device.networkTimeout = 5000;  // never reached on a loopback; long enough for a loaded machine
   device.user = "admin";
   device.password = "secret";
   Web::CHttpSender sender(device);

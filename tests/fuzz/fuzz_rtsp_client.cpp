@@ -111,8 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   norvale::RTSPConnectionSettings settings;
   settings.host = "127.0.0.1";
   settings.serverPort = player.Port();
-  settings.connectTimeout = 1000;
-  settings.receiveTimeout = 1000;
+  settings.connectTimeout = 5000;  // never reached on a loopback; long enough for a loaded machine
+  settings.receiveTimeout = 5000;
   settings.path = "stream";
   norvale::CBaseRTSPClient client;
   user.client = &client;
