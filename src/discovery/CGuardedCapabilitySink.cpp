@@ -9,16 +9,26 @@ template <class HostObject>
 class Standin : public HostObject {
  public:
   explicit Standin(CGuardedCapabilitySink& gate) : gate_(gate) {}
-  HostObject* host = nullptr;
+
+  // Asks the host for its object through the gate and points this stand-in at it; null when the gate
+  // is closed or the host has none.
+  template <class Get>
+  HostObject* HandOut(Get&& get) {
+    HostObject* object = nullptr;
+    if (!gate_.Pass([&] { object = get(); }) || !object) return nullptr;
+    host_ = object;
+    return this;
+  }
 
  protected:
   template <class Call>
   void Forward(Call&& call) {
-    gate_.Pass([&] { call(*host); });
+    gate_.Pass([&] { call(*host_); });
   }
 
  private:
   CGuardedCapabilitySink& gate_;
+  HostObject* host_ = nullptr;
 };
 }  // namespace
 
@@ -72,18 +82,6 @@ class CGuardedCapabilitySink::FrameRateList final : public Standin<ipcapture::Ca
   }
 };
 
-namespace {
-// Asks the host for one of its items or lists through the gate, and points the stand-in at it; null
-// when the gate is closed or the host has none.
-template <class Item, class Get>
-auto* Handout(CGuardedCapabilitySink& gate, Item* standin, Get&& get) {
-  decltype(standin->host) item = nullptr;
-  if (!gate.Pass([&] { item = get(); }) || !item) return static_cast<decltype(item)>(nullptr);
-  standin->host = item;
-  return static_cast<decltype(item)>(standin);
-}
-}  // namespace
-
 CGuardedCapabilitySink::CGuardedCapabilitySink()
     : connection_(std::make_unique<ConnectionItem>(*this)),
       property_(std::make_unique<PropertyItem>(*this)),
@@ -107,19 +105,19 @@ void CGuardedCapabilitySink::SetModelName(const char* text) {
 }
 
 ipcapture::CapabilityConnectionItem* CGuardedCapabilitySink::GetConnectionItem(uint32_t index) {
-  return Handout(*this, connection_.get(), [&] { return host_->GetConnectionItem(index); });
+  return connection_->HandOut([&] { return host_->GetConnectionItem(index); });
 }
 
 ipcapture::CapabilityPropertyItem* CGuardedCapabilitySink::GetPropertyItem(int32_t id) {
-  return Handout(*this, property_.get(), [&] { return host_->GetPropertyItem(id); });
+  return property_->HandOut([&] { return host_->GetPropertyItem(id); });
 }
 
 ipcapture::CapabilityResolutionList* CGuardedCapabilitySink::GetResolutionList() {
-  return Handout(*this, resolutions_.get(), [&] { return host_->GetResolutionList(); });
+  return resolutions_->HandOut([&] { return host_->GetResolutionList(); });
 }
 
 ipcapture::CapabilityFrameRateList* CGuardedCapabilitySink::GetFrameRateList(int32_t kind) {
-  return Handout(*this, frameRates_.get(), [&] { return host_->GetFrameRateList(kind); });
+  return frameRates_->HandOut([&] { return host_->GetFrameRateList(kind); });
 }
 
 }  // namespace norvale
