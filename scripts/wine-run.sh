@@ -66,9 +66,11 @@ case $1 in
     # Refused (harmlessly) when a wineserver of this prefix is running already.
     "$wineserver" -p30 2>/dev/null || true
     # Now and then (about once in a few thousand starts, with programs starting side by side) Wine fails
-    # to start a program at all: it fails without a line of output. Such a start is tried once more,
-    # and said so; a program that printed anything keeps its result, and one that fails the same way
-    # twice fails.
+    # to start a program at all: it fails without a line of output. As rarely, Wine's own process dies
+    # of a signal (status 128 + its number; seen: 139, a segmentation fault while the program ended),
+    # which a fault of the program cannot cause: that one ends with its exception code (0xC0000005
+    # gives 5, a stack overflow 253). Either is tried once more, and said so; any other result is the
+    # program's own, and one that fails the same way twice fails.
     output=$(mktemp)
     errors=$(mktemp)
     trap 'rm -f "$output" "$errors"' EXIT
@@ -77,8 +79,14 @@ case $1 in
       "$wine" "$@" >"$output" 2>"$errors" || status=$?
       cat "$output"
       cat "$errors" >&2
-      if [ "$status" -eq 0 ] || [ -s "$output" ] || [ -s "$errors" ] || [ "$attempt" -eq 2 ]; then exit "$status"; fi
-      echo "wine-run: $1 failed (status $status) without any output: starting it once more" >&2
+      if [ "$status" -eq 0 ] || [ "$attempt" -eq 2 ]; then exit "$status"; fi
+      if [ "$status" -gt 128 ] && [ "$status" -lt 160 ]; then
+        echo "wine-run: Wine's process running $1 died of signal $((status - 128)): starting it once more" >&2
+      elif [ -s "$output" ] || [ -s "$errors" ]; then
+        exit "$status"
+      else
+        echo "wine-run: $1 failed (status $status) without any output: starting it once more" >&2
+      fi
     done
     ;;
 esac
