@@ -76,12 +76,18 @@ class CCapabilityQueryModule::QueryThread : public CBaseThread {
 
  protected:
   void ThreadBody() override {
-    // The last owner may be this thread: the query and this object go with it, after which nothing
-    // of them is touched.
-    const std::shared_ptr<Query> query = std::move(keep);
-    Run(*query);
+    // The thread lets go of its share however it ends, returning or unwinding. The last owner may be
+    // this thread: the query and this object go with it, after which nothing of them is touched.
+    struct LetGo {
+      std::shared_ptr<Query>& share;
+      ~LetGo() { const std::shared_ptr<Query> last = std::move(share); }
+    } letGo{keep};
+    Run(*keep);
   }
   void OnStopOverdue(Overdue stage, uint32_t) override {
+    // A thread killed where it could not unwind never let go of its share: the stopping thread, whose
+    // module still holds the query, lets go of it instead.
+    if (stage == Overdue::Killed) keep.reset();
     if (stage != Overdue::Terminating || !query_.ClaimOutcome()) return;
     abandon = true;
     query_.abandoned = true;

@@ -29,10 +29,16 @@ struct Outcome {
   bool waitForStop = false;  // the discovery runs until it is stopped
 };
 
+// How many query states (each holds its properties) are not yet freed.
+std::atomic<int> gLiveProperties{0};
+
 class ScriptedProperties : public CBaseCameraProperties {
  public:
   ScriptedProperties(const DEVICE_INFO& device, bool ntsc, Outcome outcome)
-      : CBaseCameraProperties(device, ntsc), outcome_(std::move(outcome)) {}
+      : CBaseCameraProperties(device, ntsc), outcome_(std::move(outcome)) {
+    ++gLiveProperties;
+  }
+  ~ScriptedProperties() override { --gLiveProperties; }
   bool ReadProperties(int32_t& reason) override {
     if (outcome_.waitForStop) {
       stopEvent.Wait(60000);
@@ -378,6 +384,7 @@ class CapabilityQueryRudeHost : public ::testing::TestWithParam<HostCall> {
 // a lock of the host's own (no point where a thread can be terminated): the destruction returns after
 // its limit (10 s, and 2 s for the termination), before the host lets go.
 TEST_P(CapabilityQueryRudeHost, DestroyingTheModuleWhileTheQueryIsHeldInTheHostReturns) {
+  const int live = gLiveProperties;
   zephrin::test::HostLock hostLock;
   std::atomic<bool> entered{false}, destroyed{false};
   Act([&] { entered = true, hostLock.Pass(); });
@@ -395,6 +402,8 @@ TEST_P(CapabilityQueryRudeHost, DestroyingTheModuleWhileTheQueryIsHeldInTheHostR
 #else
   ExpectNothingMoreAfter(events, 1u);
 #endif
+  // Ended by returning or cut off inside the host, the query thread leaves nothing of the query behind.
+  EXPECT_TRUE(zephrin::test::WaitUntil([&] { return gLiveProperties == live; })) << "the query's state was never freed";
 }
 
 // The host destroys the module from inside the query's own call into it, on the query's thread.
