@@ -51,6 +51,11 @@ bool CBaseCameraChannel::Start(const ChannelSettings* settings) {
   return false;
 }
 
+void CBaseCameraChannel::Silence() {
+  delivering_.store(false, std::memory_order_release);
+  StopEvent().Set();
+}
+
 void CBaseCameraChannel::Stop() {
   delivering_.store(false, std::memory_order_release);
   SetState(ChannelStopped);

@@ -31,6 +31,7 @@ class CBaseCameraChannel : public ICameraChannel {
   // ---- ICameraChannel ----
   bool Start(const ChannelSettings* settings) override;
   void Stop() override;
+  void Silence() override;
   // Takes the new request but keeps the running quality (stream value 2).
   bool Restart(const ChannelSettings* settings) override;
   bool Query5() override { return false; }

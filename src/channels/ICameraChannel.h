@@ -19,6 +19,9 @@ class ICameraChannel {
   virtual bool Query5() = 0;                                  // slot 5
   virtual bool Query6() = 0;                                  // slot 6
   virtual int32_t GetState() = 0;                             // slot 7
+  // The first step of a stop, which waits for nothing: from here on the channel calls the host's
+  // frame sink no more, and its thread begins to end.
+  virtual void Silence() = 0;  // slot 8
 
   // True while this thread is inside the host's FrameSink for the given channel (OnFrame or
   // OnSignalLost): the host is calling back from there, and the channel cannot be stopped, restarted

@@ -36,6 +36,10 @@ CChannelReaper::~CChannelReaper() { WaitForAll(); }
 uint32_t CChannelReaper::StopLimit() const { return norvale::StopLimit(driver_); }
 
 bool CChannelReaper::Retire(std::vector<ICameraChannel*> channels, uint32_t waitMs) {
+  // Every channel stops calling the host before any is waited for: one whose thread the host holds
+  // must not keep the others delivering after the caller's limit.
+  for (ICameraChannel* channel : channels)
+    if (channel) channel->Silence();
   std::vector<Part> parts;
   for (ICameraChannel* channel : channels)
     if (channel)

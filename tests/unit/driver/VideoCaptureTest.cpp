@@ -21,6 +21,7 @@
 #include "support/HostObjects.h"
 #include "support/StreamSettings.h"
 #include "support/TempDir.h"
+#include "support/WaitUntil.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ class FakeChannel : public ICameraChannel {
     return startResult_;
   }
   void Stop() override { ++log_->stops; }
+  void Silence() override {}
   bool Restart(const ChannelSettings*) override { return true; }
   bool Query5() override { return true; }
   bool Query6() override { return false; }
@@ -360,6 +362,41 @@ TEST_P(HeldStream, StopOrChangeReturnsWhileTheStreamsThreadIsHeldInTheHost) {
   hostHolds = false;
   reaper.WaitForAll();
   EXPECT_EQ(calls, callsAtStop) << "the stream called the host after its stop returned";
+}
+
+// Closing a video server while the host holds one camera's stream: every other camera's stream calls
+// the host no more once the close has returned, though the held one has not ended yet.
+TEST_F(VideoCapture, ClosingWhileOneStreamIsHeldSilencesTheOthersAtOnce) {
+  const zephrin::test::TempDir temp("zephrin-held-close");
+  std::ofstream(temp.Path() / "Zephrin.xml") << "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default>"
+                                                "</Configuration>";
+  zephrin::test::FakeDriver driver;
+  driver.hostDirectory = temp.Path().string() + "/";
+  driver.deviceInfo.address = "127.0.0.1";
+  driver.deviceInfo.networkTimeout = 100;
+  driver.deviceInfo.streamTimeout = 100;
+  HandOffCreator creator(&driver);
+  std::atomic<bool> hostHolds{true}, inside{false};
+  ReactingSink held;
+  held.react = [&] {
+    inside = true;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (hostHolds && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  };
+  std::atomic<int> otherCalls{0};
+  ReactingSink other;
+  other.react = [&] { ++otherCalls; };
+  norvale::CChannelReaper reaper(&driver);
+  auto* capture = new CIPVideoCapture(2, &creator, &reaper);
+  ASSERT_TRUE(capture->StartStream(0, 0, &held, &settings_));
+  ASSERT_TRUE(capture->StartStream(1, 0, &other, &settings_));
+  ASSERT_TRUE(zephrin::test::WaitUntil([&] { return inside && otherCalls > 0; }));
+  norvale::ipcapture::DeleteObject(capture);  // as Close frees it
+  const int callsAtClose = otherCalls;
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // two rounds of the capture loop
+  EXPECT_EQ(otherCalls, callsAtClose) << "another camera's stream called the host after the close returned";
+  hostHolds = false;
+  reaper.WaitForAll();
 }
 
 INSTANTIATE_TEST_SUITE_P(VideoCapture, HeldStream, ::testing::Values(false, true),
