@@ -1,5 +1,6 @@
 #include "driver/CIPCaptureDriver.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <new>
 
@@ -77,7 +78,7 @@ bool CIPCaptureDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* 
       return false;
     }
     if (!ReadDeviceSource(device)) return false;
-    frameAllocator_ = allocator;
+    allocator_.SetHost(allocator);
     logSink_.store(log);
     if (!CreateVideoCapture()) return false;
     if (!CreateIOApi()) return false;
@@ -87,6 +88,34 @@ bool CIPCaptureDriver::Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* 
 }
 
 void CIPCaptureDriver::Close() { CloseWith({}); }
+
+namespace {
+void FinishDelete(void* driver) { ipcapture::DeleteObject(static_cast<CIPCaptureDriver*>(driver)); }
+}  // namespace
+
+void CIPCaptureDriver::Delete(CIPCaptureDriver* driver) {
+  if (!driver) return;
+  const uint32_t start = platform::TickCount();
+  const uint32_t limit = StopLimit(&driver->deviceInfo_);
+  // The last part of the limit is left for the calls that are on their way into the host to return
+  // once the gate is closed.
+  constexpr uint32_t kGateWait = 100;
+  driver->Close();
+  const uint32_t left = platform::TimeLeft(start, limit);
+  if (!driver->reaper_.Settle(left > kGateWait ? left - kGateWait : 0)) {
+    driver->Log(LogWarning,
+                "%s: %s was deleted while a call into the host still holds one of its threads; it calls the host "
+                "no more and is freed when that call returns",
+                ZEPHRIN_FUNCTION, DeviceName(&driver->deviceInfo_).c_str());
+    driver->hostGate_.Close(std::max(platform::TimeLeft(start, limit), kGateWait));
+    // The destructor waits for the held thread there. Without a thread of its own it waits here.
+    if (platform::Thread* thread = platform::StartThread(&FinishDelete, driver, nullptr)) {
+      platform::CloseThread(thread);
+      return;
+    }
+  }
+  ipcapture::DeleteObject(driver);
+}
 
 void CIPCaptureDriver::CloseWith(std::vector<CChannelReaper::Part> more) {
   std::vector<CChannelReaper::Part> parts;
@@ -147,7 +176,8 @@ void CIPCaptureDriver::Log(uint8_t level, const char* format, ...) {
     va_end(args);
     if (!formatted || text.empty()) return;
     const CDebugInfo record(HostLevel(level), text);
-    sink->Write(&record);
+    const CHostGate::Passage passage(hostGate_);
+    if (passage) sink->Write(&record);
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) {
     // A line that cannot be formed or delivered is dropped.

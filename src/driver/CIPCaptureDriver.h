@@ -7,6 +7,8 @@
 
 #include "channels/IVideoChannelCreator.h"
 #include "driver/CChannelReaper.h"
+#include "driver/CGatedFrameAllocator.h"
+#include "driver/CHostGate.h"
 #include "host/HostInterfaces.h"
 #include "platform/Platform.h"
 #include "runtime/DeviceInfo.h"
@@ -24,6 +26,12 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5, public IDriver, 
   ~CIPCaptureDriver() override;
   CIPCaptureDriver(const CIPCaptureDriver&) = delete;
   CIPCaptureDriver& operator=(const CIPCaptureDriver&) = delete;
+
+  // What the library's delete function does with a driver object: closes it and frees it. When a
+  // thread of the driver is still held in the host once the stop limit has passed (a callback that
+  // blocks), the call returns all the same: the driver then calls none of the host's objects any
+  // more and is freed on a thread of its own when the held callback returns.
+  static void Delete(CIPCaptureDriver* driver);
 
   // ---- capture driver (host-facing) ----
   bool Open(ipcapture::LogSink* log, ipcapture::FrameAllocator* allocator, ipcapture::DeviceSource* device) override;
@@ -51,7 +59,7 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5, public IDriver, 
   std::string GetHostDirectory() override { return hostDirectory_; }
   DEVICE_INFO* GetDeviceInfo() override { return &deviceInfo_; }
   std::pair<int32_t, int32_t> GetCameraValues() override { return {cameraValue1_, cameraValue2_}; }
-  ipcapture::FrameAllocator* GetFrameAllocator() override { return frameAllocator_; }
+  ipcapture::FrameAllocator* GetFrameAllocator() override { return allocator_.HasHost() ? &allocator_ : nullptr; }
   int32_t GetVideoStandard() override { return videoStandard_; }
   int32_t GetDefaultCodec() override { return defaultCodec_; }
   int32_t GetCameraCount() override { return cameraCount_; }
@@ -79,7 +87,9 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5, public IDriver, 
   std::string OpeningLine(const std::string& firmware, const std::string& unconvertedModel);
 
   std::atomic<ipcapture::LogSink*> logSink_{nullptr};  // read by Log on any thread
-  ipcapture::FrameAllocator* frameAllocator_ = nullptr;
+  // Every call into the host's log sink and frame allocator passes the gate.
+  CHostGate hostGate_;
+  CGatedFrameAllocator allocator_{hostGate_};
   std::map<int32_t, std::string> hostParams_;
   platform::Version hostVersion_{5, 12, 0, 0};
   std::string hostDirectory_;

@@ -35,10 +35,13 @@ ZEPHRIN_EXPORT IIPCaptureDriverEx5* CreateIPCaptureEx3() ZEPHRIN_ALIAS(CreateIPC
 ZEPHRIN_EXPORT IIPCaptureDriverEx5* CreateIPCaptureEx4() ZEPHRIN_ALIAS(CreateIPCapture);
 ZEPHRIN_EXPORT IIPCaptureDriverEx5* CreateIPCaptureEx5() ZEPHRIN_ALIAS(CreateIPCapture);
 
-// Frees a capture driver or a capability-query module through its virtual destructor.
+// Frees a capture driver (within its stop limit) or a capability-query module.
 ZEPHRIN_EXPORT void DeleteIPCapture(IDeletable* object) {
   try {
-    DeleteObject(object);
+    if (auto* driver = dynamic_cast<norvale::CIPCaptureDriver*>(object))
+      norvale::CIPCaptureDriver::Delete(driver);
+    else
+      DeleteObject(object);
   }
   ZEPHRIN_RETHROW_CANCELLATION catch (...) {}
 }

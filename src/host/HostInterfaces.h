@@ -94,12 +94,15 @@ namespace norvale::ipcapture {
 // stream calls the host's frame sink no more, and it is freed when the blocked call returns. Close
 // returns within the same limit while the I/O poll or a video settings worker is held in the host
 // (the IOSink hears nothing more from then on). Open after such a Close waits at most the stop
-// limit for that and otherwise returns false; the delete function waits until the blocked call
-// returns. A start, stop or change of a camera made from a callback (a log line) inside another
-// start, stop or change of the same camera is refused with false. One made on another thread while
-// such a call of the same camera is in progress waits for it at most the stop limit, and is refused
-// with false when it lasts longer; the wait counts against the call's own limit. What a host may
-// call from inside each callback, on the thread that makes it:
+// limit for that and otherwise returns false. The delete function of the capture driver object
+// returns within the stop limit too: when a call is still blocked then, the driver calls none of
+// the host's objects from then on (no log line, no frame, no buffer asked for or given back; the
+// buffer of a blocked OnFrame is the host's to free) and frees itself when the blocked call returns.
+// The library must stay loaded until then. A start, stop or change of a camera made from a callback (a log line) inside
+// another start, stop or change of the same camera is refused with false. One made on another thread while such a call
+// of the same camera is in progress waits for it at most the stop limit, and is refused with false when it lasts
+// longer; the wait counts against the call's own limit. What a host may call from inside each callback, on the thread
+// that makes it:
 //   FrameSink::OnFrame and OnSignalLost (a camera's capture or delivery thread):
 //     StartCapture, StopCapture and ChangeResolution of that camera, and StartStream and StopStream of
 //     the stream that calls, are refused: they return false and change nothing. Make them from another

@@ -13,6 +13,9 @@
 #include "support/HostLibrary.h"
 #include "support/HostObjects.h"
 #include "support/IOSinkRecorder.h"
+#ifndef _WIN32
+#include "support/ProcessCounts.h"
+#endif
 #include "support/WaitUntil.h"
 
 namespace {
@@ -157,9 +160,10 @@ TEST_F(DigitalIO, ACameraThatStopsAnsweringIsLoggedOnceAndFailsEveryPoll) {
   EXPECT_EQ(log_.LevelOf("GetInputStates() method failed!"), 1);
 }
 
-// A host whose input sink waits on the host's own work while the host closes the driver: Close returns
-// while the poll thread is still inside, and the sink hears nothing more once it has.
-TEST_F(DigitalIO, CloseReturnsWhileThePollIsHeldInTheHost) {
+// A host whose input sink waits on the host's own work while the host closes and deletes the driver:
+// both return while the poll thread is still inside. The sink and the log hear nothing more once they
+// have, and the driver's threads end when the host lets go.
+TEST_F(DigitalIO, CloseAndDeleteReturnWhileThePollIsHeldInTheHost) {
   struct HeldSink : RecordingIOSink {
     std::atomic<bool> hold{true}, inside{false};
     std::atomic<int> calls{0};
@@ -174,15 +178,27 @@ TEST_F(DigitalIO, CloseReturnsWhileThePollIsHeldInTheHost) {
   } held;
   ICaptureIOApi* io = Open("127.0.0.44", "ptz-dome", 2, 0);
   ASSERT_NE(io, nullptr);
+#ifndef _WIN32
+  const size_t threads = zephrin::test::Threads();
+#endif
   ASSERT_TRUE(io->SetCallback(&held));
   ASSERT_TRUE(io->StartIO());
   ASSERT_TRUE(WaitUntil([&] { return held.inside.load(); }, 10000));
   driver_->Close();
   EXPECT_TRUE(held.inside) << "Close waited for the host's call to return";
   const int callsAtClose = held.calls;
-  held.hold = false;
   delete_(std::exchange(driver_, nullptr));
+  EXPECT_TRUE(held.inside) << "the delete waited for the host's call to return";
+  const size_t lines = log_.Size();
+  held.hold = false;
+#ifndef _WIN32
+  EXPECT_TRUE(WaitUntil([&] { return zephrin::test::Threads() <= threads; }, 10000))
+      << "the deleted driver's threads did not end";
+#else
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+#endif
   EXPECT_EQ(held.calls, callsAtClose) << "the poll called the host after Close returned";
+  EXPECT_EQ(log_.Size(), lines) << "the driver wrote into the host's log after its delete returned";
 }
 
 TEST_F(DigitalIO, ACameraWithoutIOHasNothingToDo) {

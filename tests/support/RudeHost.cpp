@@ -165,6 +165,8 @@ bool RudeFrameSink::OnFrame(norvale::ipcapture::FrameBuffer* frame) {
     return false;
   }
   ++frames;
+  const uint64_t deletesBefore = deletes ? deletes->load() : 0;
+  const auto start = std::chrono::steady_clock::now();
   if (const int stall = stallMs.load(); stall > 0) {
     // A wait on a condition, not a sleep: the thread sanitizer follows a thread terminated inside it.
     std::mutex mutex;
@@ -173,6 +175,12 @@ bool RudeFrameSink::OnFrame(norvale::ipcapture::FrameBuffer* frame) {
     never.wait_for(lock, std::chrono::milliseconds(stall), [] { return false; });
   }
   host_.OnCallback();
+  // Only a call held past a stop limit (the shortest a test gives is 200 ms) can outlast a delete.
+  const bool held = std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(100);
+  if (held && deletes && (deletesBefore % 2 == 1 || deletes->load() != deletesBefore)) {
+    std::lock_guard<std::mutex> lock(keptMutex_);
+    kept_.push_back(frame);
+  }
   return true;
 }
 

@@ -121,9 +121,29 @@ class RudeFrameSink : public norvale::ipcapture::FrameSink {
   }
   std::atomic<size_t> frames{0}, signalLost{0}, nullFrames{0};
   std::atomic<int> stallMs{0};  // every frame is held this long, as a busy recorder does
+  // Counted up by the session as a delete of the driver starts and as it returns (odd while one runs).
+  const std::atomic<uint64_t>* deletes = nullptr;
+
+  // Hands back to the allocator the buffers of frames held here while the driver was deleted: a
+  // driver whose delete returned first does not give them back (they are the host's), one that
+  // waited has (the allocator then no longer holds them). What was handed back, counted.
+  template <class Allocator>
+  size_t ReclaimKept(Allocator& allocator) {
+    std::lock_guard<std::mutex> lock(keptMutex_);
+    size_t reclaimed = 0;
+    for (norvale::ipcapture::FrameBuffer* buffer : kept_)
+      if (allocator.Holds(buffer)) {
+        allocator.Release(buffer);
+        ++reclaimed;
+      }
+    kept_.clear();
+    return reclaimed;
+  }
 
  private:
   RudeHost& host_;
+  std::mutex keptMutex_;
+  std::vector<norvale::ipcapture::FrameBuffer*> kept_;
 };
 
 class RudeIOSink : public norvale::ipcapture::IOSink {

@@ -21,6 +21,7 @@ RudeSession::RudeSession(RudeHost& host, CreateIPCaptureFn create, DeleteObjectF
   second_.format.resolution = {320, 240};
   second_.rate.frameInterval = 100;
   host_.SetPerformer([this](RudeHost::Call call, bool inCallback) { Perform(call, inCallback); });
+  sink_.deletes = &deletes_;
 }
 
 RudeSession::~RudeSession() {
@@ -68,10 +69,12 @@ void RudeSession::DeleteLocked(const std::string& why) {
     driver_->Close();
     return true;
   });
+  ++deletes_;
   Timed("Delete (" + why + ")", [&] {
     destroy_(driver_);
     return true;
   });
+  ++deletes_;
   driver_ = nullptr;
 }
 

@@ -58,6 +58,7 @@ class RudeSession {
   std::shared_mutex mutex_;  // the driver pointer: shared for calls, exclusive to open and delete it
   norvale::ipcapture::IIPCaptureDriverEx5* driver_ = nullptr;
   std::atomic<uint32_t> turn_{0};
+  std::atomic<uint64_t> deletes_{0};  // odd while a delete runs
 };
 
 }  // namespace zephrin::test

@@ -120,6 +120,11 @@ size_t TestFrameAllocator::Outstanding() {
   return outstanding_.size();
 }
 
+bool TestFrameAllocator::Holds(const norvale::ipcapture::FrameBuffer* buffer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return outstanding_.count(const_cast<norvale::ipcapture::FrameBuffer*>(buffer)) > 0;
+}
+
 size_t TestFrameAllocator::BadReleases() {
   std::lock_guard<std::mutex> lock(mutex_);
   return badReleases_;

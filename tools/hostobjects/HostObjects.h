@@ -101,6 +101,8 @@ class TestFrameAllocator : public HostFrameAllocator {
   size_t Allocations();
   size_t Releases();
   size_t Outstanding();
+  // Whether the buffer was handed out and not yet released.
+  bool Holds(const norvale::ipcapture::FrameBuffer* buffer);
   size_t BadReleases();
   size_t Refusals();
   // Every buffer handed out was released exactly once and nothing else was released.

@@ -77,7 +77,12 @@ TEST_F(DriverObject, DeviceDescriptionIsReadBackThroughIDriver) {
   EXPECT_EQ(driver->GetCameraCount(), 4);
   EXPECT_EQ(driver->GetDefaultCodec(), 1);
   EXPECT_EQ(driver->GetVideoStandard(), 1);
-  EXPECT_EQ(driver->GetFrameAllocator(), &allocator_);
+  // Buffers are asked for from the host's allocator and given back to it.
+  norvale::ipcapture::FrameAllocator* allocator = driver->GetFrameAllocator();
+  ASSERT_NE(allocator, nullptr);
+  allocator->Release(allocator->Allocate(0x34363248, 64, "test"));
+  EXPECT_EQ(allocator_.Allocations(), 1u);
+  EXPECT_TRUE(allocator_.Balanced());
 }
 
 TEST_F(DriverObject, FreshDriverHasDefaultTimeOutsAndNoDevice) {
