@@ -15,7 +15,6 @@ class CGatedFrameAllocator : public ipcapture::FrameAllocator {
  public:
   ZEPHRIN_SLOT0_OVERRIDE(CGatedFrameAllocator);
   explicit CGatedFrameAllocator(CHostGate& gate) : gate_(gate) {}
-  ~CGatedFrameAllocator() override = default;
   CGatedFrameAllocator(const CGatedFrameAllocator&) = delete;
   CGatedFrameAllocator& operator=(const CGatedFrameAllocator&) = delete;
 

@@ -313,90 +313,79 @@ TEST_F(VideoCapture, HostStoppingAStreamFromInsideItsFrameSinkIsRefusedAndTheCha
   }
 }
 
+// One RTP-over-TCP device with short time-outs, and a host whose sink holds the stream's thread until
+// the test lets go: a wait that terminating the thread cannot cut short (no cancellation point in it),
+// bounded so that a call that waits for it fails.
+class HeldHost : public VideoCapture {
+ protected:
+  HeldHost() {
+    std::ofstream(temp_.Path() / "Zephrin.xml") << "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default>"
+                                                   "</Configuration>";
+    driver_.hostDirectory = temp_.Path().string() + "/";
+    driver_.deviceInfo.address = "127.0.0.1";
+    driver_.deviceInfo.networkTimeout = 100;
+    driver_.deviceInfo.streamTimeout = 100;
+    held_.react = [this] {
+      ++calls_;
+      inside_ = true;
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (hostHolds_ && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+      inside_ = false;
+    };
+  }
+  ~HeldHost() override { hostHolds_ = false; }
+
+  const zephrin::test::TempDir temp_{"zephrin-held"};
+  zephrin::test::FakeDriver driver_;
+  HandOffCreator creator_{&driver_};
+  std::atomic<bool> hostHolds_{true}, inside_{false};
+  std::atomic<int> calls_{0};
+  ReactingSink held_;
+  norvale::CChannelReaper reaper_{&driver_};
+};
+
 // A host whose signal-loss call waits on a lock the host holds while it stops the stream or changes
 // its resolution (a deadlock if the call waited for the callback): the call returns while the
 // callback is still inside, and the stopped stream calls the sink no more.
-class HeldStream : public VideoCapture, public ::testing::WithParamInterface<bool> {};
+class HeldStream : public HeldHost, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(HeldStream, StopOrChangeReturnsWhileTheStreamsThreadIsHeldInTheHost) {
-  const bool change = GetParam();
-  namespace fs = std::filesystem;
-  const zephrin::test::TempDir temp("zephrin-held");
-  std::ofstream(temp.Path() / "Zephrin.xml") << "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default>"
-                                                "</Configuration>";
-  zephrin::test::FakeDriver driver;
-  driver.hostDirectory = temp.Path().string() + "/";
-  driver.deviceInfo.address = "127.0.0.1";
-  driver.deviceInfo.networkTimeout = 100;
-  driver.deviceInfo.streamTimeout = 100;
-  HandOffCreator creator(&driver);
-  std::atomic<bool> hostHolds{true};
-  std::atomic<int> calls{0};
-  std::atomic<bool> inside{false};
-  ReactingSink sink;
-  sink.react = [&] {
-    ++calls;
-    inside = true;
-    // A wait that terminating the thread cannot cut short (no cancellation point in it), bounded so
-    // that a stop that waits for it fails.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (hostHolds && std::chrono::steady_clock::now() < until) std::this_thread::yield();
-    inside = false;
-  };
-  norvale::CChannelReaper reaper(&driver);
-  CIPVideoCapture capture(1, &creator, &reaper);
-  ASSERT_TRUE(capture.StartStream(0, 0, &sink, &settings_));
-  while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  if (change) {
-    HandOffChannel* held = creator.last;
+  CIPVideoCapture capture(1, &creator_, &reaper_);
+  ASSERT_TRUE(capture.StartStream(0, 0, &held_, &settings_));
+  while (!inside_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (GetParam()) {
+    HandOffChannel* held = creator_.last;
     zephrin::test::TestStreamResolution resolution(320, 240);
     EXPECT_TRUE(capture.ChangeResolution(0, &resolution, 40));
-    EXPECT_TRUE(inside) << "the change waited for the host's call to return";
-    EXPECT_NE(creator.last, held) << "the stream was not started afresh";
-    hostHolds = false;
+    EXPECT_TRUE(inside_) << "the change waited for the host's call to return";
+    EXPECT_NE(creator_.last, held) << "the stream was not started afresh";
+    hostHolds_ = false;
     return;
   }
   EXPECT_TRUE(capture.StopStream(0, 0));
-  EXPECT_TRUE(inside) << "the stop waited for the host's call to return";
-  const int callsAtStop = calls;
-  hostHolds = false;
-  reaper.WaitForAll();
-  EXPECT_EQ(calls, callsAtStop) << "the stream called the host after its stop returned";
+  EXPECT_TRUE(inside_) << "the stop waited for the host's call to return";
+  const int callsAtStop = calls_;
+  hostHolds_ = false;
+  reaper_.WaitForAll();
+  EXPECT_EQ(calls_, callsAtStop) << "the stream called the host after its stop returned";
 }
 
 // Closing a video server while the host holds one camera's stream: every other camera's stream calls
 // the host no more once the close has returned, though the held one has not ended yet.
-TEST_F(VideoCapture, ClosingWhileOneStreamIsHeldSilencesTheOthersAtOnce) {
-  const zephrin::test::TempDir temp("zephrin-held-close");
-  std::ofstream(temp.Path() / "Zephrin.xml") << "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default>"
-                                                "</Configuration>";
-  zephrin::test::FakeDriver driver;
-  driver.hostDirectory = temp.Path().string() + "/";
-  driver.deviceInfo.address = "127.0.0.1";
-  driver.deviceInfo.networkTimeout = 100;
-  driver.deviceInfo.streamTimeout = 100;
-  HandOffCreator creator(&driver);
-  std::atomic<bool> hostHolds{true}, inside{false};
-  ReactingSink held;
-  held.react = [&] {
-    inside = true;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (hostHolds && std::chrono::steady_clock::now() < until) std::this_thread::yield();
-  };
+TEST_F(HeldHost, ClosingWhileOneStreamIsHeldSilencesTheOthersAtOnce) {
   std::atomic<int> otherCalls{0};
   ReactingSink other;
   other.react = [&] { ++otherCalls; };
-  norvale::CChannelReaper reaper(&driver);
-  auto* capture = new CIPVideoCapture(2, &creator, &reaper);
-  ASSERT_TRUE(capture->StartStream(0, 0, &held, &settings_));
+  auto* capture = new CIPVideoCapture(2, &creator_, &reaper_);
+  ASSERT_TRUE(capture->StartStream(0, 0, &held_, &settings_));
   ASSERT_TRUE(capture->StartStream(1, 0, &other, &settings_));
-  ASSERT_TRUE(zephrin::test::WaitUntil([&] { return inside && otherCalls > 0; }));
+  ASSERT_TRUE(zephrin::test::WaitUntil([&] { return inside_ && otherCalls > 0; }));
   norvale::ipcapture::DeleteObject(capture);  // as Close frees it
   const int callsAtClose = otherCalls;
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // two rounds of the capture loop
   EXPECT_EQ(otherCalls, callsAtClose) << "another camera's stream called the host after the close returned";
-  hostHolds = false;
-  reaper.WaitForAll();
+  hostHolds_ = false;
+  reaper_.WaitForAll();
 }
 
 INSTANTIATE_TEST_SUITE_P(VideoCapture, HeldStream, ::testing::Values(false, true),
