@@ -85,10 +85,13 @@ size_t HeapInUseKiB() {
   return (info.uordblks + info.hblkhd) / 1024;
 }
 
-size_t ResidentKiB() {
+// Resident memory; without its file-backed part (code and data of the libraries, paged in as their paths
+// first run) when privateOnly.
+size_t ResidentKiB(bool privateOnly = false) {
   std::ifstream statm("/proc/self/statm");
-  size_t pages = 0, resident = 0;
-  statm >> pages >> resident;
+  size_t pages = 0, resident = 0, fileBacked = 0;
+  statm >> pages >> resident >> fileBacked;
+  if (privateOnly) resident -= std::min(resident, fileBacked);
   return resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) / 1024;
 }
 
@@ -638,13 +641,14 @@ int main(int argc, char** argv) {
 
   for (auto& slot : slots) slot->Start();
   const auto end = gStart + std::chrono::milliseconds(static_cast<int64_t>(options.minutes * 60000));
-  std::vector<std::pair<double, size_t>> rss, heap;
+  std::vector<std::pair<double, size_t>> rss, heap, privateRss;
   while (Clock::now() < end) {
     std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::seconds(30), end - Clock::now()));
     size_t frames = 0;
     for (auto& slot : slots) frames += slot->Session().Sink().frames;
     rss.emplace_back(Since(gStart), ResidentKiB());
     heap.emplace_back(rss.back().first, HeapInUseKiB());
+    privateRss.emplace_back(rss.back().first, ResidentKiB(true));
     Print("soak: RSS %zu KiB, heap in use %zu KiB, %zu threads, %zu file descriptors, %zu frames so far",
           rss.back().second, heap.back().second, Threads(), OpenFiles(), frames);
   }
@@ -738,6 +742,8 @@ int main(int argc, char** argv) {
   std::printf("\n");
   const double warmup = options.warmup >= 0 ? options.warmup : std::min(10.0, options.minutes / 3);
   std::printf("RSS slope after %.1f min:    %s\n", warmup, Slope(rss, warmup * 60).c_str());
+  std::printf("RSS slope in the last third: %s\n", Slope(rss, options.minutes * 40).c_str());
+  std::printf("private RSS slope:          %s (not file-backed)\n", Slope(privateRss, warmup * 60).c_str());
   std::printf("heap in use slope:          %s\n", Slope(heap, warmup * 60).c_str());
   std::printf("longest host call:          %.0f ms (%s; limit %.0f ms)\n", longestMs, longest.c_str(),
               kHostCallLimitMs);
