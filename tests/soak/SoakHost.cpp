@@ -306,7 +306,7 @@ class Slot {
       ~Loud() { host.SetQuiet(false); }
     } loud{rude_};
     if (!session_.IsOpen()) OpenDriver();
-    StartStream();
+    const bool started = StartStream();
     Wait(settle);
     if (done_) return;
     uint64_t sent0 = 0, sent1 = 0;
@@ -322,8 +322,11 @@ class Slot {
     }
     if (sent1 == sent0) {
       ++idle_;
-      Print("camera %s: no video in a window without faults (the camera sent nothing: the stream is not running)",
-            address_.c_str());
+      Print(
+          "camera %s: no video in a window without faults (the camera sent nothing: the stream is not running; "
+          "the host's start of it returned %s); the driver's last lines:",
+          address_.c_str(), started ? "true" : "false");
+      for (const std::string& line : session_.Log().Recent()) Print("  %.300s", line.c_str());
       return;
     }
     cleanSent_ += sent1 - sent0;

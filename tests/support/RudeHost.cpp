@@ -140,6 +140,8 @@ void RudeLogSink::Write(const CDebugInfoIf* record) {
         line.find("could not be terminated") != std::string::npos)
       ++overruns_;
     if ((level == 1 || level == 2) && notable_.size() < 40) notable_.push_back(std::to_string(level) + " " + line);
+    if (recent_.size() == 12) recent_.pop_front();
+    recent_.push_back(std::to_string(level) + " " + line);
   }
   host_.OnCallback();
 }
@@ -157,6 +159,11 @@ size_t RudeLogSink::Overruns() {
 std::vector<std::string> RudeLogSink::Notable() {
   std::lock_guard<std::mutex> lock(mutex_);
   return notable_;
+}
+
+std::vector<std::string> RudeLogSink::Recent() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return {recent_.begin(), recent_.end()};
 }
 
 bool RudeFrameSink::OnFrame(norvale::ipcapture::FrameBuffer* frame) {

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -63,8 +64,12 @@ class RudeHost {
   void OnCallback(const OwnCall& own = nullptr);
   // Ends the rudeness: blocked callbacks return, the other threads are joined.
   void Calm();
-  // A quiet host is polite until told otherwise (callbacks already blocked stay so).
-  void SetQuiet(bool quiet) { quiet_ = quiet; }
+  // A quiet host is polite until told otherwise (callbacks already blocked stay so); its calls from
+  // other threads have returned when quieting it returns.
+  void SetQuiet(bool quiet) {
+    quiet_ = quiet;
+    if (quiet) JoinFinished(true);
+  }
   // The session times each of its calls into the driver.
   void NoteCall(const std::string& what, double ms);
   double LongestMs(std::string* what);
@@ -100,6 +105,7 @@ class RudeLogSink : public norvale::ipcapture::LogSink {
   size_t AtLevel(uint8_t level);
   size_t Overruns();
   std::vector<std::string> Notable();  // the first 40 lines of level 1 and 2
+  std::vector<std::string> Recent();   // the last 12 lines of any level
 
  private:
   RudeHost& host_;
@@ -107,6 +113,7 @@ class RudeLogSink : public norvale::ipcapture::LogSink {
   size_t levels_[8] = {};
   size_t overruns_ = 0;
   std::vector<std::string> notable_;
+  std::deque<std::string> recent_;
 };
 
 class RudeFrameSink : public norvale::ipcapture::FrameSink {
