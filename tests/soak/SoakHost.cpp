@@ -668,6 +668,15 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const size_t fdsAfter = OpenFiles();
   const size_t threadsAfter = Threads();
+  if (fdsAfter != fdsBefore || threadsAfter != threadsBefore) {
+    // For the one reading the report: what is still open, and every thread's stack when gdb is at hand.
+    Print("soak: threads or files are left; what is open, and the stacks:");
+    const std::string pid = std::to_string(getpid());
+    if (std::system(
+            ("ls -l /proc/" + pid + "/fd; gdb -q -batch -p " + pid + " -ex 'thread apply all bt 30' 2>&1").c_str()) !=
+        0)
+      Print("soak: gdb could not show the stacks");
+  }
 
   uint64_t sent = 0, got = 0;
   size_t kept = 0, outstanding = 0, badReleases = 0, unlisted = 0, nullFrames = 0, frames = 0, lost = 0, overruns = 0,
