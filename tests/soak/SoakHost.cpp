@@ -85,14 +85,17 @@ size_t HeapInUseKiB() {
   return (info.uordblks + info.hblkhd) / 1024;
 }
 
-// Resident memory; without its file-backed part (code and data of the libraries, paged in as their paths
-// first run) when privateOnly.
-size_t ResidentKiB(bool privateOnly = false) {
+// Resident memory, in all and without its file-backed part (code and data of the libraries, paged in as
+// their paths first run), from one reading.
+struct Resident {
+  size_t allKiB = 0, privateKiB = 0;
+};
+Resident ResidentKiB() {
   std::ifstream statm("/proc/self/statm");
   size_t pages = 0, resident = 0, fileBacked = 0;
   statm >> pages >> resident >> fileBacked;
-  if (privateOnly) resident -= std::min(resident, fileBacked);
-  return resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) / 1024;
+  const size_t pageKiB = static_cast<size_t>(sysconf(_SC_PAGESIZE)) / 1024;
+  return {resident * pageKiB, (resident - std::min(resident, fileBacked)) * pageKiB};
 }
 
 // Least-squares slope of the RSS samples taken after the warm-up, in KiB per minute.
@@ -640,7 +643,7 @@ int main(int argc, char** argv) {
   // Less the rude hosts' own gate threads, which end when the hosts calm down at the end of the run.
   const size_t threadsBefore = Threads() - slots.size();
   Print("soak: %d cameras for %.1f minutes; %zu file descriptors, %zu threads, RSS %zu KiB", options.cameras,
-        options.minutes, fdsBefore, threadsBefore, ResidentKiB());
+        options.minutes, fdsBefore, threadsBefore, ResidentKiB().allKiB);
 
   for (auto& slot : slots) slot->Start();
   const auto end = gStart + std::chrono::milliseconds(static_cast<int64_t>(options.minutes * 60000));
@@ -649,9 +652,10 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::seconds(30), end - Clock::now()));
     size_t frames = 0;
     for (auto& slot : slots) frames += slot->Session().Sink().frames;
-    rss.emplace_back(Since(gStart), ResidentKiB());
+    const Resident resident = ResidentKiB();
+    rss.emplace_back(Since(gStart), resident.allKiB);
     heap.emplace_back(rss.back().first, HeapInUseKiB());
-    privateRss.emplace_back(rss.back().first, ResidentKiB(true));
+    privateRss.emplace_back(rss.back().first, resident.privateKiB);
     Print("soak: RSS %zu KiB, heap in use %zu KiB, %zu threads, %zu file descriptors, %zu frames so far",
           rss.back().second, heap.back().second, Threads(), OpenFiles(), frames);
   }

@@ -139,9 +139,10 @@ void RudeLogSink::Write(const CDebugInfoIf* record) {
     if (line.find("was not stopped during") != std::string::npos ||
         line.find("could not be terminated") != std::string::npos)
       ++overruns_;
-    if ((level == 1 || level == 2) && notable_.size() < 40) notable_.push_back(std::to_string(level) + " " + line);
+    std::string numbered = std::to_string(level) + " " + line;
+    if ((level == 1 || level == 2) && notable_.size() < 40) notable_.push_back(numbered);
     if (recent_.size() == 12) recent_.pop_front();
-    recent_.push_back(std::to_string(level) + " " + line);
+    recent_.push_back(std::move(numbered));
   }
   host_.OnCallback();
 }

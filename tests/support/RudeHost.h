@@ -8,8 +8,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
