@@ -71,14 +71,16 @@ bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
     recipe.hostValue = source->GetHostValue();
     ICameraChannel* channel = creator_->CreateChannel(camera, sink, recipe.codec);
     if (!channel) return false;
-    bool started = StartIn(row, 0, channel, recipe);
+    bool started = StartIn(row, 0, channel, recipe, call);
     ipcapture::StreamRate* rate = source->GetRate();
     if (started && rate && rate->WantsCompanion()) {
       ICameraChannel* companion = creator_->CreateCompanionChannel(camera, sink);
+      {
+        // Stored before it starts, as the streams are (see StartIn).
+        RecursiveLockGuard guard(lock_);
+        row.companion = companion;
+      }
       if (companion) started = companion->Start(&recipe.settings);
-      // Stored also when the start failed, so that the next stop frees it.
-      RecursiveLockGuard guard(lock_);
-      row.companion = companion;
     }
     return started;
   });
@@ -93,17 +95,24 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
     recipe.sink = sink;
     ICameraChannel* channel = creator_->CreateChannel(camera, sink, recipe.codec);
     if (!channel) return false;
-    return StartIn(row, stream, channel, recipe);
+    return StartIn(row, stream, channel, recipe, call);
   });
 }
 
-bool CIPVideoCapture::StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe) {
+bool CIPVideoCapture::StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe,
+                              const Call& call) {
   if (recipe.hasHostValue) channel->SetHostValue(recipe.hostValue);
-  const bool started = channel->Start(&recipe.settings);
-  RecursiveLockGuard guard(lock_);
-  row.streams[stream] = channel;
-  if (stream == 0) row.recipe = recipe;
-  return started;
+  // The new channel takes its place before anything is waited for: a caller that is a stream's own
+  // thread (in a log line) may be terminated in the wait when its stop overruns, and the channel it
+  // made must then still be the table's, to be freed by the next stop.
+  ICameraChannel* replaced = nullptr;
+  {
+    RecursiveLockGuard guard(lock_);
+    replaced = std::exchange(row.streams[stream], channel);
+    if (stream == 0) row.recipe = recipe;
+  }
+  reaper_->Retire({replaced}, call.Left());
+  return channel->Start(&recipe.settings);
 }
 
 bool CIPVideoCapture::HandingFrame(const Row& row, int stream) {
@@ -163,16 +172,15 @@ bool CIPVideoCapture::ChangeResolution(uint32_t camera, ipcapture::StreamResolut
     }
     if (!channel) return false;
     // The stream is started afresh with the new request and the running quality: the running one
-    // is stopped like any other (its thread may be held in the host), so the change returns within
-    // the call's limit.
+    // is replaced and stopped like any other (its thread may be held in the host), so the change
+    // returns within the call's limit.
     recipe.settings.frameInterval = frameInterval;
     recipe.settings.width = resolution ? resolution->GetWidth() : 0;
     recipe.settings.height = resolution ? resolution->GetHeight() : 0;
     recipe.settings.streamKind = StreamRecording;
     ICameraChannel* fresh = creator_->CreateChannel(camera, recipe.sink, recipe.codec);
     if (!fresh) return false;
-    StopRowStream(row, 0, call);
-    return StartIn(row, 0, fresh, recipe);
+    return StartIn(row, 0, fresh, recipe, call);
   });
 }
 

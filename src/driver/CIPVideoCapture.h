@@ -99,9 +99,10 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   // The operations proper, within a call that holds the row.
   bool StopRow(Row& row, const Call& call);
   bool StopRowStream(Row& row, uint32_t stream, const Call& call);
-  // Starts a new channel as the stream with the recipe and stores it (also when the start fails, so
-  // that the next stop frees it; stream 0 keeps the recipe too); whether it started.
-  bool StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe);
+  // Stores a new channel as the stream (stream 0 keeps the recipe too), stops the one it replaces and
+  // starts the new one with the recipe; whether it started. Stored also when the start fails, so that
+  // the next stop frees it.
+  bool StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe, const Call& call);
   // Runs f(row, call) for a host call on a camera (kWholeCamera) or one of its streams, holding the
   // camera within the call's limit; false (nothing done) for a camera or stream that is not there,
   // from inside a call on the same camera or a frame hand-off of its streams (of that stream), or when

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -17,6 +18,8 @@
 #include "channels/CBaseRTPChannel.h"
 #include "driver/CChannelReaper.h"
 #include "driver/CIPVideoCapture.h"
+#include "platform/Platform.h"
+#include "runtime/CBaseThread.h"
 #include "support/FakeDriver.h"
 #include "support/HostObjects.h"
 #include "support/StreamSettings.h"
@@ -35,7 +38,7 @@ struct ChannelLog {
   std::vector<ChannelSettings> starts;
   std::vector<int32_t> hostValues;
   int stops = 0;
-  bool deleted = false;
+  std::atomic<bool> deleted{false};
 };
 
 class FakeChannel : public ICameraChannel {
@@ -386,6 +389,84 @@ TEST_F(HeldHost, ClosingWhileOneStreamIsHeldSilencesTheOthersAtOnce) {
   EXPECT_EQ(otherCalls, callsAtClose) << "another camera's stream called the host after the close returned";
   hostHolds_ = false;
   reaper_.WaitForAll();
+}
+
+// The first stream has a receive thread that writes a line as it starts, and its stop stops that
+// thread within the stop limit (terminating it past that), as a channel's receive threads are. Every
+// later stream's start takes longer than that limit, waiting where termination reaches it.
+class ReceivingCreator : public norvale::IVideoChannelCreator {
+ public:
+  explicit ReceivingCreator(norvale::IDriver* driver) : driver_(driver) {}
+  ICameraChannel* CreateChannel(uint32_t, norvale::ipcapture::FrameSink*, int32_t) override {
+    const int n = made++;
+    if (n == 0) return new Receiving(driver_, &logs[0]);
+    return n == 1 ? new SlowStart(&logs[1]) : nullptr;
+  }
+  ICameraChannel* CreateCompanionChannel(uint32_t, norvale::ipcapture::FrameSink*) override { return nullptr; }
+  std::atomic<int> made{0};
+  std::array<ChannelLog, 2> logs;
+
+ private:
+  class Receiver : public norvale::CBaseThread {
+   public:
+    using CBaseThread::CBaseThread;
+    ~Receiver() override { FinalStop(2000); }
+
+   protected:
+    void ThreadBody() override {
+      Driver()->Log(norvale::LogInfo, "receiving");
+      StopEvent().Wait(10000);
+    }
+  };
+  class Receiving : public FakeChannel {
+   public:
+    Receiving(norvale::IDriver* driver, ChannelLog* log) : FakeChannel(log, true), driver_(driver), receiver_(driver) {}
+    bool Start(const ChannelSettings* settings) override {
+      return FakeChannel::Start(settings) && receiver_.StartThread("Receive");
+    }
+    void Stop() override {
+      FakeChannel::Stop();
+      receiver_.StopThread(norvale::StopLimit(driver_));
+    }
+
+   private:
+    norvale::IDriver* driver_;
+    Receiver receiver_;
+  };
+  class SlowStart : public FakeChannel {
+   public:
+    explicit SlowStart(ChannelLog* log) : FakeChannel(log, true) {}
+    bool Start(const ChannelSettings* settings) override {
+      norvale::platform::SleepMs(2000);
+      return FakeChannel::Start(settings);
+    }
+  };
+  norvale::IDriver* driver_;
+};
+
+// The host changes the resolution from inside a line of the stream's receive thread, so the change
+// stops the stream whose thread is the caller. The fresh stream's start outlasts that stop's limit,
+// which terminates the caller inside the start: the fresh stream is the table's all the same and is
+// freed with it.
+TEST_F(VideoCapture, AChangeWhoseCallerIsTerminatedByItsOwnStopLeavesNoChannelBehind) {
+  zephrin::test::FakeDriver driver;
+  driver.deviceInfo.networkTimeout = 100;
+  norvale::CChannelReaper reaper(&driver);
+  ReceivingCreator creator(&driver);
+  auto* capture = new CIPVideoCapture(1, &creator, &reaper);
+  std::atomic<bool> changed{false};
+  driver.onLine = [&](const std::string& line) {
+    if (line != "receiving" || changed.exchange(true)) return;
+    zephrin::test::TestStreamResolution resolution(320, 240);
+    capture->ChangeResolution(0, &resolution, 40);
+  };
+  ASSERT_TRUE(capture->StartCapture(0, &sink_, &settings_));
+  // The first stream is freed once its stop has ended the receive thread.
+  ASSERT_TRUE(zephrin::test::WaitUntil([&] { return creator.logs[0].deleted.load(); }));
+  norvale::ipcapture::DeleteObject(capture);
+  reaper.WaitForAll();
+  ASSERT_EQ(creator.made, 2);
+  EXPECT_TRUE(creator.logs[1].deleted) << "the stream started by the terminated caller was never freed";
 }
 
 INSTANTIATE_TEST_SUITE_P(VideoCapture, HeldStream, ::testing::Values(false, true),
