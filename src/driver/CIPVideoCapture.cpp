@@ -69,16 +69,17 @@ bool CIPVideoCapture::StartCapture(uint32_t camera, ipcapture::FrameSink* sink,
     recipe.sink = sink;
     recipe.hasHostValue = true;
     recipe.hostValue = source->GetHostValue();
-    ICameraChannel* channel = creator_->CreateChannel(camera, sink, recipe.codec);
+    std::unique_ptr<ICameraChannel> channel(creator_->CreateChannel(camera, sink, recipe.codec));
     if (!channel) return false;
-    bool started = StartIn(row, 0, channel, recipe, call);
+    bool started = StartIn(row, 0, std::move(channel), recipe, call);
     ipcapture::StreamRate* rate = source->GetRate();
     if (started && rate && rate->WantsCompanion()) {
-      ICameraChannel* companion = creator_->CreateCompanionChannel(camera, sink);
+      std::unique_ptr<ICameraChannel> made(creator_->CreateCompanionChannel(camera, sink));
+      ICameraChannel* companion = nullptr;
       {
         // Stored before it starts, as the streams are (see StartIn).
         RecursiveLockGuard guard(lock_);
-        row.companion = companion;
+        companion = row.companion = made.release();
       }
       if (companion) started = companion->Start(&recipe.settings);
     }
@@ -93,22 +94,24 @@ bool CIPVideoCapture::StartStream(uint32_t camera, uint32_t stream, ipcapture::F
     Recipe recipe;
     if (!ReadSettings(source, static_cast<int32_t>(stream), &recipe.settings, &recipe.codec)) return false;
     recipe.sink = sink;
-    ICameraChannel* channel = creator_->CreateChannel(camera, sink, recipe.codec);
+    std::unique_ptr<ICameraChannel> channel(creator_->CreateChannel(camera, sink, recipe.codec));
     if (!channel) return false;
-    return StartIn(row, stream, channel, recipe, call);
+    return StartIn(row, stream, std::move(channel), recipe, call);
   });
 }
 
-bool CIPVideoCapture::StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe,
+bool CIPVideoCapture::StartIn(Row& row, uint32_t stream, std::unique_ptr<ICameraChannel> made, const Recipe& recipe,
                               const Call& call) {
-  if (recipe.hasHostValue) channel->SetHostValue(recipe.hostValue);
-  // The new channel takes its place before anything is waited for: a caller that is a stream's own
-  // thread (in a log line) may be terminated in the wait when its stop overruns, and the channel it
-  // made must then still be the table's, to be freed by the next stop.
+  if (recipe.hasHostValue) made->SetHostValue(recipe.hostValue);
+  // The new channel takes its place before it starts and before the one it replaces is waited for:
+  // a caller that is a stream's own thread (in a log line) may be terminated in a wait when its stop
+  // overruns, and the channel it made must then be the table's, to be freed by the next stop (or,
+  // terminated while waiting for the table, freed as it unwinds).
+  ICameraChannel* channel = made.get();
   ICameraChannel* replaced = nullptr;
   {
     RecursiveLockGuard guard(lock_);
-    replaced = std::exchange(row.streams[stream], channel);
+    replaced = std::exchange(row.streams[stream], made.release());
     if (stream == 0) row.recipe = recipe;
   }
   reaper_->Retire({replaced}, call.Left());
@@ -178,9 +181,9 @@ bool CIPVideoCapture::ChangeResolution(uint32_t camera, ipcapture::StreamResolut
     recipe.settings.width = resolution ? resolution->GetWidth() : 0;
     recipe.settings.height = resolution ? resolution->GetHeight() : 0;
     recipe.settings.streamKind = StreamRecording;
-    ICameraChannel* fresh = creator_->CreateChannel(camera, recipe.sink, recipe.codec);
+    std::unique_ptr<ICameraChannel> fresh(creator_->CreateChannel(camera, recipe.sink, recipe.codec));
     if (!fresh) return false;
-    return StartIn(row, 0, fresh, recipe, call);
+    return StartIn(row, 0, std::move(fresh), recipe, call);
   });
 }
 

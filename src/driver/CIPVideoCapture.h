@@ -102,7 +102,7 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   // Stores a new channel as the stream (stream 0 keeps the recipe too), stops the one it replaces and
   // starts the new one with the recipe; whether it started. Stored also when the start fails, so that
   // the next stop frees it.
-  bool StartIn(Row& row, uint32_t stream, ICameraChannel* channel, const Recipe& recipe, const Call& call);
+  bool StartIn(Row& row, uint32_t stream, std::unique_ptr<ICameraChannel> made, const Recipe& recipe, const Call& call);
   // Runs f(row, call) for a host call on a camera (kWholeCamera) or one of its streams, holding the
   // camera within the call's limit; false (nothing done) for a camera or stream that is not there,
   // from inside a call on the same camera or a frame hand-off of its streams (of that stream), or when
