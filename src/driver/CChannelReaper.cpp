@@ -51,8 +51,10 @@ bool CChannelReaper::Retire(std::vector<ICameraChannel*> channels, uint32_t wait
 }
 
 bool CChannelReaper::RetireParts(std::vector<Part> parts, uint32_t waitMs) {
-  Collect(false);
-  if (parts.empty()) return true;
+  if (parts.empty()) {
+    Collect(false);
+    return true;
+  }
   auto batch = std::make_shared<Batch>(driver_, std::move(parts));
   // Kept from the moment its thread runs, with no point to be terminated in between: a caller that
   // is itself a stream's thread may be terminated while it waits, and its unwinding must neither
@@ -75,6 +77,9 @@ bool CChannelReaper::RetireParts(std::vector<Part> parts, uint32_t waitMs) {
     if (!started) batch->RunHere();
     throw;
   }
+  // Finished batches are let go only now: a caller terminated while it waits for them (or for the
+  // lock) has handed its parts over already.
+  Collect(false);
   if (!started) {
     batch->RunHere();
     return true;

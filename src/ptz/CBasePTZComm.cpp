@@ -1,6 +1,7 @@
 #include "ptz/CBasePTZComm.h"
 
 #include <cstdarg>
+#include <memory>
 #include <new>
 
 #include "runtime/StringUtils.h"
@@ -68,7 +69,9 @@ bool CBasePTZComm::Post(int32_t type, int32_t subtype, IIPParams* params, int32_
                         int32_t extraC, const char* function) {
   bool queued = false;
   if (!StopRequested()) {
-    if (CPTZItem* item = new (std::nothrow) CPTZItem(type, subtype, params, speed, extraA, extraB, extraC)) {
+    // Owned until queued: a caller terminated while it waits for the queue lock frees it.
+    if (std::unique_ptr<CPTZItem> item{new (std::nothrow)
+                                           CPTZItem(type, subtype, params, speed, extraA, extraB, extraC)}) {
       // Trim and append under one hold of the queue lock, so concurrent pushes never exceed the bound.
       RecursiveLockGuard guard(QueueLock());
       auto& waiting = CQueueThread<CPTZItem>::Queue();
@@ -76,7 +79,7 @@ bool CBasePTZComm::Post(int32_t type, int32_t subtype, IIPParams* params, int32_
         delete waiting.front();
         waiting.pop_front();
       }
-      queued = Push(item);
+      queued = Push(item.release());
     }
   }
   if (!queued) Log(LogError, "%s: cannot send message (%d) to thread", function, type);
