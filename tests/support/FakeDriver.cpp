@@ -21,11 +21,8 @@ void FakeDriver::Log(uint8_t level, const char* format, ...) {
   va_start(args, format);
   norvale::FormatStringV(text, format, args);
   va_end(args);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back({level, text});
-  }
-  if (onLine) onLine(text);
+  std::lock_guard<std::mutex> lock(mutex_);
+  lines_.push_back({level, text});
 }
 
 std::string FakeDriver::GetStringParam(int32_t key) {

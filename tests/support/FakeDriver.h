@@ -1,7 +1,6 @@
 #pragma once
 // An IDriver for unit tests: a device description and host parameters set by the test, and every
 // log line recorded.
-#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -48,8 +47,6 @@ class FakeDriver : public norvale::IDriver {
   int32_t defaultCodec = 3;
   int32_t cameraCount = 1;
   std::map<int32_t, std::string> params;
-  // The host's log sink, called with each line on the thread that writes it, outside the recording.
-  std::function<void(const std::string&)> onLine;
 
  private:
   std::mutex mutex_;

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -43,14 +42,20 @@ struct ChannelLog {
 
 class FakeChannel : public ICameraChannel {
  public:
-  FakeChannel(ChannelLog* log, bool startResult) : log_(log), startResult_(startResult) {}
+  // hook(true) runs at the start, hook(false) at the stop.
+  FakeChannel(ChannelLog* log, bool startResult, std::function<void(bool)> hook)
+      : log_(log), startResult_(startResult), hook_(std::move(hook)) {}
   ~FakeChannel() override { log_->deleted = true; }
   void SetHostValue(int32_t value) override { log_->hostValues.push_back(value); }
   bool Start(const ChannelSettings* settings) override {
+    if (hook_) hook_(true);
     log_->starts.push_back(*settings);
     return startResult_;
   }
-  void Stop() override { ++log_->stops; }
+  void Stop() override {
+    ++log_->stops;
+    if (hook_) hook_(false);
+  }
   void Silence() override {}
   bool Restart(const ChannelSettings*) override { return true; }
   bool Query5() override { return true; }
@@ -62,6 +67,7 @@ class FakeChannel : public ICameraChannel {
  private:
   ChannelLog* log_;
   bool startResult_;
+  std::function<void(bool)> hook_;
 };
 
 class FakeCreator : public norvale::IVideoChannelCreator {
@@ -69,7 +75,10 @@ class FakeCreator : public norvale::IVideoChannelCreator {
   ICameraChannel* CreateChannel(uint32_t camera, norvale::ipcapture::FrameSink* sink, int32_t codec) override {
     if (!sink || refuse) return nullptr;
     logs.push_back(std::make_unique<ChannelLog>());
-    auto* channel = new FakeChannel(logs.back().get(), startResult);
+    const size_t n = logs.size() - 1;
+    auto* channel = new FakeChannel(logs.back().get(), startResult, [this, n](bool start) {
+      if (hook) hook(n, start);
+    });
     channels.push_back(channel);
     requests.push_back({camera, codec});
     return channel;
@@ -81,6 +90,7 @@ class FakeCreator : public norvale::IVideoChannelCreator {
 
   bool refuse = false;
   bool startResult = true;
+  std::function<void(size_t, bool)> hook;  // channel n (in creation order) starts or stops
   int companionRequests = 0;
   std::vector<std::unique_ptr<ChannelLog>> logs;
   std::vector<FakeChannel*> channels;  // not owned
@@ -391,60 +401,21 @@ TEST_F(HeldHost, ClosingWhileOneStreamIsHeldSilencesTheOthersAtOnce) {
   reaper_.WaitForAll();
 }
 
-// The first stream has a receive thread that writes a line as it starts, and its stop stops that
-// thread within the stop limit (terminating it past that), as a channel's receive threads are. Every
-// later stream's start takes longer than that limit, waiting where termination reaches it.
-class ReceivingCreator : public norvale::IVideoChannelCreator {
+// A stream's receive thread, which calls the host (a log line) as it starts.
+class Receiver : public norvale::CBaseThread {
  public:
-  explicit ReceivingCreator(norvale::IDriver* driver) : driver_(driver) {}
-  ICameraChannel* CreateChannel(uint32_t, norvale::ipcapture::FrameSink*, int32_t) override {
-    const int n = made++;
-    if (n == 0) return new Receiving(driver_, &logs[0]);
-    return n == 1 ? new SlowStart(&logs[1]) : nullptr;
+  Receiver(norvale::IDriver* driver, std::function<void()> host) : CBaseThread(driver), host_(std::move(host)) {}
+  ~Receiver() override { FinalStop(2000); }
+
+ protected:
+  void ThreadBody() override {
+    host_();
+    StopEvent().Wait(10000);
   }
-  ICameraChannel* CreateCompanionChannel(uint32_t, norvale::ipcapture::FrameSink*) override { return nullptr; }
-  std::atomic<int> made{0};
-  std::array<ChannelLog, 2> logs;
-
- private:
-  class Receiver : public norvale::CBaseThread {
-   public:
-    using CBaseThread::CBaseThread;
-    ~Receiver() override { FinalStop(2000); }
-
-   protected:
-    void ThreadBody() override {
-      Driver()->Log(norvale::LogInfo, "receiving");
-      StopEvent().Wait(10000);
-    }
-  };
-  class Receiving : public FakeChannel {
-   public:
-    Receiving(norvale::IDriver* driver, ChannelLog* log) : FakeChannel(log, true), driver_(driver), receiver_(driver) {}
-    bool Start(const ChannelSettings* settings) override {
-      return FakeChannel::Start(settings) && receiver_.StartThread("Receive");
-    }
-    void Stop() override {
-      FakeChannel::Stop();
-      receiver_.StopThread(norvale::StopLimit(driver_));
-    }
-
-   private:
-    norvale::IDriver* driver_;
-    Receiver receiver_;
-  };
-  class SlowStart : public FakeChannel {
-   public:
-    explicit SlowStart(ChannelLog* log) : FakeChannel(log, true) {}
-    bool Start(const ChannelSettings* settings) override {
-      norvale::platform::SleepMs(2000);
-      return FakeChannel::Start(settings);
-    }
-  };
-  norvale::IDriver* driver_;
+  std::function<void()> host_;
 };
 
-// The host changes the resolution from inside a line of the stream's receive thread, so the change
+// The host changes the resolution from inside a call on the stream's receive thread, so the change
 // stops the stream whose thread is the caller. The fresh stream's start outlasts that stop's limit,
 // which terminates the caller inside the start: the fresh stream is the table's all the same and is
 // freed with it.
@@ -452,21 +423,24 @@ TEST_F(VideoCapture, AChangeWhoseCallerIsTerminatedByItsOwnStopLeavesNoChannelBe
   zephrin::test::FakeDriver driver;
   driver.deviceInfo.networkTimeout = 100;
   norvale::CChannelReaper reaper(&driver);
-  ReceivingCreator creator(&driver);
-  auto* capture = new CIPVideoCapture(1, &creator, &reaper);
-  std::atomic<bool> changed{false};
-  driver.onLine = [&](const std::string& line) {
-    if (line != "receiving" || changed.exchange(true)) return;
+  auto* capture = new CIPVideoCapture(1, &creator_, &reaper);
+  Receiver receiver(&driver, [&] {
     zephrin::test::TestStreamResolution resolution(320, 240);
     capture->ChangeResolution(0, &resolution, 40);
+  });
+  // The first stream runs the receive thread and stops it within the stop limit, as a channel does;
+  // the fresh one's start waits where termination reaches it.
+  creator_.hook = [&](size_t n, bool start) {
+    if (n == 0 && start) receiver.StartThread("Receive");
+    if (n == 0 && !start) receiver.StopThread(norvale::StopLimit(&driver));
+    if (n == 1 && start) norvale::platform::SleepMs(2000);
   };
   ASSERT_TRUE(capture->StartCapture(0, &sink_, &settings_));
-  // The first stream is freed once its stop has ended the receive thread.
-  ASSERT_TRUE(zephrin::test::WaitUntil([&] { return creator.logs[0].deleted.load(); }));
+  ASSERT_TRUE(zephrin::test::WaitUntil([&] { return !receiver.IsRunning(); }));
   norvale::ipcapture::DeleteObject(capture);
   reaper.WaitForAll();
-  ASSERT_EQ(creator.made, 2);
-  EXPECT_TRUE(creator.logs[1].deleted) << "the stream started by the terminated caller was never freed";
+  ASSERT_EQ(creator_.logs.size(), 2u);
+  EXPECT_TRUE(creator_.logs[1]->deleted) << "the stream started by the terminated caller was never freed";
 }
 
 INSTANTIATE_TEST_SUITE_P(VideoCapture, HeldStream, ::testing::Values(false, true),
