@@ -8,7 +8,7 @@
 # figures: frames outside fault windows, RSS slope after the warm-up, file descriptors and threads
 # before and after, the longest host call, and whether the host process survived.
 #
-#   tests/soak/run_soak.sh [--preset default|asan] [--minutes M] [--cameras N] [--warmup M]
+#   tests/soak/run_soak.sh [--preset default|asan|tsan] [--minutes M] [--cameras N] [--warmup M]
 #                          [--first-address 161] [--seed S] [--polite] [--close-in-callbacks]
 #                          [--block-ms MS] [--fresh-frames]
 #
@@ -31,6 +31,10 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 (cd "$root" && cmake --build "$build" --target Zephrin zephrin-soak-host) || exit 2
 
+if [ "$preset" = tsan ]; then
+  TSAN_OPTIONS="suppressions=$root/tests/soak/tsan.supp ${TSAN_OPTIONS:-}"
+  export TSAN_OPTIONS
+fi
 log=$(mktemp /tmp/zephrin-soak-XXXXXX.log)
 echo "soak log: $log"
 { "$build/bin/zephrin-soak-host" "$@" 2>&1; echo "host-exit $?"; } | tee "$log"
