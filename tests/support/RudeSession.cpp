@@ -43,9 +43,12 @@ bool RudeSession::Capture(IIPVideoCaptureEx2* capture) {
 }
 
 bool RudeSession::OpenLocked() {
-  if (driver_ || !create_) return driver_ != nullptr;
-  driver_ = create_();
-  if (!driver_ || !Timed("Open", [&] { return driver_->Open(&log_, allocator_, device_); })) return false;
+  if (open_ || !create_) return open_;
+  // A driver object whose open again was refused (a stream stopped before is still inside the host)
+  // is opened here once more.
+  if (!driver_) driver_ = create_();
+  open_ = driver_ && Timed("Open", [&] { return driver_->Open(&log_, allocator_, device_); });
+  if (!open_) return false;
   if (ICaptureIOApi* io = driver_->GetIOApi()) {
     Timed("SetCallback", [&] { return io->SetCallback(&io_); });
     Timed("StartIO", [&] { return io->StartIO(); });
@@ -60,11 +63,12 @@ bool RudeSession::Open() {
 
 bool RudeSession::IsOpen() {
   std::shared_lock<std::shared_mutex> lock(mutex_);
-  return driver_ != nullptr;
+  return open_;
 }
 
 void RudeSession::DeleteLocked(const std::string& why) {
   if (!driver_) return;
+  open_ = false;
   Timed("Close (" + why + ")", [&] {
     driver_->Close();
     return true;
@@ -112,13 +116,15 @@ void RudeSession::Perform(RudeHost::Call call, bool inCallback) {
       OpenLocked();
       return;
     }
+    open_ = false;
     Timed(name, [&] {
       driver_->Close();
       return true;
     });
-    // A closed driver is opened again with the same objects, as a host reconnecting a device does.
-    Timed("Open again", [&] { return driver_->Open(&log_, allocator_, device_); });
-    Capture(driver_->GetVideoCaptureEx2());
+    // A closed driver is opened again with the same objects, as a host reconnecting a device does;
+    // when that is refused, the next window opens it.
+    open_ = Timed("Open again", [&] { return driver_->Open(&log_, allocator_, device_); });
+    if (open_) Capture(driver_->GetVideoCaptureEx2());
     return;
   }
 

@@ -24,6 +24,7 @@ class RudeSession {
   bool Open();
   // Closes and deletes the driver.
   void Delete(const std::string& why);
+  // Whether the driver is open (an open again after a close may have been refused).
   bool IsOpen();
   void Perform(RudeHost::Call call, bool inCallback);
   // Stream 0 stopped (false when it was not running) or started again.
@@ -57,6 +58,7 @@ class RudeSession {
   TestStreamSettings second_;
   std::shared_mutex mutex_;  // the driver pointer: shared for calls, exclusive to open and delete it
   norvale::ipcapture::IIPCaptureDriverEx5* driver_ = nullptr;
+  bool open_ = false;  // the driver's last open succeeded and it was not closed since
   std::atomic<uint32_t> turn_{0};
   std::atomic<uint64_t> deletes_{0};  // odd while a delete runs
 };
