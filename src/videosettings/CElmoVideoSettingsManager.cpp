@@ -57,7 +57,10 @@ CElmoVideoSettingsManager::CElmoVideoSettingsManager(IDriver* driver, uint32_t c
       series_(SeriesParam(driver)),
       frameRateOption_(FlagParam(driver, hostparam::kFrameRateOption)),
       secondStreamAllowed_(FlagParam(driver, hostparam::kSecondH264Stream)) {
-  if (startWorker) StartWorker(WorkerName());
+  // Without its worker every round is refused: the camera's streams then never connect, so say why.
+  if (startWorker && !StartWorker(WorkerName()) && driver_)
+    driver_->Log(LogError, "%s: %s cannot be started; the camera's streams cannot be prepared", ZEPHRIN_FUNCTION,
+                 WorkerName().c_str());
 }
 
 std::string CElmoVideoSettingsManager::WorkerName() const {
